@@ -1,0 +1,170 @@
+// The main window as a person and a screen reader meet it.
+#include "model/RegisterMap.h"
+#include "ui/Main.h"
+#include "ui/Widgets.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSet>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTest>
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { m_form = new TMainForm; }
+    void cleanup() { delete m_form; }
+    void windowFrame();
+    void everyTrackBarIsVerticalWithMinAtTheTop();
+    void commandRowAndStatusBar();
+    void radioGroupsAreIndependent();
+    void escapePressesTheConnectButton();
+    void namesForPeopleAndTools();
+
+private:
+    TMainForm *m_form = nullptr;
+};
+
+void TestMainWindow::windowFrame()
+{
+    QCOMPARE(m_form->windowTitle(), QString("DSP C-Ver6.0"));
+    QCOMPARE(m_form->size(), QSize(1184, 901));
+    QCOMPARE(m_form->minimumSize(), m_form->maximumSize());
+    QCOMPARE(m_form->font().pixelSize(), 19);
+    QCOMPARE(m_form->font().families().first(), QString("宋体"));
+    QCOMPARE(m_form->palette().color(QPalette::Window), QColor(166, 202, 240));
+    QTabWidget *pages = m_form->pages();
+    QCOMPARE(pages->count(), 3);
+    QCOMPARE(pages->tabText(0), QString("音乐调整"));
+    QCOMPARE(pages->tabText(1), QString("话筒调整"));
+    QCOMPARE(pages->tabText(2), QString("效果调整"));
+    QCOMPARE(pages->currentIndex(), 1);
+}
+
+void TestMainWindow::everyTrackBarIsVerticalWithMinAtTheTop()
+{
+    const QList<QSlider *> bars = m_form->findChildren<QSlider *>();
+    QCOMPARE(bars.size(), 48);
+    for (QSlider *bar : bars) {
+        QVERIFY2(bar->orientation() == Qt::Vertical, qPrintable(bar->objectName()));
+        QVERIFY(bar->invertedAppearance());
+        QCOMPARE(bar->singleStep(), 1);
+        QCOMPARE(bar->pageStep(), 1);
+    }
+    QCOMPARE(m_form->trackBar(24)->tickPosition(), QSlider::TicksBothSides);
+    QCOMPARE(m_form->trackBar(16)->tickPosition(), QSlider::NoTicks);
+
+    // Down moves the handle down, towards Max, as on the screen.
+    m_form->show();
+    QSlider *key = m_form->trackBar(21);
+    key->setFocus();
+    const int before = key->value();
+    QTest::keyClick(key, Qt::Key_Down);
+    QCOMPARE(key->value(), before + 1);
+    QTest::keyClick(key, Qt::Key_Up);
+    QCOMPARE(key->value(), before);
+
+    // The start refresh has shown the factory values.
+    QCOMPARE(m_form->valueLabel(50)->text(), QString("34"));
+    QCOMPARE(m_form->findChild<QLabel *>("ReverbDampLabel")->text(), QString("30"));
+}
+
+void TestMainWindow::commandRowAndStatusBar()
+{
+    const QStringList names = {"CommunicationBitBtn", "RunCtlDataBitBtn", "SendAllBitBtn",
+                               "LoadDefaultBitBtn",   "LoadMachineBitBtn", "ReadFileBitBtn",
+                               "SaveFileBitBtn",      "LockDataBitBtn",    "ChangePWDBitBtn",
+                               "CommSetBitBtn"};
+    m_form->show();
+    const QStringList captions = {"已断开...", "不调节机器", "全部发送", "出厂设置", "调机器数据",
+                                  "调用文件",  "写入文件",   "锁定机器", "更改密码",
+                                  "COM(USB)设置"};
+    int lastX = -1;
+    for (int i = 0; i < names.size(); ++i) {
+        auto *button = m_form->findChild<QPushButton *>(names[i]);
+        QVERIFY2(button, qPrintable(names[i]));
+        QCOMPARE(button->text(), captions[i]);
+        const int x = button->mapTo(m_form, QPoint()).x();
+        QVERIFY(x > lastX);
+        lastX = x;
+    }
+    QCOMPARE(m_form->CommunicationBitBtn->palette().color(QPalette::ButtonText), QColor(Qt::red));
+
+    const QStringList texts = {"断开", "脱离", "未锁定", "帮助信息", "通讯："};
+    const int widths[] = {100, 100, 100, 505, 155};
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(m_form->statusPanel(i)->text(), texts[i]);
+        QCOMPARE(m_form->statusPanel(i)->width(), widths[i]);
+    }
+    QCOMPARE(m_form->progressBar()->minimum(), 0);
+    QCOMPARE(m_form->progressBar()->maximum(), 56);
+    QVERIFY(m_form->progressBar()->mapTo(m_form, QPoint()).x() >
+            m_form->statusPanel(4)->mapTo(m_form, QPoint()).x());
+
+    // The password button has nothing behind it.
+    const QString help = m_form->statusPanel(3)->text();
+    const auto image = m_form->model().image;
+    m_form->ChangePWDBitBtn->click();
+    QCOMPARE(m_form->statusPanel(3)->text(), help);
+    QVERIFY(m_form->model().image == image);
+}
+
+void TestMainWindow::radioGroupsAreIndependent()
+{
+    m_form->radioButton(44, 3)->click();
+    m_form->radioButton(18, 1)->click();
+    m_form->radioButton(36, 8)->click();
+    QVERIFY(m_form->radioButton(44, 3)->isChecked());
+    QVERIFY(m_form->radioButton(18, 1)->isChecked());
+    QVERIFY(m_form->radioButton(36, 8)->isChecked());
+    QVERIFY(m_form->radioButton(23, 0)->isChecked());
+    QVERIFY(m_form->radioButton(49, 2)->isChecked());
+    QVERIFY(!m_form->radioButton(18, 2)->isChecked());
+}
+
+void TestMainWindow::escapePressesTheConnectButton()
+{
+    m_form->show();
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    QSignalSpy pressed(m_form->CommunicationBitBtn, &QPushButton::clicked);
+    QTest::keyClick(m_form, Qt::Key_Escape);
+    QCOMPARE(pressed.count(), 1);
+    QTest::keyClick(m_form, Qt::Key_Escape, Qt::ShiftModifier);
+    QTest::keyClick(m_form, Qt::Key_Escape, Qt::ControlModifier);
+    QTest::keyClick(m_form, Qt::Key_Escape, Qt::AltModifier);
+    QCOMPARE(pressed.count(), 1);
+}
+
+void TestMainWindow::namesForPeopleAndTools()
+{
+    QStringList designNames = {"DSPMode5RadioButton", "DSPModeCSpinEdit", "ProgressBar"};
+    for (const zev::RegisterRow &row : zev::registerMap()) {
+        if (row.control) designNames << row.control;
+        if (row.label) designNames << row.label;
+        for (const zev::Choice &choice : row.choices) designNames << choice.control;
+    }
+    QSet<QString> seen;
+    for (const QString &name : designNames) {
+        auto *w = m_form->findChild<QWidget *>(name);
+        QVERIFY2(w, qPrintable(name));
+        const QString accessible = w->accessibleName();
+        QVERIFY2(!accessible.isEmpty(), qPrintable(name));
+        QVERIFY2(!seen.contains(accessible), qPrintable(accessible));
+        seen << accessible;
+    }
+    QCOMPARE(m_form->trackBar(32)->accessibleName(), QString("话筒调整 音量"));
+    QCOMPARE(m_form->trackBar(50)->accessibleName(), QString("回声 幅度"));
+    QCOMPARE(m_form->trackBar(54)->accessibleName(), QString("混响 幅度"));
+    QCOMPARE(m_form->radioButton(44, 1)->accessibleName(), QString("模式一"));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,27 @@
+# Installs the Debian packages that the build, the tests and the panel need, if any are missing.
+# Sourced by the scripts of this folder; needs root or sudo only when something is missing.
+zev_install_packages() {
+    local missing=()
+    local package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+ZEV_BUILD_PACKAGES=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-noto-cjk)
+
+# Configures and builds into build/ with two jobs; warnings are errors under CI.
+zev_build() {
+    local werror=OFF
+    [ "${CI:-}" = "true" ] && werror=ON
+    cmake -S "$ZEV_ROOT" -B "$ZEV_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEV_WERROR=$werror "$@"
+    cmake --build "$ZEV_ROOT/build" -j2
+}

@@ -1,0 +1,29 @@
+// Renders each page of the main window to a PNG without a display, for reviewing the layout.
+//   zev720-render-pages [OUTPUT_DIR]   writes page-1.png, page-2.png, page-3.png
+#include "ui/Main.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTabWidget>
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+    QDir().mkpath(dir);
+    TMainForm window;
+    window.show();
+    for (int page = 0; page < window.pages()->count(); ++page) {
+        window.pages()->setCurrentIndex(page);
+        app.processEvents();
+        const QString path = QDir(dir).filePath(QString("page-%1.png").arg(page + 1));
+        if (!window.grab().save(path)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+    return 0;
+}

@@ -1,0 +1,130 @@
+// The main window: three pages of controls, the command buttons, the status bar.
+//
+// The window owns the parameter model (register image, pending table, mode slots, flags);
+// its controls are built from the register map and each carries its design name as its
+// objectName. Every handler runs on the user-interface thread; handlers call one another
+// directly, and setting a control from code fires the same handler as a person's action.
+#pragma once
+
+#include "model/ParameterModel.h"
+
+#include <QMainWindow>
+#include <array>
+#include <cstdint>
+
+class QButtonGroup;
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTabWidget;
+class QTimer;
+class QWidget;
+class SpinEdit;
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // Parameter model operations.
+    bool SetRegisterFromControl(std::uint8_t address, int position);
+    bool SetControlFromRegister(std::uint8_t address);
+    bool SetAllControlsFromImage();
+    void LoadFactoryValues();
+    bool CopyRegisterBlock(std::uint8_t modeRegister, int slot, zev::CopyDirection direction);
+    void SelectMusicEQMode(int mode);
+    void SelectMicEQMode(int mode);
+    void SelectDSPMode(int mode);
+    void SetEffectControlsEnabled(bool enabled);
+
+    // Handlers of the coupled volume bars and of the DSP mode controls.
+    void MusicVolumeTrackBarChange();
+    void MusicMaxVolumeTrackBarChange();
+    void MicVolumeTrackBarChange();
+    void MicMaxVolumeTrackBarChange();
+    void SWVolumeTrackBarChange();
+    void SWMicVolumeTrackBarChange();
+    void DSPModeKRadioButtonClick(int k); ///< DSPMode1RadioButtonClick .. DSPMode4RadioButtonClick
+    void DSPMode5RadioButtonClick();
+    void DSPModeCSpinEditChange();
+
+    void ShowHelpText(const QString &text);
+
+    zev::ParameterModel &model() { return m_model; }
+    const zev::ParameterModel &model() const { return m_model; }
+
+    // Controls by register address (nullptr where the register has no such control).
+    QSlider *trackBar(std::uint8_t address) const { return m_bars[address]; }
+    QLabel *valueLabel(std::uint8_t address) const { return m_valueLabels[address]; }
+    QCheckBox *checkBox(std::uint8_t address) const { return m_checks[address]; }
+    QRadioButton *radioButton(std::uint8_t address, int value) const;
+    QTabWidget *pages() const { return m_pages; }
+    QLabel *statusPanel(int index) const { return m_panels[index]; }
+    QProgressBar *progressBar() const { return m_progress; }
+
+signals:
+    /// The edit path stored a new value in the register image.
+    void registerEdited(std::uint8_t address, std::uint8_t value);
+
+private:
+    void buildWindow();
+    QWidget *buildMusicPage();
+    QWidget *buildMicPage();
+    QWidget *buildEffectsPage();
+    void buildCommandRow(QWidget *parent, class QBoxLayout *row);
+    void buildStatusBar();
+    void nameControlsForPeople();
+    void bindParameterControls();
+
+    /// A bar with its caption, value label and optional scale, as one column.
+    QWidget *barColumn(std::uint8_t address, const QStringList &scale = {}, int captionLines = 1);
+    QWidget *radioColumn(std::uint8_t address);
+    QCheckBox *makeCheckBox(std::uint8_t address);
+
+    void trackBarChange(std::uint8_t address);
+    void volumeChange(std::uint8_t volume, std::uint8_t maximum);
+    void maxVolumeChange(std::uint8_t volume, std::uint8_t maximum);
+    void checkBoxClick(std::uint8_t address, bool checked);
+    void radioClick(std::uint8_t address, int value);
+    void markLockStateChanged();
+    void selectMode(std::uint8_t modeRegister, int mode);
+
+    zev::ParameterModel m_model;
+
+    std::array<QSlider *, 256> m_bars{};
+    std::array<QLabel *, 256> m_valueLabels{};
+    std::array<QCheckBox *, 256> m_checks{};
+    std::array<QButtonGroup *, 256> m_groups{};
+    std::array<QList<QLabel *>, 256> m_captionLabels{}; ///< captions above each bar
+    QRadioButton *m_fixedModeButton = nullptr; ///< DSPMode5RadioButton
+    SpinEdit *m_fixedModeEdit = nullptr;       ///< DSPModeCSpinEdit
+    QList<QWidget *> m_effectControls;         ///< 15 bars and 33 labels
+
+public:
+    // Command buttons, status bar and timer, by their design names.
+    QPushButton *CommunicationBitBtn = nullptr;
+    QPushButton *RunCtlDataBitBtn = nullptr;
+    QPushButton *SendAllBitBtn = nullptr;
+    QPushButton *LoadDefaultBitBtn = nullptr;
+    QPushButton *LoadMachineBitBtn = nullptr;
+    QPushButton *ReadFileBitBtn = nullptr;
+    QPushButton *SaveFileBitBtn = nullptr;
+    QPushButton *LockDataBitBtn = nullptr;
+    QPushButton *ChangePWDBitBtn = nullptr;
+    QPushButton *CommSetBitBtn = nullptr;
+    QTimer *Timer1 = nullptr;
+    QRadioButton *DSPMode5RadioButton() const { return m_fixedModeButton; }
+    SpinEdit *DSPModeCSpinEdit() const { return m_fixedModeEdit; }
+
+private:
+    QTabWidget *m_pages = nullptr;
+    std::array<QLabel *, 5> m_panels{};
+    QProgressBar *m_progress = nullptr;
+};
+
+/// The one main window of the program.
+extern TMainForm *MainForm;

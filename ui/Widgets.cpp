@@ -1,0 +1,80 @@
+#include "ui/Widgets.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+
+ScaleWidget::ScaleWidget(QSlider *bar, const QStringList &captions, QWidget *parent)
+    : QWidget(parent), m_bar(bar), m_captions(captions)
+{
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+}
+
+QSize ScaleWidget::sizeHint() const
+{
+    int width = 0;
+    for (const QString &caption : m_captions)
+        width = std::max(width, fontMetrics().horizontalAdvance(caption));
+    return {width + 4, fontMetrics().height() * 2};
+}
+
+void ScaleWidget::paintEvent(QPaintEvent *)
+{
+    if (m_captions.isEmpty()) return;
+    QStyleOptionSlider option;
+    option.initFrom(m_bar);
+    option.orientation = Qt::Vertical;
+    option.minimum = m_bar->minimum();
+    option.maximum = m_bar->maximum();
+    const int handle = m_bar->style()->pixelMetric(QStyle::PM_SliderLength, &option, m_bar);
+    const int span = m_bar->height() - handle;
+    // The bar's top edge in this widget's coordinates; both usually share a row.
+    const int top = mapFromGlobal(m_bar->mapToGlobal(QPoint(0, 0))).y() + handle / 2;
+    QPainter painter(this);
+    const int count = static_cast<int>(m_captions.size());
+    const int ascent = fontMetrics().ascent() - fontMetrics().descent();
+    for (int i = 0; i < count; ++i) {
+        const int y = count == 1 ? top : top + span * i / (count - 1);
+        painter.drawText(QPoint(2, y + ascent / 2), m_captions[i]);
+    }
+}
+
+SpinEdit::SpinEdit(QWidget *parent) : QSpinBox(parent)
+{
+    lineEdit()->setReadOnly(true);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void SpinEdit::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
+        QSpinBox::keyPressEvent(event);
+        return;
+    }
+    // Page keys would jump ten steps; every other key would edit the text.
+    event->ignore();
+}
+
+void SpinEdit::wheelEvent(QWheelEvent *event) { event->ignore(); }
+
+void SpinEdit::contextMenuEvent(QContextMenuEvent *event) { event->ignore(); }
+
+QSlider *makeTrackBar(int min, int max, int initial, bool ticks, QWidget *parent)
+{
+    auto *bar = new QSlider(Qt::Vertical, parent);
+    bar->setRange(min, max);
+    bar->setSingleStep(1);
+    bar->setPageStep(1);
+    // Qt draws a vertical slider's minimum at the bottom; the panel's bars have it on top,
+    // and Up must then move the handle up, towards Min.
+    bar->setInvertedAppearance(true);
+    bar->setInvertedControls(true);
+    bar->setTickPosition(ticks ? QSlider::TicksBothSides : QSlider::NoTicks);
+    bar->setTickInterval(1);
+    bar->setValue(initial);
+    return bar;
+}
