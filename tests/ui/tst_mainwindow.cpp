@@ -1,6 +1,7 @@
 // The main window as a person and a screen reader meet it.
 #include "model/RegisterMap.h"
 #include "ui/Main.h"
+#include "ui/Progress.h"
 #include "ui/Widgets.h"
 
 #include <QCheckBox>
@@ -27,6 +28,7 @@ private slots:
     void radioGroupsAreIndependent();
     void escapePressesTheConnectButton();
     void namesForPeopleAndTools();
+    void progressWindowStaysHidden();
 
 private:
     TMainForm *m_form = nullptr;
@@ -164,6 +166,18 @@ void TestMainWindow::namesForPeopleAndTools()
     QCOMPARE(m_form->trackBar(50)->accessibleName(), QString("回声 幅度"));
     QCOMPARE(m_form->trackBar(54)->accessibleName(), QString("混响 幅度"));
     QCOMPARE(m_form->radioButton(44, 1)->accessibleName(), QString("模式一"));
+}
+
+void TestMainWindow::progressWindowStaysHidden()
+{
+    TProgressForm progress;
+    QCOMPARE(progress.windowTitle(), QString("进度条"));
+    QVERIFY(progress.windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(!(progress.windowFlags() & Qt::WindowCloseButtonHint));
+    QCOMPARE(progress.MessageLabel->text(), QString("运行进度"));
+    QVERIFY(progress.MessageLabel->font().bold());
+    QCOMPARE(progress.ProgressBar->maximum(), 500);
+    QVERIFY(progress.isHidden());
 }
 
 QTEST_MAIN(TestMainWindow)
