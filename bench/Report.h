@@ -1,0 +1,20 @@
+// One line of the benchmark report, as bench/run collects it from every benchmark's output:
+//   FIGURE {"figure": ..., "value": ..., "unit": ..., "target": ..., "ratio": ...}
+// `ratio` is the figure against its target, so that 1 or more always means "met".
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace bench {
+
+inline void report(const std::string &figure, double value, const std::string &unit,
+                   const std::string &target, double ratio)
+{
+    std::printf("FIGURE {\"figure\": \"%s\", \"value\": %.4g, \"unit\": \"%s\", \"target\": \"%s\", "
+                "\"ratio\": %.3g}\n",
+                figure.c_str(), value, unit.c_str(), target.c_str(), ratio);
+    std::fflush(stdout);
+}
+
+} // namespace bench

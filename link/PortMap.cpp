@@ -1,0 +1,26 @@
+#include "link/PortMap.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace zev {
+
+std::string portDevice(int port)
+{
+    const std::string variable = "ZEV720_COM" + std::to_string(port);
+    if (const char *device = std::getenv(variable.c_str()); device && *device) return device;
+#ifdef _WIN32
+    return "COM" + std::to_string(port);
+#else
+    if (port < 1) return {};
+    const std::string index = std::to_string(port - 1);
+    for (const char *prefix : {"/dev/ttyUSB", "/dev/ttyACM", "/dev/ttyS"}) {
+        std::error_code error;
+        const std::string path = prefix + index;
+        if (std::filesystem::exists(path, error)) return path;
+    }
+    return {};
+#endif
+}
+
+} // namespace zev

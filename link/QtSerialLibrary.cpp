@@ -1,0 +1,211 @@
+// The serial layer on Qt SerialPort.
+//
+// The user-interface thread sleeps between a write and the poll that follows it, so a write
+// is flushed to the line at once and a read takes what the operating system already holds,
+// without an event loop. A hung-up device (the adapter pulled out) is noticed here and its
+// port is closed at once: Qt would otherwise report a read error on every pass of the event
+// loop for as long as the port stays open.
+#include "link/LineCodes.h"
+#include "link/PortMap.h"
+#include "link/SerialLibrary.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSerialPort>
+#include <map>
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
+namespace zev {
+namespace {
+
+constexpr int kNoSuchPort = -1;
+constexpr int kOpenFailed = -2;
+constexpr int kWriteFailed = -3;
+// What Qt may take from the operating system ahead of our reads; a real UART driver holds
+// about as much, so a flood is dropped there instead of filling memory.
+constexpr qint64 kDriverBuffer = 4096;
+
+class QtSerialLibrary final : public SerialLibrary {
+public:
+    int openPort(int port) override;
+    int setLine(int port, int baudCode, int modeCode) override;
+    int setFlow(int port, int flowCode) override;
+    int read(int port, std::uint8_t *buffer, int capacity) override;
+    int write(int port, const std::uint8_t *buffer, int length) override;
+    int closePort(int port) override;
+
+private:
+    struct Port {
+        QSerialPort serial;
+        bool gone = false;
+    };
+    Port *find(int port);
+    bool checkGone(Port &port);
+    void markGone(Port &port);
+
+    std::map<int, std::unique_ptr<Port>> m_ports;
+    bool m_cleanupRegistered = false;
+};
+
+// A device that went away reports a hang-up on its descriptor.
+bool hungUp(const QSerialPort &serial)
+{
+#ifdef Q_OS_UNIX
+    pollfd fd{static_cast<int>(serial.handle()), POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLNVAL));
+#else
+    return serial.error() == QSerialPort::ResourceError;
+#endif
+}
+
+QSerialPort::Parity toQt(Parity parity)
+{
+    switch (parity) {
+    case Parity::Even:
+        return QSerialPort::EvenParity;
+    case Parity::Odd:
+        return QSerialPort::OddParity;
+    case Parity::Mark:
+        return QSerialPort::MarkParity;
+    case Parity::Space:
+        return QSerialPort::SpaceParity;
+    case Parity::None:
+        break;
+    }
+    return QSerialPort::NoParity;
+}
+
+QtSerialLibrary::Port *QtSerialLibrary::find(int port)
+{
+    const auto it = m_ports.find(port);
+    return it == m_ports.end() ? nullptr : it->second.get();
+}
+
+void QtSerialLibrary::markGone(Port &port)
+{
+    if (port.gone) return;
+    port.gone = true;
+    // Closed from the event loop: this may run inside QSerialPort's own read handling.
+    QMetaObject::invokeMethod(
+        &port.serial, [serial = &port.serial] { serial->close(); }, Qt::QueuedConnection);
+}
+
+bool QtSerialLibrary::checkGone(Port &port)
+{
+    if (!port.gone && (!port.serial.isOpen() || hungUp(port.serial))) markGone(port);
+    return port.gone;
+}
+
+int QtSerialLibrary::openPort(int port)
+{
+    if (find(port)) return kOpenFailed; // this program holds it already
+    const std::string device = portDevice(port);
+    if (device.empty()) return kNoSuchPort;
+    // One name per device, so that the lock taken for a link is the lock of its target.
+    QString path = QString::fromStdString(device);
+    const QFileInfo info(path);
+    if (info.isSymLink() && info.exists()) path = info.canonicalFilePath();
+
+    auto entry = std::make_unique<Port>();
+    entry->serial.setPortName(path);
+    entry->serial.setReadBufferSize(kDriverBuffer);
+    if (!entry->serial.open(QIODevice::ReadWrite)) return kOpenFailed;
+    Port *raw = entry.get();
+    QObject::connect(&raw->serial, &QSerialPort::errorOccurred, &raw->serial,
+                     [this, raw](QSerialPort::SerialPortError error) {
+                         if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
+                             return;
+                         if (error == QSerialPort::ResourceError || hungUp(raw->serial))
+                             markGone(*raw);
+                     });
+    if (m_ports.empty() && !m_cleanupRegistered) {
+        // Ports still open at exit are released before the application object goes.
+        qAddPostRoutine([] { static_cast<QtSerialLibrary &>(systemSerialLibrary()).m_ports.clear(); });
+        m_cleanupRegistered = true;
+    }
+    m_ports[port] = std::move(entry);
+    return 0;
+}
+
+int QtSerialLibrary::setLine(int port, int baudCode, int modeCode)
+{
+    Port *entry = find(port);
+    if (!entry || entry->gone) return kNoSuchPort;
+    const LineSettings line = decodeLine(baudCode, modeCode);
+    QSerialPort &serial = entry->serial;
+    const bool ok = serial.setBaudRate(line.baudRate) &&
+                    serial.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) &&
+                    serial.setStopBits(line.stopBits == 2 ? QSerialPort::TwoStop
+                                                          : QSerialPort::OneStop) &&
+                    serial.setParity(toQt(line.parity));
+    serial.clearError();
+    return ok ? 0 : kOpenFailed;
+}
+
+int QtSerialLibrary::setFlow(int port, int flowCode)
+{
+    Port *entry = find(port);
+    if (!entry || entry->gone) return kNoSuchPort;
+    const int flow = decodeFlow(flowCode);
+    const auto control = flow == kFlowHardware   ? QSerialPort::HardwareControl
+                         : flow == kFlowSoftware ? QSerialPort::SoftwareControl
+                                                 : QSerialPort::NoFlowControl;
+    const bool ok = entry->serial.setFlowControl(control);
+    entry->serial.clearError();
+    return ok ? 0 : kOpenFailed;
+}
+
+int QtSerialLibrary::read(int port, std::uint8_t *buffer, int capacity)
+{
+    Port *entry = find(port);
+    if (!entry) return kNoSuchPort;
+    if (checkGone(*entry)) return kSerialDeviceGone;
+    QSerialPort &serial = entry->serial;
+    // Without an event loop nothing moves the operating system's bytes into the port's
+    // buffer: take them now, without waiting.
+    if (serial.bytesAvailable() < capacity) {
+        serial.waitForReadyRead(0);
+        serial.clearError();
+    }
+    const qint64 n = serial.read(reinterpret_cast<char *>(buffer), capacity);
+    if (n <= 0 && checkGone(*entry)) return kSerialDeviceGone;
+    return n > 0 ? static_cast<int>(n) : 0;
+}
+
+int QtSerialLibrary::write(int port, const std::uint8_t *buffer, int length)
+{
+    Port *entry = find(port);
+    if (!entry) return kNoSuchPort;
+    if (checkGone(*entry)) return kSerialDeviceGone;
+    QSerialPort &serial = entry->serial;
+    const qint64 n = serial.write(reinterpret_cast<const char *>(buffer), length);
+    const bool flushed = n >= 0 && serial.flush();
+    if (!flushed) {
+        serial.clearError();
+        return checkGone(*entry) ? kSerialDeviceGone : kWriteFailed;
+    }
+    return static_cast<int>(n);
+}
+
+int QtSerialLibrary::closePort(int port)
+{
+    const auto it = m_ports.find(port);
+    if (it == m_ports.end()) return kNoSuchPort;
+    m_ports.erase(it); // closes the port and drops its lock
+    return 0;
+}
+
+} // namespace
+
+SerialLibrary &systemSerialLibrary()
+{
+    static QtSerialLibrary library;
+    return library;
+}
+
+} // namespace zev

@@ -1,0 +1,37 @@
+// The serial layer: six operations on numbered ports, the only way the panel reaches a line.
+//
+// Results, as the channel relies on them:
+//   openPort   0 opened; anything else failed (no such port, or held by another program)
+//   setLine    not examined (baud code, mode code: see LineCodes.h)
+//   setFlow    not examined
+//   read       count of bytes placed in the buffer at once, without waiting; 0 nothing;
+//              kSerialDeviceGone when the device has disappeared; other negatives: nothing
+//   write      0 or more accepted; negative failed; kSerialDeviceGone as for read
+//   closePort  0 closed; anything else failed
+//
+// Thread safety: none. The panel calls every operation from its user-interface thread.
+#pragma once
+
+#include <cstdint>
+
+namespace zev {
+
+/// Returned by read and write when the device went away (a USB adapter pulled out, the other
+/// end of a pseudo-terminal closed). The port then stays useless until it is closed.
+constexpr int kSerialDeviceGone = -100;
+
+class SerialLibrary {
+public:
+    virtual ~SerialLibrary() = default;
+    virtual int openPort(int port) = 0;
+    virtual int setLine(int port, int baudCode, int modeCode) = 0;
+    virtual int setFlow(int port, int flowCode) = 0;
+    virtual int read(int port, std::uint8_t *buffer, int capacity) = 0;
+    virtual int write(int port, const std::uint8_t *buffer, int length) = 0;
+    virtual int closePort(int port) = 0;
+};
+
+/// The system's serial ports (Qt SerialPort), keyed by port number; see PortMap.h.
+SerialLibrary &systemSerialLibrary();
+
+} // namespace zev

@@ -1,0 +1,91 @@
+// The serial channel: one port, a large linear receive buffer and the frame scan.
+//
+// The channel never waits and never starts a thread: its owner polls it. Bytes are appended
+// to the receive buffer in arrival order and scanned from the scan position; bytes that start
+// no valid frame move to the discard buffer one at a time. Neither buffer is compacted or
+// wrapped: both are emptied together when a read takes the fill count past the threshold.
+// Receiving allocates nothing: the buffers are part of the record.
+//
+// Results: booleans as documented per operation; reading, scanning, polling and writing on a
+// closed channel return at once (false, or 0). Thread safety: none; one thread uses it.
+#pragma once
+
+#include "link/SerialLibrary.h"
+
+#include <cstdint>
+
+namespace zev {
+
+class SerialChannel {
+public:
+    static constexpr std::int32_t kBufferSize = 4'096'000;
+    static constexpr std::int32_t kReadChunk = 320;
+    static constexpr std::int32_t kResetThreshold = kBufferSize - kReadChunk;
+
+    /// A closed channel on the given serial layer: port 1, 9600 baud, 8N1, no flow control.
+    /// Create it with new: the record is about 8 MB.
+    explicit SerialChannel(SerialLibrary &library);
+    /// Frees the record; an open port is not closed.
+    ~SerialChannel() = default;
+    SerialChannel(const SerialChannel &) = delete;
+    SerialChannel &operator=(const SerialChannel &) = delete;
+
+    /// Stored for the next OpenPort. An open port keeps the number it was opened with.
+    void SetPortNumber(std::int32_t port) { m_portNumber = port; }
+    void SetBaudCode(std::int32_t code) { m_baudCode = code; }
+    void SetModeCode(std::int32_t code) { m_modeCode = code; }
+    void SetFlowCode(std::int32_t code) { m_flowCode = code; }
+
+    bool IsOpen() const { return m_open; }
+    /// True if the port is open afterwards. An open channel is not reopened, even when the
+    /// port number or line settings changed since.
+    bool OpenPort();
+    /// True if the layer reported a clean close or the port was not open.
+    bool ClosePort();
+    /// Reads once (at most 320 bytes, no waiting); the number of bytes appended, or 0 when
+    /// the buffers were reset because the fill count passed the threshold.
+    std::int32_t ReadInput();
+    /// Reads once, then looks for the next valid frame. True with the frame when one was found.
+    bool NextFrame(std::uint8_t &address, std::uint8_t &value);
+    /// Consumes every waiting frame. True if at least one was found; the outputs hold the last
+    /// frame ever found (0xFF, 0xFF before the first).
+    bool PollFrames(std::uint8_t &address, std::uint8_t &value);
+    /// Writes FE address value checksum FD. True if the layer accepted it.
+    bool WriteFrame(std::uint8_t address, std::uint8_t value);
+
+    /// True once after the channel closed itself because the device disappeared.
+    bool takeDeviceLost();
+
+    // The record's state, for tests and diagnostics.
+    std::int32_t portNumber() const { return m_portNumber; }
+    std::int32_t fillCount() const { return m_fillCount; }
+    std::int32_t scanPosition() const { return m_scanPosition; }
+    std::int32_t discardCount() const { return m_discardCount; }
+    const std::uint8_t *discarded() const { return m_discard; }
+    std::uint8_t lastSentAddress() const { return m_lastSentAddress; }
+    std::uint8_t lastSentValue() const { return m_lastSentValue; }
+
+private:
+    void resetBuffers();
+    void deviceGone();
+
+    SerialLibrary &m_library;
+    std::uint8_t m_receive[kBufferSize];
+    std::uint8_t m_discard[kBufferSize];
+    std::uint8_t m_lastReceivedAddress = 0xFF;
+    std::uint8_t m_lastReceivedValue = 0xFF;
+    std::uint8_t m_lastSentAddress = 0xFF;
+    std::uint8_t m_lastSentValue = 0xFF;
+    std::int32_t m_scanPosition = 0;
+    std::int32_t m_fillCount = 0;
+    std::int32_t m_discardCount = 0;
+    std::int32_t m_portNumber = 1;
+    std::int32_t m_openPort = 1; ///< the number the open port was opened with
+    std::int32_t m_baudCode = 12;
+    std::int32_t m_modeCode = 3;
+    std::int32_t m_flowCode = 0;
+    bool m_open = false;
+    bool m_deviceLost = false;
+};
+
+} // namespace zev

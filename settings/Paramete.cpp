@@ -1,0 +1,241 @@
+#include "settings/Paramete.h"
+
+#include "app/ErrorBox.h"
+#include "settings/PortSettings.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+TParaForm *ParaForm = nullptr;
+
+using zev::portSettings;
+
+namespace {
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 15;
+constexpr int kScanSteps = 750;
+const QColor kSkyBlue(166, 202, 240);
+
+QComboBox *list(const QStringList &items, const char *name)
+{
+    auto *box = new QComboBox;
+    box->setObjectName(name);
+    box->addItems(items);
+    return box;
+}
+
+// Shows a list position; a position outside the list leaves it without a selection.
+void select(QComboBox *box, int position)
+{
+    box->setCurrentIndex(position >= 0 && position < box->count() ? position : -1);
+}
+} // namespace
+
+UpDown::UpDown(QLineEdit *buddy, int min, int max, QWidget *parent)
+    : QWidget(parent), m_buddy(buddy), m_min(min), m_max(max)
+{
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto *up = new QToolButton(this);
+    up->setArrowType(Qt::UpArrow);
+    up->setAccessibleName("端口号加一");
+    auto *down = new QToolButton(this);
+    down->setArrowType(Qt::DownArrow);
+    down->setAccessibleName("端口号减一");
+    for (QToolButton *button : {up, down}) {
+        button->setAutoRepeat(true);
+        button->setFixedSize(22, 16);
+        column->addWidget(button);
+    }
+    connect(up, &QToolButton::clicked, this, [this] { step(+1); });
+    connect(down, &QToolButton::clicked, this, [this] { step(-1); });
+}
+
+void UpDown::step(int delta)
+{
+    bool ok = false;
+    const int current = std::clamp(m_buddy->text().trimmed().toInt(&ok), m_min, m_max);
+    m_buddy->setText(QString::number(std::clamp(ok ? current + delta : m_min, m_min, m_max)));
+}
+
+TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
+{
+    setObjectName("ParaForm");
+    setWindowTitle("COM(USB) 设置");
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kSkyBlue);
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    ComPortEdit = new QLineEdit("1");
+    ComPortEdit->setObjectName("ComPortEdit");
+    UpDown1 = new UpDown(ComPortEdit, kFirstPort, kLastPort);
+    UpDown1->setObjectName("UpDown1");
+    AutoScanButton = new QPushButton("自动搜索");
+    AutoScanButton->setObjectName("AutoScanButton");
+    auto *portRow = new QHBoxLayout;
+    portRow->setSpacing(0);
+    portRow->addWidget(ComPortEdit);
+    portRow->addWidget(UpDown1);
+    portRow->addSpacing(8);
+    portRow->addWidget(AutoScanButton);
+
+    BaudComboBox = list({"50", "75", "110", "134", "150", "300", "600", "1200", "1800", "2400",
+                         "4800", "7200", "9600", "19200", "38400", "57600", "115200", "230400",
+                         "460800", "921600"},
+                        "BaudComboBox");
+    DataBitsComboBox = list({"5", "6", "7", "8"}, "DataBitsComboBox");
+    StopsBitsComboBox = list({"1", "2"}, "StopsBitsComboBox");
+    ParityComboBox = list({"None ", "Even ", "Odd ", "Mark ", "Space"}, "ParityComboBox");
+    FlowControlComboBox = list({"None", "硬件", "软件"}, "FlowControlComboBox");
+    FlowControlComboBox->setPlaceholderText("无");
+    FlowControlComboBox->setCurrentIndex(-1);
+    select(BaudComboBox, 12);
+    select(DataBitsComboBox, 3);
+    select(StopsBitsComboBox, 0);
+    select(ParityComboBox, 0);
+    TimeTimeInterval = new QLineEdit("20");
+    TimeTimeInterval->setObjectName("TimeTimeInterval");
+    TimeIntervalLabel = new QLabel("定时器间隔（ms）");
+    TimeIntervalLabel->setObjectName("TimeIntervalLabel");
+
+    auto *form = new QFormLayout;
+    const struct {
+        const char *caption;
+        QWidget *field;
+        QLayout *row;
+    } rows[] = {{"COMM(USB)NO.", nullptr, portRow}, {"Rate", BaudComboBox, nullptr},
+                {"Data", DataBitsComboBox, nullptr}, {"Stop", StopsBitsComboBox, nullptr},
+                {"Prity", ParityComboBox, nullptr},  {"Flow", FlowControlComboBox, nullptr}};
+    for (const auto &row : rows) {
+        auto *label = new QLabel(row.caption);
+        if (row.field) {
+            row.field->setAccessibleName(row.caption);
+            form->addRow(label, row.field);
+        } else {
+            form->addRow(label, row.row);
+        }
+    }
+    ComPortEdit->setAccessibleName("COMM(USB)NO.");
+    form->addRow(TimeIntervalLabel, TimeTimeInterval);
+    // The interval is shown, read and stored like the rest, but nobody sees or changes it.
+    for (QWidget *hidden : {static_cast<QWidget *>(TimeIntervalLabel),
+                            static_cast<QWidget *>(TimeTimeInterval)}) {
+        hidden->setVisible(false);
+        hidden->setEnabled(false);
+    }
+
+    MessageLabel = new QLabel("搜索连接的COM(USB),请等待...");
+    MessageLabel->setObjectName("MessageLabel");
+    MessageLabel->setAlignment(Qt::AlignCenter);
+    MessageLabel->setVisible(false);
+    ProgressBar = new QProgressBar;
+    ProgressBar->setObjectName("ProgressBar");
+    ProgressBar->setRange(0, kScanSteps);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+    ProgressBar->setVisible(false);
+    ProgressBar->setAccessibleName("搜索进度");
+
+    ReSourceBtn = new QPushButton("初始");
+    ReSourceBtn->setObjectName("ReSourceBtn");
+    OkBtn = new QPushButton("设置");
+    OkBtn->setObjectName("OkBtn");
+    QFont bold = OkBtn->font();
+    bold.setBold(true);
+    OkBtn->setFont(bold);
+    QPalette red = OkBtn->palette();
+    red.setColor(QPalette::ButtonText, Qt::red);
+    OkBtn->setPalette(red);
+    CancelBtn = new QPushButton("取消");
+    CancelBtn->setObjectName("CancelBtn");
+    for (QPushButton *button : {ReSourceBtn, OkBtn, CancelBtn}) button->setAutoDefault(false);
+    auto *strip = new QHBoxLayout;
+    strip->addWidget(ReSourceBtn);
+    strip->addWidget(OkBtn);
+    strip->addWidget(CancelBtn);
+
+    auto *column = new QVBoxLayout(this);
+    column->addLayout(form);
+    column->addWidget(MessageLabel);
+    column->addWidget(ProgressBar);
+    column->addStretch(1);
+    column->addLayout(strip);
+
+    const auto bind = [this](QPushButton *button, void (TParaForm::*handler)()) {
+        connect(button, &QPushButton::clicked, this, [this, handler] {
+            guarded([this, handler] { (this->*handler)(); });
+        });
+    };
+    bind(OkBtn, &TParaForm::OkBtnClick);
+    bind(CancelBtn, &TParaForm::CancelBtnClick);
+    bind(ReSourceBtn, &TParaForm::ReSourceBtnClick);
+    bind(AutoScanButton, &TParaForm::AutoScanButtonClick);
+
+    setFixedSize(sizeHint().expandedTo(QSize(420, 0)));
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TParaForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    guarded([this] { FormShow(); });
+}
+
+void TParaForm::SettingsToControls()
+{
+    ComPortEdit->setText(QString::number(portSettings.port));
+    select(BaudComboBox, portSettings.baud);
+    select(DataBitsComboBox, portSettings.dataBits);
+    select(StopsBitsComboBox, portSettings.stopBits);
+    select(ParityComboBox, portSettings.parity);
+    select(FlowControlComboBox, portSettings.flow);
+    TimeTimeInterval->setText(QString::number(portSettings.interval));
+}
+
+void TParaForm::ControlsToSettings()
+{
+    portSettings.port = wholeNumber(ComPortEdit->text());
+    portSettings.baud = BaudComboBox->currentIndex();
+    portSettings.dataBits = DataBitsComboBox->currentIndex();
+    portSettings.stopBits = StopsBitsComboBox->currentIndex();
+    portSettings.parity = ParityComboBox->currentIndex();
+    portSettings.flow = FlowControlComboBox->currentIndex();
+    portSettings.interval = wholeNumber(TimeTimeInterval->text());
+}
+
+void TParaForm::FormShow() { SettingsToControls(); }
+
+void TParaForm::OkBtnClick()
+{
+    ControlsToSettings();
+    std::string error;
+    if (!zev::SavePortSettings(error)) throw AppError(QString::fromStdString(error));
+    close();
+}
+
+void TParaForm::CancelBtnClick()
+{
+    SettingsToControls();
+    close();
+}
+
+void TParaForm::ReSourceBtnClick()
+{
+    SettingsToControls();
+    repaint();
+}
+
+// The port scan comes with the scan channel.
+void TParaForm::AutoScanButtonClick() {}

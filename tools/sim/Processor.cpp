@@ -1,0 +1,37 @@
+#include "sim/Processor.h"
+
+namespace zev::sim {
+
+Processor::Processor()
+{
+    ParameterModel model;
+    model.loadFactoryValues();
+    registers = model.image;
+}
+
+std::optional<Reply> Processor::receive(std::uint8_t address, std::uint8_t value)
+{
+    const auto plusOne = [address](std::uint8_t v) {
+        return Reply{address, static_cast<std::uint8_t>(v + 1)};
+    };
+    if (value == kCommandValue) {
+        switch (address) {
+        case kConnectAddress:
+            connected = true;
+            return plusOne(value);
+        case kDisconnectAddress:
+            connected = false;
+            return plusOne(value);
+        case kLockAddress:
+            locked = true;
+            return plusOne(value);
+        default:
+            break;
+        }
+    }
+    if (value == kReadRequest) return plusOne(registers[address]);
+    registers[address] = value;
+    return plusOne(value);
+}
+
+} // namespace zev::sim

@@ -1,0 +1,33 @@
+// The processor's reply rules, as the panel relies on them. Usable in-process by tests.
+//
+//   a setting write (a, v)          stores v, replies (a, v + 1)
+//   a read request (a, 252)         replies (a, stored + 1)
+//   connect, disconnect, lock       (6, 102), (7, 102), (3, 102) reply (a, 103)
+#pragma once
+
+#include "model/ParameterModel.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace zev::sim {
+
+struct Reply {
+    std::uint8_t address;
+    std::uint8_t value;
+};
+
+class Processor {
+public:
+    /// Starts from the factory image.
+    Processor();
+
+    /// The reply to one received frame.
+    std::optional<Reply> receive(std::uint8_t address, std::uint8_t value);
+
+    RegisterImage registers{};
+    bool connected = false;
+    bool locked = false;
+};
+
+} // namespace zev::sim
