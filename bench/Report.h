@@ -1,8 +1,10 @@
 // One line of the benchmark report, as bench/run collects it from every benchmark's output:
 //   FIGURE {"figure": ..., "value": ..., "unit": ..., "target": ..., "ratio": ...}
-// `ratio` is the figure against its target, so that 1 or more always means "met".
+// `ratio` is the figure against its target, so that 1 or more always means "met"; a figure
+// without a target (NaN) has the ratio null.
 #pragma once
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -11,9 +13,11 @@ namespace bench {
 inline void report(const std::string &figure, double value, const std::string &unit,
                    const std::string &target, double ratio)
 {
+    char ratioText[32] = "null";
+    if (!std::isnan(ratio)) std::snprintf(ratioText, sizeof ratioText, "%.3g", ratio);
     std::printf("FIGURE {\"figure\": \"%s\", \"value\": %.4g, \"unit\": \"%s\", \"target\": \"%s\", "
-                "\"ratio\": %.3g}\n",
-                figure.c_str(), value, unit.c_str(), target.c_str(), ratio);
+                "\"ratio\": %s}\n",
+                figure.c_str(), value, unit.c_str(), target.c_str(), ratioText);
     std::fflush(stdout);
 }
 

@@ -52,14 +52,20 @@ private:
     bool m_cleanupRegistered = false;
 };
 
-// A device that went away reports a hang-up on its descriptor.
-bool hungUp(const QSerialPort &serial)
+// What the operating system holds for a port right now: input waiting, or a hang-up (the
+// device went away). One poll without waiting; where there is no poll, Qt's error says it.
+struct LineState {
+    bool input = false;
+    bool hungUp = false;
+};
+LineState lineState(const QSerialPort &serial)
 {
 #ifdef Q_OS_UNIX
     pollfd fd{static_cast<int>(serial.handle()), POLLIN, 0};
-    return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLNVAL));
+    if (::poll(&fd, 1, 0) <= 0) return {};
+    return {(fd.revents & POLLIN) != 0, (fd.revents & (POLLHUP | POLLNVAL)) != 0};
 #else
-    return serial.error() == QSerialPort::ResourceError;
+    return {true, serial.error() == QSerialPort::ResourceError};
 #endif
 }
 
@@ -97,7 +103,7 @@ void QtSerialLibrary::markGone(Port &port)
 
 bool QtSerialLibrary::checkGone(Port &port)
 {
-    if (!port.gone && (!port.serial.isOpen() || hungUp(port.serial))) markGone(port);
+    if (!port.gone && (!port.serial.isOpen() || lineState(port.serial).hungUp)) markGone(port);
     return port.gone;
 }
 
@@ -120,7 +126,7 @@ int QtSerialLibrary::openPort(int port)
                      [this, raw](QSerialPort::SerialPortError error) {
                          if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
                              return;
-                         if (error == QSerialPort::ResourceError || hungUp(raw->serial))
+                         if (error == QSerialPort::ResourceError || lineState(raw->serial).hungUp)
                              markGone(*raw);
                      });
     if (m_ports.empty() && !m_cleanupRegistered) {
@@ -164,16 +170,20 @@ int QtSerialLibrary::read(int port, std::uint8_t *buffer, int capacity)
 {
     Port *entry = find(port);
     if (!entry) return kNoSuchPort;
-    if (checkGone(*entry)) return kSerialDeviceGone;
     QSerialPort &serial = entry->serial;
+    const LineState line = lineState(serial);
+    if (entry->gone || !serial.isOpen() || line.hungUp) {
+        markGone(*entry);
+        return kSerialDeviceGone;
+    }
+    if (capacity <= 0) return 0;
     // Without an event loop nothing moves the operating system's bytes into the port's
     // buffer: take them now, without waiting.
-    if (serial.bytesAvailable() < capacity) {
+    if (line.input && serial.bytesAvailable() < capacity) {
         serial.waitForReadyRead(0);
-        serial.clearError();
+        if (serial.error() != QSerialPort::NoError) serial.clearError();
     }
     const qint64 n = serial.read(reinterpret_cast<char *>(buffer), capacity);
-    if (n <= 0 && checkGone(*entry)) return kSerialDeviceGone;
     return n > 0 ? static_cast<int>(n) : 0;
 }
 

@@ -5,7 +5,8 @@
 //   setLine    not examined (baud code, mode code: see LineCodes.h)
 //   setFlow    not examined
 //   read       count of bytes placed in the buffer at once, without waiting; 0 nothing;
-//              kSerialDeviceGone when the device has disappeared; other negatives: nothing
+//              kSerialDeviceGone when the device has disappeared; other negatives: nothing.
+//              A capacity of 0 only asks whether the device is still there.
 //   write      0 or more accepted; negative failed; kSerialDeviceGone as for read
 //   closePort  0 closed; anything else failed
 //

@@ -46,6 +46,12 @@ void SerialChannel::deviceGone()
     m_deviceLost = true;
 }
 
+bool SerialChannel::CheckDevice()
+{
+    if (m_open && m_library.read(m_openPort, nullptr, 0) == kSerialDeviceGone) deviceGone();
+    return m_open;
+}
+
 bool SerialChannel::takeDeviceLost()
 {
     const bool lost = m_deviceLost;

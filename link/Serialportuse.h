@@ -53,6 +53,9 @@ public:
     /// Writes FE address value checksum FD. True if the layer accepted it.
     bool WriteFrame(std::uint8_t address, std::uint8_t value);
 
+    /// Asks the layer whether the open port's device is still there; a channel whose device
+    /// went away closes itself (as on a read or write). True while the port is open.
+    bool CheckDevice();
     /// True once after the channel closed itself because the device disappeared.
     bool takeDeviceLost();
 

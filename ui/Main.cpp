@@ -1,6 +1,8 @@
 #include "ui/Main.h"
 
+#include "app/ErrorBox.h"
 #include "model/RegisterMap.h"
+#include "settings/PortSettings.h"
 #include "ui/Widgets.h"
 
 #include <QButtonGroup>
@@ -46,8 +48,11 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
 {
     buildWindow();
     bindParameterControls();
+    bindCommands();
     nameControlsForPeople();
 
+    m_channel.reset(new zev::SerialChannel(zev::systemSerialLibrary()));
+    Timer1->setInterval(zev::pollInterval(zev::portSettings.interval));
     m_model.clear();
     m_model.image[44] = 1;
     m_model.image[49] = 1;
@@ -182,13 +187,27 @@ void TMainForm::bindParameterControls()
     });
 }
 
+void TMainForm::bindCommands()
+{
+    const auto bind = [this](QPushButton *button, void (TMainForm::*handler)()) {
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
+    };
+    bind(CommunicationBitBtn, &TMainForm::CommunicationBitBtnClick);
+    bind(RunCtlDataBitBtn, &TMainForm::RunCtlDataBitBtnClick);
+    bind(SendAllBitBtn, &TMainForm::SendAllBitBtnClick);
+    bind(LoadMachineBitBtn, &TMainForm::LoadMachineBitBtnClick);
+    bind(LockDataBitBtn, &TMainForm::LockDataBitBtnClick);
+    bind(CommSetBitBtn, &TMainForm::CommSetBitBtnClick);
+    // ChangePWDBitBtn has nothing behind it.
+    connect(Timer1, &QTimer::timeout, this, [this] { guarded([this] { Timer1Timer(); }); });
+}
+
 QRadioButton *TMainForm::radioButton(std::uint8_t address, int value) const
 {
     QButtonGroup *group = m_groups[address];
     return group ? qobject_cast<QRadioButton *>(group->button(value)) : nullptr;
 }
-
-void TMainForm::ShowHelpText(const QString &text) { m_panels[3]->setText(text); }
 
 void TMainForm::markLockStateChanged() { m_panels[2]->setText("未锁定"); }
 

@@ -1,19 +1,25 @@
 // The main window: three pages of controls, the command buttons, the status bar.
 //
-// The window owns the parameter model (register image, pending table, mode slots, flags);
-// its controls are built from the register map and each carries its design name as its
-// objectName. Every handler runs on the user-interface thread; handlers call one another
-// directly, and setting a control from code fires the same handler as a person's action.
+// The window owns the parameter model (register image, pending table, mode slots, flags), the
+// serial channel and the link state; its controls are built from the register map and each
+// carries its design name as its objectName. Everything runs on the user-interface thread;
+// handlers call one another directly, and setting a control from code fires the same handler
+// as a person's action.
 #pragma once
 
+#include "link/ReceiveMonitor.h"
+#include "link/Serialportuse.h"
 #include "model/ParameterModel.h"
 
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <memory>
 
+class QBoxLayout;
 class QButtonGroup;
 class QCheckBox;
+class QFileDialog;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -21,16 +27,15 @@ class QRadioButton;
 class QSlider;
 class QTabWidget;
 class QTimer;
-class QWidget;
 class SpinEdit;
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, private zev::MonitorHost {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget *parent = nullptr);
     ~TMainForm() override;
 
-    // Parameter model operations.
+    // Parameter model: edit path, refresh, mode memories.
     bool SetRegisterFromControl(std::uint8_t address, int position);
     bool SetControlFromRegister(std::uint8_t address);
     bool SetAllControlsFromImage();
@@ -52,8 +57,22 @@ public:
     void DSPMode5RadioButtonClick();
     void DSPModeCSpinEditChange();
 
+    // Link: connection, real-time control, receive monitor, lock, bulk transfer.
     void ShowHelpText(const QString &text);
+    void ApplyPortSettings();
+    void CommunicationBitBtnClick();
+    void RunCtlDataBitBtnClick();
+    void CommSetBitBtnClick();
+    void Timer1Timer();
+    void LockDataBitBtnClick();
+    void MarkTransferSet(std::uint8_t v);
+    void SendAllBitBtnClick();
+    void LoadMachineBitBtnClick();
+    void UpdateTransferProgress();
 
+    bool isConnected() const { return m_connected; }
+    zev::SerialChannel &channel() { return *m_channel; }
+    zev::ReceiveMonitor &monitor() { return m_monitor; }
     zev::ParameterModel &model() { return m_model; }
     const zev::ParameterModel &model() const { return m_model; }
 
@@ -62,50 +81,13 @@ public:
     QLabel *valueLabel(std::uint8_t address) const { return m_valueLabels[address]; }
     QCheckBox *checkBox(std::uint8_t address) const { return m_checks[address]; }
     QRadioButton *radioButton(std::uint8_t address, int value) const;
+    QRadioButton *DSPMode5RadioButton() const { return m_fixedModeButton; }
+    SpinEdit *DSPModeCSpinEdit() const { return m_fixedModeEdit; }
     QTabWidget *pages() const { return m_pages; }
     QLabel *statusPanel(int index) const { return m_panels[index]; }
     QProgressBar *progressBar() const { return m_progress; }
 
-signals:
-    /// The edit path stored a new value in the register image.
-    void registerEdited(std::uint8_t address, std::uint8_t value);
-
-private:
-    void buildWindow();
-    QWidget *buildMusicPage();
-    QWidget *buildMicPage();
-    QWidget *buildEffectsPage();
-    void buildCommandRow(QWidget *parent, class QBoxLayout *row);
-    void buildStatusBar();
-    void nameControlsForPeople();
-    void bindParameterControls();
-
-    /// A bar with its caption, value label and optional scale, as one column.
-    QWidget *barColumn(std::uint8_t address, const QStringList &scale = {}, int captionLines = 1);
-    QWidget *radioColumn(std::uint8_t address);
-    QCheckBox *makeCheckBox(std::uint8_t address);
-
-    void trackBarChange(std::uint8_t address);
-    void volumeChange(std::uint8_t volume, std::uint8_t maximum);
-    void maxVolumeChange(std::uint8_t volume, std::uint8_t maximum);
-    void checkBoxClick(std::uint8_t address, bool checked);
-    void radioClick(std::uint8_t address, int value);
-    void markLockStateChanged();
-    void selectMode(std::uint8_t modeRegister, int mode);
-
-    zev::ParameterModel m_model;
-
-    std::array<QSlider *, 256> m_bars{};
-    std::array<QLabel *, 256> m_valueLabels{};
-    std::array<QCheckBox *, 256> m_checks{};
-    std::array<QButtonGroup *, 256> m_groups{};
-    std::array<QList<QLabel *>, 256> m_captionLabels{}; ///< captions above each bar
-    QRadioButton *m_fixedModeButton = nullptr; ///< DSPMode5RadioButton
-    SpinEdit *m_fixedModeEdit = nullptr;       ///< DSPModeCSpinEdit
-    QList<QWidget *> m_effectControls;         ///< 15 bars and 33 labels
-
-public:
-    // Command buttons, status bar and timer, by their design names.
+    // Command buttons and the poll timer, by their design names.
     QPushButton *CommunicationBitBtn = nullptr;
     QPushButton *RunCtlDataBitBtn = nullptr;
     QPushButton *SendAllBitBtn = nullptr;
@@ -117,10 +99,55 @@ public:
     QPushButton *ChangePWDBitBtn = nullptr;
     QPushButton *CommSetBitBtn = nullptr;
     QTimer *Timer1 = nullptr;
-    QRadioButton *DSPMode5RadioButton() const { return m_fixedModeButton; }
-    SpinEdit *DSPModeCSpinEdit() const { return m_fixedModeEdit; }
+
+signals:
+    /// The edit path stored a new value in the register image.
+    void registerEdited(std::uint8_t address, std::uint8_t value);
 
 private:
+    // Window construction (Main.cpp, MainPages.cpp).
+    void buildWindow();
+    QWidget *buildMusicPage();
+    QWidget *buildMicPage();
+    QWidget *buildEffectsPage();
+    void buildCommandRow(QWidget *parent, QBoxLayout *row);
+    void buildStatusBar();
+    void bindParameterControls();
+    void bindCommands();
+    void nameControlsForPeople();
+    QWidget *barColumn(std::uint8_t address, const QStringList &scale = {}, int captionLines = 1);
+    QWidget *radioColumn(std::uint8_t address);
+    QCheckBox *makeCheckBox(std::uint8_t address);
+
+    // Parameter handlers.
+    void trackBarChange(std::uint8_t address);
+    void volumeChange(std::uint8_t volume, std::uint8_t maximum);
+    void maxVolumeChange(std::uint8_t volume, std::uint8_t maximum);
+    void checkBoxClick(std::uint8_t address, bool checked);
+    void radioClick(std::uint8_t address, int value);
+    void selectMode(std::uint8_t modeRegister, int mode);
+    void markLockStateChanged();
+
+    // Link.
+    void linkLost();
+    void registerRead(std::uint8_t address) override;
+    void lockConfirmed() override;
+
+    zev::ParameterModel m_model;
+    std::unique_ptr<zev::SerialChannel> m_channel;
+    zev::ReceiveMonitor m_monitor;
+    bool m_connected = false; ///< the link state: set only by an acknowledged handshake
+    bool m_linkOpen = false;  ///< always equal to the link state; the monitor tests it
+    int m_lastPendingShown = 0;
+
+    std::array<QSlider *, 256> m_bars{};
+    std::array<QLabel *, 256> m_valueLabels{};
+    std::array<QCheckBox *, 256> m_checks{};
+    std::array<QButtonGroup *, 256> m_groups{};
+    std::array<QList<QLabel *>, 256> m_captionLabels{}; ///< captions above each bar
+    QRadioButton *m_fixedModeButton = nullptr;          ///< DSPMode5RadioButton
+    SpinEdit *m_fixedModeEdit = nullptr;                ///< DSPModeCSpinEdit
+    QList<QWidget *> m_effectControls;                  ///< 15 bars and 33 labels
     QTabWidget *m_pages = nullptr;
     std::array<QLabel *, 5> m_panels{};
     QProgressBar *m_progress = nullptr;

@@ -1,0 +1,123 @@
+// Connection and real-time control: the handshakes with the processor, the link state and
+// the help texts of the status bar.
+#include "link/LineCodes.h"
+#include "settings/Paramete.h"
+#include "settings/PortSettings.h"
+#include "ui/Main.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+
+using namespace zev;
+
+namespace {
+constexpr int kConnectAttempts = 4;
+constexpr int kConnectWaitMs = 50;
+constexpr int kDisconnectWaitMs = 200;
+
+bool connectGuard = false; // one per program: a press that arrives while one runs returns
+
+// The reply on record is the latest one, not necessarily an answer to this attempt.
+bool lastFrameIs(SerialChannel &channel, std::uint8_t address, std::uint8_t value)
+{
+    std::uint8_t a = 0, v = 0;
+    channel.PollFrames(a, v);
+    return a == address && v == value;
+}
+} // namespace
+
+void TMainForm::ShowHelpText(const QString &text) { m_panels[3]->setText(text); }
+
+void TMainForm::ApplyPortSettings()
+{
+    m_channel->SetPortNumber(portSettings.port);
+    m_channel->SetBaudCode(baudCode(portSettings.baud));
+    m_channel->SetModeCode(modeCode(portSettings.parity, portSettings.dataBits,
+                                    portSettings.stopBits));
+    m_channel->SetFlowCode(flowCode(portSettings.flow));
+}
+
+void TMainForm::CommunicationBitBtnClick()
+{
+    if (connectGuard) return;
+    connectGuard = true;
+    Timer1->stop(); // the monitor must not take the handshake's reply
+    if (!m_connected) {
+        // A device that went away since the port was opened: the same press reopens it.
+        m_channel->CheckDevice();
+        ApplyPortSettings();
+        m_channel->OpenPort();
+        if (!m_channel->IsOpen()) {
+            ShowHelpText("串口打开错误，请检查串口号");
+        } else {
+            ShowHelpText("正在连接,请稍候...");
+            bool answered = false;
+            for (int attempt = 0; attempt < kConnectAttempts && !answered; ++attempt) {
+                m_channel->WriteFrame(kConnectAddress, kCommandValue);
+                QThread::msleep(kConnectWaitMs);
+                answered = lastFrameIs(*m_channel, kConnectAddress, kCommandReply);
+            }
+            if (answered) {
+                ShowHelpText("已连接机器，可以进行通讯操作");
+                m_panels[0]->setText("联机");
+                m_linkOpen = m_connected = true;
+                CommunicationBitBtn->setText("已连接..");
+            } else if (m_channel->takeDeviceLost()) {
+                ShowHelpText("串口已断开，请检查连接");
+            } else {
+                ShowHelpText("通讯连接失败！机器可能未开机");
+            }
+        }
+    } else if (m_channel->IsOpen()) {
+        ShowHelpText("通讯连接断开");
+        m_channel->WriteFrame(kDisconnectAddress, kCommandValue);
+        QThread::msleep(kDisconnectWaitMs);
+        if (lastFrameIs(*m_channel, kDisconnectAddress, kCommandReply)) {
+            ShowHelpText("已断开连接，不能与机器进行通讯操作");
+            m_panels[0]->setText("脱机");
+            m_linkOpen = m_connected = false;
+            // The caption follows the link: only an acknowledged disconnect changes it.
+            CommunicationBitBtn->setText("已断开..");
+        }
+        // The port stays open in either case.
+    } else {
+        ShowHelpText("串口关闭错误.");
+    }
+    if (m_connected) Timer1->start();
+    connectGuard = false;
+}
+
+// The channel closed itself because its device went away: the link is down, nothing
+// pending is lost, and the next connect reopens the port.
+void TMainForm::linkLost()
+{
+    Timer1->stop();
+    m_linkOpen = m_connected = false;
+    m_panels[0]->setText("脱机");
+    CommunicationBitBtn->setText("已断开..");
+    ShowHelpText("串口已断开，请检查连接");
+}
+
+void TMainForm::RunCtlDataBitBtnClick()
+{
+    m_model.realTime = !m_model.realTime;
+    RunCtlDataBitBtn->setText(m_model.realTime ? "实时调节机器" : "不调节机器");
+    m_panels[1]->setText(m_model.realTime ? "实时" : "脱离");
+    if (m_connected)
+        ShowHelpText(m_model.realTime ? "实时调节，任何改动将实时控制机器。"
+                                      : "离实调节，任何改动不能实时控制机器。");
+}
+
+void TMainForm::CommSetBitBtnClick()
+{
+    ShowHelpText("设置串口通讯参数。");
+    if (m_connected) CommunicationBitBtnClick();
+    if (ParaForm) {
+        ParaForm->show();
+        ParaForm->raise();
+        ParaForm->activateWindow();
+    }
+    Timer1->setInterval(pollInterval(portSettings.interval));
+}
