@@ -41,7 +41,7 @@ void TMainForm::ApplyPortSettings()
 
 void TMainForm::CommunicationBitBtnClick()
 {
-    if (connectGuard) return;
+    if (connectGuard || !m_channel) return;
     connectGuard = true;
     Timer1->stop(); // the monitor must not take the handshake's reply
     if (!m_connected) {

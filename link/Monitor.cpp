@@ -7,6 +7,7 @@ using namespace zev;
 
 void TMainForm::Timer1Timer()
 {
+    if (!m_channel) return; // released at close
     if (m_linkOpen) m_monitor.run(*m_channel, m_model, *this);
     if (m_channel->takeDeviceLost()) linkLost();
     UpdateTransferProgress();

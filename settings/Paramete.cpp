@@ -236,6 +236,3 @@ void TParaForm::ReSourceBtnClick()
     SettingsToControls();
     repaint();
 }
-
-// The port scan comes with the scan channel.
-void TParaForm::AutoScanButtonClick() {}

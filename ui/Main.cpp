@@ -7,6 +7,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHash>
@@ -47,17 +48,11 @@ constexpr PanelSpec kPanels[] = {
 TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
 {
     buildWindow();
+    buildFileDialogs();
     bindParameterControls();
     bindCommands();
     nameControlsForPeople();
-
-    m_channel.reset(new zev::SerialChannel(zev::systemSerialLibrary()));
-    Timer1->setInterval(zev::pollInterval(zev::portSettings.interval));
-    m_model.clear();
-    m_model.image[44] = 1;
-    m_model.image[49] = 1;
-    LoadFactoryValues();
-    SetAllControlsFromImage();
+    startUp();
 }
 
 TMainForm::~TMainForm()
@@ -199,8 +194,31 @@ void TMainForm::bindCommands()
     bind(LoadMachineBitBtn, &TMainForm::LoadMachineBitBtnClick);
     bind(LockDataBitBtn, &TMainForm::LockDataBitBtnClick);
     bind(CommSetBitBtn, &TMainForm::CommSetBitBtnClick);
+    bind(LoadDefaultBitBtn, &TMainForm::LoadDefaultBitBtnClick);
+    bind(ReadFileBitBtn, &TMainForm::ReadFileBitBtnClick);
+    bind(SaveFileBitBtn, &TMainForm::SaveFileBitBtnClick);
     // ChangePWDBitBtn has nothing behind it.
     connect(Timer1, &QTimer::timeout, this, [this] { guarded([this] { Timer1Timer(); }); });
+}
+
+// Both dialogs keep the filter entry last chosen in them: they live as long as the window.
+void TMainForm::buildFileDialogs()
+{
+    const QStringList filter = {"dat (*.dat)", "*.* (*)"};
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setObjectName("OpenDialog1");
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog1->setFileMode(QFileDialog::AnyFile); // the read command checks existence
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setObjectName("SaveDialog1");
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    for (QFileDialog *dialog : {OpenDialog1, SaveDialog1}) {
+        dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails |
+                           QFileDialog::DontConfirmOverwrite);
+        dialog->setNameFilters(filter);
+        dialog->selectNameFilter(filter.first());
+    }
 }
 
 QRadioButton *TMainForm::radioButton(std::uint8_t address, int value) const

@@ -70,6 +70,14 @@ public:
     void LoadMachineBitBtnClick();
     void UpdateTransferProgress();
 
+    // Parameter files and the shutdown.
+    bool LoadParameterFile(const QString &name);
+    void SaveParameterFile(const QString &name);
+    void ReadFileBitBtnClick();
+    void SaveFileBitBtnClick();
+    void LoadDefaultBitBtnClick();
+    void FormClose();
+
     bool isConnected() const { return m_connected; }
     zev::SerialChannel &channel() { return *m_channel; }
     zev::ReceiveMonitor &monitor() { return m_monitor; }
@@ -99,14 +107,23 @@ public:
     QPushButton *ChangePWDBitBtn = nullptr;
     QPushButton *CommSetBitBtn = nullptr;
     QTimer *Timer1 = nullptr;
+    QFileDialog *OpenDialog1 = nullptr;
+    QFileDialog *SaveDialog1 = nullptr;
 
 signals:
     /// The edit path stored a new value in the register image.
     void registerEdited(std::uint8_t address, std::uint8_t value);
+    /// The window closed: the default file is written and the processor released.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
-    // Window construction (Main.cpp, MainPages.cpp).
+    // Window construction (Main.cpp, MainPages.cpp) and start-up (Startup.cpp).
+    void startUp();
     void buildWindow();
+    void buildFileDialogs();
     QWidget *buildMusicPage();
     QWidget *buildMicPage();
     QWidget *buildEffectsPage();

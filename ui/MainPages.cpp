@@ -175,9 +175,13 @@ QWidget *TMainForm::buildMicPage()
     checkColumn->addWidget(makeCheckBox(34));
     checkColumn->addWidget(makeCheckBox(45));
     checkColumn->addStretch(1);
-    auto *upper = hbox({barColumn(32), barColumn(33), checks, barColumn(35, kLowcutScale),
-                        groupBox("啸叫抑制模式", hbox({radioColumn(44)}))});
-    upper->addStretch(1);
+    auto *upper = hbox({barColumn(32), barColumn(33)});
+    for (QWidget *w : {checks, barColumn(35, kLowcutScale),
+                       static_cast<QWidget *>(groupBox("啸叫抑制模式", hbox({radioColumn(44)})))}) {
+        upper->addStretch(1);
+        upper->addWidget(w);
+    }
+    upper->addStretch(2);
 
     auto *eqRow = new QHBoxLayout;
     for (std::uint8_t a = 43; a >= 37; --a) eqRow->addWidget(barColumn(a, decibelScale(6)));

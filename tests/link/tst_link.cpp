@@ -2,6 +2,7 @@
 // Ticks are run by hand (Timer1Timer) so that every test is deterministic.
 #include "settings/Paramete.h"
 #include "settings/PortSettings.h"
+#include "support/Gui.h"
 #include "support/Sim.h"
 #include "ui/Main.h"
 
@@ -87,6 +88,7 @@ private slots:
     void adapterPulledOutAndPluggedBack();
 
 private:
+    testing::WorkingFolder m_folder;
     TMainForm &connected(const QStringList &simArguments = {});
     std::unique_ptr<Sim> m_sim;
     std::unique_ptr<TMainForm> m_form;
@@ -97,7 +99,7 @@ void TestLink::init()
 {
     portSettings = PortSettings{};
     qunsetenv("ZEV720_COM1");
-    m_form = std::make_unique<TMainForm>();
+    m_form.reset(testing::newMainForm());
 }
 
 void TestLink::cleanup()
@@ -114,6 +116,7 @@ TMainForm &TestLink::connected(const QStringList &simArguments)
     m_form->CommunicationBitBtn->click();
     if (!m_form->isConnected()) qFatal("no link to the emulator");
     m_form->RunCtlDataBitBtnClick(); // real-time control on, as after start-up
+    m_form->ShowHelpText("帮助信息");
     return *m_form;
 }
 
@@ -152,10 +155,11 @@ void TestLink::connectRealTimeAndDisconnect()
 {
     m_sim = std::make_unique<Sim>();
     m_sim->becomePort(1);
+    const QString help = m_form->statusPanel(3)->text();
     m_form->RunCtlDataBitBtnClick(); // disconnected: captions only
     QCOMPARE(m_form->RunCtlDataBitBtn->text(), QString("实时调节机器"));
     QCOMPARE(m_form->statusPanel(1)->text(), QString("实时"));
-    QCOMPARE(m_form->statusPanel(3)->text(), QString("帮助信息"));
+    QCOMPARE(m_form->statusPanel(3)->text(), help);
 
     m_form->CommunicationBitBtn->click();
     QCOMPARE(m_form->statusPanel(3)->text(), QString("已连接机器，可以进行通讯操作"));

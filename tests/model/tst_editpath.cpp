@@ -1,5 +1,7 @@
 // The edit path and the handlers that feed it, driven through the real controls.
 #include "support/Gui.h"
+#include "support/Gui.h"
+#include "support/Sim.h"
 #include "ui/Main.h"
 
 #include <QCheckBox>
@@ -28,6 +30,7 @@ private slots:
     void keysAndMouseUseTheSameHandlers();
 
 private:
+    testing::WorkingFolder m_folder; // start-up reads and nothing writes files here
     QList<int> editedAddresses() const;
     TMainForm *m_form = nullptr;
     QSignalSpy *m_edits = nullptr;
@@ -35,7 +38,7 @@ private:
 
 void TestEditPath::init()
 {
-    m_form = new TMainForm;
+    m_form = testing::newMainForm();
     m_form->show();
     m_edits = new QSignalSpy(m_form, &TMainForm::registerEdited);
     m_edits->setParent(m_form);

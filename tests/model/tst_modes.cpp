@@ -1,5 +1,7 @@
 // Mode memories: EQ modes, DSP modes K1 to K4 and the fixed modes.
 #include "support/Gui.h"
+#include "support/Gui.h"
+#include "support/Sim.h"
 #include "ui/Main.h"
 #include "ui/Widgets.h"
 
@@ -14,7 +16,7 @@
 class TestModes : public QObject {
     Q_OBJECT
 private slots:
-    void init() { m_form = new TMainForm; }
+    void init() { m_form = testing::newMainForm(); }
     void cleanup() { delete m_form; }
     void eqModesKeepTheirOwnBlocks();
     void musicAndMicShareSlotNumbersOnly();
@@ -26,6 +28,7 @@ private slots:
     void effectControls();
 
 private:
+    testing::WorkingFolder m_folder; // start-up reads and nothing writes files here
     QList<int> pendingAddresses() const;
     TMainForm *m_form = nullptr;
 };

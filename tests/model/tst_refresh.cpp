@@ -1,4 +1,6 @@
 // Setting the controls from the register image.
+#include "support/Gui.h"
+#include "support/Sim.h"
 #include "ui/Main.h"
 
 #include <QCheckBox>
@@ -12,7 +14,7 @@ using zev::kPendingWrite;
 class TestRefresh : public QObject {
     Q_OBJECT
 private slots:
-    void init() { m_form = new TMainForm; }
+    void init() { m_form = testing::newMainForm(); }
     void cleanup() { delete m_form; }
     void refreshThatMovesNoBarMarksOnlyTheOthers();
     void barsThatDoNotMoveKeepTheirLabels();
@@ -23,6 +25,7 @@ private slots:
     void addressesWithoutControls();
 
 private:
+    testing::WorkingFolder m_folder; // start-up reads and nothing writes files here
     QList<int> pendingAddresses() const;
     TMainForm *m_form = nullptr;
 };

@@ -1,8 +1,12 @@
 #include "support/Gui.h"
 
+#include "ui/Main.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSlider>
 #include <QStackedWidget>
@@ -12,6 +16,15 @@
 #include <QTimer>
 
 namespace testing {
+
+TMainForm *newMainForm(bool realTime)
+{
+    if (qEnvironmentVariableIsEmpty("ZEV720_COM1"))
+        qputenv("ZEV720_COM1", "/nonexistent/zev720-test-port");
+    auto *form = new TMainForm;
+    if (form->model().realTime != realTime) form->RunCtlDataBitBtnClick();
+    return form;
+}
 
 void showControl(QWidget *control)
 {
@@ -46,29 +59,54 @@ void dragBar(QSlider *bar, int position)
     QTest::mouseRelease(bar, Qt::LeftButton, {}, at);
 }
 
-QString answerNextDialog(const std::function<void()> &action, const QString &buttonText)
+QStringList answerDialogs(const std::function<void()> &action, const QStringList &buttons)
 {
-    QString text;
+    QStringList texts;
     QTimer poll;
-    poll.setInterval(10);
+    poll.setInterval(5);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog) return;
-        poll.stop();
-        if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
-            text = box->text();
-            for (QAbstractButton *button : box->buttons()) {
-                if (buttonText.isEmpty() || button->text().contains(buttonText)) {
-                    button->click();
-                    return;
-                }
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box->property("answered").toBool()) return;
+        box->setProperty("answered", true);
+        const QString wanted = buttons.value(int(texts.size()));
+        texts << box->text();
+        for (QAbstractButton *button : box->buttons()) {
+            if (wanted.isEmpty() || button->text().contains(wanted)) {
+                button->click();
+                return;
             }
         }
-        dialog->accept();
     });
     poll.start();
     action();
-    return text;
+    return texts;
+}
+
+void chooseFile(const std::function<void()> &action, const QString &name, int filter)
+{
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible()) return;
+        if (name.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        // As a person does: pick the filter entry, type the name, press the button.
+        dialog->selectNameFilter(dialog->nameFilters().at(filter));
+        dialog->setDirectory(QFileInfo(name).absolutePath());
+        if (auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit"))
+            edit->setText(QFileInfo(name).fileName());
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    poll.start();
+    action();
+}
+
+QString answerNextDialog(const std::function<void()> &action, const QString &buttonText)
+{
+    return answerDialogs(action, {buttonText}).value(0);
 }
 
 } // namespace testing

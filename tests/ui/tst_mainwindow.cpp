@@ -1,5 +1,7 @@
 // The main window as a person and a screen reader meet it.
 #include "model/RegisterMap.h"
+#include "support/Gui.h"
+#include "support/Sim.h"
 #include "ui/Main.h"
 #include "ui/Progress.h"
 #include "ui/Widgets.h"
@@ -20,7 +22,7 @@
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
-    void init() { m_form = new TMainForm; }
+    void init() { m_form = testing::newMainForm(); }
     void cleanup() { delete m_form; }
     void windowFrame();
     void everyTrackBarIsVerticalWithMinAtTheTop();
@@ -31,6 +33,7 @@ private slots:
     void progressWindowStaysHidden();
 
 private:
+    testing::WorkingFolder m_folder; // start-up reads and nothing writes files here
     TMainForm *m_form = nullptr;
 };
 
@@ -99,7 +102,8 @@ void TestMainWindow::commandRowAndStatusBar()
     }
     QCOMPARE(m_form->CommunicationBitBtn->palette().color(QPalette::ButtonText), QColor(Qt::red));
 
-    const QStringList texts = {"断开", "脱离", "未锁定", "帮助信息", "通讯："};
+    // After a start-up with no port behind port 1 (and real-time control turned off again).
+    const QStringList texts = {"断开", "脱离", "未锁定", "串口打开错误，请检查串口号", "通讯："};
     const int widths[] = {100, 100, 100, 505, 155};
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(m_form->statusPanel(i)->text(), texts[i]);

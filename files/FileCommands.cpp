@@ -1,0 +1,72 @@
+// The file commands of the main window: read a parameter file, save one, factory values.
+#include "app/ErrorBox.h"
+#include "files/ParameterFile.h"
+#include "ui/Main.h"
+
+#include <QFileDialog>
+
+using namespace zev;
+
+namespace {
+// The chosen name with the default extension of the filter entry used. The dialog names
+// the entry by its description alone, as it shows it ("dat"), or in full.
+QString chosenName(const QFileDialog &dialog)
+{
+    const QString selected = dialog.selectedNameFilter();
+    const QString firstEntry = dialog.nameFilters().value(0);
+    const bool first = selected == firstEntry || firstEntry.startsWith(selected + " (");
+    return QString::fromStdString(
+        withDefaultExtension(dialog.selectedFiles().value(0).toStdString(), first));
+}
+} // namespace
+
+bool TMainForm::LoadParameterFile(const QString &name)
+{
+    std::string error;
+    switch (readParameterFile(resolveFileName(name.toStdString()), m_model, error)) {
+    case ReadStatus::Missing:
+        return false;
+    case ReadStatus::Failed:
+        throw AppError(QString::fromStdString(error));
+    case ReadStatus::Read:
+        break;
+    }
+    return true;
+}
+
+void TMainForm::SaveParameterFile(const QString &name)
+{
+    std::string error;
+    if (!writeParameterFile(resolveFileName(name.toStdString()), m_model, error))
+        throw AppError(QString::fromStdString(error));
+}
+
+void TMainForm::ReadFileBitBtnClick()
+{
+    ShowHelpText("读入文件");
+    if (OpenDialog1->exec() != QDialog::Accepted) return;
+    const QString name = chosenName(*OpenDialog1);
+    if (!parameterFileExists(resolveFileName(name.toStdString()))) {
+        ShowHelpText("打不开文件" + name + ";");
+        return;
+    }
+    LoadParameterFile(name);
+    SetAllControlsFromImage();
+    ShowHelpText("已读入文件：" + name);
+}
+
+void TMainForm::SaveFileBitBtnClick()
+{
+    ShowHelpText("保存文件");
+    if (SaveDialog1->exec() != QDialog::Accepted) return;
+    const QString name = chosenName(*SaveDialog1);
+    SaveParameterFile(name); // a failure stops here, before the success text
+    ShowHelpText("已保存到文件：" + name);
+}
+
+void TMainForm::LoadDefaultBitBtnClick()
+{
+    LoadFactoryValues();
+    SetAllControlsFromImage();
+    ShowHelpText("全部参数改为出厂设置。");
+}

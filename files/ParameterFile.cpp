@@ -1,0 +1,84 @@
+#include "files/ParameterFile.h"
+
+#include "files/AtomicFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zev {
+namespace {
+constexpr std::size_t kBlock = 256;
+}
+
+std::string resolveFileName(const std::string &name)
+{
+    if (name.find('/') != std::string::npos) return name;
+    char folder[4096];
+    if (!::getcwd(folder, sizeof folder)) return name;
+    return std::string(folder) + "/" + name;
+}
+
+bool parameterFileExists(const std::string &path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+ReadStatus readParameterFile(const std::string &path, ParameterModel &model, std::string &error)
+{
+    if (!parameterFileExists(path)) return ReadStatus::Missing;
+    // Never wait: a pipe or a device under that name is refused rather than read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": " + systemErrorText(errno);
+        return ReadStatus::Failed;
+    }
+    struct stat info {};
+    int code = ::fstat(fd, &info) ? errno : (S_ISREG(info.st_mode) ? 0 : EINVAL);
+    unsigned char bytes[kParameterFileSize];
+    std::size_t size = 0;
+    while (!code && size < sizeof bytes) {
+        const ssize_t n = ::read(fd, bytes + size, sizeof bytes - size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) code = errno;
+        if (n <= 0) break;
+        size += std::size_t(n);
+    }
+    ::close(fd);
+    if (code) {
+        error = path + ": " + (code == EINVAL ? std::string("不是普通文件") : systemErrorText(code));
+        return ReadStatus::Failed;
+    }
+    const std::size_t image = std::min(size, kBlock);
+    std::copy_n(bytes, image, model.image.begin());
+    for (std::size_t slot = 0; slot < std::size_t(kSlotCount); ++slot) {
+        const std::size_t start = kBlock * (slot + 1);
+        if (size <= start) break;
+        std::copy_n(bytes + start, std::min(size - start, kBlock), model.modeSlots[slot].begin());
+    }
+    return ReadStatus::Read;
+}
+
+bool writeParameterFile(const std::string &path, const ParameterModel &model, std::string &error)
+{
+    unsigned char bytes[kParameterFileSize];
+    std::copy(model.image.begin(), model.image.end(), bytes);
+    for (std::size_t slot = 0; slot < std::size_t(kSlotCount); ++slot)
+        std::copy(model.modeSlots[slot].begin(), model.modeSlots[slot].end(),
+                  bytes + kBlock * (slot + 1));
+    return writeFileAtomically(path, bytes, sizeof bytes, error);
+}
+
+std::string withDefaultExtension(const std::string &name, bool firstFilterEntry)
+{
+    if (!firstFilterEntry) return name;
+    const auto folder = name.find_last_of("/\\:");
+    const auto dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && (folder == std::string::npos || dot > folder);
+    return hasExtension ? name : name + ".dat";
+}
+
+} // namespace zev

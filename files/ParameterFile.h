@@ -1,0 +1,36 @@
+// Parameter files: the register image, then mode slots 0 to 20, 256 bytes each (5,632 bytes),
+// with no header, version or checksum. Every byte is a register value exactly as held.
+#pragma once
+
+#include "model/ParameterModel.h"
+
+#include <cstddef>
+#include <string>
+
+namespace zev {
+
+constexpr std::size_t kParameterFileSize = 256 * (1 + kSlotCount);
+constexpr const char *kDefaultParameterFile = "ZEV720Default.dat";
+
+/// A name without a folder is taken in the current working directory, at each use.
+std::string resolveFileName(const std::string &name);
+
+/// True when a file (not a folder) of that name exists.
+bool parameterFileExists(const std::string &path);
+
+enum class ReadStatus { Missing, Failed, Read };
+
+/// Reads a file into the image and the slots, in file order, as far as it goes: bytes a
+/// short file does not reach keep their values, bytes past 5,631 are ignored, nothing is
+/// checked. Missing: no such file, nothing changed. Failed: it exists but cannot be read (it
+/// is not a plain file, or the system refuses), nothing changed, `error` names the file.
+ReadStatus readParameterFile(const std::string &path, ParameterModel &model, std::string &error);
+
+/// Writes the image and the slots, whole or not at all; false with `error` on failure.
+bool writeParameterFile(const std::string &path, const ParameterModel &model, std::string &error);
+
+/// ".dat" is added when the dialog's first filter entry was used and the name has no
+/// extension (no "." after the last "/", "\" or ":"). A name ending in "." keeps it as is.
+std::string withDefaultExtension(const std::string &name, bool firstFilterEntry);
+
+} // namespace zev

@@ -1,0 +1,106 @@
+// The port scan of the settings dialog: ports 1 to 15 in turn, each probed with the connect
+// command on a channel of the scan's own. The main window's channel and link are not touched.
+#include "app/ErrorBox.h"
+#include "link/LineCodes.h"
+#include "link/Serialportuse.h"
+#include "settings/Paramete.h"
+#include "settings/PortSettings.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QThread>
+#include <memory>
+
+using namespace zev;
+
+namespace {
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 15;
+constexpr int kStepMs = 15;
+constexpr int kStepsBeforePort = 40;
+constexpr int kStepsBetweenPhases = 2;
+constexpr int kProbes = 10;
+constexpr std::uint8_t kConnect = 6, kDisconnect = 7, kCommand = 102, kReply = 103;
+
+// A confirmation box; Yes is its answer's only meaning.
+bool confirm(QWidget *parent, const QString &text, QMessageBox::StandardButtons buttons)
+{
+    QMessageBox box(QMessageBox::Question, "确认", text, buttons, parent);
+    box.setObjectName("ScanMessageBox");
+    return box.exec() == QMessageBox::Yes;
+}
+} // namespace
+
+void TParaForm::AutoScanButtonClick()
+{
+    ProgressBar->setVisible(true);
+    MessageLabel->setVisible(true);
+    int counter = 0;
+    ProgressBar->setValue(0);
+    // Each step blocks the window for 15 ms and then moves the bar on.
+    const auto steps = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            QThread::msleep(kStepMs);
+            ProgressBar->setValue(counter++);
+        }
+    };
+    std::unique_ptr<SerialChannel> scan(new SerialChannel(systemSerialLibrary()));
+    // However the scan ends, its channel goes and the bar and label are hidden.
+    struct Cleanup {
+        TParaForm *form;
+        std::unique_ptr<SerialChannel> &channel;
+        ~Cleanup()
+        {
+            if (channel) channel->ClosePort();
+            channel.reset();
+            form->ProgressBar->setVisible(false);
+            form->MessageLabel->setVisible(false);
+        }
+    } cleanup{this, scan};
+
+    bool found = false;
+    for (int port = kFirstPort; port <= kLastPort && !found; ++port) {
+        MessageLabel->setText(QString("搜索COM(USB)%1,  请等待...").arg(port));
+        repaint();
+        QApplication::processEvents();
+        steps(kStepsBeforePort);
+        scan->SetPortNumber(port);
+        ControlsToSettings(); // the dialog's choices, stored or not; a bad port text ends here
+        scan->SetBaudCode(baudCode(portSettings.baud));
+        scan->SetModeCode(modeCode(portSettings.parity, portSettings.dataBits, portSettings.stopBits));
+        scan->SetFlowCode(flowCode(portSettings.flow));
+        steps(kStepsBetweenPhases);
+        scan->OpenPort();
+        steps(kStepsBetweenPhases);
+        if (scan->IsOpen()) {
+            for (int probe = 0; probe < kProbes && !found; ++probe) {
+                scan->WriteFrame(kConnect, kCommand);
+                steps(kStepsBetweenPhases);
+                std::uint8_t address = 0, value = 0;
+                // Only a frame found by this very poll counts, never one from an earlier port.
+                if (scan->PollFrames(address, value) && address == kConnect && value == kReply) {
+                    found = true;
+                    scan->WriteFrame(kDisconnect, kCommand);
+                }
+            }
+        }
+        steps(kStepsBetweenPhases);
+        scan->ClosePort();
+        steps(kStepsBetweenPhases);
+        if (found) {
+            repaint();
+            QApplication::processEvents();
+            if (confirm(this, QString("找到COM(USB)%1，OK！").arg(port),
+                        QMessageBox::Yes | QMessageBox::No))
+                ComPortEdit->setText(QString::number(port));
+            else
+                found = false;
+        }
+    }
+    repaint();
+    QApplication::processEvents();
+    if (!found) confirm(this, "COM(USB)连接失败,请检查端口或USB驱动是否安装...", QMessageBox::Yes);
+}

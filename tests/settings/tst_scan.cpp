@@ -1,0 +1,159 @@
+// The port scan, against emulators behind chosen port numbers; the message boxes are
+// answered by the test.
+#include "settings/Paramete.h"
+#include "settings/PortSettings.h"
+#include "support/Gui.h"
+#include "support/Sim.h"
+#include "ui/Main.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+using namespace zev;
+using testing::Sim;
+
+namespace {
+// What the progress label showed each time it was drawn.
+class LabelRecorder : public QObject {
+public:
+    explicit LabelRecorder(QLabel *label) : m_label(label) { label->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && (texts.isEmpty() || texts.last() != m_label->text()))
+            texts << m_label->text();
+        return false;
+    }
+    QStringList texts;
+
+private:
+    QLabel *m_label;
+};
+
+// The bar's value when the last message box came up.
+int barAtMessage = -1;
+} // namespace
+
+class TestScan : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void findsTheProcessorOnPort3();
+    void declinedAndSilentPortsEndInFailure();
+    void nothingAnswers();
+    void leavesTheMainWindowAlone();
+    void portTextThatIsNotANumber();
+
+private:
+    QStringList scan(const QStringList &answers);
+    testing::WorkingFolder m_folder;
+    std::unique_ptr<TParaForm> m_dialog;
+};
+
+void TestScan::init()
+{
+    portSettings = PortSettings{};
+    for (int port = 1; port <= 15; ++port) // nothing behind any port unless a test says so
+        qputenv(qPrintable(QString("ZEV720_COM%1").arg(port)), "/nonexistent/scan-test");
+    m_dialog = std::make_unique<TParaForm>();
+    m_dialog->show();
+}
+
+void TestScan::cleanup() { m_dialog.reset(); }
+
+QStringList TestScan::scan(const QStringList &answers)
+{
+    barAtMessage = -1;
+    return testing::answerDialogs(
+        [&] {
+            QTimer bar;
+            QObject::connect(&bar, &QTimer::timeout,
+                             [&] { barAtMessage = m_dialog->ProgressBar->value(); });
+            bar.start(1);
+            m_dialog->AutoScanButton->click();
+        },
+        answers);
+}
+
+void TestScan::findsTheProcessorOnPort3()
+{
+    Sim sim;
+    sim.becomePort(3);
+    LabelRecorder label(m_dialog->MessageLabel);
+    m_dialog->BaudComboBox->setCurrentIndex(16); // chosen, not stored
+    const QStringList messages = scan({"Yes"});
+    QCOMPARE(messages, QStringList{"找到COM(USB)3，OK！"});
+    QCOMPARE(m_dialog->ComPortEdit->text(), QString("3"));
+    QCOMPARE(label.texts, (QStringList{"搜索COM(USB)1,  请等待...", "搜索COM(USB)2,  请等待...",
+                                       "搜索COM(USB)3,  请等待..."}));
+    QCOMPARE(sim.frames().size(), 2);
+    QCOMPARE(sim.frames()[0].bytes, testing::hex("FE 06 66 6C FD"));
+    QCOMPARE(sim.frames()[1].bytes, testing::hex("FE 07 66 6D FD"));
+    QCOMPARE(barAtMessage, 48 + 48 + 40 + 2 + 2 + 2 + 2 + 2 - 1);
+    QVERIFY(!m_dialog->ProgressBar->isVisible());
+    QVERIFY(!m_dialog->MessageLabel->isVisible());
+    QCOMPARE(portSettings.baud, 16); // taken into the record at each port...
+    QCOMPARE(portSettings.port, 1);  // ...while the found port waits in the edit
+    QVERIFY(!QFile::exists("ZEV720.cfg"));
+    m_dialog->CancelBtn->click();
+    QCOMPARE(m_dialog->ComPortEdit->text(), QString("1"));
+}
+
+void TestScan::declinedAndSilentPortsEndInFailure()
+{
+    Sim answering;
+    Sim silent({"--silent"});
+    answering.becomePort(3);
+    silent.becomePort(4);
+    const QStringList messages = scan({"No", "Yes"});
+    QCOMPARE(messages, (QStringList{"找到COM(USB)3，OK！",
+                                    "COM(USB)连接失败,请检查端口或USB驱动是否安装..."}));
+    QCOMPARE(silent.frames().size(), 10); // ten probes, no answer
+    QCOMPARE(m_dialog->ComPortEdit->text(), QString("1"));
+}
+
+void TestScan::nothingAnswers()
+{
+    const QStringList messages = scan({"Yes"});
+    QCOMPARE(messages, QStringList{"COM(USB)连接失败,请检查端口或USB驱动是否安装..."});
+    QCOMPARE(barAtMessage, 719);
+    QCOMPARE(m_dialog->ComPortEdit->text(), QString("1"));
+    QVERIFY(!m_dialog->ProgressBar->isVisible());
+}
+
+void TestScan::leavesTheMainWindowAlone()
+{
+    Sim sim;
+    sim.becomePort(1);
+    std::unique_ptr<TMainForm> form(testing::newMainForm(true));
+    QVERIFY(form->isConnected());
+    const QStringList messages = scan({"Yes"}); // port 1 is the window's: it does not open
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages[0].startsWith("COM(USB)连接失败"));
+    QVERIFY(form->isConnected());
+    QVERIFY(form->channel().IsOpen());
+    QCOMPARE(sim.frames().size(), 1); // the window's connect only
+}
+
+void TestScan::portTextThatIsNotANumber()
+{
+    Sim sim;
+    sim.becomePort(1);
+    m_dialog->ComPortEdit->setText("one");
+    const QStringList messages = scan({QString()});
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages[0].contains("'one'"));
+    QVERIFY(!m_dialog->ProgressBar->isVisible());
+    QVERIFY(!m_dialog->MessageLabel->isVisible());
+    QVERIFY(sim.frames().isEmpty());
+}
+
+QTEST_MAIN(TestScan)
+#include "tst_scan.moc"
