@@ -2,9 +2,13 @@
 
 #include "ui/Main.h"
 
+#include <malloc.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -103,6 +107,26 @@ void chooseFile(const std::function<void()> &action, const QString &name, int fi
     poll.start();
     action();
 }
+
+qint64 runEventLoop(int ms, const std::function<bool()> &done)
+{
+    QEventLoop loop;
+    QElapsedTimer clock, sinceLast;
+    clock.start();
+    sinceLast.start();
+    qint64 longest = 0;
+    QTimer pass; // a pass of the loop every millisecond, when nothing blocks it
+    pass.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&pass, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceLast.restart());
+        if (clock.elapsed() >= ms || (done && done())) loop.quit();
+    });
+    pass.start(1);
+    loop.exec();
+    return longest;
+}
+
+std::size_t heapInUse() { return mallinfo2().uordblks; }
 
 QString answerNextDialog(const std::function<void()> &action, const QString &buttonText)
 {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
+#include <cstddef>
 #include <QStringList>
 #include <functional>
 
@@ -32,5 +34,12 @@ QStringList answerDialogs(const std::function<void()> &action, const QStringList
 /// Runs `action`, and when the file dialog opens, picks `name` with filter entry `filter`
 /// (0 or 1) and accepts it, or cancels it when `name` is empty.
 void chooseFile(const std::function<void()> &action, const QString &name, int filter = 0);
+
+/// Runs the event loop for `ms`, or until `done` holds, and returns the longest time in
+/// milliseconds between two of its passes: how long the window stopped answering at worst.
+qint64 runEventLoop(int ms, const std::function<bool()> &done = {});
+
+/// Bytes the program holds from the heap right now.
+std::size_t heapInUse();
 
 } // namespace testing

@@ -10,6 +10,7 @@
 #include "link/FrameCodec.h"
 #include "sim/Processor.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -42,7 +43,8 @@ constexpr const char *kUsage =
     "  --split          write every reply in two parts, --split-gap MS apart (default 3)\n"
     "  --delay MS       answer MS milliseconds late\n"
     "  --baud B         pace the output like a line at B baud (10 bits a byte)\n"
-    "  --flood          send noise as fast as the terminal takes it (SIGUSR2 toggles it)\n"
+    "  --flood          send noise (with frames in it) as fast as the terminal takes it;\n"
+    "                   SIGUSR2 toggles it\n"
     "standard input: send HEX... | silent on|off | flood on|off | drop P | dump\n";
 
 constexpr int kFloodChunk = 4096;
@@ -363,8 +365,13 @@ int Simulator::run()
             if (n > 0) received(bytes, std::size_t(n));
         }
         if (m_flooding && (fds[0].revents & POLLOUT) && m_output.empty()) {
+            // Noise with a valid frame in it every 64 bytes or so, as a babbling device sends.
             std::uint8_t noise[kFloodChunk];
             for (std::uint8_t &b : noise) b = randomByte();
+            for (int i = 0; i < kFloodChunk / 64; ++i) {
+                const auto frame = zev::encodeFrame(randomByte(), randomByte());
+                std::copy(frame.begin(), frame.end(), noise + m_random() % (kFloodChunk - 5));
+            }
             [[maybe_unused]] ssize_t ignored = ::write(m_master, noise, sizeof noise);
         }
     }
