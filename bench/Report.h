@@ -6,9 +6,18 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 namespace bench {
+
+/// The monotonic clock in seconds: the clock of the emulator's log and the panel's reports.
+inline double monotonicSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
 
 inline void report(const std::string &figure, double value, const std::string &unit,
                    const std::string &target, double ratio)

@@ -30,13 +30,6 @@ constexpr int kTickTarget = 58;
 constexpr int kMoves = 150;
 constexpr int kIdleSeconds = 10;
 
-double monotonicSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
 double cpuSeconds()
 {
     rusage usage{};
@@ -153,7 +146,7 @@ int main(int argc, char *argv[])
     for (int move = 0; move < kMoves; ++move) {
         idleFor(int(random.bounded(120))); // any phase against the ticks and the cursor
         const int position = bar->value() == 0 ? 50 : bar->value() - 1;
-        const double movedAt = monotonicSeconds();
+        const double movedAt = bench::monotonicSeconds();
         bar->setValue(position);
         const int value = 50 - position;
         ticksUntil(form, [&] {

@@ -19,13 +19,6 @@ constexpr double kFixedWaitsMs = 50; // one connect attempt, answered
 constexpr double kStartTargetMs = 150;
 constexpr double kMemoryTargetMB = 80;
 
-double monotonicSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
 double peakResidentMB(qint64 pid)
 {
     QFile status(QString("/proc/%1/status").arg(pid));
@@ -56,7 +49,7 @@ int main(int argc, char *argv[])
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         panel.setProcessEnvironment(environment);
         panel.setWorkingDirectory(folder.path());
-        const double started = monotonicSeconds();
+        const double started = bench::monotonicSeconds();
         panel.start(build + "/zev720");
         QByteArray said;
         QElapsedTimer clock;

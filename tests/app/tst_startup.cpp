@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 
 using namespace zev;
+using testing::readFile;
+using testing::writeFile;
 using testing::Sim;
 
 namespace {
@@ -29,11 +31,6 @@ QByteArray fileOf(const ParameterModel &model)
     for (const RegisterImage &slot : model.modeSlots)
         bytes.append(reinterpret_cast<const char *>(slot.data()), 256);
     return bytes;
-}
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 } // namespace
 

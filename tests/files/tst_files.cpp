@@ -20,22 +20,14 @@
 #include <unistd.h>
 
 using namespace zev;
+using testing::readFile;
+using testing::writeFile;
 using testing::WorkingFolder;
 
 namespace {
-QByteArray readFile(const QString &name)
+void scramble(ParameterModel &model, quint32 pattern)
 {
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-bool writeFile(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-void scramble(ParameterModel &model, quint32 seed)
-{
-    QRandomGenerator random(seed);
+    QRandomGenerator random(pattern);
     random.fillRange(reinterpret_cast<quint32 *>(model.image.data()), 64);
     for (RegisterImage &slot : model.modeSlots)
         random.fillRange(reinterpret_cast<quint32 *>(slot.data()), 64);

@@ -29,17 +29,9 @@ private slots:
 
 private:
     testing::WorkingFolder m_folder; // start-up reads and nothing writes files here
-    QList<int> pendingAddresses() const;
     TMainForm *m_form = nullptr;
 };
 
-QList<int> TestModes::pendingAddresses() const
-{
-    QList<int> marked;
-    for (int a = 0; a < 256; ++a)
-        if (m_form->model().pending[a]) marked << a;
-    return marked;
-}
 
 void TestModes::eqModesKeepTheirOwnBlocks()
 {
@@ -55,7 +47,7 @@ void TestModes::eqModesKeepTheirOwnBlocks()
     QCOMPARE(int(model.image[24]), 0);
     QCOMPARE(int(model.image[25]), 10);
     QCOMPARE(m_form->trackBar(25)->value(), 2);
-    QCOMPARE(pendingAddresses(), (QList<int>{23, 24, 25}));
+    QCOMPARE(testing::pendingAddresses(m_form->model()), (QList<int>{23, 24, 25}));
 
     m_form->radioButton(23, 0)->click();
     QCOMPARE(int(model.image[24]), 3);
@@ -89,7 +81,7 @@ void TestModes::clickingTheActiveModeDoesNothing()
     model.modeSlots[2][50] = 1; // would show if slot 2 were restored
     m_form->radioButton(49, 2)->click();
     m_form->radioButton(23, 0)->click();
-    QVERIFY(pendingAddresses().isEmpty());
+    QVERIFY(testing::pendingAddresses(m_form->model()).isEmpty());
     QCOMPARE(int(model.image[50]), 34);
 }
 

@@ -26,24 +26,16 @@ private slots:
 
 private:
     testing::WorkingFolder m_folder; // start-up reads and nothing writes files here
-    QList<int> pendingAddresses() const;
     TMainForm *m_form = nullptr;
 };
 
-QList<int> TestRefresh::pendingAddresses() const
-{
-    QList<int> marked;
-    for (int a = 0; a < 256; ++a)
-        if (m_form->model().pending[a]) marked << a;
-    return marked;
-}
 
 void TestRefresh::refreshThatMovesNoBarMarksOnlyTheOthers()
 {
     m_form->model().realTime = true;
     m_form->statusPanel(2)->setText("已锁定");
     QVERIFY(m_form->SetAllControlsFromImage());
-    QCOMPARE(pendingAddresses(), (QList<int>{18, 22, 23, 34, 36, 44, 45, 49}));
+    QCOMPARE(testing::pendingAddresses(m_form->model()), (QList<int>{18, 22, 23, 34, 36, 44, 45, 49}));
     QCOMPARE(m_form->statusPanel(2)->text(), QString("未锁定"));
     QVERIFY(!m_form->model().refreshing);
 }
@@ -65,7 +57,7 @@ void TestRefresh::barsThatDoNotMoveKeepTheirLabels()
     QCOMPARE(m_form->valueLabel(50)->text(), QString("40"));
     // The handlers stayed out of it: the image holds what it held, marked for sending.
     QCOMPARE(int(m_form->model().image[16]), 127);
-    QCOMPARE(pendingAddresses(), (QList<int>{16, 50}));
+    QCOMPARE(testing::pendingAddresses(m_form->model()), (QList<int>{16, 50}));
 }
 
 void TestRefresh::valuesNoPositionGives()
@@ -99,7 +91,7 @@ void TestRefresh::modeRegistersRefreshTheirBlockFirst()
     // The mode button's handler saved and restored the same slot: the image is unchanged.
     QCOMPARE(int(m_form->model().image[24]), 3);
     QCOMPARE(int(m_form->model().modeSlots[8][24]), 3);
-    QCOMPARE(pendingAddresses(), (QList<int>{23, 24}));
+    QCOMPARE(testing::pendingAddresses(m_form->model()), (QList<int>{23, 24}));
 
     // A fixed DSP mode refreshes the block and leaves the buttons as they are.
     m_form->model().image[49] = 7;
@@ -156,7 +148,7 @@ void TestRefresh::addressesWithoutControls()
         m_form->model().image[a] = 77;
         QVERIFY(!m_form->SetControlFromRegister(static_cast<std::uint8_t>(a)));
     }
-    QVERIFY(pendingAddresses().isEmpty());
+    QVERIFY(testing::pendingAddresses(m_form->model()).isEmpty());
 }
 
 QTEST_MAIN(TestRefresh)

@@ -23,13 +23,10 @@
 #include <memory>
 
 using namespace zev;
+using testing::readFile;
+using testing::writeFile;
 
 namespace {
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 const QByteArray kOld(int(kParameterFileSize), '\x55');
 const QByteArray kNew(int(kParameterFileSize), '\xAA');
 } // namespace

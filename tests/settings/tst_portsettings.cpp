@@ -13,20 +13,11 @@
 #include <climits>
 
 using namespace zev;
+using testing::readFile;
+using testing::writeFile;
 using testing::WorkingFolder;
 
 namespace {
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-void writeFile(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 QByteArray fileOf(const PortSettings &settings)
 {
     const auto bytes = encodePortSettings(settings);
@@ -74,7 +65,7 @@ void TestPortSettings::onlyA28ByteFileIsRead()
     PortSettings stored;
     stored.port = 7;
     stored.baud = 16;
-    if (size >= 0) writeFile("ZEV720.cfg", fileOf(stored).leftJustified(size, '\x05', true));
+    if (size >= 0) QVERIFY(writeFile("ZEV720.cfg", fileOf(stored).leftJustified(size, '\x05', true)));
     portSettings.port = 99;
     LoadPortSettings();
     QCOMPARE(portSettings == stored, kept);
@@ -128,7 +119,7 @@ void TestPortSettings::dialogShowsTheRecord()
     stored.port = 3;
     stored.baud = 16;
     stored.flow = 7; // outside the list: nothing chosen
-    writeFile("ZEV720.cfg", fileOf(stored));
+    QVERIFY(writeFile("ZEV720.cfg", fileOf(stored)));
     LoadPortSettings();
     dialog.show();
     QCOMPARE(dialog.ComPortEdit->text(), QString("3"));

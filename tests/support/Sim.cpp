@@ -16,6 +16,26 @@ QString buildDir()
 
 QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
 
+QByteArray readFile(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QList<int> pendingAddresses(const zev::ParameterModel &model)
+{
+    QList<int> marked;
+    for (int a = 0; a < 256; ++a)
+        if (model.pending[a]) marked << a;
+    return marked;
+}
+
 Sim::Sim(const QStringList &arguments)
 {
     m_process.setProgram(buildDir() + "/zev720-sim");

@@ -72,4 +72,11 @@ private:
 
 QByteArray hex(const char *text); ///< "FE 10 14 24 FD" to bytes
 
+/// A file's bytes (empty when it cannot be read), and a file written whole.
+QByteArray readFile(const QString &name);
+bool writeFile(const QString &name, const QByteArray &bytes);
+
+/// The addresses whose pending entry is not 0, ascending.
+QList<int> pendingAddresses(const zev::ParameterModel &model);
+
 } // namespace testing

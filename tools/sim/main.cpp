@@ -35,7 +35,7 @@ constexpr const char *kUsage =
     "  --load FILE      start from the registers of a parameter file (else the factory values)\n"
     "  --dump FILE      write the 256 registers to FILE at exit and on SIGUSR1\n"
     "  --log FILE       log every frame received (and sent) with a monotonic timestamp\n"
-    "  --seed N         seed of every random choice below (default 1)\n"
+    "  --seed N         where the random choices below start (default 1)\n"
     "  --silent         never answer: a processor that is switched off\n"
     "  --drop P         drop a share P (0 to 1) of the replies\n"
     "  --corrupt P      corrupt one byte in a share P of the replies\n"
@@ -73,7 +73,7 @@ double now()
 
 struct Options {
     std::string link, load, dump, log;
-    unsigned seed = 1;
+    unsigned randomStart = 1;
     bool silent = false, split = false, flood = false;
     double drop = 0, corrupt = 0, noise = 0;
     double delay = 0, splitGap = 0.003;
@@ -95,7 +95,7 @@ bool parse(int argc, char **argv, Options &o)
         else if (arg == "--load") o.load = v;
         else if (arg == "--dump") o.dump = v;
         else if (arg == "--log") o.log = v;
-        else if (arg == "--seed") o.seed = unsigned(std::strtoul(v, nullptr, 10));
+        else if (arg == "--seed") o.randomStart = unsigned(std::strtoul(v, nullptr, 10));
         else if (arg == "--drop") o.drop = std::atof(v);
         else if (arg == "--corrupt") o.corrupt = std::atof(v);
         else if (arg == "--noise") o.noise = std::atof(v);
@@ -115,7 +115,7 @@ struct Outgoing {
 
 class Simulator {
 public:
-    explicit Simulator(const Options &options) : m_o(options), m_random(options.seed) {}
+    explicit Simulator(const Options &options) : m_o(options), m_random(options.randomStart) {}
     bool open();
     int run();
 
