@@ -47,6 +47,10 @@ int main(int argc, char *argv[])
     Application app(argc, argv);
     QApplication::setApplicationName("zev720");
     QApplication::setApplicationDisplayName("DSP C-Ver6.0");
+    // One typeface for every window: the dialogs then need no second CJK font loaded.
+    QFont font = QApplication::font();
+    font.setFamilies({"宋体", "SimSun", "NSimSun", "Noto Serif CJK SC", "Noto Sans CJK SC"});
+    QApplication::setFont(font);
     try {
         MainForm = new TMainForm;
         ProgressForm = new TProgressForm;

@@ -108,10 +108,10 @@ int main(int argc, char *argv[])
     if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) return 1;
     qputenv("ZEV720_COM1", sim.readLine().trimmed());
 
-    TMainForm form;
+    TMainForm form; // starts as the program does: connected, real-time control on
     form.show();
-    form.CommunicationBitBtnClick();
-    form.RunCtlDataBitBtnClick();
+    if (!form.isConnected()) form.CommunicationBitBtnClick();
+    if (!form.model().realTime) form.RunCtlDataBitBtnClick();
     if (!form.isConnected()) {
         std::printf("no link to the emulator\n");
         return 1;
