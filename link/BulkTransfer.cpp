@@ -16,25 +16,20 @@ void TMainForm::MarkTransferSet(std::uint8_t v)
     if (v != kPendingNone) markLockStateChanged();
 }
 
-void TMainForm::SendAllBitBtnClick()
+// Both bulk transfers only mark the transfer set, and only while the link is up.
+void TMainForm::startBulkTransfer(std::uint8_t mark, const QString &text)
 {
     if (!m_connected) {
         ShowHelpText("通讯未连接，请先连接！");
         return;
     }
-    MarkTransferSet(kPendingWrite);
-    ShowHelpText("将全部数据发送到机器");
+    MarkTransferSet(mark);
+    ShowHelpText(text);
 }
 
-void TMainForm::LoadMachineBitBtnClick()
-{
-    if (!m_connected) {
-        ShowHelpText("通讯未连接，请先连接！");
-        return;
-    }
-    MarkTransferSet(kPendingRead);
-    ShowHelpText("从机器读回全部数据");
-}
+void TMainForm::SendAllBitBtnClick() { startBulkTransfer(kPendingWrite, "将全部数据发送到机器"); }
+
+void TMainForm::LoadMachineBitBtnClick() { startBulkTransfer(kPendingRead, "从机器读回全部数据"); }
 
 void TMainForm::UpdateTransferProgress()
 {

@@ -31,12 +31,12 @@ constexpr int kFontPixels = 19;
 const QColor kSkyBlue(166, 202, 240);
 constexpr int kDefaultTimerInterval = 20;
 
-struct PanelSpec {
+struct StatusPanel {
     const char *text;
     int width;
     const char *accessibleName;
 };
-constexpr PanelSpec kPanels[] = {
+constexpr StatusPanel kPanels[] = {
     {"断开", 100, "连接状态"},
     {"脱离", 100, "实时状态"},
     {"未锁定", 100, "锁定状态"},
@@ -106,12 +106,12 @@ void TMainForm::buildWindow()
 
 void TMainForm::buildCommandRow(QWidget *parent, QBoxLayout *row)
 {
-    struct ButtonSpec {
+    struct CommandButton {
         QPushButton *TMainForm::*member;
         const char *name;
         const char *caption;
     };
-    static const ButtonSpec kButtons[] = {
+    static const CommandButton kButtons[] = {
         {&TMainForm::CommunicationBitBtn, "CommunicationBitBtn", "已断开..."},
         {&TMainForm::RunCtlDataBitBtn, "RunCtlDataBitBtn", "不调节机器"},
         {&TMainForm::SendAllBitBtn, "SendAllBitBtn", "全部发送"},
@@ -123,12 +123,12 @@ void TMainForm::buildCommandRow(QWidget *parent, QBoxLayout *row)
         {&TMainForm::ChangePWDBitBtn, "ChangePWDBitBtn", "更改密码"},
         {&TMainForm::CommSetBitBtn, "CommSetBitBtn", "COM(USB)设置"},
     };
-    for (const ButtonSpec &spec : kButtons) {
-        auto *button = new QPushButton(QString::fromUtf8(spec.caption), parent);
-        button->setObjectName(spec.name);
+    for (const CommandButton &command : kButtons) {
+        auto *button = new QPushButton(QString::fromUtf8(command.caption), parent);
+        button->setObjectName(command.name);
         button->setAutoDefault(false);
         row->addWidget(button);
-        this->*spec.member = button;
+        this->*command.member = button;
     }
     QPalette red = CommunicationBitBtn->palette();
     red.setColor(QPalette::ButtonText, Qt::red);

@@ -147,6 +147,7 @@ private:
 
     // Link.
     void linkLost();
+    void startBulkTransfer(std::uint8_t mark, const QString &text);
     void registerRead(std::uint8_t address) override;
     void lockConfirmed() override;
 
