@@ -2,6 +2,7 @@
 #include "app/ErrorBox.h"
 #include "app/SessionEnd.h"
 #include "settings/Paramete.h"
+#include "ui/Look.h"
 #include "ui/Main.h"
 #include "ui/Progress.h"
 
@@ -49,7 +50,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationDisplayName("DSP C-Ver6.0");
     // One typeface for every window: the dialogs then need no second CJK font loaded.
     QFont font = QApplication::font();
-    font.setFamilies({"宋体", "SimSun", "NSimSun", "Noto Serif CJK SC", "Noto Sans CJK SC"});
+    font.setFamilies(look::typefaces());
     QApplication::setFont(font);
     try {
         MainForm = new TMainForm;

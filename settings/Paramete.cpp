@@ -2,6 +2,7 @@
 
 #include "app/ErrorBox.h"
 #include "settings/PortSettings.h"
+#include "ui/Look.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -23,7 +24,6 @@ namespace {
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 15;
 constexpr int kScanSteps = 750;
-const QColor kSkyBlue(166, 202, 240);
 
 QComboBox *list(const QStringList &items, const char *name)
 {
@@ -73,7 +73,7 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     setObjectName("ParaForm");
     setWindowTitle("COM(USB) 设置");
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, kSkyBlue);
+    palette.setColor(QPalette::Window, look::skyBlue());
     setPalette(palette);
     setAutoFillBackground(true);
 

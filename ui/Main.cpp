@@ -3,6 +3,7 @@
 #include "app/ErrorBox.h"
 #include "model/RegisterMap.h"
 #include "settings/PortSettings.h"
+#include "ui/Look.h"
 #include "ui/Widgets.h"
 
 #include <QButtonGroup>
@@ -28,7 +29,6 @@ namespace {
 constexpr int kClientWidth = 1184;
 constexpr int kClientHeight = 901;
 constexpr int kFontPixels = 19;
-const QColor kSkyBlue(166, 202, 240);
 constexpr int kDefaultTimerInterval = 20;
 
 struct StatusPanel {
@@ -65,12 +65,11 @@ void TMainForm::buildWindow()
     setObjectName("MainForm");
     setWindowTitle("DSP C-Ver6.0");
     QFont font;
-    font.setFamilies({"宋体", "SimSun", "NSimSun", "Noto Serif CJK SC", "Noto Sans CJK SC",
-                      "WenQuanYi Zen Hei", "AR PL UMing CN"});
+    font.setFamilies(look::typefaces());
     font.setPixelSize(kFontPixels);
     setFont(font);
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, kSkyBlue);
+    palette.setColor(QPalette::Window, look::skyBlue());
     setPalette(palette);
     setAutoFillBackground(true);
 
