@@ -122,14 +122,15 @@ int QtSerialLibrary::openPort(int port)
     entry->serial.setReadBufferSize(kDriverBuffer);
     if (!entry->serial.open(QIODevice::ReadWrite)) return kOpenFailed;
     Port *raw = entry.get();
+    // Qt also calls a full output buffer a resource error: only a hang-up means the device
+    // is gone.
     QObject::connect(&raw->serial, &QSerialPort::errorOccurred, &raw->serial,
                      [this, raw](QSerialPort::SerialPortError error) {
-                         if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
-                             return;
-                         if (error == QSerialPort::ResourceError || lineState(raw->serial).hungUp)
+                         if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError &&
+                             lineState(raw->serial).hungUp)
                              markGone(*raw);
                      });
-    if (m_ports.empty() && !m_cleanupRegistered) {
+    if (!m_cleanupRegistered) {
         // Ports still open at exit are released before the application object goes.
         qAddPostRoutine([] { static_cast<QtSerialLibrary &>(systemSerialLibrary()).m_ports.clear(); });
         m_cleanupRegistered = true;
@@ -197,7 +198,11 @@ int QtSerialLibrary::write(int port, const std::uint8_t *buffer, int length)
     const bool flushed = n >= 0 && serial.flush();
     if (!flushed) {
         serial.clearError();
-        return checkGone(*entry) ? kSerialDeviceGone : kWriteFailed;
+        if (checkGone(*entry)) return kSerialDeviceGone;
+        // The line is held (flow control, or nobody reads the other end): this frame is not
+        // sent, and nothing piles up behind it.
+        serial.clear(QSerialPort::Output);
+        return kWriteFailed;
     }
     return static_cast<int>(n);
 }

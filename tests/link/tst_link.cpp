@@ -86,6 +86,7 @@ private slots:
     void progressBar();
     void editsWhileDownGoOutAfterConnect();
     void adapterPulledOutAndPluggedBack();
+    void heldLineIsNoLostDevice();
 
 private:
     testing::WorkingFolder m_folder;
@@ -464,6 +465,27 @@ void TestLink::adapterPulledOutAndPluggedBack()
     QVERIFY(m_form->isConnected());
     drain(*m_form);
     QCOMPARE(int(m_sim->registers()[62]), 41);
+}
+
+// A processor that stops taking bytes (hardware flow control holding the line) fills the
+// line until writes fail; the link stays, and the queue goes out once the line moves again.
+void TestLink::heldLineIsNoLostDevice()
+{
+    TMainForm &form = connected();
+    m_sim->command("pause on");
+    form.trackBar(63)->setValue(30);
+    int refused = 0; // far more frames than the line holds
+    for (int tick = 0; tick < 30000; ++tick) {
+        form.Timer1Timer();
+        refused += !form.channel().WriteFrame(63, 30);
+    }
+    QVERIFY(refused > 0);
+    QVERIFY(form.isConnected());
+    QVERIFY(form.channel().IsOpen());
+    m_sim->command("pause off");
+    form.trackBar(63)->setValue(25);
+    drain(form);
+    QCOMPARE(int(m_sim->registers()[63]), 35);
 }
 
 QTEST_MAIN(TestLink)

@@ -6,7 +6,8 @@
 // and SIGINT end it cleanly (with a last dump).
 //
 // Lines on standard input drive it from a test: "send HEX..." puts those bytes on the line
-// at once (answered "sent N"), "silent on|off", "flood on|off", "drop P" and "dump".
+// at once (answered "sent N"), "silent on|off", "flood on|off", "pause on|off" (stop reading
+// the line, as a device that holds it), "drop P" and "dump".
 #include "link/FrameCodec.h"
 #include "sim/Processor.h"
 
@@ -45,7 +46,7 @@ constexpr const char *kUsage =
     "  --baud B         pace the output like a line at B baud (10 bits a byte)\n"
     "  --flood          send noise (with frames in it) as fast as the terminal takes it;\n"
     "                   SIGUSR2 toggles it\n"
-    "standard input: send HEX... | silent on|off | flood on|off | drop P | dump\n";
+    "standard input: send HEX... | silent on|off | flood on|off | pause on|off | drop P | dump\n";
 
 constexpr int kFloodChunk = 4096;
 constexpr double kBitsPerByte = 10.0;
@@ -143,6 +144,7 @@ private:
     FILE *m_log = nullptr;
     bool m_flooding = false;
     bool m_commandsOpen = true;
+    bool m_paused = false; ///< not reading the line
     std::string m_commandText;
 };
 
@@ -305,6 +307,9 @@ void Simulator::command(const std::string &line)
     } else if (verb == "flood") {
         m_flooding = on;
         std::printf("ok\n");
+    } else if (verb == "pause") {
+        m_paused = on;
+        std::printf("ok\n");
     } else if (verb == "drop") {
         m_o.drop = std::atof(argument);
         std::printf("ok\n");
@@ -341,7 +346,7 @@ int Simulator::run()
             m_flooding = !m_flooding;
         }
         flush();
-        pollfd fds[3] = {{m_master, POLLIN, 0},
+        pollfd fds[3] = {{m_master, short(m_paused ? 0 : POLLIN), 0},
                          {gWakePipe[0], POLLIN, 0},
                          {m_commandsOpen ? STDIN_FILENO : -1, POLLIN, 0}};
         // Output that is due waits for room in the terminal; later output waits for its time.
