@@ -22,16 +22,16 @@ void closeOnSessionEnd(QWidget *window)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, wakeSockets)) return;
     auto *notifier = new QSocketNotifier(wakeSockets[1], QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window,
-                     [window = QPointer<QWidget>(window)] {
-                         char drain[16];
-                         [[maybe_unused]] const ssize_t ignored =
-                             ::read(wakeSockets[1], drain, sizeof drain);
-                         if (window) window->close();
-                     });
+    QObject::connect(
+        notifier, &QSocketNotifier::activated, window, [window = QPointer<QWidget>(window)] {
+            char drain[16];
+            [[maybe_unused]] const ssize_t ignored = ::read(wakeSockets[1], drain, sizeof drain);
+            if (window) window->close();
+        });
     struct sigaction action {};
     action.sa_handler = onSessionEnd;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }

@@ -14,7 +14,7 @@ using namespace zev;
 namespace {
 constexpr int kExitWaitMs = 100;
 constexpr std::uint8_t kFeedbackRegister = 44;
-}
+} // namespace
 
 // The window's controls exist; now its state, in this order. Nothing loaded here is sent:
 // real-time control comes on last.

@@ -1,9 +1,9 @@
 // The ZEV720 control panel. It takes no command-line arguments.
+#include "ui/Main.h"
 #include "app/ErrorBox.h"
 #include "app/SessionEnd.h"
 #include "settings/Paramete.h"
 #include "ui/Look.h"
-#include "ui/Main.h"
 #include "ui/Progress.h"
 
 #include <QApplication>
@@ -33,7 +33,8 @@ public:
         if (event->type() == QEvent::Paint) {
             timespec now{};
             clock_gettime(CLOCK_MONOTONIC, &now);
-            std::fprintf(stderr, "first frame %.6f\n", double(now.tv_sec) + double(now.tv_nsec) * 1e-9);
+            std::fprintf(stderr, "first frame %.6f\n",
+                         double(now.tv_sec) + double(now.tv_nsec) * 1e-9);
             std::fflush(stderr);
             watched->removeEventFilter(this);
         }

@@ -24,9 +24,10 @@ inline void report(const std::string &figure, double value, const std::string &u
 {
     char ratioText[32] = "null";
     if (!std::isnan(ratio)) std::snprintf(ratioText, sizeof ratioText, "%.3g", ratio);
-    std::printf("FIGURE {\"figure\": \"%s\", \"value\": %.4g, \"unit\": \"%s\", \"target\": \"%s\", "
-                "\"ratio\": %s}\n",
-                figure.c_str(), value, unit.c_str(), target.c_str(), ratioText);
+    std::printf(
+        "FIGURE {\"figure\": \"%s\", \"value\": %.4g, \"unit\": \"%s\", \"target\": \"%s\", "
+        "\"ratio\": %s}\n",
+        figure.c_str(), value, unit.c_str(), target.c_str(), ratioText);
     std::fflush(stdout);
 }
 

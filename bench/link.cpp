@@ -6,8 +6,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -51,8 +51,8 @@ std::vector<Received> received(const QString &log)
     while (!file.atEnd()) {
         const QList<QByteArray> parts = file.readLine().trimmed().split(' ');
         if (parts.size() == 7 && parts[1] == "rx")
-            frames.push_back({parts[0].toDouble(), parts[3].toInt(nullptr, 16),
-                              parts[4].toInt(nullptr, 16)});
+            frames.push_back(
+                {parts[0].toDouble(), parts[3].toInt(nullptr, 16), parts[4].toInt(nullptr, 16)});
     }
     return frames;
 }
@@ -89,8 +89,8 @@ void idleFor(int ms)
 double percentile(std::vector<double> values, double p)
 {
     std::sort(values.begin(), values.end());
-    const auto index = std::size_t(std::min<double>(double(values.size() - 1),
-                                                    p * double(values.size() - 1) + 0.5));
+    const auto index = std::size_t(
+        std::min<double>(double(values.size() - 1), p * double(values.size() - 1) + 0.5));
     return values[index];
 }
 
@@ -157,9 +157,9 @@ int main(int argc, char *argv[])
         ticksUntil(form, idle);
     }
     const double bound = interval + kFrameLineMs;
-    const double within = double(std::count_if(delays.begin(), delays.end(),
-                                               [&](double d) { return d <= bound; })) /
-                          double(delays.size());
+    const double within =
+        double(std::count_if(delays.begin(), delays.end(), [&](double d) { return d <= bound; })) /
+        double(delays.size());
     std::printf("slider to line: median %.2f ms, 99th percentile %.2f ms, worst %.2f ms, "
                 "bound %.1f ms, %.1f%% within\n",
                 percentile(delays, 0.5), percentile(delays, 0.99),

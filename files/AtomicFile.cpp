@@ -40,7 +40,10 @@ bool fail(std::string &error, const std::string &path, int code)
 
 } // namespace
 
-std::string systemErrorText(int error) { return std::strerror(error); }
+std::string systemErrorText(int error)
+{
+    return std::strerror(error);
+}
 
 bool writeFileAtomically(const std::string &requested, const void *data, std::size_t size,
                          std::string &error)
@@ -60,8 +63,10 @@ bool writeFileAtomically(const std::string &requested, const void *data, std::si
     for (std::size_t done = 0; done < size && !code;) {
         const ssize_t n = ::write(fd, bytes + done, size - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) code = n < 0 ? errno : ENOSPC;
-        else done += static_cast<std::size_t>(n);
+        if (n <= 0)
+            code = n < 0 ? errno : ENOSPC;
+        else
+            done += static_cast<std::size_t>(n);
     }
     // Keep the old file's permissions; a new file gets the usual ones.
     const mode_t umaskNow = ::umask(0);

@@ -49,7 +49,8 @@ ReadStatus readParameterFile(const std::string &path, ParameterModel &model, std
     }
     ::close(fd);
     if (code) {
-        error = path + ": " + (code == EINVAL ? std::string("不是普通文件") : systemErrorText(code));
+        error =
+            path + ": " + (code == EINVAL ? std::string("不是普通文件") : systemErrorText(code));
         return ReadStatus::Failed;
     }
     const std::size_t image = std::min(size, kBlock);
@@ -77,7 +78,8 @@ std::string withDefaultExtension(const std::string &name, bool firstFilterEntry)
     if (!firstFilterEntry) return name;
     const auto folder = name.find_last_of("/\\:");
     const auto dot = name.rfind('.');
-    const bool hasExtension = dot != std::string::npos && (folder == std::string::npos || dot > folder);
+    const bool hasExtension =
+        dot != std::string::npos && (folder == std::string::npos || dot > folder);
     return hasExtension ? name : name + ".dat";
 }
 

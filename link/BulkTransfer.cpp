@@ -27,9 +27,15 @@ void TMainForm::startBulkTransfer(std::uint8_t mark, const QString &text)
     ShowHelpText(text);
 }
 
-void TMainForm::SendAllBitBtnClick() { startBulkTransfer(kPendingWrite, "将全部数据发送到机器"); }
+void TMainForm::SendAllBitBtnClick()
+{
+    startBulkTransfer(kPendingWrite, "将全部数据发送到机器");
+}
 
-void TMainForm::LoadMachineBitBtnClick() { startBulkTransfer(kPendingRead, "从机器读回全部数据"); }
+void TMainForm::LoadMachineBitBtnClick()
+{
+    startBulkTransfer(kPendingRead, "从机器读回全部数据");
+}
 
 void TMainForm::UpdateTransferProgress()
 {

@@ -28,14 +28,17 @@ bool lastFrameIs(SerialChannel &channel, std::uint8_t address, std::uint8_t valu
 }
 } // namespace
 
-void TMainForm::ShowHelpText(const QString &text) { m_panels[3]->setText(text); }
+void TMainForm::ShowHelpText(const QString &text)
+{
+    m_panels[3]->setText(text);
+}
 
 void TMainForm::ApplyPortSettings()
 {
     m_channel->SetPortNumber(portSettings.port);
     m_channel->SetBaudCode(baudCode(portSettings.baud));
-    m_channel->SetModeCode(modeCode(portSettings.parity, portSettings.dataBits,
-                                    portSettings.stopBits));
+    m_channel->SetModeCode(
+        modeCode(portSettings.parity, portSettings.dataBits, portSettings.stopBits));
     m_channel->SetFlowCode(flowCode(portSettings.flow));
 }
 

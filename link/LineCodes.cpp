@@ -27,7 +27,10 @@ std::int32_t modeCode(std::int32_t parityIndex, std::int32_t dataBitsIndex,
     return at(kParityCodes, parityIndex) | data | stop;
 }
 
-std::int32_t flowCode(std::int32_t flowIndex) { return at(kFlowCodes, flowIndex); }
+std::int32_t flowCode(std::int32_t flowIndex)
+{
+    return at(kFlowCodes, flowIndex);
+}
 
 LineSettings decodeLine(std::int32_t baud, std::int32_t mode)
 {

@@ -6,8 +6,8 @@
 namespace zev {
 
 /// Line speeds by baud code (list position); code 12 is 9600.
-constexpr int kBaudRates[] = {50,    75,    110,   134,    150,    300,    600,
-                              1200,  1800,  2400,  4800,   7200,   9600,   19200,
+constexpr int kBaudRates[] = {50,    75,    110,    134,    150,    300,   600,
+                              1200,  1800,  2400,   4800,   7200,   9600,  19200,
                               38400, 57600, 115200, 230400, 460800, 921600};
 constexpr int kBaudRateCount = static_cast<int>(sizeof kBaudRates / sizeof kBaudRates[0]);
 

@@ -13,9 +13,15 @@ void TMainForm::Timer1Timer()
     UpdateTransferProgress();
 }
 
-void TMainForm::registerRead(std::uint8_t address) { SetControlFromRegister(address); }
+void TMainForm::registerRead(std::uint8_t address)
+{
+    SetControlFromRegister(address);
+}
 
-void TMainForm::lockConfirmed() { m_panels[2]->setText("已锁定"); }
+void TMainForm::lockConfirmed()
+{
+    m_panels[2]->setText("已锁定");
+}
 
 void TMainForm::LockDataBitBtnClick()
 {

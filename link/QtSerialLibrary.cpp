@@ -132,7 +132,8 @@ int QtSerialLibrary::openPort(int port)
                      });
     if (!m_cleanupRegistered) {
         // Ports still open at exit are released before the application object goes.
-        qAddPostRoutine([] { static_cast<QtSerialLibrary &>(systemSerialLibrary()).m_ports.clear(); });
+        qAddPostRoutine(
+            [] { static_cast<QtSerialLibrary &>(systemSerialLibrary()).m_ports.clear(); });
         m_cleanupRegistered = true;
     }
     m_ports[port] = std::move(entry);
@@ -145,11 +146,11 @@ int QtSerialLibrary::setLine(int port, int baudCode, int modeCode)
     if (!entry || entry->gone) return kNoSuchPort;
     const LineSettings line = decodeLine(baudCode, modeCode);
     QSerialPort &serial = entry->serial;
-    const bool ok = serial.setBaudRate(line.baudRate) &&
-                    serial.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) &&
-                    serial.setStopBits(line.stopBits == 2 ? QSerialPort::TwoStop
-                                                          : QSerialPort::OneStop) &&
-                    serial.setParity(toQt(line.parity));
+    const bool ok =
+        serial.setBaudRate(line.baudRate) &&
+        serial.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) &&
+        serial.setStopBits(line.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+        serial.setParity(toQt(line.parity));
     serial.clearError();
     return ok ? 0 : kOpenFailed;
 }

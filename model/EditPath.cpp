@@ -63,10 +63,22 @@ void TMainForm::maxVolumeChange(std::uint8_t volume, std::uint8_t maximum)
     SetRegisterFromControl(maximum, m_bars[maximum]->value());
 }
 
-void TMainForm::MusicVolumeTrackBarChange() { volumeChange(kMusicVolume, kMusicMaxVolume); }
-void TMainForm::MusicMaxVolumeTrackBarChange() { maxVolumeChange(kMusicVolume, kMusicMaxVolume); }
-void TMainForm::MicVolumeTrackBarChange() { volumeChange(kMicVolume, kMicMaxVolume); }
-void TMainForm::MicMaxVolumeTrackBarChange() { maxVolumeChange(kMicVolume, kMicMaxVolume); }
+void TMainForm::MusicVolumeTrackBarChange()
+{
+    volumeChange(kMusicVolume, kMusicMaxVolume);
+}
+void TMainForm::MusicMaxVolumeTrackBarChange()
+{
+    maxVolumeChange(kMusicVolume, kMusicMaxVolume);
+}
+void TMainForm::MicVolumeTrackBarChange()
+{
+    volumeChange(kMicVolume, kMicMaxVolume);
+}
+void TMainForm::MicMaxVolumeTrackBarChange()
+{
+    maxVolumeChange(kMicVolume, kMicMaxVolume);
+}
 
 // The bass pair: the mic-on bass bar never stands above the bass bar.
 void TMainForm::SWVolumeTrackBarChange()

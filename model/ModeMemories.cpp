@@ -11,7 +11,10 @@ constexpr int kFirstFixedMode = 5;
 constexpr int kLastFixedMode = 20;
 } // namespace
 
-void TMainForm::LoadFactoryValues() { m_model.loadFactoryValues(); }
+void TMainForm::LoadFactoryValues()
+{
+    m_model.loadFactoryValues();
+}
 
 bool TMainForm::CopyRegisterBlock(std::uint8_t modeRegister, int slot, CopyDirection direction)
 {
@@ -28,9 +31,15 @@ void TMainForm::selectMode(std::uint8_t modeRegister, int mode)
     SetControlFromRegister(modeRegister);
 }
 
-void TMainForm::SelectMusicEQMode(int mode) { selectMode(kMusicEqModeRegister, mode); }
+void TMainForm::SelectMusicEQMode(int mode)
+{
+    selectMode(kMusicEqModeRegister, mode);
+}
 
-void TMainForm::SelectMicEQMode(int mode) { selectMode(kMicEqModeRegister, mode); }
+void TMainForm::SelectMicEQMode(int mode)
+{
+    selectMode(kMicEqModeRegister, mode);
+}
 
 // Fixed modes only set the mode number: nothing is saved or restored.
 void TMainForm::SelectDSPMode(int mode)
@@ -45,7 +54,8 @@ void TMainForm::SelectDSPMode(int mode)
 
 void TMainForm::SetEffectControlsEnabled(bool enabled)
 {
-    for (QWidget *control : m_effectControls) control->setEnabled(enabled);
+    for (QWidget *control : m_effectControls)
+        control->setEnabled(enabled);
 }
 
 void TMainForm::DSPModeKRadioButtonClick(int k)

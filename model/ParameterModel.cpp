@@ -15,13 +15,15 @@ void ParameterModel::clear()
 {
     image.fill(0);
     pending.fill(0);
-    for (RegisterImage &slot : modeSlots) slot.fill(0);
+    for (RegisterImage &slot : modeSlots)
+        slot.fill(0);
     refreshing = false;
 }
 
 void ParameterModel::loadFactoryValues()
 {
-    for (const RegisterRow &row : registerMap()) image[row.address] = row.factory;
+    for (const RegisterRow &row : registerMap())
+        image[row.address] = row.factory;
     const RegisterRow &musicEq = *findRegister(kMusicEqModeRegister);
     const RegisterRow &micEq = *findRegister(kMicEqModeRegister);
     for (int s = 0; s < kEqPresetSlots; ++s) {
@@ -49,7 +51,8 @@ bool ParameterModel::copyRegisterBlock(std::uint8_t modeRegister, int slot, Copy
 
 void ParameterModel::markTransferSet(std::uint8_t v)
 {
-    for (const RegisterRow &row : registerMap()) pending[row.address] = v;
+    for (const RegisterRow &row : registerMap())
+        pending[row.address] = v;
 }
 
 bool ParameterModel::markRefreshed(std::uint8_t address)

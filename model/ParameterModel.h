@@ -19,7 +19,10 @@ constexpr int kSlotCount = 21;
 constexpr std::uint8_t kPendingNone = 0;
 constexpr std::uint8_t kPendingWrite = 1;
 constexpr std::uint8_t kPendingRead = 255;
-inline bool isPendingRead(std::uint8_t entry) { return (entry & 0x80) != 0; }
+inline bool isPendingRead(std::uint8_t entry)
+{
+    return (entry & 0x80) != 0;
+}
 
 enum class CopyDirection { Save, Restore }; ///< image to slot, slot to image
 

@@ -49,6 +49,7 @@ bool TMainForm::SetControlFromRegister(std::uint8_t address)
 
 bool TMainForm::SetAllControlsFromImage()
 {
-    for (int a = 0; a < 255; ++a) SetControlFromRegister(static_cast<std::uint8_t>(a));
+    for (int a = 0; a < 255; ++a)
+        SetControlFromRegister(static_cast<std::uint8_t>(a));
     return true;
 }

@@ -40,11 +40,14 @@ constexpr Choice kDspModes[] = {
 using E = Encoding;
 using L = LabelForm;
 
+// clang-format off: the table reads best one register a line.
+
 // Shorthands for the rows that repeat a pattern.
-constexpr RegisterRow volume(std::uint8_t a, const char *bar, const char *caption, const char *label,
-                             std::uint8_t factory)
+constexpr RegisterRow volume(std::uint8_t a, const char *bar, const char *caption,
+                             const char *label, std::uint8_t factory)
 {
-    return {a, bar, caption, E::Attenuation, 0, 0, 88, 87, false, label, L::Level, "0dB", factory, {}};
+    return {a,  bar,   caption, E::Attenuation, 0,     0,       88,
+            87, false, label,   L::Level,       "0dB", factory, {}};
 }
 constexpr RegisterRow eq7(std::uint8_t a, const char *bar, const char *caption)
 {
@@ -58,15 +61,29 @@ constexpr RegisterRow eq5(std::uint8_t a, const char *bar, const char *caption)
 constexpr RegisterRow effect(std::uint8_t a, const char *bar, const char *caption, int k, int min,
                              int max, const char *label, std::uint8_t factory)
 {
-    return {a,     bar,     caption,  E::Reversed, k, min, max, max, false,
-            label, L::Value, min == 0 ? "0" : "1", factory, {}};
+    return {a,     bar,   caption,  E::Reversed,          k,       min, max, max,
+            false, label, L::Value, min == 0 ? "0" : "1", factory, {}};
 }
 
 constexpr RegisterRow kRows[] = {
     volume(16, "MusicVolumeTrackBar", "音量", "MusicVolumeLabel", 20),
     volume(17, "MusicMaxVolumeTrackBar", "最大音量", "MusicMaxVolumeLabel", 0),
-    {18, nullptr, "音乐输入", E::Choice, 0, 0, 0, 3, false, nullptr, L::None, nullptr, 2, kMusicInput},
-    {21, "MusicKeyTrackBar", "变调", E::Reversed, 10, 1, 9, 5, true, nullptr, L::None, nullptr, 5, {}},
+    {18, nullptr, "音乐输入", E::Choice, 0, 0, 0, 3, false, nullptr, L::None, nullptr, 2,
+     kMusicInput},
+    {21,
+     "MusicKeyTrackBar",
+     "变调",
+     E::Reversed,
+     10,
+     1,
+     9,
+     5,
+     true,
+     nullptr,
+     L::None,
+     nullptr,
+     5,
+     {}},
     {22, "MuteCheckBox", "LOUD", E::Switch, 0, 0, 0, 0, false, nullptr, L::None, nullptr, 0, {}},
     {23, nullptr, "音乐EQ模式", E::Choice, 0, 0, 0, 0, false, nullptr, L::None, nullptr, 0,
      kMusicEqModes, 24, 30},
@@ -79,10 +96,34 @@ constexpr RegisterRow kRows[] = {
     eq7(30, "Music7EQ57TrackBar", "57Hz"),
     volume(32, "MicVolumeTrackBar", "音量", "MicVolumeLabel", 13),
     volume(33, "MicMaxVolumeTrackBar", "最大音量", "MicMaxVolumeLabel", 0),
-    {34, "MicExciteCheckBox", "ALC 音乐电平", E::InvertedSwitch, 0, 0, 0, 0, false, nullptr,
-     L::None, nullptr, 0, {}},
-    {35, "LowcutFRETrackBar", "话筒低切频点", E::Reversed, 5, 1, 4, 4, true, nullptr, L::None,
-     nullptr, 3, {}},
+    {34,
+     "MicExciteCheckBox",
+     "ALC 音乐电平",
+     E::InvertedSwitch,
+     0,
+     0,
+     0,
+     0,
+     false,
+     nullptr,
+     L::None,
+     nullptr,
+     0,
+     {}},
+    {35,
+     "LowcutFRETrackBar",
+     "话筒低切频点",
+     E::Reversed,
+     5,
+     1,
+     4,
+     4,
+     true,
+     nullptr,
+     L::None,
+     nullptr,
+     3,
+     {}},
     {36, nullptr, "话筒EQ模式", E::Choice, 0, 0, 0, 0, false, nullptr, L::None, nullptr, 0,
      kMicEqModes, 37, 43},
     eq7(37, "Mic7EQ16KTrackBar", "16KHz"),
@@ -94,10 +135,34 @@ constexpr RegisterRow kRows[] = {
     eq7(43, "Mic7EQ57TrackBar", "57Hz"),
     {44, nullptr, "啸叫抑制模式", E::Choice, 0, 0, 0, 1, false, nullptr, L::None, nullptr, 1,
      kFeedbackModes},
-    {45, "CompressCheckBox", "开启压限功能", E::Switch, 0, 0, 0, 0, false, nullptr, L::None,
-     nullptr, 0, {}},
-    {48, "EffectVolumeTrackBar", "效果音量", E::Reversed, 32, 0, 32, 32, false,
-     "EffectVolumeLabel", L::ValueDb, "0dB", 17, {}},
+    {45,
+     "CompressCheckBox",
+     "开启压限功能",
+     E::Switch,
+     0,
+     0,
+     0,
+     0,
+     false,
+     nullptr,
+     L::None,
+     nullptr,
+     0,
+     {}},
+    {48,
+     "EffectVolumeTrackBar",
+     "效果音量",
+     E::Reversed,
+     32,
+     0,
+     32,
+     32,
+     false,
+     "EffectVolumeLabel",
+     L::ValueDb,
+     "0dB",
+     17,
+     {}},
     {49, nullptr, "DSP模式", E::Choice, 0, 0, 0, 2, false, nullptr, L::None, nullptr, 2, kDspModes,
      50, 59},
     effect(50, "EchoLevelTrackBar", "幅度", 50, 0, 50, "EchoLevelLabel", 34),
@@ -122,15 +187,52 @@ constexpr RegisterRow kRows[] = {
     eq5(69, "Eff5EQ100TrackBar", "100Hz"),
     volume(80, "CenMusicVolumeTrackBar", "音乐音量", "CenMusicVolumeLabel", 8),
     volume(81, "CenMicVolumeTrackBar", "话筒音量", "CenMicVolumeLabel", 6),
-    {82, "CenTrebleTrackBar", "高音", E::CutTone, 0, -7, 7, 0, true, nullptr, L::None, nullptr, 0,
+    {82,
+     "CenTrebleTrackBar",
+     "高音",
+     E::CutTone,
+     0,
+     -7,
+     7,
+     0,
+     true,
+     nullptr,
+     L::None,
+     nullptr,
+     0,
      {}},
-    {83, "CenBassTrackBar", "低音", E::CutTone, 0, -7, 7, 0, true, nullptr, L::None, nullptr, 0,
+    {83,
+     "CenBassTrackBar",
+     "低音",
+     E::CutTone,
+     0,
+     -7,
+     7,
+     0,
+     true,
+     nullptr,
+     L::None,
+     nullptr,
+     0,
      {}},
     volume(85, "SWVolumeTrackBar", "低音音量", "SWVolumeLabel", 0),
     volume(86, "SWMicVolumeTrackBar", "话筒开启\n低音音量", "SWMicVolumeLabel", 19),
-    {87, "SWFRETrackBar", "低通频点", E::Reversed, 9, 1, 8, 8, true, nullptr, L::None, nullptr, 3,
+    {87,
+     "SWFRETrackBar",
+     "低通频点",
+     E::Reversed,
+     9,
+     1,
+     8,
+     8,
+     true,
+     nullptr,
+     L::None,
+     nullptr,
+     3,
      {}},
 };
+// clang-format on
 static_assert(std::size(kRows) == kTransferSetSize);
 
 constexpr bool ascending()
@@ -153,16 +255,23 @@ struct Index {
     std::array<const RegisterRow *, 256> rows{};
     constexpr Index()
     {
-        for (const RegisterRow &row : kRows) rows[row.address] = &row;
+        for (const RegisterRow &row : kRows)
+            rows[row.address] = &row;
     }
 };
 constexpr Index kIndex;
 
 } // namespace
 
-std::span<const RegisterRow> registerMap() { return kRows; }
+std::span<const RegisterRow> registerMap()
+{
+    return kRows;
+}
 
-const RegisterRow *findRegister(std::uint8_t address) { return kIndex.rows[address]; }
+const RegisterRow *findRegister(std::uint8_t address)
+{
+    return kIndex.rows[address];
+}
 
 ControlKind controlKind(const RegisterRow &row)
 {
@@ -177,6 +286,9 @@ ControlKind controlKind(const RegisterRow &row)
     }
 }
 
-std::span<const DspPreset> dspPresets() { return kDspPresets; }
+std::span<const DspPreset> dspPresets()
+{
+    return kDspPresets;
+}
 
 } // namespace zev

@@ -45,14 +45,14 @@ struct RegisterRow {
     const char *control; ///< track bar or check box; nullptr for radio groups
     const char *caption; ///< caption of the control, or of the radio group
     Encoding encoding;
-    int k;        ///< constant of the reversed encoding
-    int min, max; ///< track bar range, Min at the top
-    int initial;  ///< track bar position before the first refresh
-    bool ticks;   ///< one tick per position
-    const char *label;        ///< value label, or nullptr
-    LabelForm form;           ///< form of the value label text
-    const char *initialLabel; ///< caption of the value label before the first refresh
-    std::uint8_t factory;     ///< factory value
+    int k;                           ///< constant of the reversed encoding
+    int min, max;                    ///< track bar range, Min at the top
+    int initial;                     ///< track bar position before the first refresh
+    bool ticks;                      ///< one tick per position
+    const char *label;               ///< value label, or nullptr
+    LabelForm form;                  ///< form of the value label text
+    const char *initialLabel;        ///< caption of the value label before the first refresh
+    std::uint8_t factory;            ///< factory value
     std::span<const Choice> choices; ///< radio buttons of a choice register
     std::uint8_t blockFirst = 0;     ///< mode registers: first register of the block
     std::uint8_t blockLast = 0;      ///< mode registers: last register of the block
@@ -67,7 +67,10 @@ const RegisterRow *findRegister(std::uint8_t address);
 /// Track bar, check box, plain radio group or mode radio group.
 ControlKind controlKind(const RegisterRow &row);
 
-inline bool isTrackBar(const RegisterRow &row) { return controlKind(row) == ControlKind::TrackBar; }
+inline bool isTrackBar(const RegisterRow &row)
+{
+    return controlKind(row) == ControlKind::TrackBar;
+}
 
 /// The three mode registers and their blocks.
 constexpr std::uint8_t kMusicEqModeRegister = 23;

@@ -70,7 +70,8 @@ void TParaForm::AutoScanButtonClick()
         scan->SetPortNumber(port);
         ControlsToSettings(); // the dialog's choices, stored or not; a bad port text ends here
         scan->SetBaudCode(baudCode(portSettings.baud));
-        scan->SetModeCode(modeCode(portSettings.parity, portSettings.dataBits, portSettings.stopBits));
+        scan->SetModeCode(
+            modeCode(portSettings.parity, portSettings.dataBits, portSettings.stopBits));
         scan->SetFlowCode(flowCode(portSettings.flow));
         steps(kStepsBetweenPhases);
         scan->OpenPort();

@@ -90,9 +90,9 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     portRow->addSpacing(8);
     portRow->addWidget(AutoScanButton);
 
-    BaudComboBox = list({"50", "75", "110", "134", "150", "300", "600", "1200", "1800", "2400",
-                         "4800", "7200", "9600", "19200", "38400", "57600", "115200", "230400",
-                         "460800", "921600"},
+    BaudComboBox = list({"50",    "75",    "110",    "134",    "150",    "300",   "600",
+                         "1200",  "1800",  "2400",   "4800",   "7200",   "9600",  "19200",
+                         "38400", "57600", "115200", "230400", "460800", "921600"},
                         "BaudComboBox");
     DataBitsComboBox = list({"5", "6", "7", "8"}, "DataBitsComboBox");
     StopsBitsComboBox = list({"1", "2"}, "StopsBitsComboBox");
@@ -114,7 +114,7 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
         const char *caption;
         QWidget *field;
         QLayout *row;
-    } rows[] = {{"COMM(USB)NO.", nullptr, portRow}, {"Rate", BaudComboBox, nullptr},
+    } rows[] = {{"COMM(USB)NO.", nullptr, portRow},  {"Rate", BaudComboBox, nullptr},
                 {"Data", DataBitsComboBox, nullptr}, {"Stop", StopsBitsComboBox, nullptr},
                 {"Prity", ParityComboBox, nullptr},  {"Flow", FlowControlComboBox, nullptr}};
     for (const auto &row : rows) {
@@ -129,8 +129,8 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     ComPortEdit->setAccessibleName("COMM(USB)NO.");
     form->addRow(TimeIntervalLabel, TimeTimeInterval);
     // The interval is shown, read and stored like the rest, but nobody sees or changes it.
-    for (QWidget *hidden : {static_cast<QWidget *>(TimeIntervalLabel),
-                            static_cast<QWidget *>(TimeTimeInterval)}) {
+    for (QWidget *hidden :
+         {static_cast<QWidget *>(TimeIntervalLabel), static_cast<QWidget *>(TimeTimeInterval)}) {
         hidden->setVisible(false);
         hidden->setEnabled(false);
     }
@@ -159,7 +159,8 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     OkBtn->setPalette(red);
     CancelBtn = new QPushButton("取消");
     CancelBtn->setObjectName("CancelBtn");
-    for (QPushButton *button : {ReSourceBtn, OkBtn, CancelBtn}) button->setAutoDefault(false);
+    for (QPushButton *button : {ReSourceBtn, OkBtn, CancelBtn})
+        button->setAutoDefault(false);
     auto *strip = new QHBoxLayout;
     strip->addWidget(ReSourceBtn);
     strip->addWidget(OkBtn);
@@ -173,9 +174,8 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     column->addLayout(strip);
 
     const auto bind = [this](QPushButton *button, void (TParaForm::*handler)()) {
-        connect(button, &QPushButton::clicked, this, [this, handler] {
-            guarded([this, handler] { (this->*handler)(); });
-        });
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
     };
     bind(OkBtn, &TParaForm::OkBtnClick);
     bind(CancelBtn, &TParaForm::CancelBtnClick);
@@ -215,7 +215,10 @@ void TParaForm::ControlsToSettings()
     portSettings.interval = wholeNumber(TimeTimeInterval->text());
 }
 
-void TParaForm::FormShow() { SettingsToControls(); }
+void TParaForm::FormShow()
+{
+    SettingsToControls();
+}
 
 void TParaForm::OkBtnClick()
 {

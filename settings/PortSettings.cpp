@@ -39,7 +39,8 @@ PortSettings decodePortSettings(const std::uint8_t *bytes)
     std::int32_t *field = fields(settings);
     for (std::size_t i = 0; i < 7; ++i) {
         std::uint32_t v = 0;
-        for (std::size_t b = 0; b < 4; ++b) v |= std::uint32_t(bytes[i * 4 + b]) << (8 * b);
+        for (std::size_t b = 0; b < 4; ++b)
+            v |= std::uint32_t(bytes[i * 4 + b]) << (8 * b);
         field[i] = static_cast<std::int32_t>(v);
     }
     return settings;
@@ -69,6 +70,9 @@ bool SavePortSettings(std::string &error)
     return writeFileAtomically(kPortSettingsFile, bytes.data(), bytes.size(), error);
 }
 
-int pollInterval(std::int32_t stored) { return stored < 1 ? kDefaultInterval : stored; }
+int pollInterval(std::int32_t stored)
+{
+    return stored < 1 ? kDefaultInterval : stored;
+}
 
 } // namespace zev

@@ -37,11 +37,8 @@ struct StatusPanel {
     const char *accessibleName;
 };
 constexpr StatusPanel kPanels[] = {
-    {"断开", 100, "连接状态"},
-    {"脱离", 100, "实时状态"},
-    {"未锁定", 100, "锁定状态"},
-    {"帮助信息", 505, "帮助信息"},
-    {"通讯：", 155, "通讯"},
+    {"断开", 100, "连接状态"},     {"脱离", 100, "实时状态"}, {"未锁定", 100, "锁定状态"},
+    {"帮助信息", 505, "帮助信息"}, {"通讯：", 155, "通讯"},
 };
 } // namespace
 
@@ -83,7 +80,8 @@ void TMainForm::buildWindow()
     m_pages->addTab(buildMicPage(), "话筒调整");
     m_pages->addTab(buildEffectsPage(), "效果调整");
     m_pages->setCurrentIndex(1);
-    for (int i = 0; i < m_pages->count(); ++i) m_pages->widget(i)->setAutoFillBackground(true);
+    for (int i = 0; i < m_pages->count(); ++i)
+        m_pages->widget(i)->setAutoFillBackground(true);
     column->addWidget(m_pages, 1);
     auto *row = new QHBoxLayout;
     buildCommandRow(central, row);
@@ -226,7 +224,10 @@ QRadioButton *TMainForm::radioButton(std::uint8_t address, int value) const
     return group ? qobject_cast<QRadioButton *>(group->button(value)) : nullptr;
 }
 
-void TMainForm::markLockStateChanged() { m_panels[2]->setText("未锁定"); }
+void TMainForm::markLockStateChanged()
+{
+    m_panels[2]->setText("未锁定");
+}
 
 // Gives every named control an accessible name: its caption, with as many of its enclosing
 // groups and its page as it takes to tell it from every other control of the window.
@@ -264,7 +265,8 @@ void TMainForm::nameControlsForPeople()
     for (bool changed = true; changed;) {
         changed = false;
         QHash<QString, int> counts;
-        for (const Entry &e : entries) ++counts[e.name];
+        for (const Entry &e : entries)
+            ++counts[e.name];
         for (Entry &e : entries) {
             if (counts[e.name] > 1 && e.used < e.context.size()) {
                 e.name = e.context[e.used++] + ' ' + e.name;
@@ -272,11 +274,12 @@ void TMainForm::nameControlsForPeople()
             }
         }
     }
-    for (const Entry &e : entries) e.widget->setAccessibleName(e.name);
+    for (const Entry &e : entries)
+        e.widget->setAccessibleName(e.name);
     for (const zev::RegisterRow &row : zev::registerMap())
         if (m_valueLabels[row.address])
-            m_valueLabels[row.address]->setAccessibleName(
-                m_bars[row.address]->accessibleName() + " 数值");
+            m_valueLabels[row.address]->setAccessibleName(m_bars[row.address]->accessibleName() +
+                                                          " 数值");
     m_fixedModeEdit->setAccessibleName("固定模式 P");
     m_pages->setAccessibleName("调整页面");
 }

@@ -67,7 +67,8 @@ QHBoxLayout *hbox(std::initializer_list<QWidget *> widgets)
 {
     auto *row = new QHBoxLayout;
     row->setContentsMargins(2, 2, 2, 2);
-    for (QWidget *w : widgets) row->addWidget(w);
+    for (QWidget *w : widgets)
+        row->addWidget(w);
     return row;
 }
 
@@ -138,9 +139,10 @@ QCheckBox *TMainForm::makeCheckBox(std::uint8_t address)
 QWidget *TMainForm::buildMusicPage()
 {
     auto *eqRow = hbox({radioColumn(23)});
-    for (std::uint8_t a = 30; a >= 24; --a) eqRow->addWidget(barColumn(a, decibelScale(6)));
-    auto *upper = groupBox("音乐调整", hbox({barColumn(16), barColumn(17),
-                                              groupBox("7 BAND-EQ", eqRow)}));
+    for (std::uint8_t a = 30; a >= 24; --a)
+        eqRow->addWidget(barColumn(a, decibelScale(6)));
+    auto *upper =
+        groupBox("音乐调整", hbox({barColumn(16), barColumn(17), groupBox("7 BAND-EQ", eqRow)}));
     upper->layout()->itemAt(2)->widget()->setSizePolicy(QSizePolicy::Expanding,
                                                         QSizePolicy::Preferred);
 
@@ -155,8 +157,7 @@ QWidget *TMainForm::buildMusicPage()
     auto *centre = hbox({barColumn(80), barColumn(81), barColumn(82)});
     centre->addWidget(new ScaleWidget(m_bars[82], decibelScale(7)));
     centre->addWidget(barColumn(83));
-    auto *bass =
-        hbox({barColumn(85, {}, 2), barColumn(86), barColumn(87, kLowPassScale, 2)});
+    auto *bass = hbox({barColumn(85, {}, 2), barColumn(86), barColumn(87, kLowPassScale, 2)});
 
     auto *lower = hbox({groupBox("音乐输入", hbox({input})), groupBox("变调", key),
                         groupBox("中置调整", centre), groupBox("低音调整", bass)});
@@ -184,7 +185,8 @@ QWidget *TMainForm::buildMicPage()
     upper->addStretch(2);
 
     auto *eqRow = new QHBoxLayout;
-    for (std::uint8_t a = 43; a >= 37; --a) eqRow->addWidget(barColumn(a, decibelScale(6)));
+    for (std::uint8_t a = 43; a >= 37; --a)
+        eqRow->addWidget(barColumn(a, decibelScale(6)));
     auto *lower = groupBox("话筒调整", hbox({groupBox("话筒EQ模式", hbox({radioColumn(36)})),
                                              groupBox("7 BAND-EQ", eqRow)}));
     auto *page = new QWidget;
@@ -197,7 +199,8 @@ QWidget *TMainForm::buildMicPage()
 QWidget *TMainForm::buildEffectsPage()
 {
     auto *eqRow = new QHBoxLayout;
-    for (std::uint8_t a = 69; a >= 65; --a) eqRow->addWidget(barColumn(a, decibelScale(6)));
+    for (std::uint8_t a = 69; a >= 65; --a)
+        eqRow->addWidget(barColumn(a, decibelScale(6)));
     auto *upper = hbox({barColumn(48), groupBox("5 BAND-EQ", eqRow),
                         plainPanel(hbox({barColumn(60), barColumn(61), barColumn(62)}))});
 
@@ -229,11 +232,11 @@ QWidget *TMainForm::buildEffectsPage()
     QLabel *reverbCaption = nullptr;
     auto *echo = captionedPanel(
         "回声", hbox({barColumn(50), barColumn(51), barColumn(52), barColumn(53)}), &echoCaption);
-    auto *reverb = captionedPanel("混响",
-                                  hbox({barColumn(54, {}, 2), barColumn(55, {}, 2), barColumn(56),
-                                        barColumn(57, {}, 2), barColumn(58, {}, 2),
-                                        barColumn(59, {}, 2)}),
-                                  &reverbCaption);
+    auto *reverb =
+        captionedPanel("混响",
+                       hbox({barColumn(54, {}, 2), barColumn(55, {}, 2), barColumn(56),
+                             barColumn(57, {}, 2), barColumn(58, {}, 2), barColumn(59, {}, 2)}),
+                       &reverbCaption);
     auto *dsp = new QGroupBox;
     dsp->setObjectName("DSPModeGroupBox");
     dsp->setLayout(hbox({modes, echo, reverb}));
@@ -243,7 +246,8 @@ QWidget *TMainForm::buildEffectsPage()
     m_effectControls << echoCaption << reverbCaption;
     for (int a = 50; a <= 64; ++a) {
         m_effectControls << m_bars[a] << m_valueLabels[a];
-        for (QLabel *caption : m_captionLabels[a]) m_effectControls << caption;
+        for (QLabel *caption : m_captionLabels[a])
+            m_effectControls << caption;
     }
 
     auto *page = new QWidget;

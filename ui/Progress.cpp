@@ -13,8 +13,8 @@ constexpr int kSteps = 500;
 }
 
 TProgressForm::TProgressForm(QWidget *parent)
-    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowStaysOnTopHint)
+    : QWidget(parent,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName("ProgressForm");
     setWindowTitle("进度条");

@@ -59,9 +59,15 @@ void SpinEdit::keyPressEvent(QKeyEvent *event)
     event->ignore();
 }
 
-void SpinEdit::wheelEvent(QWheelEvent *event) { event->ignore(); }
+void SpinEdit::wheelEvent(QWheelEvent *event)
+{
+    event->ignore();
+}
 
-void SpinEdit::contextMenuEvent(QContextMenuEvent *event) { event->ignore(); }
+void SpinEdit::contextMenuEvent(QContextMenuEvent *event)
+{
+    event->ignore();
+}
 
 QSlider *makeTrackBar(int min, int max, int initial, bool ticks, QWidget *parent)
 {

@@ -21,8 +21,8 @@
 
 using namespace zev;
 using testing::readFile;
-using testing::writeFile;
 using testing::Sim;
+using testing::writeFile;
 
 namespace {
 QByteArray fileOf(const ParameterModel &model)
@@ -62,7 +62,8 @@ void TestStartup::init()
 void TestStartup::cleanup()
 {
     m_folder.reset();
-    for (int port = 0; port < 16; ++port) systemSerialLibrary().closePort(port);
+    for (int port = 0; port < 16; ++port)
+        systemSerialLibrary().closePort(port);
 }
 
 void TestStartup::firstStartInAnEmptyFolder()
@@ -235,7 +236,8 @@ void TestStartup::sessionEndClosesTheRealProgram()
     QVERIFY(sim.waitForFrames(2));
     QTest::qSleep(20);
     QList<int> addresses;
-    for (const auto &frame : sim.frames()) addresses << frame.address();
+    for (const auto &frame : sim.frames())
+        addresses << frame.address();
     QCOMPARE(addresses, (QList<int>{6, 7}));
     QCOMPARE(readFile(m_folder->file(kDefaultParameterFile)).size(), 5632);
 }

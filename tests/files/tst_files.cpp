@@ -11,8 +11,8 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
-#include <QSlider>
 #include <QRandomGenerator>
+#include <QSlider>
 #include <QTest>
 #include <csignal>
 #include <sys/resource.h>
@@ -21,8 +21,8 @@
 
 using namespace zev;
 using testing::readFile;
-using testing::writeFile;
 using testing::WorkingFolder;
+using testing::writeFile;
 
 namespace {
 void scramble(ParameterModel &model, quint32 pattern)
@@ -87,9 +87,12 @@ void TestFiles::filesReadAsFarAsTheyGo()
     const ParameterModel before = model;
     QVERIFY(writeFile("short.dat", QByteArray(300, '\x07')));
     QVERIFY(m_form->LoadParameterFile("short.dat"));
-    for (int a = 0; a < 256; ++a) QCOMPARE(int(model.image[a]), 7);
-    for (int a = 0; a < 44; ++a) QCOMPARE(int(model.modeSlots[0][a]), 7);
-    for (int a = 44; a < 256; ++a) QCOMPARE(model.modeSlots[0][a], before.modeSlots[0][a]);
+    for (int a = 0; a < 256; ++a)
+        QCOMPARE(int(model.image[a]), 7);
+    for (int a = 0; a < 44; ++a)
+        QCOMPARE(int(model.modeSlots[0][a]), 7);
+    for (int a = 44; a < 256; ++a)
+        QCOMPARE(model.modeSlots[0][a], before.modeSlots[0][a]);
     QVERIFY(model.modeSlots[1] == before.modeSlots[1]);
 
     QByteArray longer(6000, '\x09');

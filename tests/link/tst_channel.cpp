@@ -42,7 +42,8 @@ class TestChannel : public QObject {
 private slots:
     void cleanup()
     {
-        for (int port = 0; port < 16; ++port) systemSerialLibrary().closePort(port);
+        for (int port = 0; port < 16; ++port)
+            systemSerialLibrary().closePort(port);
     }
     void framesAreWrittenUnescaped();
     void scanSkipsBadCandidatesOneByteAtATime();
@@ -141,8 +142,8 @@ void TestChannel::randomStreamsGiveBackEveryFrame()
         const int length = int(random.bounded(12));
         for (int n = 0; n < length; ++n) {
             // Mostly markers, to make false starts common.
-            const char byte = char(random.bounded(3) ? (random.bounded(2) ? 0xFE : 0xFD)
-                                                     : random.bounded(256));
+            const char byte =
+                char(random.bounded(3) ? (random.bounded(2) ? 0xFE : 0xFD) : random.bounded(256));
             stream.append(byte);
             noise.append(byte);
         }
@@ -159,12 +160,13 @@ void TestChannel::randomStreamsGiveBackEveryFrame()
         sim.send(stream.mid(at, chunk));
         at += chunk;
         std::uint8_t a = 0, v = 0;
-        while (channel->NextFrame(a, v)) found << qMakePair(int(a), int(v));
+        while (channel->NextFrame(a, v))
+            found << qMakePair(int(a), int(v));
         QVERIFY(channel->discardCount() <= channel->scanPosition());
         QVERIFY(channel->scanPosition() <= channel->fillCount());
     }
-    discarded = QByteArray(reinterpret_cast<const char *>(channel->discarded()),
-                           channel->discardCount());
+    discarded =
+        QByteArray(reinterpret_cast<const char *>(channel->discarded()), channel->discardCount());
     // Noise that happens to hold a valid frame is found too; the sent frames all are.
     QVERIFY(found.size() >= sent.size());
     qsizetype next = 0;
@@ -299,7 +301,8 @@ int main(int argc, char *argv[])
             return 1;
         std::puts("held");
         std::fflush(stdout);
-        for (;;) QTest::qSleep(1000);
+        for (;;)
+            QTest::qSleep(1000);
     }
     TestChannel test;
     return QTest::qExec(&test, argc, argv);

@@ -46,14 +46,16 @@ int drain(TMainForm &form)
 QList<int> addresses(const QList<LoggedFrame> &frames, int from = 0)
 {
     QList<int> result;
-    for (qsizetype i = from; i < frames.size(); ++i) result << frames[i].address();
+    for (qsizetype i = from; i < frames.size(); ++i)
+        result << frames[i].address();
     return result;
 }
 
 QList<int> transferSetFrom(int first)
 {
     QList<int> set;
-    for (const RegisterRow &row : registerMap()) set << row.address;
+    for (const RegisterRow &row : registerMap())
+        set << row.address;
     const qsizetype start = set.indexOf(first);
     return set.mid(start) + set.mid(0, start);
 }
@@ -107,7 +109,8 @@ void TestLink::cleanup()
 {
     m_form.reset();
     m_sim.reset();
-    for (int port = 0; port < 16; ++port) systemSerialLibrary().closePort(port);
+    for (int port = 0; port < 16; ++port)
+        systemSerialLibrary().closePort(port);
 }
 
 TMainForm &TestLink::connected(const QStringList &simArguments)
@@ -338,11 +341,11 @@ void TestLink::readBackFillsTheWindow()
 {
     QTemporaryDir dir;
     RegisterImage processor = m_form->model().image;
-    processor[16] = 40;   // volume bar at 40
-    processor[24] = 10;   // music EQ 16KHz at -2 dB
-    processor[34] = 255;  // ALC off
-    processor[44] = 3;    // feedback mode three
-    processor[50] = 10;   // echo level bar at 40
+    processor[16] = 40;  // volume bar at 40
+    processor[24] = 10;  // music EQ 16KHz at -2 dB
+    processor[34] = 255; // ALC off
+    processor[44] = 3;   // feedback mode three
+    processor[50] = 10;  // echo level bar at 40
     QFile file(dir.filePath("processor.dat"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(reinterpret_cast<const char *>(processor.data()), 256);
@@ -365,10 +368,12 @@ void TestLink::readBackFillsTheWindow()
     QCOMPARE(form.trackBar(50)->value(), 40);
     // Nothing read is sent back, even in real time.
     const qsizetype frames = m_sim->frames().size();
-    for (int tick = 0; tick < 5; ++tick) form.Timer1Timer();
+    for (int tick = 0; tick < 5; ++tick)
+        form.Timer1Timer();
     QTest::qSleep(20);
     QCOMPARE(m_sim->frames().size(), frames);
-    for (const LoggedFrame &frame : m_sim->frames().mid(1)) QCOMPARE(frame.value(), 252);
+    for (const LoggedFrame &frame : m_sim->frames().mid(1))
+        QCOMPARE(frame.value(), 252);
 }
 
 void TestLink::lockAndUnlock()
@@ -379,7 +384,8 @@ void TestLink::lockAndUnlock()
     QCOMPARE(int(form.model().image[3]), 102);
     drain(form);
     QCOMPARE(m_sim->frames().last().bytes, hex("FE 03 66 69 FD"));
-    QVERIFY(tickUntil(form, [&] { return form.statusPanel(2)->text() == "已锁定"; }, 5));
+    QVERIFY(tickUntil(
+        form, [&] { return form.statusPanel(2)->text() == "已锁定"; }, 5));
     form.trackBar(60)->setValue(1);
     QCOMPARE(form.statusPanel(2)->text(), QString("未锁定"));
 }
@@ -416,7 +422,8 @@ void TestLink::progressBar()
     auto &pending = m_form->model().pending;
     const auto shown = [&](int count) {
         pending.fill(0);
-        for (int a = 0; a < count; ++a) pending[a] = 1;
+        for (int a = 0; a < count; ++a)
+            pending[a] = 1;
         m_form->UpdateTransferProgress();
         return m_form->progressBar()->value();
     };
@@ -458,7 +465,7 @@ void TestLink::adapterPulledOutAndPluggedBack()
     QVERIFY(!m_form->Timer1->isActive());
     QVERIFY(!m_form->channel().IsOpen());
     m_form->trackBar(62)->setValue(40); // value 41, queued meanwhile
-    QTest::qWait(50);                  // the event loop stays quiet while the device is gone
+    QTest::qWait(50);                   // the event loop stays quiet while the device is gone
 
     m_sim = std::make_unique<Sim>(QStringList{"--link", link}); // plugged back in
     m_form->CommunicationBitBtn->click();
@@ -475,9 +482,11 @@ void TestLink::heldLineIsNoLostDevice()
     m_sim->command("pause on");
     form.trackBar(63)->setValue(30);
     int refused = 0; // far more frames than the line holds
-    for (int frame = 0; frame < 30000; ++frame) refused += !form.channel().WriteFrame(63, 30);
+    for (int frame = 0; frame < 30000; ++frame)
+        refused += !form.channel().WriteFrame(63, 30);
     QVERIFY(refused > 0);
-    for (int tick = 0; tick < 100; ++tick) form.Timer1Timer();
+    for (int tick = 0; tick < 100; ++tick)
+        form.Timer1Timer();
     QVERIFY(form.isConnected());
     QVERIFY(form.channel().IsOpen());
     m_sim->command("pause off");

@@ -1,6 +1,5 @@
 // The edit path and the handlers that feed it, driven through the real controls.
 #include "support/Gui.h"
-#include "support/Gui.h"
 #include "support/Sim.h"
 #include "ui/Main.h"
 
@@ -47,7 +46,8 @@ void TestEditPath::init()
 QList<int> TestEditPath::editedAddresses() const
 {
     QList<int> addresses;
-    for (const QList<QVariant> &edit : *m_edits) addresses << edit.at(0).toInt();
+    for (const QList<QVariant> &edit : *m_edits)
+        addresses << edit.at(0).toInt();
     return addresses;
 }
 

@@ -1,6 +1,5 @@
 // Mode memories: EQ modes, DSP modes K1 to K4 and the fixed modes.
 #include "support/Gui.h"
-#include "support/Gui.h"
 #include "support/Sim.h"
 #include "ui/Main.h"
 #include "ui/Widgets.h"
@@ -31,7 +30,6 @@ private:
     testing::WorkingFolder m_folder; // start-up reads and nothing writes files here
     TMainForm *m_form = nullptr;
 };
-
 
 void TestModes::eqModesKeepTheirOwnBlocks()
 {
@@ -135,7 +133,8 @@ void TestModes::leavingAFixedModeRestoresTheKSlot()
 
     m_form->radioButton(49, 1)->click();
     const int k1[] = {36, 20, 17, 19, 60, 0, 30, 29, 26, 10};
-    for (int i = 0; i < 10; ++i) QCOMPARE(int(model.image[50 + i]), k1[i]);
+    for (int i = 0; i < 10; ++i)
+        QCOMPARE(int(model.image[50 + i]), k1[i]);
 }
 
 void TestModes::oddModeValues()

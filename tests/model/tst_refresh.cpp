@@ -29,13 +29,13 @@ private:
     TMainForm *m_form = nullptr;
 };
 
-
 void TestRefresh::refreshThatMovesNoBarMarksOnlyTheOthers()
 {
     m_form->model().realTime = true;
     m_form->statusPanel(2)->setText("已锁定");
     QVERIFY(m_form->SetAllControlsFromImage());
-    QCOMPARE(testing::pendingAddresses(m_form->model()), (QList<int>{18, 22, 23, 34, 36, 44, 45, 49}));
+    QCOMPARE(testing::pendingAddresses(m_form->model()),
+             (QList<int>{18, 22, 23, 34, 36, 44, 45, 49}));
     QCOMPARE(m_form->statusPanel(2)->text(), QString("未锁定"));
     QVERIFY(!m_form->model().refreshing);
 }

@@ -103,9 +103,11 @@ void TestRegisterMap::transferSet()
 {
     QList<int> expected;
     for (auto [first, last] : {std::pair{16, 18}, {21, 30}, {32, 45}, {48, 69}, {80, 83}, {85, 87}})
-        for (int a = first; a <= last; ++a) expected << a;
+        for (int a = first; a <= last; ++a)
+            expected << a;
     QList<int> actual;
-    for (const RegisterRow &row : registerMap()) actual << row.address;
+    for (const RegisterRow &row : registerMap())
+        actual << row.address;
     QCOMPARE(actual, expected);
     for (int a : {0, 3, 6, 7, 19, 20, 31, 46, 47, 70, 79, 84, 88, 255})
         QVERIFY(!findRegister(static_cast<std::uint8_t>(a)));
@@ -117,7 +119,8 @@ void TestRegisterMap::factoryValuesKeepWhatTheyDoNotName()
     ParameterModel model;
     // As after reading a file of 0xAA bytes.
     model.image.fill(0xAA);
-    for (RegisterImage &slot : model.modeSlots) slot.fill(0xAA);
+    for (RegisterImage &slot : model.modeSlots)
+        slot.fill(0xAA);
     model.pending.fill(1);
     model.loadFactoryValues();
 
@@ -125,8 +128,10 @@ void TestRegisterMap::factoryValuesKeepWhatTheyDoNotName()
     QCOMPARE(int(model.image[34]), 0);
     QCOMPARE(int(model.image[49]), 2);
     const std::uint8_t k2[] = {34, 16, 22, 20, 40, 0, 30, 30, 26, 10};
-    for (int i = 0; i < 10; ++i) QCOMPARE(int(model.image[50 + i]), int(k2[i]));
-    for (int a : {0, 3, 19, 31, 84, 255}) QCOMPARE(int(model.image[a]), 0xAA);
+    for (int i = 0; i < 10; ++i)
+        QCOMPARE(int(model.image[50 + i]), int(k2[i]));
+    for (int a : {0, 3, 19, 31, 84, 255})
+        QCOMPARE(int(model.image[a]), 0xAA);
     QCOMPARE(model.pendingCount(), 256); // the pending table is not touched
 
     for (int s = 0; s <= 12; ++s) {
@@ -145,7 +150,8 @@ void TestRegisterMap::factoryValuesKeepWhatTheyDoNotName()
 void TestRegisterMap::copyRegisterBlock()
 {
     ParameterModel model;
-    for (int a = 0; a < 256; ++a) model.image[a] = static_cast<std::uint8_t>(a);
+    for (int a = 0; a < 256; ++a)
+        model.image[a] = static_cast<std::uint8_t>(a);
     QVERIFY(model.copyRegisterBlock(36, 4, CopyDirection::Save));
     QCOMPARE(int(model.modeSlots[4][36]), 0);
     QCOMPARE(int(model.modeSlots[4][37]), 37);

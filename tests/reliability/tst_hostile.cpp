@@ -40,7 +40,8 @@ private slots:
     void cleanup()
     {
         m_folder.reset();
-        for (int port : {1, INT_MAX, INT_MIN}) systemSerialLibrary().closePort(port);
+        for (int port : {1, INT_MAX, INT_MIN})
+            systemSerialLibrary().closePort(port);
     }
     void extremeSettings_data();
     void extremeSettings();
@@ -162,11 +163,13 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsSet("ZEV_TEST_SAVE_FOREVER")) {
         ParameterModel model;
         model.image.fill(0xAA);
-        for (RegisterImage &slot : model.modeSlots) slot.fill(0xAA);
+        for (RegisterImage &slot : model.modeSlots)
+            slot.fill(0xAA);
         std::string error;
         std::puts("saving");
         std::fflush(stdout);
-        for (;;) writeParameterFile(kDefaultParameterFile, model, error);
+        for (;;)
+            writeParameterFile(kDefaultParameterFile, model, error);
     }
     QApplication app(argc, argv);
     TestHostile test;

@@ -72,9 +72,9 @@ void TestSoak::nothingIsLost()
         longestGap = std::max(longestGap, testing::runEventLoop(int(random.bounded(4))));
         if (edit == kEdits / 5) heapEarly = testing::heapInUse();
     }
-    longestGap = std::max(longestGap, testing::runEventLoop(120000, [&] {
-                              return form->model().pendingCount() == 0;
-                          }));
+    longestGap =
+        std::max(longestGap,
+                 testing::runEventLoop(120000, [&] { return form->model().pendingCount() == 0; }));
     const std::size_t heapLate = testing::heapInUse();
     qInfo("%d edits with %d bulk transfers in %lld ms, %lld frames to the processor, %lld "
           "replies; longest pause of the event loop %lld ms; heap %zu KB after a fifth of the "

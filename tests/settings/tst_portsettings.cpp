@@ -14,8 +14,8 @@
 
 using namespace zev;
 using testing::readFile;
-using testing::writeFile;
 using testing::WorkingFolder;
+using testing::writeFile;
 
 namespace {
 QByteArray fileOf(const PortSettings &settings)
@@ -65,7 +65,8 @@ void TestPortSettings::onlyA28ByteFileIsRead()
     PortSettings stored;
     stored.port = 7;
     stored.baud = 16;
-    if (size >= 0) QVERIFY(writeFile("ZEV720.cfg", fileOf(stored).leftJustified(size, '\x05', true)));
+    if (size >= 0)
+        QVERIFY(writeFile("ZEV720.cfg", fileOf(stored).leftJustified(size, '\x05', true)));
     portSettings.port = 99;
     LoadPortSettings();
     QCOMPARE(portSettings == stored, kept);

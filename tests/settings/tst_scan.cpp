@@ -66,7 +66,10 @@ void TestScan::init()
     m_dialog->show();
 }
 
-void TestScan::cleanup() { m_dialog.reset(); }
+void TestScan::cleanup()
+{
+    m_dialog.reset();
+}
 
 QStringList TestScan::scan(const QStringList &answers)
 {

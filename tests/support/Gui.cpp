@@ -56,8 +56,8 @@ void dragBar(QSlider *bar, int position)
     const int step = position > bar->value() ? 1 : -1;
     for (int i = 0; i < 2000 && bar->value() != position; ++i) {
         at.ry() += step;
-        QMouseEvent move(QEvent::MouseMove, at, bar->mapToGlobal(at), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, at, bar->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
         QApplication::sendEvent(bar, &move);
     }
     QTest::mouseRelease(bar, Qt::LeftButton, {}, at);
@@ -126,7 +126,10 @@ qint64 runEventLoop(int ms, const std::function<bool()> &done)
     return longest;
 }
 
-std::size_t heapInUse() { return mallinfo2().uordblks; }
+std::size_t heapInUse()
+{
+    return mallinfo2().uordblks;
+}
 
 QString answerNextDialog(const std::function<void()> &action, const QString &buttonText)
 {

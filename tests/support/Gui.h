@@ -2,9 +2,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <cstddef>
-#include <QStringList>
 #include <functional>
 
 class QSlider;

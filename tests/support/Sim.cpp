@@ -14,7 +14,10 @@ QString buildDir()
     return fromTest.isEmpty() ? QStringLiteral(ZEV_BUILD_DIR) : QString::fromLocal8Bit(fromTest);
 }
 
-QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
 
 QByteArray readFile(const QString &name)
 {
@@ -39,9 +42,8 @@ QList<int> pendingAddresses(const zev::ParameterModel &model)
 Sim::Sim(const QStringList &arguments)
 {
     m_process.setProgram(buildDir() + "/zev720-sim");
-    m_process.setArguments(QStringList{"--log", m_dir.filePath("log"), "--dump",
-                                       m_dir.filePath("dump")} +
-                           arguments);
+    m_process.setArguments(
+        QStringList{"--log", m_dir.filePath("log"), "--dump", m_dir.filePath("dump")} + arguments);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start();
     if (!m_process.waitForStarted(5000)) qFatal("zev720-sim does not start");
@@ -49,7 +51,10 @@ Sim::Sim(const QStringList &arguments)
     if (m_path.isEmpty()) qFatal("zev720-sim printed no terminal path");
 }
 
-Sim::~Sim() { stop(); }
+Sim::~Sim()
+{
+    stop();
+}
 
 QString Sim::readLine(int ms)
 {
@@ -86,7 +91,8 @@ QList<LoggedFrame> Sim::frames(bool received) const
         const QList<QByteArray> parts = file.readLine().trimmed().split(' ');
         if (parts.size() != 7 || (parts[1] == "rx") != received) continue;
         LoggedFrame frame{parts[0].toDouble(), received, {}};
-        for (int i = 2; i < 7; ++i) frame.bytes.append(char(parts[i].toInt(nullptr, 16)));
+        for (int i = 2; i < 7; ++i)
+            frame.bytes.append(char(parts[i].toInt(nullptr, 16)));
         result << frame;
     }
     return result;
@@ -122,8 +128,14 @@ void Sim::stop()
     m_process.waitForFinished(1000);
 }
 
-WorkingFolder::WorkingFolder() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+WorkingFolder::WorkingFolder() : m_previous(QDir::currentPath())
+{
+    QDir::setCurrent(m_dir.path());
+}
 
-WorkingFolder::~WorkingFolder() { QDir::setCurrent(m_previous); }
+WorkingFolder::~WorkingFolder()
+{
+    QDir::setCurrent(m_previous);
+}
 
 } // namespace testing

@@ -31,13 +31,15 @@ std::unique_ptr<SerialChannel> channelTo(const Sim &sim)
 QList<QPair<int, int>> converse(SerialChannel &channel, const QList<QPair<int, int>> &frames,
                                 int ms = 100)
 {
-    for (auto [a, v] : frames) channel.WriteFrame(std::uint8_t(a), std::uint8_t(v));
+    for (auto [a, v] : frames)
+        channel.WriteFrame(std::uint8_t(a), std::uint8_t(v));
     QList<QPair<int, int>> replies;
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < ms) {
         std::uint8_t a = 0, v = 0;
-        while (channel.NextFrame(a, v)) replies << qMakePair(int(a), int(v));
+        while (channel.NextFrame(a, v))
+            replies << qMakePair(int(a), int(v));
         QTest::qSleep(2);
     }
     return replies;
@@ -89,15 +91,18 @@ void TestSim::answersOnTheTerminal()
 void TestSim::misbehavesReproducibly()
 {
     QList<QPair<int, int>> frames;
-    for (int i = 0; i < 40; ++i) frames << qMakePair(16, i);
+    for (int i = 0; i < 40; ++i)
+        frames << qMakePair(16, i);
     QList<QPair<int, int>> first;
     for (int run = 0; run < 2; ++run) {
         Sim sim({"--drop", "0.5", "--seed", "7"});
         auto channel = channelTo(sim);
         const auto replies = converse(*channel, frames);
         QVERIFY(replies.size() > 5 && replies.size() < 35);
-        if (run == 0) first = replies;
-        else QCOMPARE(replies, first);
+        if (run == 0)
+            first = replies;
+        else
+            QCOMPARE(replies, first);
         channel->ClosePort();
     }
     {
@@ -124,7 +129,8 @@ void TestSim::pacesLikeALine()
     clock.start();
     channel->WriteFrame(6, 102);
     std::uint8_t a = 0, v = 0;
-    while (!channel->PollFrames(a, v) && clock.elapsed() < 2000) QTest::qSleep(1);
+    while (!channel->PollFrames(a, v) && clock.elapsed() < 2000)
+        QTest::qSleep(1);
     QVERIFY2(clock.elapsed() >= 40, "5 bytes at 1200 baud take 41.7 ms");
     channel->ClosePort();
 

@@ -83,14 +83,14 @@ void TestMainWindow::everyTrackBarIsVerticalWithMinAtTheTop()
 
 void TestMainWindow::commandRowAndStatusBar()
 {
-    const QStringList names = {"CommunicationBitBtn", "RunCtlDataBitBtn", "SendAllBitBtn",
+    const QStringList names = {"CommunicationBitBtn", "RunCtlDataBitBtn",  "SendAllBitBtn",
                                "LoadDefaultBitBtn",   "LoadMachineBitBtn", "ReadFileBitBtn",
                                "SaveFileBitBtn",      "LockDataBitBtn",    "ChangePWDBitBtn",
                                "CommSetBitBtn"};
     m_form->show();
-    const QStringList captions = {"已断开...", "不调节机器", "全部发送", "出厂设置", "调机器数据",
-                                  "调用文件",  "写入文件",   "锁定机器", "更改密码",
-                                  "COM(USB)设置"};
+    const QStringList captions = {"已断开...",  "不调节机器",  "全部发送", "出厂设置",
+                                  "调机器数据", "调用文件",    "写入文件", "锁定机器",
+                                  "更改密码",   "COM(USB)设置"};
     int lastX = -1;
     for (int i = 0; i < names.size(); ++i) {
         auto *button = m_form->findChild<QPushButton *>(names[i]);
@@ -155,7 +155,8 @@ void TestMainWindow::namesForPeopleAndTools()
     for (const zev::RegisterRow &row : zev::registerMap()) {
         if (row.control) designNames << row.control;
         if (row.label) designNames << row.label;
-        for (const zev::Choice &choice : row.choices) designNames << choice.control;
+        for (const zev::Choice &choice : row.choices)
+            designNames << choice.control;
     }
     QSet<QString> seen;
     for (const QString &name : designNames) {

@@ -58,9 +58,12 @@ int gWakePipe[2] = {-1, -1};
 
 void onSignal(int signal)
 {
-    if (signal == SIGUSR1) gDump = 1;
-    else if (signal == SIGUSR2) gToggleFlood = 1;
-    else gStop = 1;
+    if (signal == SIGUSR1)
+        gDump = 1;
+    else if (signal == SIGUSR2)
+        gToggleFlood = 1;
+    else
+        gStop = 1;
     const char byte = 0;
     [[maybe_unused]] ssize_t ignored = ::write(gWakePipe[1], &byte, 1);
 }
@@ -87,23 +90,40 @@ bool parse(int argc, char **argv, Options &o)
         const std::string arg = argv[i];
         auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
         const char *v = nullptr;
-        if (arg == "--silent") o.silent = true;
-        else if (arg == "--split") o.split = true;
-        else if (arg == "--flood") o.flood = true;
-        else if (arg == "--help") return false;
-        else if (!(v = value())) return false;
-        else if (arg == "--link") o.link = v;
-        else if (arg == "--load") o.load = v;
-        else if (arg == "--dump") o.dump = v;
-        else if (arg == "--log") o.log = v;
-        else if (arg == "--seed") o.randomStart = unsigned(std::strtoul(v, nullptr, 10));
-        else if (arg == "--drop") o.drop = std::atof(v);
-        else if (arg == "--corrupt") o.corrupt = std::atof(v);
-        else if (arg == "--noise") o.noise = std::atof(v);
-        else if (arg == "--delay") o.delay = std::atof(v) / 1000.0;
-        else if (arg == "--split-gap") o.splitGap = std::atof(v) / 1000.0;
-        else if (arg == "--baud") o.baud = std::atoi(v);
-        else return false;
+        if (arg == "--silent")
+            o.silent = true;
+        else if (arg == "--split")
+            o.split = true;
+        else if (arg == "--flood")
+            o.flood = true;
+        else if (arg == "--help")
+            return false;
+        else if (!(v = value()))
+            return false;
+        else if (arg == "--link")
+            o.link = v;
+        else if (arg == "--load")
+            o.load = v;
+        else if (arg == "--dump")
+            o.dump = v;
+        else if (arg == "--log")
+            o.log = v;
+        else if (arg == "--seed")
+            o.randomStart = unsigned(std::strtoul(v, nullptr, 10));
+        else if (arg == "--drop")
+            o.drop = std::atof(v);
+        else if (arg == "--corrupt")
+            o.corrupt = std::atof(v);
+        else if (arg == "--noise")
+            o.noise = std::atof(v);
+        else if (arg == "--delay")
+            o.delay = std::atof(v) / 1000.0;
+        else if (arg == "--split-gap")
+            o.splitGap = std::atof(v) / 1000.0;
+        else if (arg == "--baud")
+            o.baud = std::atoi(v);
+        else
+            return false;
     }
     return true;
 }
@@ -218,11 +238,13 @@ void Simulator::answer(std::uint8_t address, std::uint8_t value)
     std::vector<std::uint8_t> bytes;
     if (chance(m_o.noise)) {
         const int count = 1 + int(m_random() % 8);
-        for (int i = 0; i < count; ++i) bytes.push_back(randomByte());
+        for (int i = 0; i < count; ++i)
+            bytes.push_back(randomByte());
     }
     const std::size_t start = bytes.size();
     bytes.insert(bytes.end(), frame.begin(), frame.end());
-    if (chance(m_o.corrupt)) bytes[start + m_random() % zev::kFrameSize] ^= std::uint8_t(1 + m_random() % 255);
+    if (chance(m_o.corrupt))
+        bytes[start + m_random() % zev::kFrameSize] ^= std::uint8_t(1 + m_random() % 255);
     const double due = now() + m_o.delay;
     if (m_o.split) {
         const std::size_t cut = start + 1 + m_random() % (zev::kFrameSize - 1);
@@ -266,9 +288,8 @@ void Simulator::dump()
     const std::string temporary = m_o.dump + ".new";
     FILE *file = std::fopen(temporary.c_str(), "wb");
     if (!file) return;
-    const bool ok =
-        std::fwrite(m_processor.registers.data(), 1, m_processor.registers.size(), file) ==
-        m_processor.registers.size();
+    const bool ok = std::fwrite(m_processor.registers.data(), 1, m_processor.registers.size(),
+                                file) == m_processor.registers.size();
     if (std::fclose(file) == 0 && ok && ::rename(temporary.c_str(), m_o.dump.c_str()) == 0) {
         std::printf("dumped %s\n", m_o.dump.c_str());
         std::fflush(stdout);
@@ -294,7 +315,8 @@ void Simulator::command(const std::string &line)
         // Straight onto the line, before anything queued, so the test knows it arrived.
         for (std::size_t done = 0; done < bytes.size();) {
             const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
-            if (n > 0) done += std::size_t(n);
+            if (n > 0)
+                done += std::size_t(n);
             else {
                 pollfd out{m_master, POLLOUT, 0};
                 ::poll(&out, 1, 100);
@@ -372,7 +394,8 @@ int Simulator::run()
         if (m_flooding && (fds[0].revents & POLLOUT) && m_output.empty()) {
             // Noise with a valid frame in it every 64 bytes or so, as a babbling device sends.
             std::uint8_t noise[kFloodChunk];
-            for (std::uint8_t &b : noise) b = randomByte();
+            for (std::uint8_t &b : noise)
+                b = randomByte();
             for (int i = 0; i < kFloodChunk / 64; ++i) {
                 const auto frame = zev::encodeFrame(randomByte(), randomByte());
                 std::copy(frame.begin(), frame.end(), noise + m_random() % (kFloodChunk - 5));
@@ -403,7 +426,8 @@ int main(int argc, char **argv)
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2}) sigaction(s, &action, nullptr);
+    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2})
+        sigaction(s, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     Simulator simulator(options);
