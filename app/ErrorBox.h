@@ -3,6 +3,7 @@
 // as one message box that names the file or the text. The program goes on running.
 #pragma once
 
+#include <QAbstractButton>
 #include <QString>
 #include <stdexcept>
 
@@ -26,6 +27,14 @@ template <typename Handler> void guarded(Handler &&handler) noexcept
     } catch (...) {
         showErrorBox(QStringLiteral("未知错误"));
     }
+}
+
+/// Runs `handler` of `owner` on every click of `button`, guarded as above.
+template <typename Owner>
+void bindClick(QAbstractButton *button, Owner *owner, void (Owner::*handler)())
+{
+    QObject::connect(button, &QAbstractButton::clicked, owner,
+                     [owner, handler] { guarded([owner, handler] { (owner->*handler)(); }); });
 }
 
 /// "'text' 不是有效的整数值": the error of a text that is not a whole number.

@@ -173,14 +173,10 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     column->addStretch(1);
     column->addLayout(strip);
 
-    const auto bind = [this](QPushButton *button, void (TParaForm::*handler)()) {
-        connect(button, &QPushButton::clicked, this,
-                [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
-    };
-    bind(OkBtn, &TParaForm::OkBtnClick);
-    bind(CancelBtn, &TParaForm::CancelBtnClick);
-    bind(ReSourceBtn, &TParaForm::ReSourceBtnClick);
-    bind(AutoScanButton, &TParaForm::AutoScanButtonClick);
+    bindClick(OkBtn, this, &TParaForm::OkBtnClick);
+    bindClick(CancelBtn, this, &TParaForm::CancelBtnClick);
+    bindClick(ReSourceBtn, this, &TParaForm::ReSourceBtnClick);
+    bindClick(AutoScanButton, this, &TParaForm::AutoScanButtonClick);
 
     setFixedSize(sizeHint().expandedTo(QSize(420, 0)));
     if (const QScreen *screen = QGuiApplication::primaryScreen())

@@ -181,19 +181,15 @@ void TMainForm::bindParameterControls()
 
 void TMainForm::bindCommands()
 {
-    const auto bind = [this](QPushButton *button, void (TMainForm::*handler)()) {
-        connect(button, &QPushButton::clicked, this,
-                [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
-    };
-    bind(CommunicationBitBtn, &TMainForm::CommunicationBitBtnClick);
-    bind(RunCtlDataBitBtn, &TMainForm::RunCtlDataBitBtnClick);
-    bind(SendAllBitBtn, &TMainForm::SendAllBitBtnClick);
-    bind(LoadMachineBitBtn, &TMainForm::LoadMachineBitBtnClick);
-    bind(LockDataBitBtn, &TMainForm::LockDataBitBtnClick);
-    bind(CommSetBitBtn, &TMainForm::CommSetBitBtnClick);
-    bind(LoadDefaultBitBtn, &TMainForm::LoadDefaultBitBtnClick);
-    bind(ReadFileBitBtn, &TMainForm::ReadFileBitBtnClick);
-    bind(SaveFileBitBtn, &TMainForm::SaveFileBitBtnClick);
+    bindClick(CommunicationBitBtn, this, &TMainForm::CommunicationBitBtnClick);
+    bindClick(RunCtlDataBitBtn, this, &TMainForm::RunCtlDataBitBtnClick);
+    bindClick(SendAllBitBtn, this, &TMainForm::SendAllBitBtnClick);
+    bindClick(LoadMachineBitBtn, this, &TMainForm::LoadMachineBitBtnClick);
+    bindClick(LockDataBitBtn, this, &TMainForm::LockDataBitBtnClick);
+    bindClick(CommSetBitBtn, this, &TMainForm::CommSetBitBtnClick);
+    bindClick(LoadDefaultBitBtn, this, &TMainForm::LoadDefaultBitBtnClick);
+    bindClick(ReadFileBitBtn, this, &TMainForm::ReadFileBitBtnClick);
+    bindClick(SaveFileBitBtn, this, &TMainForm::SaveFileBitBtnClick);
     // ChangePWDBitBtn has nothing behind it.
     connect(Timer1, &QTimer::timeout, this, [this] { guarded([this] { Timer1Timer(); }); });
 }
