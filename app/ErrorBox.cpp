@@ -1,11 +1,37 @@
 #include "app/ErrorBox.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <cstdio>
+
+namespace {
+bool sessionEnding = false;
+}
+
+void endOfSessionErrors()
+{
+    sessionEnding = true;
+    // Boxes and dialogs open now wait for a click that never comes: their exec() returns.
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (auto *dialog = qobject_cast<QDialog *>(window);
+            dialog && dialog->isModal() && dialog->isVisible())
+            dialog->done(QDialog::Rejected);
+}
+
+bool isSessionEnding()
+{
+    return sessionEnding;
+}
 
 void showErrorBox(const QString &message)
 {
+    if (sessionEnding) {
+        std::fprintf(stderr, "zev720: %s\n", message.toLocal8Bit().constData());
+        std::fflush(stderr);
+        return;
+    }
     QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), message,
                     QMessageBox::Ok, QApplication::activeWindow());
     box.setObjectName("ErrorBox");

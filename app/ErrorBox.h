@@ -13,8 +13,14 @@ public:
     explicit AppError(const QString &message) : std::runtime_error(message.toStdString()) {}
 };
 
-/// Shows the error box (modal) with the message.
+/// Shows the error box (modal) with the message; once the session is ending, writes it to
+/// standard error instead.
 void showErrorBox(const QString &message);
+
+/// The session is ending (a signal: logout, shutdown, a closed terminal): nobody is there to
+/// answer a box, so from now on errors go to standard error and open boxes are dismissed.
+void endOfSessionErrors();
+bool isSessionEnding();
 
 /// Runs a handler; an exception that escapes it is shown in the error box and goes no
 /// further, so that none ever crosses the event loop.

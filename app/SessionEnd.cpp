@@ -1,8 +1,8 @@
 #include "app/SessionEnd.h"
+#include "app/ErrorBox.h"
 
-#include <QPointer>
+#include <QCoreApplication>
 #include <QSocketNotifier>
-#include <QWidget>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,16 +18,17 @@ void onSessionEnd(int)
 }
 } // namespace
 
-void closeOnSessionEnd(QWidget *window)
+void closeOnSessionEnd(std::function<void()> close)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, wakeSockets)) return;
-    auto *notifier = new QSocketNotifier(wakeSockets[1], QSocketNotifier::Read, window);
-    QObject::connect(
-        notifier, &QSocketNotifier::activated, window, [window = QPointer<QWidget>(window)] {
-            char drain[16];
-            [[maybe_unused]] const ssize_t ignored = ::read(wakeSockets[1], drain, sizeof drain);
-            if (window) window->close();
-        });
+    auto *notifier =
+        new QSocketNotifier(wakeSockets[1], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [close = std::move(close)] {
+        char drain[16];
+        [[maybe_unused]] const ssize_t ignored = ::read(wakeSockets[1], drain, sizeof drain);
+        endOfSessionErrors();
+        close();
+    });
     struct sigaction action {};
     action.sa_handler = onSessionEnd;
     sigemptyset(&action.sa_mask);

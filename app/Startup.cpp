@@ -45,15 +45,25 @@ void TMainForm::closeEvent(QCloseEvent *event)
     emit closed();
 }
 
-// Closing is never refused: a default file that cannot be written is reported, and the
-// processor is released all the same.
+// Closing is never refused. The processor is released before anything is reported: a box
+// may wait for a click that never comes (the session is ending), and the processor must not
+// stay held meanwhile. A default file that cannot be written is reported afterwards.
 void TMainForm::FormClose()
 {
-    if (!m_channel) return; // closed already
-    guarded([this] { SaveParameterFile(kDefaultParameterFile); });
+    if (!m_channel) return;             // closed already
+    if (ParaForm) ParaForm->stopScan(); // a scan running below this close ends at its next port
+    QString saveError;
+    try {
+        SaveParameterFile(kDefaultParameterFile);
+    } catch (const std::exception &error) {
+        saveError = QString::fromUtf8(error.what());
+    }
     Timer1->stop(); // no tick once the channel is gone
     if (m_channel->IsOpen()) m_channel->WriteFrame(kDisconnectAddress, kCommandValue);
     QThread::msleep(kExitWaitMs);
-    m_channel.reset(); // the port itself goes with the process
+    m_channel->ClosePort();
+    m_channel.reset();
     if (ParaForm) ParaForm->hide();
+    m_exitSaveFailed = !saveError.isEmpty();
+    if (m_exitSaveFailed) showErrorBox(saveError);
 }

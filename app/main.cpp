@@ -1,4 +1,5 @@
-// The ZEV720 control panel. It takes no command-line arguments.
+// The ZEV720 control panel. It works in the current folder ("ZEV720.cfg",
+// "ZEV720Default.dat"); its only arguments are --version and --help.
 #include "ui/Main.h"
 #include "app/ErrorBox.h"
 #include "app/SessionEnd.h"
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -42,10 +44,41 @@ public:
     }
 };
 
+constexpr const char *kUsage =
+    "Usage: zev720 [--version | --help]\n"
+    "\n"
+    "The ZEV720 control panel: tunes a ZEV720 karaoke processor over a serial line.\n"
+    "It works in the current folder: the port settings are kept in ZEV720.cfg and the last\n"
+    "settings in ZEV720Default.dat. Port n is the device in ZEV720_COM<n> when that is set,\n"
+    "otherwise /dev/ttyUSB<n-1>, /dev/ttyACM<n-1> or /dev/ttyS<n-1>. Serial devices belong\n"
+    "to the group dialout: add yourself with 'sudo adduser $USER dialout' and log in again.\n"
+    "\n"
+    "  --version  print the version and exit\n"
+    "  --help     print this text and exit\n";
+
+// Answers --version and --help without a window; any other argument is refused. -1: go on.
+int answerArguments(int argc, char *argv[])
+{
+    if (argc < 2) return -1;
+    if (!std::strcmp(argv[1], "--version")) {
+        std::printf("zev720 %s\n", ZEV720_VERSION);
+        return 0;
+    }
+    if (!std::strcmp(argv[1], "--help")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    // Qt's own options (-platform, -display, ...) pass on to the application object.
+    if (argv[1][0] == '-' && argv[1][1] != '-') return -1;
+    std::fprintf(stderr, "zev720: unknown argument '%s'\n%s", argv[1], kUsage);
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const int answered = answerArguments(argc, argv); answered >= 0) return answered;
     Application app(argc, argv);
     QApplication::setApplicationName("zev720");
     QApplication::setApplicationDisplayName("DSP C-Ver6.0");
@@ -53,6 +86,10 @@ int main(int argc, char *argv[])
     QFont font = QApplication::font();
     font.setFamilies(look::typefaces());
     QApplication::setFont(font);
+    // From the start: a signal that comes while a box of the start-up waits is answered too.
+    closeOnSessionEnd([] {
+        if (MainForm) MainForm->close();
+    });
     try {
         MainForm = new TMainForm;
         ProgressForm = new TProgressForm;
@@ -61,13 +98,17 @@ int main(int argc, char *argv[])
         showErrorBox(QString::fromUtf8(error.what()));
         return 1;
     }
-    closeOnSessionEnd(MainForm);
     QObject::connect(MainForm, &TMainForm::closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     FirstFrameReport report;
     if (qEnvironmentVariableIsSet("ZEV720_STARTUP_REPORT")) MainForm->installEventFilter(&report);
-    MainForm->show();
-    const int result = QApplication::exec();
+    if (isSessionEnding()) { // it came while the window was being built: close from the loop
+        QMetaObject::invokeMethod(MainForm, &QWidget::close, Qt::QueuedConnection);
+    } else {
+        MainForm->show();
+    }
+    int result = QApplication::exec();
+    if (MainForm->exitSaveFailed() && result == 0) result = 1; // reported already
     delete ParaForm;
     delete ProgressForm;
     delete MainForm;

@@ -46,7 +46,8 @@ int main(int argc, char *argv[])
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("ZEV720_COM1", port);
         environment.insert("ZEV720_STARTUP_REPORT", "1");
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        if (!environment.contains("QT_QPA_PLATFORM"))
+            environment.insert("QT_QPA_PLATFORM", "offscreen");
         panel.setProcessEnvironment(environment);
         panel.setWorkingDirectory(folder.path());
         const double started = bench::monotonicSeconds();

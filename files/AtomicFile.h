@@ -1,4 +1,5 @@
-// Files that are replaced whole or not at all.
+// Saving a file so that a failure never costs the old one, and a save never replaces
+// anything but a regular file.
 #pragma once
 
 #include <cstddef>
@@ -6,15 +7,40 @@
 
 namespace zev {
 
-/// Writes `size` bytes to `path` through a temporary file in the same folder that is flushed
-/// to the disk and then renamed over the target. On any failure the temporary file is removed,
-/// the old file stays as it was, and the result is false with a message naming the file.
-/// A target that is a symbolic link is written through the link. A target that exists and
-/// is read-only is refused, as on systems whose read-only flag binds everyone.
-bool writeFileAtomically(const std::string &path, const void *data, std::size_t size,
-                         std::string &error);
+/// How a save reached the disk.
+enum class SaveMethod {
+    Replaced, ///< a new file in the same folder, flushed, then renamed over the name: whole or not
+              ///< at all
+    InPlace,  ///< written into the existing file, flushed and read back (see writeFileSafely)
+};
+
+/// Writes `size` bytes to `path`. False with `error` ("path: reason") on failure, and then
+/// nothing was touched.
+///
+/// The name may be a symbolic link: the file at its end is written and the link stays. Only a
+/// regular file is ever replaced, or a new one created: a device, a FIFO, a folder, a dangling
+/// link or a link loop at the name is refused ("不是普通文件", or the system's reason), as is an
+/// existing file without write permission, even for root.
+///
+/// The new content normally goes to a temporary file beside the target (name + ".zev720-tmp."
+/// + 6 characters), is flushed to the disk and renamed over the target, so the target is the
+/// old or the new file, never a mixture. A rename would make the file something it was not,
+/// and then the file is written in place instead, flushed and checked by reading it back:
+///  - the file has several hard links (a rename would cut them);
+///  - it belongs to another user or group than the one saving (a rename would take it over);
+///  - no new file can be made in its folder (permission), while the file itself is writable.
+/// Leftover temporary files of the same target from a save that was killed are removed first;
+/// a save in progress holds a lock on its temporary file, so only abandoned ones go.
+bool writeFileSafely(const std::string &path, const void *data, std::size_t size,
+                     std::string &error, SaveMethod *used = nullptr);
+
+/// The marker between a target's name and the random part of its temporary files.
+constexpr const char *kTemporaryMarker = ".zev720-tmp.";
 
 /// The operating system's text for an error number.
 std::string systemErrorText(int error);
+
+/// The text of a name that exists but is no regular file.
+constexpr const char *kNotARegularFile = "不是普通文件";
 
 } // namespace zev

@@ -29,7 +29,12 @@ bool parameterFileExists(const std::string &path)
 
 ReadStatus readParameterFile(const std::string &path, ParameterModel &model, std::string &error)
 {
-    if (!parameterFileExists(path)) return ReadStatus::Missing;
+    struct stat named {};
+    if (::stat(path.c_str(), &named) != 0) return ReadStatus::Missing;
+    if (S_ISDIR(named.st_mode)) { // a folder in the file's place is reported like a pipe
+        error = path + ": " + kNotARegularFile;
+        return ReadStatus::Failed;
+    }
     // Never wait: a pipe or a device under that name is refused rather than read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -50,7 +55,7 @@ ReadStatus readParameterFile(const std::string &path, ParameterModel &model, std
     ::close(fd);
     if (code) {
         error =
-            path + ": " + (code == EINVAL ? std::string("不是普通文件") : systemErrorText(code));
+            path + ": " + (code == EINVAL ? std::string(kNotARegularFile) : systemErrorText(code));
         return ReadStatus::Failed;
     }
     const std::size_t image = std::min(size, kBlock);
@@ -63,14 +68,15 @@ ReadStatus readParameterFile(const std::string &path, ParameterModel &model, std
     return ReadStatus::Read;
 }
 
-bool writeParameterFile(const std::string &path, const ParameterModel &model, std::string &error)
+bool writeParameterFile(const std::string &path, const ParameterModel &model, std::string &error,
+                        SaveMethod *used)
 {
     unsigned char bytes[kParameterFileSize];
     std::copy(model.image.begin(), model.image.end(), bytes);
     for (std::size_t slot = 0; slot < std::size_t(kSlotCount); ++slot)
         std::copy(model.modeSlots[slot].begin(), model.modeSlots[slot].end(),
                   bytes + kBlock * (slot + 1));
-    return writeFileAtomically(path, bytes, sizeof bytes, error);
+    return writeFileSafely(path, bytes, sizeof bytes, error, used);
 }
 
 std::string withDefaultExtension(const std::string &name, bool firstFilterEntry)

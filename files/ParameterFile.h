@@ -2,6 +2,7 @@
 // with no header, version or checksum. Every byte is a register value exactly as held.
 #pragma once
 
+#include "files/AtomicFile.h"
 #include "model/ParameterModel.h"
 
 #include <cstddef>
@@ -23,11 +24,13 @@ enum class ReadStatus { Missing, Failed, Read };
 /// Reads a file into the image and the slots, in file order, as far as it goes: bytes a
 /// short file does not reach keep their values, bytes past 5,631 are ignored, nothing is
 /// checked. Missing: no such file, nothing changed. Failed: it exists but cannot be read (it
-/// is not a plain file, or the system refuses), nothing changed, `error` names the file.
+/// is not a plain file (a folder too), or the system refuses), nothing changed, `error` names
+/// the file.
 ReadStatus readParameterFile(const std::string &path, ParameterModel &model, std::string &error);
 
-/// Writes the image and the slots, whole or not at all; false with `error` on failure.
-bool writeParameterFile(const std::string &path, const ParameterModel &model, std::string &error);
+/// Writes the image and the slots as writeFileSafely does; false with `error` on failure.
+bool writeParameterFile(const std::string &path, const ParameterModel &model, std::string &error,
+                        SaveMethod *used = nullptr);
 
 /// ".dat" is added when the dialog's first filter entry was used and the name has no
 /// extension (no "." after the last "/", "\" or ":"). A name ending in "." keeps it as is.

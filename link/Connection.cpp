@@ -30,7 +30,7 @@ bool lastFrameIs(SerialChannel &channel, std::uint8_t address, std::uint8_t valu
 
 void TMainForm::ShowHelpText(const QString &text)
 {
-    m_panels[3]->setText(text);
+    m_helpPanel->setText(text);
 }
 
 void TMainForm::ApplyPortSettings()
@@ -64,7 +64,7 @@ void TMainForm::CommunicationBitBtnClick()
             }
             if (answered) {
                 ShowHelpText("已连接机器，可以进行通讯操作");
-                m_panels[0]->setText("联机");
+                m_linkPanel->setText("联机");
                 m_linkOpen = m_connected = true;
                 CommunicationBitBtn->setText("已连接..");
             } else if (m_channel->takeDeviceLost()) {
@@ -79,7 +79,7 @@ void TMainForm::CommunicationBitBtnClick()
         QThread::msleep(kDisconnectWaitMs);
         if (lastFrameIs(*m_channel, kDisconnectAddress, kCommandReply)) {
             ShowHelpText("已断开连接，不能与机器进行通讯操作");
-            m_panels[0]->setText("脱机");
+            m_linkPanel->setText("脱机");
             m_linkOpen = m_connected = false;
             // The caption follows the link: only an acknowledged disconnect changes it.
             CommunicationBitBtn->setText("已断开..");
@@ -98,7 +98,7 @@ void TMainForm::linkLost()
 {
     Timer1->stop();
     m_linkOpen = m_connected = false;
-    m_panels[0]->setText("脱机");
+    m_linkPanel->setText("脱机");
     CommunicationBitBtn->setText("已断开..");
     ShowHelpText("串口已断开，请检查连接");
 }
@@ -107,7 +107,7 @@ void TMainForm::RunCtlDataBitBtnClick()
 {
     m_model.realTime = !m_model.realTime;
     RunCtlDataBitBtn->setText(m_model.realTime ? "实时调节机器" : "不调节机器");
-    m_panels[1]->setText(m_model.realTime ? "实时" : "脱离");
+    m_realTimePanel->setText(m_model.realTime ? "实时" : "脱离");
     if (m_connected)
         ShowHelpText(m_model.realTime ? "实时调节，任何改动将实时控制机器。"
                                       : "离实调节，任何改动不能实时控制机器。");

@@ -5,12 +5,41 @@
 
 using namespace zev;
 
+namespace {
+// Frames refused for this long in a row: the line is held, and the help panel says so.
+constexpr qint64 kHeldLineMs = 1000;
+const QString kHeldLineText = QStringLiteral("串口发送受阻，请检查连接或流控制");
+} // namespace
+
 void TMainForm::Timer1Timer()
 {
     if (!m_channel) return; // released at close
-    if (m_linkOpen) m_monitor.run(*m_channel, m_model, *this);
+    if (m_linkOpen) {
+        m_monitor.run(*m_channel, m_model, *this);
+        watchHeldLine();
+    }
     if (m_channel->takeDeviceLost()) linkLost();
     UpdateTransferProgress();
+}
+
+// A held line (flow control, a device that stopped reading) refuses every frame while the
+// port stays open and the link stays up: nothing is lost, the frames are resent, but the user
+// should know why nothing reaches the processor. The text goes once a frame goes out again.
+void TMainForm::watchHeldLine()
+{
+    if (m_channel->refusedInARow() == 0) {
+        m_heldSince.invalidate();
+        if (m_heldShown && m_helpPanel->text() == kHeldLineText) ShowHelpText(m_textBeforeHeld);
+        m_heldShown = false;
+        return;
+    }
+    if (!m_heldSince.isValid()) {
+        m_heldSince.start();
+    } else if (!m_heldShown && m_heldSince.elapsed() > kHeldLineMs) {
+        m_textBeforeHeld = m_helpPanel->text();
+        ShowHelpText(kHeldLineText);
+        m_heldShown = true;
+    }
 }
 
 void TMainForm::registerRead(std::uint8_t address)
@@ -20,7 +49,7 @@ void TMainForm::registerRead(std::uint8_t address)
 
 void TMainForm::lockConfirmed()
 {
-    m_panels[2]->setText("已锁定");
+    m_lockPanel->setText("已锁定");
 }
 
 void TMainForm::LockDataBitBtnClick()

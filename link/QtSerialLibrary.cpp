@@ -6,6 +6,7 @@
 // port is closed at once: Qt would otherwise report a read error on every pass of the event
 // loop for as long as the port stays open.
 #include "link/LineCodes.h"
+#include "link/PortInfo.h"
 #include "link/PortMap.h"
 #include "link/SerialLibrary.h"
 
@@ -13,11 +14,16 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QSerialPort>
+#include <cerrno>
 #include <map>
 #include <memory>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace zev {
@@ -86,6 +92,35 @@ QSerialPort::Parity toQt(Parity parity)
     return QSerialPort::NoParity;
 }
 
+// Why Qt could not open a device. Qt calls a lock file held by another program and the
+// device's own permissions both a permission error: the permissions tell them apart.
+OpenFailureReport whyNotOpened(const QSerialPort &serial, const QString &path)
+{
+    OpenFailureReport report;
+    switch (serial.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        report.kind = OpenFailure::NoSuchDevice;
+        break;
+    case QSerialPort::PermissionError:
+        report.kind = OpenFailure::HeldElsewhere;
+#ifdef Q_OS_UNIX
+        if (::faccessat(AT_FDCWD, path.toLocal8Bit().constData(), R_OK | W_OK, AT_EACCESS) != 0 &&
+            errno == EACCES) {
+            report.kind = OpenFailure::PermissionDenied;
+            struct stat info {};
+            if (::stat(path.toLocal8Bit().constData(), &info) == 0)
+                if (const group *owner = ::getgrgid(info.st_gid)) report.group = owner->gr_name;
+        }
+#endif
+        break;
+    default:
+        report.kind = OpenFailure::Other;
+        report.text = serial.errorString().toStdString();
+        break;
+    }
+    return report;
+}
+
 QtSerialLibrary::Port *QtSerialLibrary::find(int port)
 {
     const auto it = m_ports.find(port);
@@ -109,9 +144,15 @@ bool QtSerialLibrary::checkGone(Port &port)
 
 int QtSerialLibrary::openPort(int port)
 {
-    if (find(port)) return kOpenFailed; // this program holds it already
+    if (find(port)) { // this program holds it already
+        recordOpenFailure(port, {OpenFailure::HeldHere, {}, {}});
+        return kOpenFailed;
+    }
     const std::string device = portDevice(port);
-    if (device.empty()) return kNoSuchPort;
+    if (device.empty()) {
+        recordOpenFailure(port, {OpenFailure::NoSuchDevice, {}, {}});
+        return kNoSuchPort;
+    }
     // One name per device, so that the lock taken for a link is the lock of its target.
     QString path = QString::fromStdString(device);
     const QFileInfo info(path);
@@ -120,7 +161,11 @@ int QtSerialLibrary::openPort(int port)
     auto entry = std::make_unique<Port>();
     entry->serial.setPortName(path);
     entry->serial.setReadBufferSize(kDriverBuffer);
-    if (!entry->serial.open(QIODevice::ReadWrite)) return kOpenFailed;
+    if (!entry->serial.open(QIODevice::ReadWrite)) {
+        recordOpenFailure(port, whyNotOpened(entry->serial, path));
+        return kOpenFailed;
+    }
+    recordOpenFailure(port, {});
     Port *raw = entry.get();
     // Qt also calls a full output buffer a resource error: only a hang-up means the device
     // is gone.

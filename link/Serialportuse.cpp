@@ -122,7 +122,11 @@ bool SerialChannel::WriteFrame(std::uint8_t address, std::uint8_t value)
         deviceGone();
         return false;
     }
-    if (result < 0) return false;
+    if (result < 0) {
+        ++m_refusedInARow;
+        return false;
+    }
+    m_refusedInARow = 0;
     m_lastSentAddress = address;
     m_lastSentValue = value;
     return true;

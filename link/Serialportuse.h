@@ -52,6 +52,9 @@ public:
     bool PollFrames(std::uint8_t &address, std::uint8_t &value);
     /// Writes FE address value checksum FD. True if the layer accepted it.
     bool WriteFrame(std::uint8_t address, std::uint8_t value);
+    /// Frames refused by the layer since the last one it accepted: a held line (flow control,
+    /// a device that stopped reading) refuses every frame while the port stays open.
+    std::uint32_t refusedInARow() const { return m_refusedInARow; }
 
     /// Asks the layer whether the open port's device is still there; a channel whose device
     /// went away closes itself (as on a read or write). True while the port is open.
@@ -87,6 +90,7 @@ private:
     std::int32_t m_baudCode = 12;
     std::int32_t m_modeCode = 3;
     std::int32_t m_flowCode = 0;
+    std::uint32_t m_refusedInARow = 0;
     bool m_open = false;
     bool m_deviceLost = false;
 };

@@ -18,7 +18,7 @@ bool TMainForm::SetRegisterFromControl(std::uint8_t address, int position)
 {
     const EditOutcome out = m_model.edit(address, position);
     if (!out.row) return false;
-    if (QLabel *label = m_valueLabels[address]) label->setText(QString::fromStdString(out.label));
+    if (m_valueLabels[address]) showValue(address, QString::fromStdString(out.label));
     if (!out.stored) return false;
     if (out.marked) markLockStateChanged();
     emit registerEdited(address, m_model.image[address]);

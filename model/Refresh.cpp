@@ -21,8 +21,8 @@ bool TMainForm::SetControlFromRegister(std::uint8_t address)
             const int position = decodePosition(*row, value);
             QSlider *bar = m_bars[address];
             if (bar->value() != position) {
-                if (QLabel *label = m_valueLabels[address])
-                    label->setText(QString::fromStdString(labelText(*row, position, value)));
+                if (m_valueLabels[address])
+                    showValue(address, QString::fromStdString(labelText(*row, position, value)));
                 bar->setValue(position); // clamps to the bar's range
                 changed = true;
             }

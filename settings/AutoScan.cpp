@@ -36,6 +36,9 @@ bool confirm(QWidget *parent, const QString &text, QMessageBox::StandardButtons 
 
 void TParaForm::AutoScanButtonClick()
 {
+    if (m_scanning) return; // pressed again while it runs
+    m_scanning = true;
+    m_scanStopped = false;
     ProgressBar->setVisible(true);
     MessageLabel->setVisible(true);
     int counter = 0;
@@ -58,6 +61,8 @@ void TParaForm::AutoScanButtonClick()
             channel.reset();
             form->ProgressBar->setVisible(false);
             form->MessageLabel->setVisible(false);
+            form->m_scanning = false;
+            form->describePortNumber();
         }
     } cleanup{this, scan};
 
@@ -66,6 +71,7 @@ void TParaForm::AutoScanButtonClick()
         MessageLabel->setText(QString("搜索COM(USB)%1,  请等待...").arg(port));
         repaint();
         QApplication::processEvents();
+        if (m_scanStopped) return; // the program is ending: no more ports, no message
         steps(kStepsBeforePort);
         scan->SetPortNumber(port);
         ControlsToSettings(); // the dialog's choices, stored or not; a bad port text ends here
@@ -94,6 +100,7 @@ void TParaForm::AutoScanButtonClick()
         if (found) {
             repaint();
             QApplication::processEvents();
+            if (m_scanStopped) return;
             if (confirm(this, QString("找到COM(USB)%1，OK！").arg(port),
                         QMessageBox::Yes | QMessageBox::No))
                 ComPortEdit->setText(QString::number(port));
@@ -103,5 +110,6 @@ void TParaForm::AutoScanButtonClick()
     }
     repaint();
     QApplication::processEvents();
-    if (!found) confirm(this, "COM(USB)连接失败,请检查端口或USB驱动是否安装...", QMessageBox::Yes);
+    if (!found && !m_scanStopped)
+        confirm(this, "COM(USB)连接失败,请检查端口或USB驱动是否安装...", QMessageBox::Yes);
 }

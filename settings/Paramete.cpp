@@ -1,6 +1,7 @@
 #include "settings/Paramete.h"
 
 #include "app/ErrorBox.h"
+#include "link/PortInfo.h"
 #include "settings/PortSettings.h"
 #include "ui/Look.h"
 
@@ -127,6 +128,12 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
         }
     }
     ComPortEdit->setAccessibleName("COMM(USB)NO.");
+    PortDeviceLabel = new QLabel;
+    PortDeviceLabel->setObjectName("PortDeviceLabel");
+    PortDeviceLabel->setWordWrap(true);
+    PortDeviceLabel->setAccessibleDescription("端口对应的设备");
+    form->addRow(QString(), PortDeviceLabel);
+    connect(ComPortEdit, &QLineEdit::textChanged, this, &TParaForm::describePortNumber);
     form->addRow(TimeIntervalLabel, TimeTimeInterval);
     // The interval is shown, read and stored like the rest, but nobody sees or changes it.
     for (QWidget *hidden :
@@ -178,15 +185,28 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     bindClick(ReSourceBtn, this, &TParaForm::ReSourceBtnClick);
     bindClick(AutoScanButton, this, &TParaForm::AutoScanButtonClick);
 
+    describePortNumber();
+    // Room for two lines of device description; the dialog keeps one size.
+    PortDeviceLabel->setMinimumHeight(2 * PortDeviceLabel->fontMetrics().lineSpacing());
     setFixedSize(sizeHint().expandedTo(QSize(420, 0)));
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+// Follows the port number as it is typed or stepped: a text that is no number names nothing.
+void TParaForm::describePortNumber()
+{
+    bool ok = false;
+    const int port = ComPortEdit->text().trimmed().toInt(&ok);
+    PortDeviceLabel->setText(ok ? QString::fromStdString(zev::describePortForPeople(port))
+                                : QString("不是有效的端口号"));
 }
 
 void TParaForm::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     guarded([this] { FormShow(); });
+    describePortNumber(); // the last open may have failed since
 }
 
 void TParaForm::SettingsToControls()

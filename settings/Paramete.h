@@ -28,6 +28,11 @@ public:
     void CancelBtnClick();
     void ReSourceBtnClick();
     void AutoScanButtonClick();
+    /// Ends a running scan at its next port, without its closing message (the program ends).
+    void stopScan() { m_scanStopped = true; }
+    bool isScanning() const { return m_scanning; }
+    /// Shows under the port number what that number stands for on this machine.
+    void describePortNumber();
 
     QLineEdit *ComPortEdit = nullptr;
     UpDown *UpDown1 = nullptr;
@@ -39,6 +44,7 @@ public:
     QLabel *TimeIntervalLabel = nullptr;
     QLineEdit *TimeTimeInterval = nullptr;
     QPushButton *AutoScanButton = nullptr;
+    QLabel *PortDeviceLabel = nullptr; ///< the device behind the port number, and its last failure
     QLabel *MessageLabel = nullptr;
     QProgressBar *ProgressBar = nullptr;
     QPushButton *ReSourceBtn = nullptr;
@@ -47,6 +53,10 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+
+private:
+    bool m_scanning = false;    ///< a scan runs; it pumps events, so a second press can arrive
+    bool m_scanStopped = false; ///< the window closed or the session ended during the scan
 };
 
 /// Spin buttons attached to a line edit: they step its number between 1 and 15 without

@@ -67,7 +67,7 @@ void LoadPortSettings()
 bool SavePortSettings(std::string &error)
 {
     const auto bytes = encodePortSettings(portSettings);
-    return writeFileAtomically(kPortSettingsFile, bytes.data(), bytes.size(), error);
+    return writeFileSafely(kPortSettingsFile, bytes.data(), bytes.size(), error);
 }
 
 int pollInterval(std::int32_t stored)

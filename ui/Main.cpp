@@ -16,9 +16,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSlider>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -30,11 +33,16 @@ constexpr int kClientWidth = 1184;
 constexpr int kClientHeight = 901;
 constexpr int kFontPixels = 19;
 constexpr int kDefaultTimerInterval = 20;
+// What a window manager adds around the window (title bar, borders), allowed for when the
+// window is fitted to a small screen.
+constexpr int kFrameWidth = 16;
+constexpr int kFrameHeight = 40;
 
+// The panels announce what they show; their role is their description.
 struct StatusPanel {
     const char *text;
     int width;
-    const char *accessibleName;
+    const char *role;
 };
 constexpr StatusPanel kPanels[] = {
     {"断开", 100, "连接状态"},     {"脱离", 100, "实时状态"}, {"未锁定", 100, "锁定状态"},
@@ -99,6 +107,41 @@ void TMainForm::buildWindow()
     connect(escape, &QShortcut::activated, CommunicationBitBtn, &QPushButton::click);
 
     setFixedSize(kClientWidth, kClientHeight);
+    fitToScreen();
+}
+
+// On a screen smaller than the window (a 1366 x 768 laptop), the pages go into a scroll area
+// and the window takes the screen's size: the command row and the status bar stay in sight,
+// and every control can be scrolled to. On a large enough screen nothing changes.
+void TMainForm::fitToScreen()
+{
+    const QScreen *screen = this->screen();
+    if (!screen) return;
+    const QRect available = screen->availableGeometry();
+    const QSize room(available.width() - kFrameWidth, available.height() - kFrameHeight);
+    if (room.width() >= kClientWidth && room.height() >= kClientHeight) return;
+
+    auto *column = static_cast<QVBoxLayout *>(centralWidget()->layout());
+    // The pages keep the size that they have in the full window.
+    const int pagesHeight = kClientHeight - statusBar()->sizeHint().height() -
+                            CommunicationBitBtn->sizeHint().height() - column->spacing() -
+                            column->contentsMargins().top() - column->contentsMargins().bottom();
+    const int pagesWidth =
+        kClientWidth - column->contentsMargins().left() - column->contentsMargins().right();
+    m_pageScroller = new QScrollArea(centralWidget());
+    m_pageScroller->setObjectName("PageScroller");
+    m_pageScroller->setFrameShape(QFrame::NoFrame);
+    m_pageScroller->setWidgetResizable(true);
+    m_pageScroller->viewport()->setBackgroundRole(QPalette::Window);
+    delete column->replaceWidget(m_pages, m_pageScroller);
+    column->setStretchFactor(m_pageScroller, 1);
+    m_pages->setMinimumSize(pagesWidth, pagesHeight);
+    m_pageScroller->setWidget(m_pages);
+    // Wider by the vertical scroll bar where the screen allows, so that nothing scrolls sideways.
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    setFixedSize(std::min(kClientWidth + scrollBar, room.width()),
+                 std::min(kClientHeight, room.height()));
+    move(available.topLeft());
 }
 
 void TMainForm::buildCommandRow(QWidget *parent, QBoxLayout *row)
@@ -137,15 +180,18 @@ void TMainForm::buildStatusBar()
     auto *bar = statusBar();
     bar->setObjectName("StatusBar1");
     bar->setSizeGripEnabled(false);
-    for (int i = 0; i < int(m_panels.size()); ++i) {
-        auto *panel = new QLabel(QString::fromUtf8(kPanels[i].text), bar);
-        panel->setObjectName(QString("StatusPanel%1").arg(i));
-        panel->setFixedWidth(kPanels[i].width);
+    QLabel **panels[] = {&m_linkPanel, &m_realTimePanel, &m_lockPanel, &m_helpPanel, &m_commPanel};
+    static_assert(std::size(panels) == std::size(kPanels));
+    for (std::size_t index = 0; index < std::size(kPanels); ++index) {
+        const StatusPanel &entry = kPanels[index];
+        auto *panel = new QLabel(QString::fromUtf8(entry.text), bar);
+        panel->setObjectName(QString("StatusPanel%1").arg(index));
+        panel->setFixedWidth(entry.width);
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
-        panel->setAccessibleName(QString::fromUtf8(kPanels[i].accessibleName));
+        panel->setAccessibleDescription(QString::fromUtf8(entry.role));
         bar->addWidget(panel);
-        m_panels[i] = panel;
+        *panels[index] = panel;
     }
     m_progress = new QProgressBar(bar);
     m_progress->setObjectName("ProgressBar");
@@ -214,6 +260,12 @@ void TMainForm::buildFileDialogs()
     }
 }
 
+QLabel *TMainForm::statusPanel(int index) const
+{
+    QLabel *const panels[] = {m_linkPanel, m_realTimePanel, m_lockPanel, m_helpPanel, m_commPanel};
+    return index >= 0 && index < int(std::size(panels)) ? panels[index] : nullptr;
+}
+
 QRadioButton *TMainForm::radioButton(std::uint8_t address, int value) const
 {
     QButtonGroup *group = m_groups[address];
@@ -222,32 +274,28 @@ QRadioButton *TMainForm::radioButton(std::uint8_t address, int value) const
 
 void TMainForm::markLockStateChanged()
 {
-    m_panels[2]->setText("未锁定");
+    m_lockPanel->setText("未锁定");
 }
 
-// Gives every named control an accessible name: its caption, with as many of its enclosing
-// groups and its page as it takes to tell it from every other control of the window.
+// What a screen reader says. Controls that show a text are announced by that text, kept
+// current by Qt as it changes. The 48 bars show none: each gets a fixed name, its caption
+// with as many of its enclosing groups and its page as it takes to tell it from every other
+// bar, and as its description the value that its label or scale shows, kept current. Value
+// labels and status panels say what they are in their description.
 void TMainForm::nameControlsForPeople()
 {
     struct Entry {
-        QWidget *widget;
+        std::uint8_t address;
         QStringList context; // innermost first
         QString name;
         int used = 0;
     };
-    auto captionOf = [this](QWidget *w) -> QString {
-        if (auto *b = qobject_cast<QAbstractButton *>(w)) return b->text();
-        for (const zev::RegisterRow &row : zev::registerMap())
-            if (w == m_bars[row.address]) return QString::fromUtf8(row.caption).replace('\n', ' ');
-        return {};
-    };
     QList<Entry> entries;
-    for (QWidget *w : findChildren<QWidget *>()) {
-        if (w->objectName().isEmpty() || !w->accessibleName().isEmpty()) continue;
-        const QString caption = captionOf(w);
-        if (caption.isEmpty()) continue;
-        Entry e{w, {}, caption};
-        for (QWidget *p = w->parentWidget(); p && p != this; p = p->parentWidget()) {
+    for (const zev::RegisterRow &row : zev::registerMap()) {
+        QSlider *bar = m_bars[row.address];
+        if (!bar) continue;
+        Entry e{row.address, {}, QString::fromUtf8(row.caption).replace('\n', ' ')};
+        for (QWidget *p = bar->parentWidget(); p && p != this; p = p->parentWidget()) {
             QString title;
             if (auto *box = qobject_cast<QGroupBox *>(p)) title = box->title();
             if (title.isEmpty()) title = p->property("group").toString();
@@ -270,12 +318,38 @@ void TMainForm::nameControlsForPeople()
             }
         }
     }
-    for (const Entry &e : entries)
-        e.widget->setAccessibleName(e.name);
-    for (const zev::RegisterRow &row : zev::registerMap())
-        if (m_valueLabels[row.address])
-            m_valueLabels[row.address]->setAccessibleName(m_bars[row.address]->accessibleName() +
-                                                          " 数值");
+    for (const Entry &e : entries) {
+        m_bars[e.address]->setAccessibleName(e.name);
+        if (QLabel *label = m_valueLabels[e.address])
+            label->setAccessibleDescription(e.name + " 数值");
+        describeBar(e.address);
+        connect(m_bars[e.address], &QSlider::valueChanged, this,
+                [this, a = e.address] { describeBar(a); });
+    }
     m_fixedModeEdit->setAccessibleName("固定模式 P");
     m_pages->setAccessibleName("调整页面");
+}
+
+// A bar's description is what a person reads beside it: its value label, or else the
+// caption of its scale at the handle.
+void TMainForm::describeBar(std::uint8_t address)
+{
+    QSlider *bar = m_bars[address];
+    if (!bar) return;
+    QString shown;
+    if (const QLabel *label = m_valueLabels[address]) {
+        shown = label->text();
+    } else if (const QStringList &scale = m_scales[address];
+               scale.size() == bar->maximum() - bar->minimum() + 1) {
+        shown = scale[bar->value() - bar->minimum()];
+    } else {
+        shown = QString::number(bar->value());
+    }
+    bar->setAccessibleDescription(shown);
+}
+
+void TMainForm::showValue(std::uint8_t address, const QString &text)
+{
+    if (QLabel *label = m_valueLabels[address]) label->setText(text);
+    describeBar(address);
 }

@@ -11,6 +11,7 @@
 #include "link/Serialportuse.h"
 #include "model/ParameterModel.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
@@ -24,6 +25,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QSlider;
 class QTabWidget;
 class QTimer;
@@ -92,7 +94,12 @@ public:
     QRadioButton *DSPMode5RadioButton() const { return m_fixedModeButton; }
     SpinEdit *DSPModeCSpinEdit() const { return m_fixedModeEdit; }
     QTabWidget *pages() const { return m_pages; }
-    QLabel *statusPanel(int index) const { return m_panels[index]; }
+    /// Status bar panels: 0 link, 1 real-time, 2 lock, 3 help text, 4 the fixed "通讯：".
+    QLabel *statusPanel(int index) const;
+    /// True when the window's pages sit in a scroll area because the screen is too small.
+    bool pagesScroll() const { return m_pageScroller != nullptr; }
+    /// True once a close could not write the default file.
+    bool exitSaveFailed() const { return m_exitSaveFailed; }
     QProgressBar *progressBar() const { return m_progress; }
 
     // Command buttons and the poll timer, by their design names.
@@ -132,6 +139,9 @@ private:
     void bindParameterControls();
     void bindCommands();
     void nameControlsForPeople();
+    void fitToScreen();
+    void showValue(std::uint8_t address, const QString &text);
+    void describeBar(std::uint8_t address);
     QWidget *barColumn(std::uint8_t address, const QStringList &scale = {}, int captionLines = 1);
     QWidget *radioColumn(std::uint8_t address);
     QCheckBox *makeCheckBox(std::uint8_t address);
@@ -147,6 +157,7 @@ private:
 
     // Link.
     void linkLost();
+    void watchHeldLine();
     void startBulkTransfer(std::uint8_t mark, const QString &text);
     void registerRead(std::uint8_t address) override;
     void lockConfirmed() override;
@@ -157,17 +168,27 @@ private:
     bool m_connected = false; ///< the link state: set only by an acknowledged handshake
     bool m_linkOpen = false;  ///< always equal to the link state; the monitor tests it
     int m_lastPendingShown = 0;
+    bool m_exitSaveFailed = false;
+    QElapsedTimer m_heldSince; ///< since when every frame was refused; invalid while frames go out
+    bool m_heldShown = false;  ///< the help panel says that the line is held
+    QString m_textBeforeHeld;  ///< the help text that the held-line text replaced
 
     std::array<QSlider *, 256> m_bars{};
     std::array<QLabel *, 256> m_valueLabels{};
     std::array<QCheckBox *, 256> m_checks{};
     std::array<QButtonGroup *, 256> m_groups{};
     std::array<QList<QLabel *>, 256> m_captionLabels{}; ///< captions above each bar
-    QRadioButton *m_fixedModeButton = nullptr;          ///< DSPMode5RadioButton
-    SpinEdit *m_fixedModeEdit = nullptr;                ///< DSPModeCSpinEdit
-    QList<QWidget *> m_effectControls;                  ///< 15 bars and 33 labels
+    std::array<QStringList, 256> m_scales{};   ///< scale captions of a bar without a value label
+    QRadioButton *m_fixedModeButton = nullptr; ///< DSPMode5RadioButton
+    SpinEdit *m_fixedModeEdit = nullptr;       ///< DSPModeCSpinEdit
+    QList<QWidget *> m_effectControls;         ///< 15 bars and 33 labels
     QTabWidget *m_pages = nullptr;
-    std::array<QLabel *, 5> m_panels{};
+    QScrollArea *m_pageScroller = nullptr; ///< only on a screen smaller than the window
+    QLabel *m_linkPanel = nullptr;
+    QLabel *m_realTimePanel = nullptr;
+    QLabel *m_lockPanel = nullptr;
+    QLabel *m_helpPanel = nullptr;
+    QLabel *m_commPanel = nullptr;
     QProgressBar *m_progress = nullptr;
 };
 

@@ -96,7 +96,10 @@ QWidget *TMainForm::barColumn(std::uint8_t address, const QStringList &scale, in
     auto *barRow = new QHBoxLayout;
     barRow->setSpacing(0);
     barRow->addWidget(bar, 0, Qt::AlignHCenter);
-    if (!scale.isEmpty()) barRow->addWidget(new ScaleWidget(bar, scale));
+    if (!scale.isEmpty()) {
+        barRow->addWidget(new ScaleWidget(bar, scale));
+        m_scales[address] = scale;
+    }
     layout->addLayout(barRow, 1);
     if (row.label) {
         auto *label = new QLabel(QString::fromUtf8(row.initialLabel));
@@ -156,6 +159,7 @@ QWidget *TMainForm::buildMusicPage()
 
     auto *centre = hbox({barColumn(80), barColumn(81), barColumn(82)});
     centre->addWidget(new ScaleWidget(m_bars[82], decibelScale(7)));
+    m_scales[82] = m_scales[83] = decibelScale(7); // the scale between them serves both
     centre->addWidget(barColumn(83));
     auto *bass = hbox({barColumn(85, {}, 2), barColumn(86), barColumn(87, kLowPassScale, 2)});
 

@@ -5,8 +5,11 @@
 #include "support/Sim.h"
 #include "ui/Main.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -44,10 +47,13 @@ private slots:
     void startConnectedSendsNothing();
     void closingReleasesTheProcessor();
     void defaultFileSelectsItsModes();
+    void defaultFileThatCannotBeOpened_data();
     void defaultFileThatCannotBeOpened();
     void defaultFileThatCannotBeWrittenAtExit();
     void sessionEndClosesTheRealProgram_data();
     void sessionEndClosesTheRealProgram();
+    void sessionEndWithAFailingSaveReleasesAndEnds_data();
+    void sessionEndWithAFailingSaveReleasesAndEnds();
 
 private:
     std::unique_ptr<testing::WorkingFolder> m_folder;
@@ -173,14 +179,24 @@ void TestStartup::defaultFileSelectsItsModes()
     QCOMPARE(form.model().pendingCount(), 0);
 }
 
+void TestStartup::defaultFileThatCannotBeOpened_data()
+{
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("pipe") << false;
+    QTest::newRow("folder") << true;
+}
+
 void TestStartup::defaultFileThatCannotBeOpened()
 {
-    QVERIFY(::mkfifo(kDefaultParameterFile, 0644) == 0);
+    QFETCH(bool, folder);
+    QVERIFY(folder ? ::mkdir(kDefaultParameterFile, 0755) == 0
+                   : ::mkfifo(kDefaultParameterFile, 0644) == 0);
     std::unique_ptr<TMainForm> form;
     const QStringList errors =
         testing::answerDialogs([&] { form = std::make_unique<TMainForm>(); }, {QString()});
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors[0].contains(kDefaultParameterFile), qPrintable(errors[0]));
+    QVERIFY2(errors[0].endsWith("不是普通文件"), qPrintable(errors[0]));
     QCOMPARE(form->trackBar(16)->value(), 20); // factory values, and a normal start
     QCOMPARE(form->statusPanel(1)->text(), QString("实时"));
 }
@@ -196,8 +212,16 @@ void TestStartup::defaultFileThatCannotBeWrittenAtExit()
     old.close();
     QVERIFY(QFile::setPermissions(kDefaultParameterFile, QFile::ReadOwner));
     QSignalSpy closed(&form, &TMainForm::closed);
+    qsizetype framesWhenAsked = -1; // the box comes once the processor is released
+    QTimer watch;
+    watch.callOnTimeout([&] {
+        if (framesWhenAsked < 0 && QApplication::activeModalWidget())
+            framesWhenAsked = sim.frames().size();
+    });
+    watch.start(1);
     const QStringList errors = testing::answerDialogs([&] { form.close(); }, {QString()});
     QCOMPARE(errors.size(), 1);
+    QCOMPARE(framesWhenAsked, 2);
     QCOMPARE(closed.count(), 1);
     QVERIFY(form.isHidden());
     QVERIFY(sim.waitForFrames(2)); // the processor is released all the same
@@ -240,6 +264,54 @@ void TestStartup::sessionEndClosesTheRealProgram()
         addresses << frame.address();
     QCOMPARE(addresses, (QList<int>{6, 7}));
     QCOMPARE(readFile(m_folder->file(kDefaultParameterFile)).size(), 5632);
+}
+
+// A close that nobody can answer: the session ends while the default file cannot be written.
+// The processor is released, the error goes to standard error, and the program ends. The
+// folder is there from the start (its box at start-up is dismissed too) or comes later.
+void TestStartup::sessionEndWithAFailingSaveReleasesAndEnds_data()
+{
+    QTest::addColumn<bool>("fromTheStart");
+    QTest::newRow("folder made while running") << false;
+    QTest::newRow("folder there at start") << true;
+}
+
+void TestStartup::sessionEndWithAFailingSaveReleasesAndEnds()
+{
+    QFETCH(bool, fromTheStart);
+    const QString defaultFile = m_folder->file(kDefaultParameterFile);
+    if (fromTheStart) QVERIFY(QDir().mkdir(defaultFile));
+    Sim sim;
+    QProcess panel;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ZEV720_COM1", sim.path());
+    environment.insert("ZEV720_STARTUP_REPORT", "1");
+    panel.setProcessEnvironment(environment);
+    panel.setWorkingDirectory(m_folder->path());
+    panel.start(testing::buildDir() + "/zev720");
+    QVERIFY(panel.waitForStarted());
+    QByteArray said;
+    if (fromTheStart) {
+        QTest::qWait(1500); // the start-up's error box is up by now
+    } else {
+        QElapsedTimer clock;
+        clock.start();
+        while (!said.contains("first frame") && clock.elapsed() < 10000) {
+            panel.waitForReadyRead(100);
+            said += panel.readAllStandardError();
+        }
+        QVERIFY(QDir().mkdir(defaultFile));
+    }
+    ::kill(pid_t(panel.processId()), SIGTERM);
+    QVERIFY2(panel.waitForFinished(10000), "still running after SIGTERM");
+    said += panel.readAllStandardError();
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(panel.exitCode(), 1);
+    QVERIFY2(said.contains(kDefaultParameterFile) && said.contains("不是普通文件"),
+             said.constData());
+    QVERIFY(sim.waitForFrames(2));
+    QCOMPARE(sim.frames().last().bytes, testing::hex("FE 07 66 6D FD"));
+    QVERIFY(QFileInfo(defaultFile).isDir());
 }
 
 QTEST_MAIN(TestStartup)

@@ -1,5 +1,6 @@
 // Parameter files and the three file commands.
 #include "files/ParameterFile.h"
+#include "settings/PortSettings.h"
 #include "support/Gui.h"
 #include "support/Sim.h"
 #include "ui/Main.h"
@@ -15,8 +16,12 @@
 #include <QSlider>
 #include <QTest>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace zev;
@@ -57,6 +62,10 @@ private slots:
     void fullDiskKeepsTheOldFile();
     void factoryReset();
     void hostileFiles();
+    void savesReplaceOnlyRegularFiles_data();
+    void savesReplaceOnlyRegularFiles();
+    void savesInPlaceWhereARenameWouldChangeTheFile();
+    void leftoversOfKilledSavesGo();
 
 private:
     WorkingFolder *m_folder = nullptr;
@@ -215,8 +224,8 @@ void TestFiles::hostileFiles()
 {
     ParameterModel &model = m_form->model();
     const RegisterImage before = model.image;
-    QVERIFY(QDir().mkdir("folder.dat")); // a folder is no file
-    QVERIFY(!m_form->LoadParameterFile("folder.dat"));
+    QVERIFY(QDir().mkdir("folder.dat")); // a folder is no file, and is reported as such
+    QVERIFY_THROWS_EXCEPTION(std::exception, m_form->LoadParameterFile("folder.dat"));
 
     QVERIFY(::mkfifo("pipe.dat", 0644) == 0); // never waits for a writer
     QVERIFY_THROWS_EXCEPTION(std::exception, m_form->LoadParameterFile("pipe.dat"));
@@ -255,6 +264,184 @@ void TestFiles::hostileFiles()
     if (root) QVERIFY(::seteuid(0) == 0);
     QVERIFY(threw);
     QCOMPARE(int(model.image[0]), 3);
+}
+
+namespace {
+// What stands at a name, without following links: kind, device number and link text.
+QString describeNode(const char *name)
+{
+    struct stat info {};
+    if (::lstat(name, &info)) return "nothing";
+    if (S_ISLNK(info.st_mode)) return "link to " + QFile::symLinkTarget(name);
+    return QString("mode %1 rdev %2 size %3")
+        .arg(info.st_mode, 0, 8)
+        .arg(info.st_rdev)
+        .arg(info.st_size);
+}
+} // namespace
+
+// A save never puts a file where a device, a pipe, a folder or a broken link stands, whether
+// the name is that thing or links to it; the default file, a chosen file and "ZEV720.cfg" alike.
+void TestFiles::savesReplaceOnlyRegularFiles_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("link to a device") << "device"
+                                      << "不是普通文件";
+    QTest::newRow("link to a pipe") << "pipe"
+                                    << "不是普通文件";
+    QTest::newRow("a pipe") << "self-pipe"
+                            << "不是普通文件";
+    QTest::newRow("a folder") << "folder"
+                              << "不是普通文件";
+    QTest::newRow("dangling link") << "dangling"
+                                   << "不是普通文件";
+    QTest::newRow("link loop") << "loop" << QString::fromLocal8Bit(std::strerror(ELOOP));
+}
+
+void TestFiles::savesReplaceOnlyRegularFiles()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, reason);
+    const QStringList names = {"ZEV720Default.dat", "chosen.dat", "ZEV720.cfg"};
+    for (const QString &name : names) {
+        const QByteArray target = (name + ".target").toLocal8Bit();
+        const QByteArray link = name.toLocal8Bit();
+        if (setup == "device") {
+            if (::geteuid() != 0) QSKIP("making a device node needs root");
+            QVERIFY(::mknod(target, S_IFCHR | 0666, makedev(1, 3)) == 0); // as /dev/null
+            QVERIFY(::symlink(target, link) == 0);
+        } else if (setup == "pipe") {
+            QVERIFY(::mkfifo(target, 0666) == 0);
+            QVERIFY(::symlink(target, link) == 0);
+        } else if (setup == "self-pipe") {
+            QVERIFY(::mkfifo(link, 0666) == 0);
+        } else if (setup == "folder") {
+            QVERIFY(QDir().mkdir(name));
+        } else if (setup == "dangling") {
+            QVERIFY(::symlink(target, link) == 0);
+        } else {
+            QVERIFY(::symlink(link, target) == 0);
+            QVERIFY(::symlink(target, link) == 0);
+        }
+    }
+    auto snapshot = [&] {
+        QStringList nodes;
+        for (const QString &name : names)
+            nodes << describeNode(name.toLocal8Bit())
+                  << describeNode((name + ".target").toLocal8Bit());
+        return nodes << QDir().entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    };
+    const QStringList before = snapshot();
+
+    // At exit, from the save command, and from the settings dialog's "设置".
+    const QStringList errors = testing::answerDialogs([&] { m_form->close(); }, {QString()});
+    QString chosenError;
+    try {
+        m_form->SaveParameterFile(QDir::current().filePath("chosen.dat"));
+    } catch (const std::exception &error) {
+        chosenError = QString::fromUtf8(error.what());
+    }
+    std::string settingsError;
+    QVERIFY(!SavePortSettings(settingsError));
+
+    QCOMPARE(errors.size(), 1);
+    for (const QString &error :
+         errors + QStringList{chosenError, QString::fromStdString(settingsError)})
+        QVERIFY2(error.endsWith(": " + reason), qPrintable(error));
+    QCOMPARE(snapshot(), before);
+}
+
+// Where a rename would cut hard links, take the file from its owner, or cannot be made in the
+// folder, the file is written in place: the same file, with its links, owner and content.
+void TestFiles::savesInPlaceWhereARenameWouldChangeTheFile()
+{
+    ParameterModel &model = m_form->model();
+    scramble(model, 11);
+    std::string error;
+    QVERIFY2(writeParameterFile("fresh.dat", model, error), error.c_str());
+    const QByteArray expected = readFile("fresh.dat");
+    auto inode = [](const char *name) {
+        struct stat info {};
+        ::stat(name, &info);
+        return info.st_ino;
+    };
+    SaveMethod used{};
+
+    // A plain file of ours in an open folder: replaced whole through a new file.
+    QVERIFY(writeFile("plain.dat", "old"));
+    const auto plainBefore = inode("plain.dat");
+    QVERIFY(writeParameterFile("plain.dat", model, error, &used));
+    QCOMPARE(used, SaveMethod::Replaced);
+    QVERIFY(inode("plain.dat") != plainBefore);
+
+    // Hard links.
+    QVERIFY(writeFile("linked.dat", "old"));
+    QVERIFY(::link("linked.dat", "other-name.dat") == 0);
+    const auto linkedBefore = inode("linked.dat");
+    QVERIFY(writeParameterFile("linked.dat", model, error, &used));
+    QCOMPARE(used, SaveMethod::InPlace);
+    QCOMPARE(inode("linked.dat"), linkedBefore);
+    QCOMPARE(readFile("other-name.dat"), expected);
+
+    // Another user's file, saved by root, keeps its owner.
+    if (::geteuid() == 0) {
+        QVERIFY(writeFile("theirs.dat", QByteArray(9000, 'x'))); // longer: cut to size
+        QVERIFY(::chown("theirs.dat", 65534, 65534) == 0);
+        QVERIFY(writeParameterFile("theirs.dat", model, error, &used));
+        QCOMPARE(used, SaveMethod::InPlace);
+        struct stat info {};
+        QVERIFY(::stat("theirs.dat", &info) == 0);
+        QCOMPARE(int(info.st_uid), 65534);
+        QCOMPARE(readFile("theirs.dat"), expected);
+    }
+
+    // A folder that takes no new file, with a writable default file in it.
+    QVERIFY(QDir().mkdir("closed"));
+    QVERIFY(writeFile("closed/ZEV720Default.dat", "old"));
+    const bool root = ::geteuid() == 0;
+    if (root) { // root may create anywhere: save as a user who owns the file, not the folder
+        QVERIFY(::chown("closed/ZEV720Default.dat", 65534, 65534) == 0);
+        QVERIFY(::chmod(QDir::currentPath().toLocal8Bit(), 0755) == 0);
+    }
+    QVERIFY(::chmod("closed", 0555) == 0);
+    if (root) QVERIFY(::setegid(65534) == 0 && ::seteuid(65534) == 0);
+    const bool saved = writeParameterFile("closed/ZEV720Default.dat", model, error, &used);
+    if (root) QVERIFY(::seteuid(0) == 0 && ::setegid(0) == 0);
+    QVERIFY(::chmod("closed", 0755) == 0);
+    QVERIFY2(saved, error.c_str());
+    QCOMPARE(used, SaveMethod::InPlace);
+    QCOMPARE(readFile("closed/ZEV720Default.dat"), expected);
+    QCOMPARE(QDir("closed").entryList(QDir::Files), QStringList{"ZEV720Default.dat"});
+}
+
+// A kill during a save leaves a temporary file of a name that only this program uses; the next
+// save of the same file removes it, and nothing else: not the temporary file of a save still
+// running, nor another file's, nor anything that merely looks alike.
+void TestFiles::leftoversOfKilledSavesGo()
+{
+    const QString marker = kTemporaryMarker;
+    const QString abandoned = "ZEV720Default.dat" + marker + "Ab3xY9";
+    const QString running = "ZEV720Default.dat" + marker + "Qw7rT2";
+    const QStringList kept = {
+        running,
+        "other.dat" + marker + "Ab3xY9",      // another target's
+        "ZEV720Default.dat.Ab3xY9",           // not our pattern
+        "ZEV720Default.dat" + marker + "Ab3", // nor this
+        "ZEV720Default.dat" + marker + "Zz9Zz9",
+    };
+    for (const QString &name : QStringList{abandoned} + kept.mid(0, 4))
+        QVERIFY(writeFile(name, "left"));
+    QVERIFY(QFile::link("ZEV720Default.dat.target", kept.last())); // a link of that name stays
+    const int held = ::open(running.toLocal8Bit(), O_RDONLY);
+    QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0); // as a save in progress holds it
+
+    std::string error;
+    QVERIFY2(writeParameterFile(kDefaultParameterFile, m_form->model(), error), error.c_str());
+    ::close(held);
+    QVERIFY(!QFileInfo::exists(abandoned));
+    for (const QString &name : kept)
+        QVERIFY2(QFileInfo(name).isSymLink() || QFileInfo::exists(name), qPrintable(name));
 }
 
 // With ZEV_TEST_SAVE_WITH_LIMIT set, this program writes the default file under that file

@@ -1,4 +1,5 @@
 // The port settings record, "ZEV720.cfg" and the dialog.
+#include "link/SerialLibrary.h"
 #include "settings/Paramete.h"
 #include "settings/PortSettings.h"
 #include "support/Gui.h"
@@ -7,13 +8,18 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSerialPort>
 #include <QTest>
 #include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace zev;
 using testing::readFile;
+using testing::Sim;
 using testing::WorkingFolder;
 using testing::writeFile;
 
@@ -42,6 +48,7 @@ private slots:
     void portTextThatIsNotANumber();
     void settingsThatCannotBeWritten();
     void spinButtonsStopAtTheEnds();
+    void portNumberShowsItsDevice();
 
 private:
     WorkingFolder *m_folder = nullptr;
@@ -185,6 +192,62 @@ void TestPortSettings::spinButtonsStopAtTheEnds()
     dialog.UpDown1->step(-1);
     dialog.UpDown1->step(-1);
     QCOMPARE(dialog.ComPortEdit->text(), QString("1"));
+}
+
+// Under the port number the dialog says what the number stands for here, following the number
+// as it changes, and why the last open of that port failed.
+void TestPortSettings::portNumberShowsItsDevice()
+{
+    Sim sim;
+    sim.becomePort(5);
+    qputenv("ZEV720_COM6", "/nonexistent/zev720-adapter");
+    TParaForm dialog;
+    QLabel *line = dialog.PortDeviceLabel;
+    SerialLibrary &serial = systemSerialLibrary();
+    auto shows = [&](int port) {
+        dialog.ComPortEdit->setText(QString::number(port));
+        dialog.describePortNumber(); // as when the dialog is shown again
+        return line->text();
+    };
+    QVERIFY2(shows(5).startsWith(sim.path()), qPrintable(line->text()));
+    QCOMPARE(shows(6), QString("/nonexistent/zev720-adapter（设备不存在）"));
+    QCOMPARE(shows(0), QString("没有设备对应这个端口号"));
+    QVERIFY(serial.openPort(6) != 0);
+    QCOMPARE(shows(6),
+             QString("/nonexistent/zev720-adapter（设备不存在）；上次打开失败：设备不存在"));
+
+    // Held by another program: here, a serial port of Qt's own with its lock file.
+    QSerialPort other(sim.path());
+    QVERIFY(other.open(QIODevice::ReadWrite));
+    QVERIFY(serial.openPort(5) != 0);
+    QVERIFY2(shows(5).endsWith("上次打开失败：被其他程序占用"), qPrintable(line->text()));
+    other.close();
+    QVERIFY(serial.openPort(5) == 0); // a good open clears the reason
+    QVERIFY2(!shows(5).contains("上次打开失败"), qPrintable(line->text()));
+    QVERIFY(serial.openPort(5) != 0); // this program has it already
+    QVERIFY2(shows(5).endsWith("上次打开失败：已被本程序打开"), qPrintable(line->text()));
+    serial.closePort(5);
+
+    // Permission denied, with the group to join (as another user when run as root).
+    const QByteArray terminal = QFile::symLinkTarget(sim.path()).toLocal8Bit();
+    const QByteArray device = terminal.isEmpty() ? sim.path().toLocal8Bit() : terminal;
+    struct stat info {};
+    QVERIFY(::stat(device, &info) == 0);
+    QVERIFY(::chmod(device, 0600) == 0);
+    const bool root = ::geteuid() == 0;
+    if (root)
+        QVERIFY(::seteuid(65534) == 0);
+    else
+        QVERIFY(::chmod(device, 0) == 0);
+    const int opened = serial.openPort(5);
+    if (root) QVERIFY(::seteuid(0) == 0);
+    QVERIFY(::chmod(device, info.st_mode & 07777) == 0);
+    QVERIFY(opened != 0);
+    QVERIFY2(shows(5).contains("上次打开失败：没有权限，请把用户加入") &&
+                 line->text().contains(" 组"),
+             qPrintable(line->text()));
+    qunsetenv("ZEV720_COM5");
+    qunsetenv("ZEV720_COM6");
 }
 
 QTEST_MAIN(TestPortSettings)

@@ -50,6 +50,7 @@ private slots:
     void nothingAnswers();
     void leavesTheMainWindowAlone();
     void portTextThatIsNotANumber();
+    void closingTheWindowEndsTheScan();
 
 private:
     QStringList scan(const QStringList &answers);
@@ -156,6 +157,34 @@ void TestScan::portTextThatIsNotANumber()
     QVERIFY(!m_dialog->ProgressBar->isVisible());
     QVERIFY(!m_dialog->MessageLabel->isVisible());
     QVERIFY(sim.frames().isEmpty());
+}
+
+// The scan pumps events: a close of the main window (or the end of the session, which closes
+// it) ends the scan at its next port, without its closing message; a second press of the scan
+// button meanwhile starts nothing.
+void TestScan::closingTheWindowEndsTheScan()
+{
+    std::unique_ptr<TMainForm> form(testing::newMainForm());
+    ParaForm = m_dialog.get();
+    LabelRecorder label(m_dialog->MessageLabel);
+    QTimer pressAgain, closeWindow;
+    pressAgain.setSingleShot(true);
+    closeWindow.setSingleShot(true);
+    QObject::connect(&pressAgain, &QTimer::timeout, [&] {
+        m_dialog->AutoScanButton->click();
+        closeWindow.start(0);
+    });
+    QObject::connect(&closeWindow, &QTimer::timeout, [&] { form->close(); });
+    pressAgain.start(0);
+    const QStringList messages = scan({QString()});
+    ParaForm = nullptr;
+    QVERIFY(messages.isEmpty());
+    // The close comes at the first or the second port's pass of the event loop.
+    const QStringList ports = {"搜索COM(USB)1,  请等待...", "搜索COM(USB)2,  请等待..."};
+    QVERIFY2(label.texts == ports.mid(0, label.texts.size()) && label.texts.size() <= 2,
+             qPrintable(label.texts.join(" | ")));
+    QVERIFY(!m_dialog->isScanning());
+    QVERIFY(!m_dialog->ProgressBar->isVisible());
 }
 
 QTEST_MAIN(TestScan)

@@ -6,6 +6,7 @@
 #include "ui/Progress.h"
 #include "ui/Widgets.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -30,6 +31,7 @@ private slots:
     void radioGroupsAreIndependent();
     void escapePressesTheConnectButton();
     void namesForPeopleAndTools();
+    void screenReaderHearsWhatIsShown();
     void progressWindowStaysHidden();
 
 private:
@@ -41,6 +43,7 @@ void TestMainWindow::windowFrame()
 {
     QCOMPARE(m_form->windowTitle(), QString("DSP C-Ver6.0"));
     QCOMPARE(m_form->size(), QSize(1184, 901));
+    QVERIFY(!m_form->pagesScroll()); // the screen is large enough
     QCOMPARE(m_form->minimumSize(), m_form->maximumSize());
     QCOMPARE(m_form->font().pixelSize(), 19);
     QCOMPARE(m_form->font().families().first(), QString("宋体"));
@@ -149,6 +152,16 @@ void TestMainWindow::escapePressesTheConnectButton()
     QCOMPARE(pressed.count(), 1);
 }
 
+namespace {
+QString heard(QWidget *widget, QAccessible::Text what = QAccessible::Name)
+{
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(what) : QString();
+}
+} // namespace
+
+// Every design-named control is announced; the bars, which show no text, by names of their
+// own that tell each from every other.
 void TestMainWindow::namesForPeopleAndTools()
 {
     QStringList designNames = {"DSPMode5RadioButton", "DSPModeCSpinEdit", "ProgressBar"};
@@ -158,19 +171,53 @@ void TestMainWindow::namesForPeopleAndTools()
         for (const zev::Choice &choice : row.choices)
             designNames << choice.control;
     }
-    QSet<QString> seen;
     for (const QString &name : designNames) {
         auto *w = m_form->findChild<QWidget *>(name);
         QVERIFY2(w, qPrintable(name));
-        const QString accessible = w->accessibleName();
-        QVERIFY2(!accessible.isEmpty(), qPrintable(name));
-        QVERIFY2(!seen.contains(accessible), qPrintable(accessible));
-        seen << accessible;
+        QVERIFY2(!heard(w).isEmpty(), qPrintable(name));
     }
-    QCOMPARE(m_form->trackBar(32)->accessibleName(), QString("话筒调整 音量"));
-    QCOMPARE(m_form->trackBar(50)->accessibleName(), QString("回声 幅度"));
-    QCOMPARE(m_form->trackBar(54)->accessibleName(), QString("混响 幅度"));
-    QCOMPARE(m_form->radioButton(44, 1)->accessibleName(), QString("模式一"));
+    QSet<QString> barNames;
+    for (QSlider *bar : m_form->findChildren<QSlider *>())
+        barNames << heard(bar);
+    QCOMPARE(barNames.size(), 48);
+    QCOMPARE(heard(m_form->trackBar(32)), QString("话筒调整 音量"));
+    QCOMPARE(heard(m_form->trackBar(50)), QString("回声 幅度"));
+    QCOMPARE(heard(m_form->trackBar(54)), QString("混响 幅度"));
+    QCOMPARE(heard(m_form->radioButton(44, 1)), QString("模式一"));
+}
+
+// A screen reader hears what the window shows, as it changes: captions, value labels, the
+// status panels; the role of a label or panel is its description, and a bar describes itself
+// by the value shown beside it.
+void TestMainWindow::screenReaderHearsWhatIsShown()
+{
+    m_form->RunCtlDataBitBtnClick();
+    QCOMPARE(m_form->RunCtlDataBitBtn->text(), QString("实时调节机器"));
+    QCOMPARE(heard(m_form->RunCtlDataBitBtn), QString("实时调节机器"));
+    m_form->CommunicationBitBtn->setText("已连接..");
+    QCOMPARE(heard(m_form->CommunicationBitBtn), QString("已连接.."));
+
+    QSlider *volume = m_form->trackBar(16);
+    QLabel *label = m_form->valueLabel(16);
+    testing::dragBar(volume, 21);
+    QCOMPARE(label->text(), QString("67dB"));
+    QCOMPARE(heard(label), QString("67dB"));
+    QCOMPARE(heard(label, QAccessible::Description), QString("音乐调整 音量 数值"));
+    QCOMPARE(heard(volume), QString("音乐调整 音量"));
+    QCOMPARE(heard(volume, QAccessible::Description), QString("67dB"));
+    m_form->model().image[16] = 30; // a change from elsewhere: the refresh
+    m_form->SetControlFromRegister(16);
+    QCOMPARE(heard(volume, QAccessible::Description), label->text());
+    QCOMPARE(heard(volume, QAccessible::Description), QString("58dB"));
+    QSlider *key = m_form->trackBar(21); // no value label: its scale's caption
+    key->setValue(2);
+    QCOMPARE(heard(key, QAccessible::Description), QString("#3"));
+
+    m_form->ShowHelpText("全部参数改为出厂设置。");
+    QCOMPARE(heard(m_form->statusPanel(3)), QString("全部参数改为出厂设置。"));
+    QCOMPARE(heard(m_form->statusPanel(3), QAccessible::Description), QString("帮助信息"));
+    QCOMPARE(heard(m_form->statusPanel(1)), QString("实时"));
+    QCOMPARE(heard(m_form->statusPanel(1), QAccessible::Description), QString("实时状态"));
 }
 
 void TestMainWindow::progressWindowStaysHidden()

@@ -7,7 +7,8 @@
 //
 // Lines on standard input drive it from a test: "send HEX..." puts those bytes on the line
 // at once (answered "sent N"), "silent on|off", "flood on|off", "pause on|off" (stop reading
-// the line, as a device that holds it), "drop P" and "dump".
+// the line and hold the panel's output, as a device does with flow control: its writes are
+// refused), "drop P" and "dump".
 #include "link/FrameCodec.h"
 #include "sim/Processor.h"
 
@@ -331,6 +332,9 @@ void Simulator::command(const std::string &line)
         std::printf("ok\n");
     } else if (verb == "pause") {
         m_paused = on;
+        // A pseudo-terminal takes far more than a real line holds; stopping its output makes
+        // the panel's writes fail at once, as on a line held by flow control.
+        tcflow(m_slave, on ? TCOOFF : TCOON);
         std::printf("ok\n");
     } else if (verb == "drop") {
         m_o.drop = std::atof(argument);
