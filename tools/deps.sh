@@ -16,7 +16,9 @@ zev_install_packages() {
     "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
-ZEV_BUILD_PACKAGES=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-noto-cjk)
+# The build, the panel's font, and the validators of its desktop entry and metainfo.
+ZEV_BUILD_PACKAGES=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-noto-cjk
+    appstream desktop-file-utils)
 
 # Configures and builds into build/ with two jobs; warnings are errors under CI.
 zev_build() {
