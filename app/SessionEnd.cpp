@@ -1,5 +1,5 @@
 #include "app/SessionEnd.h"
-#include "app/ErrorBox.h"
+#include "ui/ErrorBox.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

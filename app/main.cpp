@@ -1,10 +1,10 @@
 // The ZEV720 control panel. It works in the current folder ("ZEV720.cfg",
 // "ZEV720Default.dat"); its only arguments are --version and --help.
 #include "ui/Main.h"
-#include "app/ErrorBox.h"
 #include "app/SessionEnd.h"
-#include "settings/Paramete.h"
+#include "ui/ErrorBox.h"
 #include "ui/Look.h"
+#include "ui/PortDialog.h"
 #include "ui/Progress.h"
 
 #include <QApplication>

@@ -44,6 +44,7 @@ public:
     int read(int port, std::uint8_t *buffer, int capacity) override;
     int write(int port, const std::uint8_t *buffer, int length) override;
     int closePort(int port) override;
+    void watchInput(int port, std::function<void()> ready) override;
 
 private:
     struct Port {
@@ -251,6 +252,14 @@ int QtSerialLibrary::write(int port, const std::uint8_t *buffer, int length)
         return kWriteFailed;
     }
     return static_cast<int>(n);
+}
+
+void QtSerialLibrary::watchInput(int port, std::function<void()> ready)
+{
+    Port *entry = find(port);
+    if (!entry) return;
+    QObject::disconnect(&entry->serial, &QSerialPort::readyRead, nullptr, nullptr);
+    if (ready) QObject::connect(&entry->serial, &QSerialPort::readyRead, &entry->serial, ready);
 }
 
 int QtSerialLibrary::closePort(int port)

@@ -9,11 +9,14 @@
 //              A capacity of 0 only asks whether the device is still there.
 //   write      0 or more accepted; negative failed; kSerialDeviceGone as for read
 //   closePort  0 closed; anything else failed
+//   watchInput calls `ready` from the event loop whenever input may be waiting on the open
+//              port (an empty function stops it); a layer without readiness never calls it
 //
 // Thread safety: none. The panel calls every operation from its user-interface thread.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace zev {
 
@@ -30,6 +33,11 @@ public:
     virtual int read(int port, std::uint8_t *buffer, int capacity) = 0;
     virtual int write(int port, const std::uint8_t *buffer, int length) = 0;
     virtual int closePort(int port) = 0;
+    virtual void watchInput(int port, std::function<void()> ready)
+    {
+        (void)port;
+        (void)ready;
+    }
 };
 
 /// The system's serial ports (Qt SerialPort), keyed by port number; see PortMap.h.

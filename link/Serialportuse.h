@@ -56,6 +56,15 @@ public:
     /// a device that stopped reading) refuses every frame while the port stays open.
     std::uint32_t refusedInARow() const { return m_refusedInARow; }
 
+    /// Calls `ready` from the event loop whenever input may be waiting (see SerialLibrary).
+    void WatchInput(std::function<void()> ready)
+    {
+        if (m_open) m_library.watchInput(m_openPort, std::move(ready));
+    }
+    /// The line settings it opens with (codes, see LineCodes.h).
+    std::int32_t baudCode() const { return m_baudCode; }
+    std::int32_t modeCode() const { return m_modeCode; }
+
     /// Asks the layer whether the open port's device is still there; a channel whose device
     /// went away closes itself (as on a read or write). True while the port is open.
     bool CheckDevice();
@@ -63,7 +72,6 @@ public:
     bool takeDeviceLost();
 
     // The record's state, for tests and diagnostics.
-    std::int32_t portNumber() const { return m_portNumber; }
     std::int32_t fillCount() const { return m_fillCount; }
     std::int32_t scanPosition() const { return m_scanPosition; }
     std::int32_t discardCount() const { return m_discardCount; }

@@ -67,15 +67,13 @@ const RegisterRow *findRegister(std::uint8_t address);
 /// Track bar, check box, plain radio group or mode radio group.
 ControlKind controlKind(const RegisterRow &row);
 
-inline bool isTrackBar(const RegisterRow &row)
-{
-    return controlKind(row) == ControlKind::TrackBar;
-}
-
 /// The three mode registers and their blocks.
 constexpr std::uint8_t kMusicEqModeRegister = 23;
 constexpr std::uint8_t kMicEqModeRegister = 36;
 constexpr std::uint8_t kDspModeRegister = 49;
+/// DSP modes 5 to 20 are fixed modes without a button of their own ("固定模式" and "P").
+constexpr int kFirstFixedDspMode = 5;
+constexpr int kLastFixedDspMode = 20;
 
 /// Commands carried by addresses 3, 6 and 7 with the value 102, answered with 103.
 constexpr std::uint8_t kLockAddress = 3;

@@ -1,6 +1,7 @@
 #include "settings/PortSettings.h"
 
 #include "files/AtomicFile.h"
+#include "link/LineCodes.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,22 +12,19 @@ namespace zev {
 PortSettings portSettings;
 
 namespace {
-constexpr int kDefaultInterval = 20;
-
-std::int32_t *fields(PortSettings &s)
-{
-    static_assert(sizeof(PortSettings) == 7 * sizeof(std::int32_t));
-    return &s.port;
-}
+// The fields in file order, each named: the record is seven separate integers, not an array.
+constexpr std::int32_t PortSettings::*kFields[] = {
+    &PortSettings::port,     &PortSettings::baud, &PortSettings::parity,   &PortSettings::dataBits,
+    &PortSettings::stopBits, &PortSettings::flow, &PortSettings::interval,
+};
+static_assert(std::size(kFields) * 4 == kPortSettingsFileSize);
 } // namespace
 
 std::array<std::uint8_t, kPortSettingsFileSize> encodePortSettings(const PortSettings &settings)
 {
-    PortSettings copy = settings;
-    const std::int32_t *field = fields(copy);
     std::array<std::uint8_t, kPortSettingsFileSize> bytes{};
-    for (std::size_t i = 0; i < 7; ++i) {
-        const auto v = static_cast<std::uint32_t>(field[i]);
+    for (std::size_t i = 0; i < std::size(kFields); ++i) {
+        const auto v = static_cast<std::uint32_t>(settings.*kFields[i]);
         for (std::size_t b = 0; b < 4; ++b)
             bytes[i * 4 + b] = static_cast<std::uint8_t>(v >> (8 * b));
     }
@@ -36,12 +34,11 @@ std::array<std::uint8_t, kPortSettingsFileSize> encodePortSettings(const PortSet
 PortSettings decodePortSettings(const std::uint8_t *bytes)
 {
     PortSettings settings;
-    std::int32_t *field = fields(settings);
-    for (std::size_t i = 0; i < 7; ++i) {
+    for (std::size_t i = 0; i < std::size(kFields); ++i) {
         std::uint32_t v = 0;
         for (std::size_t b = 0; b < 4; ++b)
             v |= std::uint32_t(bytes[i * 4 + b]) << (8 * b);
-        field[i] = static_cast<std::int32_t>(v);
+        settings.*kFields[i] = static_cast<std::int32_t>(v);
     }
     return settings;
 }
@@ -72,7 +69,15 @@ bool SavePortSettings(std::string &error)
 
 int pollInterval(std::int32_t stored)
 {
-    return stored < 1 ? kDefaultInterval : stored;
+    return stored < 1 ? kDefaultPollInterval : stored;
+}
+
+void applyPortSettings(SerialChannel &channel, const PortSettings &settings)
+{
+    channel.SetPortNumber(settings.port);
+    channel.SetBaudCode(baudCode(settings.baud));
+    channel.SetModeCode(modeCode(settings.parity, settings.dataBits, settings.stopBits));
+    channel.SetFlowCode(flowCode(settings.flow));
 }
 
 } // namespace zev

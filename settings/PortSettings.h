@@ -5,20 +5,28 @@
 // working directory each time it is used.
 #pragma once
 
+#include "link/Serialportuse.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 
 namespace zev {
 
+/// The poll timer's interval unless the settings say otherwise, in milliseconds.
+constexpr std::int32_t kDefaultPollInterval = 20;
+/// The port numbers that the dialog steps through and the scan tries.
+constexpr int kFirstScanPort = 1;
+constexpr int kLastScanPort = 15;
+
 struct PortSettings {
-    std::int32_t port = 1;      ///< COM port number, 1 is COM1
-    std::int32_t baud = 12;     ///< position in the rate list, 12 is 9600
-    std::int32_t parity = 0;    ///< position in the parity list: None Even Odd Mark Space
-    std::int32_t dataBits = 3;  ///< position in the data bits list: 5 6 7 8
-    std::int32_t stopBits = 0;  ///< position in the stop bits list: 1 2
-    std::int32_t flow = 0;      ///< position in the flow list: None, hardware, software
-    std::int32_t interval = 20; ///< poll timer interval in milliseconds
+    std::int32_t port = 1;     ///< COM port number, 1 is COM1
+    std::int32_t baud = 12;    ///< position in the rate list, 12 is 9600
+    std::int32_t parity = 0;   ///< position in the parity list: None Even Odd Mark Space
+    std::int32_t dataBits = 3; ///< position in the data bits list: 5 6 7 8
+    std::int32_t stopBits = 0; ///< position in the stop bits list: 1 2
+    std::int32_t flow = 0;     ///< position in the flow list: None, hardware, software
+    std::int32_t interval = kDefaultPollInterval; ///< poll timer interval in milliseconds
     bool operator==(const PortSettings &) const = default;
 };
 
@@ -42,5 +50,8 @@ bool SavePortSettings(std::string &error);
 /// The poll timer's interval for a stored value: below 1 ms the timer would spin, so such
 /// values run at the default 20 ms (the record keeps what was stored).
 int pollInterval(std::int32_t stored);
+
+/// Gives a channel the settings' port and line (taken at its next open).
+void applyPortSettings(SerialChannel &channel, const PortSettings &settings);
 
 } // namespace zev

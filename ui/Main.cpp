@@ -1,8 +1,8 @@
 #include "ui/Main.h"
 
-#include "app/ErrorBox.h"
 #include "model/RegisterMap.h"
 #include "settings/PortSettings.h"
+#include "ui/ErrorBox.h"
 #include "ui/Look.h"
 #include "ui/Widgets.h"
 
@@ -32,7 +32,6 @@ namespace {
 constexpr int kClientWidth = 1184;
 constexpr int kClientHeight = 901;
 constexpr int kFontPixels = 19;
-constexpr int kDefaultTimerInterval = 20;
 // What a window manager adds around the window (title bar, borders), allowed for when the
 // window is fitted to a small screen.
 constexpr int kFrameWidth = 16;
@@ -99,7 +98,7 @@ void TMainForm::buildWindow()
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
-    Timer1->setInterval(kDefaultTimerInterval);
+    Timer1->setInterval(zev::kDefaultPollInterval);
 
     // The connect button is the window's cancel button.
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);

@@ -7,6 +7,7 @@
 // as a person's action.
 #pragma once
 
+#include "link/LinkSession.h"
 #include "link/ReceiveMonitor.h"
 #include "link/Serialportuse.h"
 #include "model/ParameterModel.h"
@@ -81,7 +82,8 @@ public:
     void FormClose();
 
     bool isConnected() const { return m_connected; }
-    zev::SerialChannel &channel() { return *m_channel; }
+    zev::SerialChannel &channel() { return m_link->channel(); }
+    zev::LinkSession &link() { return *m_link; }
     zev::ReceiveMonitor &monitor() { return m_monitor; }
     zev::ParameterModel &model() { return m_model; }
     const zev::ParameterModel &model() const { return m_model; }
@@ -163,7 +165,7 @@ private:
     void lockConfirmed() override;
 
     zev::ParameterModel m_model;
-    std::unique_ptr<zev::SerialChannel> m_channel;
+    std::unique_ptr<zev::LinkSession> m_link; ///< the channel and the handshakes; gone at close
     zev::ReceiveMonitor m_monitor;
     bool m_connected = false; ///< the link state: set only by an acknowledged handshake
     bool m_linkOpen = false;  ///< always equal to the link state; the monitor tests it

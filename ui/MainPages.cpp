@@ -16,8 +16,6 @@
 namespace {
 
 constexpr int kFixedModeButtonId = 1000; // outside the byte range: no register value selects it
-constexpr int kFirstFixedMode = 5;
-constexpr int kLastFixedMode = 20;
 constexpr int kSpinEditFontPixels = 23;
 
 QStringList decibelScale(int top)
@@ -217,9 +215,9 @@ QWidget *TMainForm::buildEffectsPage()
     modeColumn->addWidget(m_fixedModeButton);
     m_fixedModeEdit = new SpinEdit;
     m_fixedModeEdit->setObjectName("DSPModeCSpinEdit");
-    m_fixedModeEdit->setRange(kFirstFixedMode, kLastFixedMode);
+    m_fixedModeEdit->setRange(zev::kFirstFixedDspMode, zev::kLastFixedDspMode);
     m_fixedModeEdit->setSingleStep(1);
-    m_fixedModeEdit->setValue(kFirstFixedMode);
+    m_fixedModeEdit->setValue(zev::kFirstFixedDspMode);
     m_fixedModeEdit->setEnabled(false);
     QFont spinFont = m_fixedModeEdit->font();
     spinFont.setPixelSize(kSpinEditFontPixels);

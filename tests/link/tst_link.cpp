@@ -1,10 +1,10 @@
 // Live tuning end to end: the main window against the emulator on a pseudo-terminal.
 // Ticks are run by hand (Timer1Timer) so that every test is deterministic.
-#include "settings/Paramete.h"
 #include "settings/PortSettings.h"
 #include "support/Gui.h"
 #include "support/Sim.h"
 #include "ui/Main.h"
+#include "ui/PortDialog.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -1,10 +1,10 @@
 // Hostile settings, a babbling device and a panel killed while it saves.
 #include "files/ParameterFile.h"
-#include "settings/Paramete.h"
 #include "settings/PortSettings.h"
 #include "support/Gui.h"
 #include "support/Sim.h"
 #include "ui/Main.h"
+#include "ui/PortDialog.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

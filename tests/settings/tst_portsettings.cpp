@@ -1,9 +1,9 @@
 // The port settings record, "ZEV720.cfg" and the dialog.
 #include "link/SerialLibrary.h"
-#include "settings/Paramete.h"
 #include "settings/PortSettings.h"
 #include "support/Gui.h"
 #include "support/Sim.h"
+#include "ui/PortDialog.h"
 
 #include <QComboBox>
 #include <QDir>

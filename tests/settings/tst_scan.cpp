@@ -1,10 +1,10 @@
 // The port scan, against emulators behind chosen port numbers; the message boxes are
 // answered by the test.
-#include "settings/Paramete.h"
 #include "settings/PortSettings.h"
 #include "support/Gui.h"
 #include "support/Sim.h"
 #include "ui/Main.h"
+#include "ui/PortDialog.h"
 
 #include <QComboBox>
 #include <QFile>

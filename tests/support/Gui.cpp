@@ -97,11 +97,19 @@ void chooseFile(const std::function<void()> &action, const QString &name, int fi
             dialog->reject();
             return;
         }
-        // As a person does: pick the filter entry, type the name, press the button.
+        // As a person does: pick the filter entry, type the name, press the button. The
+        // folder's listing arrives late on a busy machine and may select another file: press
+        // only once the dialog holds the name typed, else type it again at the next pass.
+        const QString typed = QFileInfo(name).fileName();
         dialog->selectNameFilter(dialog->nameFilters().at(filter));
-        dialog->setDirectory(QFileInfo(name).absolutePath());
-        if (auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit"))
-            edit->setText(QFileInfo(name).fileName());
+        if (dialog->directory().absolutePath() != QFileInfo(name).absolutePath())
+            dialog->setDirectory(QFileInfo(name).absolutePath());
+        auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
+        if (edit && edit->text() != typed) {
+            edit->setText(typed);
+            return;
+        }
+        if (QFileInfo(dialog->selectedFiles().value(0)).fileName() != typed) return;
         QMetaObject::invokeMethod(dialog, "accept");
     });
     poll.start();

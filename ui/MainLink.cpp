@@ -1,31 +1,18 @@
 // Connection and real-time control: the handshakes with the processor, the link state and
 // the help texts of the status bar.
-#include "link/LineCodes.h"
-#include "settings/Paramete.h"
+#include "link/LinkSession.h"
 #include "settings/PortSettings.h"
 #include "ui/Main.h"
+#include "ui/PortDialog.h"
 
 #include <QLabel>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 
 using namespace zev;
 
 namespace {
-constexpr int kConnectAttempts = 4;
-constexpr int kConnectWaitMs = 50;
-constexpr int kDisconnectWaitMs = 200;
-
 bool connectGuard = false; // one per program: a press that arrives while one runs returns
-
-// The reply on record is the latest one, not necessarily an answer to this attempt.
-bool lastFrameIs(SerialChannel &channel, std::uint8_t address, std::uint8_t value)
-{
-    std::uint8_t a = 0, v = 0;
-    channel.PollFrames(a, v);
-    return a == address && v == value;
-}
 } // namespace
 
 void TMainForm::ShowHelpText(const QString &text)
@@ -35,49 +22,40 @@ void TMainForm::ShowHelpText(const QString &text)
 
 void TMainForm::ApplyPortSettings()
 {
-    m_channel->SetPortNumber(portSettings.port);
-    m_channel->SetBaudCode(baudCode(portSettings.baud));
-    m_channel->SetModeCode(
-        modeCode(portSettings.parity, portSettings.dataBits, portSettings.stopBits));
-    m_channel->SetFlowCode(flowCode(portSettings.flow));
+    m_link->setLine(portSettings);
 }
 
 void TMainForm::CommunicationBitBtnClick()
 {
-    if (connectGuard || !m_channel) return;
+    if (connectGuard || !m_link) return;
     connectGuard = true;
     Timer1->stop(); // the monitor must not take the handshake's reply
     if (!m_connected) {
-        // A device that went away since the port was opened: the same press reopens it.
-        m_channel->CheckDevice();
         ApplyPortSettings();
-        m_channel->OpenPort();
-        if (!m_channel->IsOpen()) {
+        // A device that went away since the port was opened: the same press reopens it.
+        if (!m_link->open()) {
             ShowHelpText("串口打开错误，请检查串口号");
         } else {
             ShowHelpText("正在连接,请稍候...");
-            bool answered = false;
-            for (int attempt = 0; attempt < kConnectAttempts && !answered; ++attempt) {
-                m_channel->WriteFrame(kConnectAddress, kCommandValue);
-                QThread::msleep(kConnectWaitMs);
-                answered = lastFrameIs(*m_channel, kConnectAddress, kCommandReply);
-            }
-            if (answered) {
+            switch (m_link->connectProcessor()) {
+            case ConnectResult::Connected:
                 ShowHelpText("已连接机器，可以进行通讯操作");
                 m_linkPanel->setText("联机");
                 m_linkOpen = m_connected = true;
                 CommunicationBitBtn->setText("已连接..");
-            } else if (m_channel->takeDeviceLost()) {
+                break;
+            case ConnectResult::DeviceLost:
                 ShowHelpText("串口已断开，请检查连接");
-            } else {
+                break;
+            case ConnectResult::PortNotOpen:
+            case ConnectResult::NoAnswer:
                 ShowHelpText("通讯连接失败！机器可能未开机");
+                break;
             }
         }
-    } else if (m_channel->IsOpen()) {
+    } else if (m_link->channel().IsOpen()) {
         ShowHelpText("通讯连接断开");
-        m_channel->WriteFrame(kDisconnectAddress, kCommandValue);
-        QThread::msleep(kDisconnectWaitMs);
-        if (lastFrameIs(*m_channel, kDisconnectAddress, kCommandReply)) {
+        if (m_link->disconnectProcessor()) {
             ShowHelpText("已断开连接，不能与机器进行通讯操作");
             m_linkPanel->setText("脱机");
             m_linkOpen = m_connected = false;

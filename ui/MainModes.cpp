@@ -6,11 +6,6 @@
 
 using namespace zev;
 
-namespace {
-constexpr int kFirstFixedMode = 5;
-constexpr int kLastFixedMode = 20;
-} // namespace
-
 void TMainForm::LoadFactoryValues()
 {
     m_model.loadFactoryValues();
@@ -44,7 +39,7 @@ void TMainForm::SelectMicEQMode(int mode)
 // Fixed modes only set the mode number: nothing is saved or restored.
 void TMainForm::SelectDSPMode(int mode)
 {
-    if (mode < kFirstFixedMode) {
+    if (mode < kFirstFixedDspMode) {
         selectMode(kDspModeRegister, mode);
         return;
     }
@@ -75,5 +70,5 @@ void TMainForm::DSPMode5RadioButtonClick()
 void TMainForm::DSPModeCSpinEditChange()
 {
     const int n = m_fixedModeEdit->text().trimmed().toInt();
-    SelectDSPMode(std::clamp(n, kFirstFixedMode, kLastFixedMode));
+    SelectDSPMode(std::clamp(n, kFirstFixedDspMode, kLastFixedDspMode));
 }

@@ -1,18 +1,16 @@
 // The main window's start-up and shutdown.
-#include "app/ErrorBox.h"
 #include "files/ParameterFile.h"
-#include "settings/Paramete.h"
 #include "settings/PortSettings.h"
+#include "ui/ErrorBox.h"
 #include "ui/Main.h"
+#include "ui/PortDialog.h"
 
 #include <QCloseEvent>
-#include <QThread>
 #include <QTimer>
 
 using namespace zev;
 
 namespace {
-constexpr int kExitWaitMs = 100;
 constexpr std::uint8_t kFeedbackRegister = 44;
 } // namespace
 
@@ -24,7 +22,7 @@ void TMainForm::startUp()
     m_model.image[kFeedbackRegister] = 1;
     m_model.image[kDspModeRegister] = 1;
     LoadPortSettings(); // the dialog does not exist yet
-    m_channel.reset(new SerialChannel(systemSerialLibrary()));
+    m_link.reset(new LinkSession(systemSerialLibrary()));
     m_connected = m_linkOpen = false;
     m_model.realTime = false;
     // Qt draws every widget double-buffered.
@@ -50,7 +48,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
 // stay held meanwhile. A default file that cannot be written is reported afterwards.
 void TMainForm::FormClose()
 {
-    if (!m_channel) return;             // closed already
+    if (!m_link) return;                // closed already
     if (ParaForm) ParaForm->stopScan(); // a scan running below this close ends at its next port
     QString saveError;
     try {
@@ -59,10 +57,8 @@ void TMainForm::FormClose()
         saveError = QString::fromUtf8(error.what());
     }
     Timer1->stop(); // no tick once the channel is gone
-    if (m_channel->IsOpen()) m_channel->WriteFrame(kDisconnectAddress, kCommandValue);
-    QThread::msleep(kExitWaitMs);
-    m_channel->ClosePort();
-    m_channel.reset();
+    m_link->releaseProcessor();
+    m_link.reset();
     if (ParaForm) ParaForm->hide();
     m_exitSaveFailed = !saveError.isEmpty();
     if (m_exitSaveFailed) showErrorBox(saveError);

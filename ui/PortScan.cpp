@@ -1,10 +1,11 @@
 // The port scan of the settings dialog: ports 1 to 15 in turn, each probed with the connect
 // command on a channel of the scan's own. The main window's channel and link are not touched.
-#include "app/ErrorBox.h"
 #include "link/LineCodes.h"
 #include "link/Serialportuse.h"
-#include "settings/Paramete.h"
+#include "model/RegisterMap.h"
 #include "settings/PortSettings.h"
+#include "ui/ErrorBox.h"
+#include "ui/PortDialog.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -17,13 +18,10 @@
 using namespace zev;
 
 namespace {
-constexpr int kFirstPort = 1;
-constexpr int kLastPort = 15;
 constexpr int kStepMs = 15;
 constexpr int kStepsBeforePort = 40;
 constexpr int kStepsBetweenPhases = 2;
 constexpr int kProbes = 10;
-constexpr std::uint8_t kConnect = 6, kDisconnect = 7, kCommand = 102, kReply = 103;
 
 // A confirmation box; Yes is its answer's only meaning.
 bool confirm(QWidget *parent, const QString &text, QMessageBox::StandardButtons buttons)
@@ -67,30 +65,29 @@ void TParaForm::AutoScanButtonClick()
     } cleanup{this, scan};
 
     bool found = false;
-    for (int port = kFirstPort; port <= kLastPort && !found; ++port) {
+    for (int port = kFirstScanPort; port <= kLastScanPort && !found; ++port) {
         MessageLabel->setText(QString("搜索COM(USB)%1,  请等待...").arg(port));
         repaint();
         QApplication::processEvents();
         if (m_scanStopped) return; // the program is ending: no more ports, no message
         steps(kStepsBeforePort);
-        scan->SetPortNumber(port);
         ControlsToSettings(); // the dialog's choices, stored or not; a bad port text ends here
-        scan->SetBaudCode(baudCode(portSettings.baud));
-        scan->SetModeCode(
-            modeCode(portSettings.parity, portSettings.dataBits, portSettings.stopBits));
-        scan->SetFlowCode(flowCode(portSettings.flow));
+        PortSettings line = portSettings;
+        line.port = port;
+        applyPortSettings(*scan, line);
         steps(kStepsBetweenPhases);
         scan->OpenPort();
         steps(kStepsBetweenPhases);
         if (scan->IsOpen()) {
             for (int probe = 0; probe < kProbes && !found; ++probe) {
-                scan->WriteFrame(kConnect, kCommand);
+                scan->WriteFrame(kConnectAddress, kCommandValue);
                 steps(kStepsBetweenPhases);
                 std::uint8_t address = 0, value = 0;
                 // Only a frame found by this very poll counts, never one from an earlier port.
-                if (scan->PollFrames(address, value) && address == kConnect && value == kReply) {
+                if (scan->PollFrames(address, value) && address == kConnectAddress &&
+                    value == kCommandReply) {
                     found = true;
-                    scan->WriteFrame(kDisconnect, kCommand);
+                    scan->WriteFrame(kDisconnectAddress, kCommandValue);
                 }
             }
         }

@@ -1,8 +1,9 @@
-#include "settings/Paramete.h"
+#include "ui/PortDialog.h"
 
-#include "app/ErrorBox.h"
+#include "link/LineCodes.h"
 #include "link/PortInfo.h"
 #include "settings/PortSettings.h"
+#include "ui/ErrorBox.h"
 #include "ui/Look.h"
 
 #include <QComboBox>
@@ -22,8 +23,6 @@ TParaForm *ParaForm = nullptr;
 using zev::portSettings;
 
 namespace {
-constexpr int kFirstPort = 1;
-constexpr int kLastPort = 15;
 constexpr int kScanSteps = 750;
 
 QComboBox *list(const QStringList &items, const char *name)
@@ -80,7 +79,7 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
 
     ComPortEdit = new QLineEdit("1");
     ComPortEdit->setObjectName("ComPortEdit");
-    UpDown1 = new UpDown(ComPortEdit, kFirstPort, kLastPort);
+    UpDown1 = new UpDown(ComPortEdit, zev::kFirstScanPort, zev::kLastScanPort);
     UpDown1->setObjectName("UpDown1");
     AutoScanButton = new QPushButton("自动搜索");
     AutoScanButton->setObjectName("AutoScanButton");
@@ -91,10 +90,10 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     portRow->addSpacing(8);
     portRow->addWidget(AutoScanButton);
 
-    BaudComboBox = list({"50",    "75",    "110",    "134",    "150",    "300",   "600",
-                         "1200",  "1800",  "2400",   "4800",   "7200",   "9600",  "19200",
-                         "38400", "57600", "115200", "230400", "460800", "921600"},
-                        "BaudComboBox");
+    QStringList rates; // the list positions are the baud codes
+    for (const int rate : zev::kBaudRates)
+        rates << QString::number(rate);
+    BaudComboBox = list(rates, "BaudComboBox");
     DataBitsComboBox = list({"5", "6", "7", "8"}, "DataBitsComboBox");
     StopsBitsComboBox = list({"1", "2"}, "StopsBitsComboBox");
     ParityComboBox = list({"None ", "Even ", "Odd ", "Mark ", "Space"}, "ParityComboBox");

@@ -13,12 +13,12 @@ const QString kHeldLineText = QStringLiteral("串口发送受阻，请检查连�
 
 void TMainForm::Timer1Timer()
 {
-    if (!m_channel) return; // released at close
+    if (!m_link) return; // released at close
     if (m_linkOpen) {
-        m_monitor.run(*m_channel, m_model, *this);
+        m_monitor.run(m_link->channel(), m_model, *this);
         watchHeldLine();
     }
-    if (m_channel->takeDeviceLost()) linkLost();
+    if (m_link->channel().takeDeviceLost()) linkLost();
     UpdateTransferProgress();
 }
 
@@ -27,7 +27,7 @@ void TMainForm::Timer1Timer()
 // should know why nothing reaches the processor. The text goes once a frame goes out again.
 void TMainForm::watchHeldLine()
 {
-    if (m_channel->refusedInARow() == 0) {
+    if (m_link->channel().refusedInARow() == 0) {
         m_heldSince.invalidate();
         if (m_heldShown && m_helpPanel->text() == kHeldLineText) ShowHelpText(m_textBeforeHeld);
         m_heldShown = false;

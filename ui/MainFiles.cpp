@@ -1,6 +1,6 @@
 // The file commands of the main window: read a parameter file, save one, factory values.
-#include "app/ErrorBox.h"
 #include "files/ParameterFile.h"
+#include "ui/ErrorBox.h"
 #include "ui/Main.h"
 
 #include <QFileDialog>
