@@ -2,11 +2,26 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 namespace zev {
 
+namespace {
+std::map<int, std::string> &assigned()
+{
+    static std::map<int, std::string> byPort;
+    return byPort;
+}
+} // namespace
+
+void assignPortDevice(int port, const std::string &device)
+{
+    assigned()[port] = device;
+}
+
 std::string portDevice(int port)
 {
+    if (const auto it = assigned().find(port); it != assigned().end()) return it->second;
     const std::string variable = "ZEV720_COM" + std::to_string(port);
     if (const char *device = std::getenv(variable.c_str()); device && *device) return device;
 #ifdef _WIN32

@@ -12,4 +12,8 @@ namespace zev {
 /// The device of port n, or an empty string when there is none.
 std::string portDevice(int port);
 
+/// From now on port n is `device`, before everything above: a program that is given a device
+/// path takes a number for it this way. Not for the panel, whose numbers mean what is above.
+void assignPortDevice(int port, const std::string &device);
+
 } // namespace zev

@@ -61,6 +61,21 @@ void LoadPortSettings()
     ::close(fd);
 }
 
+bool readPortSettingsFile(PortSettings &settings)
+{
+    const int fd = ::open(kPortSettingsFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::uint8_t bytes[kPortSettingsFileSize + 1];
+    struct stat opened {};
+    const bool regular = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                         opened.st_size == static_cast<off_t>(kPortSettingsFileSize);
+    const bool read =
+        regular && ::read(fd, bytes, sizeof bytes) == static_cast<ssize_t>(kPortSettingsFileSize);
+    ::close(fd);
+    if (read) settings = decodePortSettings(bytes);
+    return read;
+}
+
 bool SavePortSettings(std::string &error)
 {
     const auto bytes = encodePortSettings(portSettings);

@@ -44,6 +44,10 @@ PortSettings decodePortSettings(const std::uint8_t *bytes);
 /// without a readable file the record takes the defaults. Nothing is reported.
 void LoadPortSettings();
 
+/// Reads "ZEV720.cfg" into `settings` when it is a regular file of 28 bytes; true then. Unlike
+/// LoadPortSettings it deletes nothing and leaves the record alone.
+bool readPortSettingsFile(PortSettings &settings);
+
 /// Writes the record to the file, whole or not at all. False with a message on failure.
 bool SavePortSettings(std::string &error);
 

@@ -1,6 +1,7 @@
 // The three pages of the main window. Positions are free; grouping, order, ranges, initial
 // states and texts follow the panel's layout. Every control is built from its register row.
 #include "model/RegisterMap.h"
+#include "model/Shown.h"
 #include "ui/Main.h"
 #include "ui/Widgets.h"
 
@@ -18,18 +19,14 @@ namespace {
 constexpr int kFixedModeButtonId = 1000; // outside the byte range: no register value selects it
 constexpr int kSpinEditFontPixels = 23;
 
-QStringList decibelScale(int top)
+// The captions of a bar's scale, as the register map's companion table gives them.
+QStringList scaleFor(std::uint8_t address)
 {
     QStringList captions;
-    for (int db = top; db >= -top; --db)
-        captions << (db > 0 ? QString("+%1dB").arg(db) : QString("%1dB").arg(db));
+    for (const std::string &caption : zev::scaleOf(address))
+        captions << QString::fromStdString(caption);
     return captions;
 }
-
-const QStringList kKeyScale = {"#4", "#3", "#2", "#1", "0", "b1", "b2", "b3", "b4"};
-const QStringList kLowcutScale = {"100Hz", "50Hz", "20Hz", "10Hz"};
-const QStringList kLowPassScale = {"275Hz", "250Hz", "225Hz", "200Hz",
-                                   "175Hz", "150Hz", "125Hz", "100Hz"};
 
 QGroupBox *groupBox(const QString &title, QLayout *content)
 {
@@ -141,7 +138,7 @@ QWidget *TMainForm::buildMusicPage()
 {
     auto *eqRow = hbox({radioColumn(23)});
     for (std::uint8_t a = 30; a >= 24; --a)
-        eqRow->addWidget(barColumn(a, decibelScale(6)));
+        eqRow->addWidget(barColumn(a, scaleFor(a)));
     auto *upper =
         groupBox("音乐调整", hbox({barColumn(16), barColumn(17), groupBox("7 BAND-EQ", eqRow)}));
     upper->layout()->itemAt(2)->widget()->setSizePolicy(QSizePolicy::Expanding,
@@ -151,15 +148,15 @@ QWidget *TMainForm::buildMusicPage()
     input->layout()->addWidget(makeCheckBox(22));
     static_cast<QVBoxLayout *>(input->layout())->addStretch(1);
     auto *key = new QHBoxLayout;
-    QWidget *keyColumn = barColumn(21, kKeyScale);
+    QWidget *keyColumn = barColumn(21, scaleFor(21));
     m_captionLabels[21].first()->hide(); // the group's title is the bar's caption
     key->addWidget(keyColumn);
 
     auto *centre = hbox({barColumn(80), barColumn(81), barColumn(82)});
-    centre->addWidget(new ScaleWidget(m_bars[82], decibelScale(7)));
-    m_scales[82] = m_scales[83] = decibelScale(7); // the scale between them serves both
+    centre->addWidget(new ScaleWidget(m_bars[82], scaleFor(82)));
+    m_scales[82] = m_scales[83] = scaleFor(82); // the scale between them serves both
     centre->addWidget(barColumn(83));
-    auto *bass = hbox({barColumn(85, {}, 2), barColumn(86), barColumn(87, kLowPassScale, 2)});
+    auto *bass = hbox({barColumn(85, {}, 2), barColumn(86), barColumn(87, scaleFor(87), 2)});
 
     auto *lower = hbox({groupBox("音乐输入", hbox({input})), groupBox("变调", key),
                         groupBox("中置调整", centre), groupBox("低音调整", bass)});
@@ -179,7 +176,7 @@ QWidget *TMainForm::buildMicPage()
     checkColumn->addWidget(makeCheckBox(45));
     checkColumn->addStretch(1);
     auto *upper = hbox({barColumn(32), barColumn(33)});
-    for (QWidget *w : {checks, barColumn(35, kLowcutScale),
+    for (QWidget *w : {checks, barColumn(35, scaleFor(35)),
                        static_cast<QWidget *>(groupBox("啸叫抑制模式", hbox({radioColumn(44)})))}) {
         upper->addStretch(1);
         upper->addWidget(w);
@@ -188,7 +185,7 @@ QWidget *TMainForm::buildMicPage()
 
     auto *eqRow = new QHBoxLayout;
     for (std::uint8_t a = 43; a >= 37; --a)
-        eqRow->addWidget(barColumn(a, decibelScale(6)));
+        eqRow->addWidget(barColumn(a, scaleFor(a)));
     auto *lower = groupBox("话筒调整", hbox({groupBox("话筒EQ模式", hbox({radioColumn(36)})),
                                              groupBox("7 BAND-EQ", eqRow)}));
     auto *page = new QWidget;
@@ -202,7 +199,7 @@ QWidget *TMainForm::buildEffectsPage()
 {
     auto *eqRow = new QHBoxLayout;
     for (std::uint8_t a = 69; a >= 65; --a)
-        eqRow->addWidget(barColumn(a, decibelScale(6)));
+        eqRow->addWidget(barColumn(a, scaleFor(a)));
     auto *upper = hbox({barColumn(48), groupBox("5 BAND-EQ", eqRow),
                         plainPanel(hbox({barColumn(60), barColumn(61), barColumn(62)}))});
 

@@ -30,8 +30,8 @@ std::optional<Reply> Processor::receive(std::uint8_t address, std::uint8_t value
         }
     }
     if (value == kReadRequest) return plusOne(registers[address]);
-    registers[address] = value;
-    return plusOne(value);
+    registers[address] = mangled == address ? static_cast<std::uint8_t>(value + 1) : value;
+    return plusOne(registers[address]);
 }
 
 } // namespace zev::sim

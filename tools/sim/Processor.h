@@ -3,6 +3,7 @@
 //   a setting write (a, v)          stores v, replies (a, v + 1)
 //   a read request (a, 252)         replies (a, stored + 1)
 //   connect, disconnect, lock       (6, 102), (7, 102), (3, 102) reply (a, 103)
+//   a write to a mangled register   stores v + 1, replies (a, v + 2)
 #pragma once
 
 #include "model/ParameterModel.h"
@@ -28,6 +29,8 @@ public:
     RegisterImage registers{};
     bool connected = false;
     bool locked = false;
+    /// A faulty register: a write to it stores the value plus one, and the reply says so.
+    std::optional<std::uint8_t> mangled;
 };
 
 } // namespace zev::sim

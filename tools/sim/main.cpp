@@ -44,6 +44,7 @@ constexpr const char *kUsage =
     "  --noise P        put 1 to 8 noise bytes before a share P of the replies\n"
     "  --split          write every reply in two parts, --split-gap MS apart (default 3)\n"
     "  --delay MS       answer MS milliseconds late\n"
+    "  --mangle A       register A stores every value written to it plus one (a faulty unit)\n"
     "  --baud B         pace the output like a line at B baud (10 bits a byte)\n"
     "  --flood          send noise (with frames in it) as fast as the terminal takes it;\n"
     "                   SIGUSR2 toggles it\n"
@@ -83,6 +84,7 @@ struct Options {
     double drop = 0, corrupt = 0, noise = 0;
     double delay = 0, splitGap = 0.003;
     int baud = 0;
+    int mangle = -1;
 };
 
 bool parse(int argc, char **argv, Options &o)
@@ -123,6 +125,8 @@ bool parse(int argc, char **argv, Options &o)
             o.splitGap = std::atof(v) / 1000.0;
         else if (arg == "--baud")
             o.baud = std::atoi(v);
+        else if (arg == "--mangle")
+            o.mangle = std::atoi(v);
         else
             return false;
     }
@@ -184,6 +188,7 @@ bool Simulator::open()
     tcsetattr(m_slave, TCSANOW, &raw);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
 
+    if (m_o.mangle >= 0 && m_o.mangle < 256) m_processor.mangled = std::uint8_t(m_o.mangle);
     if (!m_o.load.empty()) {
         FILE *file = std::fopen(m_o.load.c_str(), "rb");
         if (!file) return false;

@@ -1,0 +1,145 @@
+#include "model/Shown.h"
+
+#include "model/Encoding.h"
+
+#include <array>
+#include <map>
+
+namespace zev {
+namespace {
+
+struct Place {
+    std::uint8_t first, last;
+    Placement placement;
+};
+constexpr Place kPlaces[] = {
+    {16, 17, {"音乐调整", "音乐调整"}},
+    {18, 18, {"音乐调整", "音乐输入"}},
+    {21, 21, {"音乐调整", "变调"}},
+    {22, 22, {"音乐调整", "音乐输入"}},
+    {23, 30, {"音乐调整", "7 BAND-EQ"}},
+    {32, 35, {"话筒调整", ""}},
+    {36, 36, {"话筒调整", "话筒EQ模式"}},
+    {37, 43, {"话筒调整", "7 BAND-EQ"}},
+    {44, 44, {"话筒调整", "啸叫抑制模式"}},
+    {45, 45, {"话筒调整", ""}},
+    {48, 48, {"效果调整", ""}},
+    {49, 49, {"效果调整", "DSP模式"}},
+    {50, 53, {"效果调整", "回声"}},
+    {54, 59, {"效果调整", "混响"}},
+    {60, 62, {"效果调整", "合唱"}},
+    {63, 64, {"效果调整", "颤音"}},
+    {65, 69, {"效果调整", "5 BAND-EQ"}},
+    {80, 83, {"音乐调整", "中置调整"}},
+    {85, 87, {"音乐调整", "低音调整"}},
+};
+
+struct GroupName {
+    std::uint8_t address;
+    const char *name;
+};
+constexpr GroupName kRadioGroups[] = {
+    {18, "MusicInputRadioGroup"}, {23, "MusicEQModeRadioGroup"}, {36, "MicEQModeRadioGroup"},
+    {44, "FBXRadioGroup"},        {49, "DSPModeRadioGroup"},
+};
+
+std::vector<std::string> decibelScale(int top)
+{
+    std::vector<std::string> captions;
+    for (int db = top; db >= -top; --db)
+        captions.push_back((db > 0 ? "+" : "") + std::to_string(db) + "dB");
+    return captions;
+}
+
+const std::map<std::uint8_t, std::vector<std::string>> &scales()
+{
+    static const std::map<std::uint8_t, std::vector<std::string>> byAddress = [] {
+        std::map<std::uint8_t, std::vector<std::string>> m;
+        for (int a : {24, 25, 26, 27, 28, 29, 30, 37, 38, 39, 40, 41, 42, 43, 65, 66, 67, 68, 69})
+            m[std::uint8_t(a)] = decibelScale(6);
+        m[21] = {"#4", "#3", "#2", "#1", "0", "b1", "b2", "b3", "b4"};
+        m[35] = {"100Hz", "50Hz", "20Hz", "10Hz"};
+        m[87] = {"275Hz", "250Hz", "225Hz", "200Hz", "175Hz", "150Hz", "125Hz", "100Hz"};
+        m[82] = m[83] = decibelScale(7);
+        return m;
+    }();
+    return byAddress;
+}
+
+} // namespace
+
+Placement placementOf(std::uint8_t address)
+{
+    for (const Place &place : kPlaces)
+        if (address >= place.first && address <= place.last) return place.placement;
+    return {"", ""};
+}
+
+std::string displayName(const RegisterRow &row)
+{
+    const Placement where = placementOf(row.address);
+    std::string caption = row.caption;
+    for (char &c : caption)
+        if (c == '\n') c = ' ';
+    const std::string context = *where.group ? where.group : where.page;
+    return context == caption ? caption : context + " " + caption;
+}
+
+std::string machineName(const RegisterRow &row)
+{
+    if (row.control) return row.control;
+    for (const GroupName &group : kRadioGroups)
+        if (group.address == row.address) return group.name;
+    return "Register" + std::to_string(row.address);
+}
+
+const RegisterRow *findRegisterByName(const std::string &name)
+{
+    for (const RegisterRow &row : registerMap())
+        if (machineName(row) == name) return &row;
+    return nullptr;
+}
+
+const std::vector<std::string> &scaleOf(std::uint8_t address)
+{
+    static const std::vector<std::string> none;
+    const auto it = scales().find(address);
+    return it == scales().end() ? none : it->second;
+}
+
+std::string shownValue(const RegisterRow &row, std::uint8_t value)
+{
+    const std::string unknown = "? " + std::to_string(value);
+    switch (controlKind(row)) {
+    case ControlKind::TrackBar: {
+        const int position = decodePosition(row, value);
+        if (position < row.min || position > row.max) return unknown;
+        if (row.label) return labelText(row, position, value);
+        const std::vector<std::string> &scale = scaleOf(row.address);
+        if (scale.size() == std::size_t(row.max - row.min + 1)) return scale[position - row.min];
+        return std::to_string(position);
+    }
+    case ControlKind::CheckBox:
+        if (value != 0 && value != 255) return unknown;
+        return decodeChecked(row, value) ? "开" : "关";
+    case ControlKind::Radio:
+    case ControlKind::Mode:
+        for (const Choice &choice : row.choices)
+            if (choice.value == value) return choice.caption;
+        if (row.address == kDspModeRegister && value >= kFirstFixedDspMode &&
+            value <= kLastFixedDspMode)
+            return "固定模式 P" + std::to_string(value);
+        return unknown;
+    }
+    return unknown;
+}
+
+std::optional<std::uint8_t> valueShowing(const RegisterRow &row, const std::string &text)
+{
+    for (int value = 0; value < 256; ++value)
+        if (shownValue(row, std::uint8_t(value)) == text && text.rfind("? ", 0) != 0)
+            return std::uint8_t(value);
+    return std::nullopt;
+}
+
+} // namespace zev
