@@ -26,6 +26,9 @@ using namespace zev;
 using testing::readFile;
 using testing::writeFile;
 
+// The event loop's longest pause is a figure for the benchmarks; here only a hang fails.
+constexpr qint64 kHangMs = 5000;
+
 namespace {
 const QByteArray kOld(int(kParameterFileSize), '\x55');
 const QByteArray kNew(int(kParameterFileSize), '\xAA');
@@ -115,7 +118,7 @@ void TestHostile::babblingDevice()
           "%zu KB after",
           resets, longestGap, heapBefore / 1024, heapAfter / 1024);
     QVERIFY(resets > 0);
-    QVERIFY2(longestGap < 1000, "the window stopped answering");
+    QVERIFY2(longestGap < kHangMs, "the window hung");
     QVERIFY2(heapAfter < heapBefore + 1024 * 1024, "memory grew");
 
     // The link still works once the device is quiet again.

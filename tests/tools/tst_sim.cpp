@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <memory>
 
 using namespace zev;
@@ -27,22 +28,38 @@ std::unique_ptr<SerialChannel> channelTo(const Sim &sim)
     return channel;
 }
 
-// Sends frames and collects every reply that arrives within `ms`.
+// Sends frames and collects the replies until `done` holds for them, with a generous deadline
+// for a busy machine; then a short quiet time in which nothing more may arrive.
 QList<QPair<int, int>> converse(SerialChannel &channel, const QList<QPair<int, int>> &frames,
-                                int ms = 100)
+                                const std::function<bool(const QList<QPair<int, int>> &)> &done)
 {
+    constexpr int kDeadlineMs = 10000, kQuietMs = 50;
     for (auto [a, v] : frames)
         channel.WriteFrame(std::uint8_t(a), std::uint8_t(v));
     QList<QPair<int, int>> replies;
-    QElapsedTimer clock;
+    QElapsedTimer clock, quiet;
     clock.start();
-    while (clock.elapsed() < ms) {
+    bool settled = false;
+    while (clock.elapsed() < kDeadlineMs) {
         std::uint8_t a = 0, v = 0;
         while (channel.NextFrame(a, v))
             replies << qMakePair(int(a), int(v));
+        if (!settled && done(replies)) {
+            settled = true;
+            quiet.start();
+        }
+        if (settled && quiet.elapsed() >= kQuietMs) break;
         QTest::qSleep(2);
     }
     return replies;
+}
+
+// Done once the emulator heard every frame and every reply it sent has arrived.
+auto allAnswered(const Sim &sim, qsizetype sent)
+{
+    return [&sim, sent](const QList<QPair<int, int>> &replies) {
+        return sim.frames().size() == sent && sim.frames(false).size() == replies.size();
+    };
 }
 } // namespace
 
@@ -81,7 +98,7 @@ void TestSim::answersOnTheTerminal()
 {
     Sim sim;
     auto channel = channelTo(sim);
-    const auto replies = converse(*channel, {{16, 20}, {6, 102}, {50, 252}});
+    const auto replies = converse(*channel, {{16, 20}, {6, 102}, {50, 252}}, allAnswered(sim, 3));
     QCOMPARE(replies, (QList<QPair<int, int>>{{16, 21}, {6, 103}, {50, 35}}));
     QCOMPARE(sim.frames().size(), 3);
     QCOMPARE(sim.frames()[2].bytes, hex("FE 32 FC 2E FD"));
@@ -97,7 +114,7 @@ void TestSim::misbehavesReproducibly()
     for (int run = 0; run < 2; ++run) {
         Sim sim({"--drop", "0.5", "--seed", "7"});
         auto channel = channelTo(sim);
-        const auto replies = converse(*channel, frames);
+        const auto replies = converse(*channel, frames, allAnswered(sim, frames.size()));
         QVERIFY(replies.size() > 5 && replies.size() < 35);
         if (run == 0)
             first = replies;
@@ -108,14 +125,17 @@ void TestSim::misbehavesReproducibly()
     {
         Sim silent({"--silent"});
         auto channel = channelTo(silent);
-        QVERIFY(converse(*channel, {{6, 102}}).isEmpty());
+        QVERIFY(converse(*channel, {{6, 102}}, allAnswered(silent, 1)).isEmpty());
         QCOMPARE(silent.frames().size(), 1); // heard, not answered
         channel->ClosePort();
     }
     {
         Sim noisy({"--noise", "1", "--corrupt", "1"});
         auto channel = channelTo(noisy);
-        const auto replies = converse(*channel, frames.mid(0, 10));
+        // Corrupted replies never arrive as frames: done once all ten were heard.
+        const auto replies = converse(*channel, frames.mid(0, 10), [&](const auto &) {
+            return noisy.frames().size() == 10 && noisy.frames(false).size() == 10;
+        });
         QVERIFY(replies.size() < 10);
         QVERIFY(channel->discardCount() >= 10);
     }

@@ -7,6 +7,7 @@
 #include "model/Shown.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -136,16 +137,21 @@ int pull(const Arguments &a)
 {
     expect(a, 2, "pull PORT OUT.dat [--slots FROM.dat]");
     zev::ParameterModel model = slotsForPull(a.slotFile);
+    double seconds = 0; // from the first frame to the last reply, handshakes aside
     {
         Processor processor(a.positional[1], a.line);
+        QElapsedTimer transfer;
+        transfer.start();
         processor.readBack(model.image, "pull");
+        seconds = double(transfer.nsecsElapsed()) * 1e-9;
     }
     writeParameters(a.positional[2], model);
     if (a.json)
         printJson({{"command", "pull"},
                    {"port", a.positional[1]},
                    {"file", a.positional[2]},
-                   {"registers", zev::kTransferSetSize}});
+                   {"registers", zev::kTransferSetSize},
+                   {"transferSeconds", seconds}});
     else
         print(QString("%1: %2 registers read into %3")
                   .arg(a.positional[1])
@@ -167,6 +173,8 @@ int push(const Arguments &a)
         if (interrupted()) throw Failure(kInterrupted, a.positional[1] + ": interrupted");
         return results;
     };
+    QElapsedTimer transfer; // from the first frame to the last reply, handshakes aside
+    transfer.start();
     std::vector<zev::TransferItem> items = zev::transferSet(wanted.image, false);
     auto results = write(items, "push");
     std::set<int> unanswered;
@@ -204,6 +212,7 @@ int push(const Arguments &a)
                                          {"processorShown", shown(row, is)}});
         }
     }
+    const double seconds = double(transfer.nsecsElapsed()) * 1e-9;
     QJsonArray silent;
     for (int address : unanswered)
         silent.append(address);
@@ -217,7 +226,8 @@ int push(const Arguments &a)
                    {"verified", !a.noVerify},
                    {"unanswered", silent},
                    {"differing", differing},
-                   {"ok", code == kOk}});
+                   {"ok", code == kOk},
+                   {"transferSeconds", seconds}});
     } else {
         for (const QString &line : report)
             print(line);
