@@ -93,6 +93,12 @@ void LinkSession::releaseProcessor()
     close();
 }
 
+bool LinkSession::lockProcessor()
+{
+    const auto results = runTransfer({{kLockAddress, kCommandValue, false}});
+    return !results.empty() && results.front().answered;
+}
+
 int LinkSession::replyTimeoutMs() const
 {
     const LineSettings line = decodeLine(m_channel->baudCode(), m_channel->modeCode());

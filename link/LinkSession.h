@@ -79,6 +79,9 @@ public:
     /// At the end: the disconnect command without waiting for its reply, 100 ms, and the port
     /// closed, whether or not it was open.
     void releaseProcessor();
+    /// The lock command as one register of a transfer; true when the processor confirmed it.
+    /// (The window queues it for its monitor instead, one frame a tick.)
+    bool lockProcessor();
 
     /// Runs the items in order, stop and wait, and returns when each is answered or has
     /// failed; `progress` is called after each. Needs no running event loop: it runs one.

@@ -132,7 +132,9 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     PortDeviceLabel->setWordWrap(true);
     PortDeviceLabel->setAccessibleDescription("端口对应的设备");
     form->addRow(QString(), PortDeviceLabel);
-    connect(ComPortEdit, &QLineEdit::textChanged, this, &TParaForm::describePortNumber);
+    connect(ComPortEdit, &QLineEdit::textChanged, this, [this] {
+        if (isVisible()) describePortNumber();
+    });
     form->addRow(TimeIntervalLabel, TimeTimeInterval);
     // The interval is shown, read and stored like the rest, but nobody sees or changes it.
     for (QWidget *hidden :
@@ -184,7 +186,7 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     bindClick(ReSourceBtn, this, &TParaForm::ReSourceBtnClick);
     bindClick(AutoScanButton, this, &TParaForm::AutoScanButtonClick);
 
-    describePortNumber();
+    // Described when shown: asking the system for its ports takes a while, not at start-up.
     // Room for two lines of device description; the dialog keeps one size.
     PortDeviceLabel->setMinimumHeight(2 * PortDeviceLabel->fontMetrics().lineSpacing());
     setFixedSize(sizeHint().expandedTo(QSize(420, 0)));

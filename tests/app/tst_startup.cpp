@@ -28,6 +28,31 @@ using testing::Sim;
 using testing::writeFile;
 
 namespace {
+// The real program in `folder`, with port 1 on the emulator, reporting its first frame.
+void startPanel(QProcess &panel, const Sim &sim, const QString &folder)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ZEV720_COM1", sim.path());
+    environment.insert("ZEV720_STARTUP_REPORT", "1");
+    panel.setProcessEnvironment(environment);
+    panel.setWorkingDirectory(folder);
+    panel.start(testing::buildDir() + "/zev720");
+    if (!panel.waitForStarted()) qFatal("zev720 does not start");
+}
+
+// What the program said on standard error until its window was first drawn.
+QByteArray waitForFirstFrame(QProcess &panel)
+{
+    QByteArray said;
+    QElapsedTimer clock;
+    clock.start();
+    while (!said.contains("first frame") && clock.elapsed() < 10000) {
+        panel.waitForReadyRead(100);
+        said += panel.readAllStandardError();
+    }
+    return said;
+}
+
 QByteArray fileOf(const ParameterModel &model)
 {
     QByteArray bytes(reinterpret_cast<const char *>(model.image.data()), 256);
@@ -242,17 +267,8 @@ void TestStartup::sessionEndClosesTheRealProgram()
     QFETCH(int, signal);
     Sim sim;
     QProcess panel;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("ZEV720_COM1", sim.path());
-    environment.insert("ZEV720_STARTUP_REPORT", "1");
-    panel.setProcessEnvironment(environment);
-    panel.setWorkingDirectory(m_folder->path());
-    panel.start(testing::buildDir() + "/zev720");
-    QVERIFY(panel.waitForStarted());
-    QElapsedTimer clock;
-    clock.start();
-    while (!panel.readAllStandardError().contains("first frame") && clock.elapsed() < 10000)
-        panel.waitForReadyRead(100);
+    startPanel(panel, sim, m_folder->path());
+    waitForFirstFrame(panel);
     ::kill(pid_t(panel.processId()), signal);
     QVERIFY(panel.waitForFinished(5000));
     QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
@@ -283,23 +299,12 @@ void TestStartup::sessionEndWithAFailingSaveReleasesAndEnds()
     if (fromTheStart) QVERIFY(QDir().mkdir(defaultFile));
     Sim sim;
     QProcess panel;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("ZEV720_COM1", sim.path());
-    environment.insert("ZEV720_STARTUP_REPORT", "1");
-    panel.setProcessEnvironment(environment);
-    panel.setWorkingDirectory(m_folder->path());
-    panel.start(testing::buildDir() + "/zev720");
-    QVERIFY(panel.waitForStarted());
+    startPanel(panel, sim, m_folder->path());
     QByteArray said;
     if (fromTheStart) {
         QTest::qWait(1500); // the start-up's error box is up by now
     } else {
-        QElapsedTimer clock;
-        clock.start();
-        while (!said.contains("first frame") && clock.elapsed() < 10000) {
-            panel.waitForReadyRead(100);
-            said += panel.readAllStandardError();
-        }
+        said = waitForFirstFrame(panel);
         QVERIFY(QDir().mkdir(defaultFile));
     }
     ::kill(pid_t(panel.processId()), SIGTERM);

@@ -202,6 +202,7 @@ void TestPortSettings::portNumberShowsItsDevice()
     sim.becomePort(5);
     qputenv("ZEV720_COM6", "/nonexistent/zev720-adapter");
     TParaForm dialog;
+    dialog.show();
     QLabel *line = dialog.PortDeviceLabel;
     SerialLibrary &serial = systemSerialLibrary();
     auto shows = [&](int port) {
@@ -209,6 +210,8 @@ void TestPortSettings::portNumberShowsItsDevice()
         dialog.describePortNumber(); // as when the dialog is shown again
         return line->text();
     };
+    dialog.ComPortEdit->setText("5"); // typed: the line follows
+    QVERIFY2(line->text().startsWith(sim.path()), qPrintable(line->text()));
     QVERIFY2(shows(5).startsWith(sim.path()), qPrintable(line->text()));
     QCOMPARE(shows(6), QString("/nonexistent/zev720-adapter（设备不存在）"));
     QCOMPARE(shows(0), QString("没有设备对应这个端口号"));

@@ -354,10 +354,9 @@ int lock(const Arguments &a)
 {
     expect(a, 1, "lock PORT");
     Processor processor(a.positional[1], a.line);
-    const auto results =
-        processor.session().runTransfer({{zev::kLockAddress, zev::kCommandValue, false}});
+    const bool locked = processor.session().lockProcessor();
     if (interrupted()) throw Failure(kInterrupted, a.positional[1] + ": interrupted");
-    if (results.empty() || !results[0].answered)
+    if (!locked)
         throw Failure(kLinkFailed, a.positional[1] + ": the processor did not confirm the lock");
     print(a.positional[1] + ": locked");
     return kOk;
