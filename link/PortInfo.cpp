@@ -1,5 +1,6 @@
 #include "link/PortInfo.h"
 
+#include "link/NetworkLines.h"
 #include "link/PortMap.h"
 
 #include <QFileInfo>
@@ -71,6 +72,8 @@ std::string describePortForPeople(int port)
     QString line;
     if (device.isEmpty()) {
         line = "没有设备对应这个端口号";
+    } else if (isNetworkLine(device.toStdString())) {
+        line = device + "（网络线路）";
     } else if (!QFileInfo::exists(device)) {
         line = device + "（设备不存在）";
     } else {
@@ -80,6 +83,8 @@ std::string describePortForPeople(int port)
     }
     const QString reason = reasonText(lastOpenFailure(port));
     if (!reason.isEmpty()) line += "；上次打开失败：" + reason;
+    for (const std::string &problem : readPortsFile().problems)
+        line += "；" + QString::fromStdString(problem);
     return line.toStdString();
 }
 

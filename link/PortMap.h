@@ -1,13 +1,28 @@
 // Port numbers to devices.
 //
-// Port n is the device named by the environment variable ZEV720_COM<n> when it is set;
-// otherwise COM<n> on Windows; otherwise on Linux the first of /dev/ttyUSB<n-1>,
-// /dev/ttyACM<n-1> and /dev/ttyS<n-1> that exists. Any integer is accepted.
+// Port n is the line named by the environment variable ZEV720_COM<n> when it is set;
+// otherwise the line that "ZEV720.ports" in the working folder gives it; otherwise COM<n> on
+// Windows; otherwise on Linux the first of /dev/ttyUSB<n-1>, /dev/ttyACM<n-1> and
+// /dev/ttyS<n-1> that exists. Any integer is accepted. A line is a device path, or a network
+// line: tcp://HOST:PORT or rfc2217://HOST:PORT.
 #pragma once
 
+#include <map>
 #include <string>
+#include <vector>
 
 namespace zev {
+
+/// "ZEV720.ports": one "n = line" a line, "#" starts a comment.
+constexpr const char *kPortsFile = "ZEV720.ports";
+
+struct PortsFile {
+    std::map<int, std::string> lines;  ///< port number to line
+    std::vector<std::string> problems; ///< "ZEV720.ports:3: not "n = line": …", one a bad line
+};
+/// Reads "ZEV720.ports" in the working folder (nothing without it); a bad line is a problem,
+/// and the other lines still count.
+PortsFile readPortsFile();
 
 /// The device of port n, or an empty string when there is none.
 std::string portDevice(int port);

@@ -179,7 +179,7 @@ int QtSerialLibrary::openPort(int port)
     if (!m_cleanupRegistered) {
         // Ports still open at exit are released before the application object goes.
         qAddPostRoutine(
-            [] { static_cast<QtSerialLibrary &>(systemSerialLibrary()).m_ports.clear(); });
+            [] { static_cast<QtSerialLibrary &>(serialPorts()).m_ports.clear(); });
         m_cleanupRegistered = true;
     }
     m_ports[port] = std::move(entry);
@@ -272,7 +272,7 @@ int QtSerialLibrary::closePort(int port)
 
 } // namespace
 
-SerialLibrary &systemSerialLibrary()
+SerialLibrary &serialPorts()
 {
     static QtSerialLibrary library;
     return library;

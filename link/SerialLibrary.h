@@ -40,7 +40,12 @@ public:
     }
 };
 
-/// The system's serial ports (Qt SerialPort), keyed by port number; see PortMap.h.
+/// Every line a port number can stand for (see PortMap.h): the system's serial ports on Qt
+/// SerialPort, and network lines (tcp://, rfc2217://) on Qt Network. Each open goes to the one
+/// that the port's line needs; nothing above this layer knows which.
 SerialLibrary &systemSerialLibrary();
+
+/// The system's serial ports alone (Qt SerialPort).
+SerialLibrary &serialPorts();
 
 } // namespace zev

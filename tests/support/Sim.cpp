@@ -98,6 +98,19 @@ QList<LoggedFrame> Sim::frames(bool received) const
     return result;
 }
 
+QString Sim::lineSettings() const
+{
+    QFile file(m_dir.filePath("log"));
+    QString last;
+    if (!file.open(QIODevice::ReadOnly)) return last;
+    while (!file.atEnd()) {
+        const QString line = QString::fromLatin1(file.readLine()).trimmed();
+        const qsizetype at = line.indexOf(" line ");
+        if (at > 0) last = line.mid(at + 6);
+    }
+    return last;
+}
+
 bool Sim::waitForFrames(int count, int ms) const
 {
     QElapsedTimer clock;

@@ -39,6 +39,8 @@ public:
     void command(const QString &line);
     /// The frames logged so far; `received` selects rx (true) or tx (false) lines.
     QList<LoggedFrame> frames(bool received = true) const;
+    /// The line settings last put on its terminal, as it logs them ("19200 8N1"), or "".
+    QString lineSettings() const;
     /// Waits until at least `count` frames were received, or `ms` passed.
     bool waitForFrames(int count, int ms = 2000) const;
     /// The emulator's registers, as it dumps them.

@@ -4,6 +4,7 @@
 
 #include "files/ParameterFile.h"
 #include "link/LineCodes.h"
+#include "link/NetworkLines.h"
 #include "link/PortInfo.h"
 #include "link/PortMap.h"
 #include "settings/PortSettings.h"
@@ -31,8 +32,11 @@ int portNumberOf(const QString &text)
     bool number = false;
     const int port = text.toInt(&number);
     if (number) return port;
-    if (!text.startsWith('/') && !text.startsWith("./") && !text.startsWith("../"))
-        throw Failure(kUsage, text + ": not a port number or a device path");
+    if (!text.startsWith('/') && !text.startsWith("./") && !text.startsWith("../") &&
+        !zev::isNetworkLine(text.toStdString()))
+        throw Failure(kUsage, text + ": not a port number, a device path or a network line");
+    if (zev::isNetworkLine(text.toStdString()) && !zev::parseNetworkLine(text.toStdString()).valid)
+        throw Failure(kUsage, text + ": not tcp://HOST:PORT or rfc2217://HOST:PORT");
     zev::assignPortDevice(nextPathPort, text.toStdString());
     return nextPathPort++;
 }
@@ -118,12 +122,15 @@ bool looksLikePort(const QString &text)
     text.toInt(&number);
     if (number) return true;
     const QFileInfo info(text);
-    return text.startsWith("/dev/") || (info.exists() && !info.isFile() && !info.isDir());
+    return text.startsWith("/dev/") || zev::isNetworkLine(text.toStdString()) ||
+           (info.exists() && !info.isFile() && !info.isDir());
 }
 
 Processor::Processor(const QString &port, const LineOptions &options)
     : m_port(port), m_session(new zev::LinkSession(zev::systemSerialLibrary()))
 {
+    for (const std::string &problem : zev::readPortsFile().problems)
+        complain(QString::fromStdString(problem));
     const int number = portNumberOf(port);
     m_session->setLine(lineFor(number, options));
     watchInterrupts(m_session.get());

@@ -13,6 +13,7 @@
 #include "sim/Processor.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -21,9 +22,11 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <random>
 #include <string>
+#include <sys/socket.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -44,6 +47,8 @@ constexpr const char *kUsage =
     "  --noise P        put 1 to 8 noise bytes before a share P of the replies\n"
     "  --split          write every reply in two parts, --split-gap MS apart (default 3)\n"
     "  --delay MS       answer MS milliseconds late\n"
+    "  --listen H:P     a raw TCP server on H:P (port 0: a free one) instead of a terminal;\n"
+    "                   prints tcp://H:P first; one client at a time\n"
     "  --mangle A       register A stores every value written to it plus one (a faulty unit)\n"
     "  --baud B         pace the output like a line at B baud (10 bits a byte)\n"
     "  --flood          send noise (with frames in it) as fast as the terminal takes it;\n"
@@ -85,6 +90,7 @@ struct Options {
     double delay = 0, splitGap = 0.003;
     int baud = 0;
     int mangle = -1;
+    std::string listen;
 };
 
 bool parse(int argc, char **argv, Options &o)
@@ -125,6 +131,8 @@ bool parse(int argc, char **argv, Options &o)
             o.splitGap = std::atof(v) / 1000.0;
         else if (arg == "--baud")
             o.baud = std::atoi(v);
+        else if (arg == "--listen")
+            o.listen = v;
         else if (arg == "--mangle")
             o.mangle = std::atoi(v);
         else
@@ -154,14 +162,20 @@ private:
     void command(const std::string &line);
     void readCommands();
     void log(const char *direction, const std::uint8_t *frame);
+    bool listenOn(const std::string &where);
+    bool finishOpening();
+    void accept();
+    void logLineSettings();
     bool chance(double p) { return p > 0 && std::uniform_real_distribution<>(0, 1)(m_random) < p; }
     std::uint8_t randomByte() { return std::uint8_t(m_random() & 0xFF); }
 
     Options m_o;
     std::mt19937 m_random;
     zev::sim::Processor m_processor;
-    int m_master = -1;
+    int m_master = -1; ///< the line: the terminal's master side, or the TCP client
     int m_slave = -1;
+    int m_listen = -1; ///< --listen: the server socket
+    std::string m_lineSettings;
     std::string m_path;
     std::vector<std::uint8_t> m_input;
     std::deque<Outgoing> m_output;
@@ -173,8 +187,72 @@ private:
     std::string m_commandText;
 };
 
+// A raw TCP server on HOST:PORT (port 0: any free one) instead of a terminal. The first line
+// printed is then tcp://HOST:PORT; one client at a time, a new one takes the line over.
+bool Simulator::listenOn(const std::string &where)
+{
+    const auto colon = where.rfind(':');
+    if (colon == std::string::npos) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(std::atoi(where.c_str() + colon + 1)));
+    if (inet_pton(AF_INET, where.substr(0, colon).c_str(), &address.sin_addr) != 1) return false;
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int yes = 1;
+    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    socklen_t size = sizeof address;
+    if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr *>(&address), size) ||
+        ::listen(m_listen, 4) ||
+        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&address), &size))
+        return false;
+    m_path = "tcp://" + where.substr(0, colon) + ":" + std::to_string(ntohs(address.sin_port));
+    return true;
+}
+
+void Simulator::accept()
+{
+    const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (client < 0) return;
+    if (m_master >= 0) ::close(m_master);
+    m_master = client;
+    m_input.clear();
+    m_output.clear();
+}
+
+// The line settings that a program put on the terminal (a device server, say), logged when
+// they change: "line 19200 8N1".
+void Simulator::logLineSettings()
+{
+    termios line{};
+    if (!m_log || m_slave < 0 || tcgetattr(m_slave, &line)) return;
+    static const std::pair<speed_t, int> kSpeeds[] = {
+        {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},      {B150, 150},
+        {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},    {B2400, 2400},
+        {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},  {B57600, 57600},
+        {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+    int baud = 0;
+    for (auto [code, rate] : kSpeeds)
+        if (cfgetospeed(&line) == code) baud = rate;
+    const int size = (line.c_cflag & CSIZE) == CS5   ? 5
+                     : (line.c_cflag & CSIZE) == CS6 ? 6
+                     : (line.c_cflag & CSIZE) == CS7 ? 7
+                                                     : 8;
+    const char parity = !(line.c_cflag & PARENB) ? 'N' : (line.c_cflag & PARODD) ? 'O' : 'E';
+    char text[64];
+    std::snprintf(text, sizeof text, "%d %d%c%d", baud, size, parity,
+                  (line.c_cflag & CSTOPB) ? 2 : 1);
+    if (m_lineSettings == text) return;
+    m_lineSettings = text;
+    std::fprintf(m_log, "%.6f line %s\n", now(), text);
+    std::fflush(m_log);
+}
+
 bool Simulator::open()
 {
+    if (!m_o.listen.empty()) {
+        if (!listenOn(m_o.listen)) return false;
+        return finishOpening();
+    }
     m_master = posix_openpt(O_RDWR | O_NOCTTY);
     if (m_master < 0 || grantpt(m_master) || unlockpt(m_master)) return false;
     m_path = ptsname(m_master);
@@ -187,7 +265,11 @@ bool Simulator::open()
     cfmakeraw(&raw);
     tcsetattr(m_slave, TCSANOW, &raw);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    return finishOpening();
+}
 
+bool Simulator::finishOpening()
+{
     if (m_o.mangle >= 0 && m_o.mangle < 256) m_processor.mangled = std::uint8_t(m_o.mangle);
     if (!m_o.load.empty()) {
         FILE *file = std::fopen(m_o.load.c_str(), "rb");
@@ -197,7 +279,7 @@ bool Simulator::open()
         std::fclose(file);
     }
     if (!m_o.log.empty() && !(m_log = std::fopen(m_o.log.c_str(), "w"))) return false;
-    if (!m_o.link.empty()) {
+    if (!m_o.link.empty() && m_listen < 0) {
         const std::string temporary = m_o.link + ".new";
         ::unlink(temporary.c_str());
         if (::symlink(m_path.c_str(), temporary.c_str()) ||
@@ -377,9 +459,11 @@ int Simulator::run()
             m_flooding = !m_flooding;
         }
         flush();
-        pollfd fds[3] = {{m_master, short(m_paused ? 0 : POLLIN), 0},
+        logLineSettings();
+        pollfd fds[4] = {{m_master, short(m_paused ? 0 : POLLIN), 0},
                          {gWakePipe[0], POLLIN, 0},
-                         {m_commandsOpen ? STDIN_FILENO : -1, POLLIN, 0}};
+                         {m_commandsOpen ? STDIN_FILENO : -1, POLLIN, 0},
+                         {m_listen, POLLIN, 0}};
         // Output that is due waits for room in the terminal; later output waits for its time.
         const double wait = m_output.empty() ? -1 : m_output.front().due - now();
         if ((!m_output.empty() && wait <= 0) || m_flooding) fds[0].events |= POLLOUT;
@@ -388,17 +472,26 @@ int Simulator::run()
             limit.tv_sec = time_t(wait);
             limit.tv_nsec = long((wait - double(limit.tv_sec)) * 1e9);
         }
-        const int ready = ppoll(fds, 3, wait > 0 ? &limit : nullptr, nullptr);
+        // Settings put on the terminal are seen within a tenth of a second.
+        if (m_log && m_slave >= 0 && (wait <= 0 || wait > 0.1)) limit = {0, 100'000'000};
+        const bool limited = wait > 0 || (m_log && m_slave >= 0);
+        const int ready = ppoll(fds, 4, limited ? &limit : nullptr, nullptr);
         if (ready < 0 && errno != EINTR) return 1;
         if (fds[1].revents & POLLIN) {
             char drain[64];
             [[maybe_unused]] ssize_t ignored = ::read(gWakePipe[0], drain, sizeof drain);
         }
         if (fds[2].revents & (POLLIN | POLLHUP)) readCommands();
-        if (fds[0].revents & POLLIN) {
+        if (fds[3].revents & POLLIN) accept();
+        if (fds[0].revents & (POLLIN | POLLHUP)) {
             std::uint8_t bytes[4096];
             const ssize_t n = ::read(m_master, bytes, sizeof bytes);
-            if (n > 0) received(bytes, std::size_t(n));
+            if (n > 0) {
+                received(bytes, std::size_t(n));
+            } else if (m_listen >= 0 && (n == 0 || errno != EAGAIN)) { // the client went
+                ::close(m_master);
+                m_master = -1;
+            }
         }
         if (m_flooding && (fds[0].revents & POLLOUT) && m_output.empty()) {
             // Noise with a valid frame in it every 64 bytes or so, as a babbling device sends.
