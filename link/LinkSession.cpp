@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
+#include <memory>
 
 namespace zev {
 namespace {
@@ -113,31 +114,87 @@ int LinkSession::replyTimeoutMs() const
 std::vector<TransferResult> LinkSession::runTransfer(const std::vector<TransferItem> &items,
                                                      const std::function<void(int)> &progress)
 {
-    m_results.clear();
-    if (items.empty() || !m_channel->IsOpen()) return m_results;
-    m_items = &items;
-    m_progress = progress;
+    std::vector<TransferResult> results;
+    bool over = false;
+    startTransfer(items, progress, [&](std::vector<TransferResult> r) {
+        results = std::move(r);
+        over = true;
+    });
+    QEventLoop loop;
+    while (!over)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    return results;
+}
+
+void LinkSession::startTransfer(std::vector<TransferItem> items, std::function<void(int)> progress,
+                                std::function<void(std::vector<TransferResult>)> done)
+{
+    m_items = std::move(items);
+    m_results.assign(m_items.size(), {});
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        m_results[i].address = m_items[i].address;
+    m_progress = std::move(progress);
+    m_finished = std::move(done);
     m_current = 0;
     m_cancelled = false;
     m_done = false;
-    m_results.resize(items.size());
-    for (std::size_t i = 0; i < items.size(); ++i)
-        m_results[i].address = items[i].address;
-    QEventLoop loop;
+    if (m_items.empty() || !m_channel->IsOpen()) {
+        m_results.clear();
+        QTimer::singleShot(0, this, [this] { finish(); });
+        return;
+    }
     m_timeout.setInterval(replyTimeoutMs());
     m_channel->WatchInput([this] { takeInput(); });
     std::uint8_t a = 0, v = 0;
     m_channel->PollFrames(a, v); // what came before the transfer is no reply
-    const QMetaObject::Connection quit =
-        connect(this, &LinkSession::destroyed, &loop, &QEventLoop::quit);
     sendCurrent();
-    while (!m_done)
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-    disconnect(quit);
+}
+
+// From the event loop, never from inside a handler of the channel.
+void LinkSession::finish()
+{
+    m_done = true;
+    m_timeout.stop();
     m_channel->WatchInput({});
-    m_items = nullptr;
     if (m_cancelled) m_results.resize(m_current);
-    return std::move(m_results);
+    auto finished = std::move(m_finished);
+    m_finished = {};
+    if (finished) finished(std::move(m_results));
+}
+
+void LinkSession::startConnect(std::function<void(ConnectResult)> done)
+{
+    if (!m_channel->IsOpen()) {
+        QTimer::singleShot(0, this, [done] { done(ConnectResult::PortNotOpen); });
+        return;
+    }
+    auto attempt = std::make_shared<std::function<void(int)>>();
+    *attempt = [this, done, attempt](int tried) {
+        if (tried == kConnectAttempts) {
+            done(m_channel->takeDeviceLost() ? ConnectResult::DeviceLost : ConnectResult::NoAnswer);
+            *attempt = {}; // lets the closure go
+            return;
+        }
+        m_channel->WriteFrame(kConnectAddress, kCommandValue);
+        QTimer::singleShot(kConnectWaitMs, this, [this, done, attempt, tried] {
+            if (lastFrameIs(*m_channel, kConnectAddress, kCommandReply)) {
+                done(ConnectResult::Connected);
+                *attempt = {};
+            } else {
+                (*attempt)(tried + 1);
+            }
+        });
+    };
+    (*attempt)(0);
+}
+
+void LinkSession::startRelease(Done done)
+{
+    if (m_channel->IsOpen()) m_channel->WriteFrame(kDisconnectAddress, kCommandValue);
+    QTimer::singleShot(kReleaseWaitMs, this, [this, done] {
+        close();
+        done();
+    });
 }
 
 void LinkSession::cancelTransfer()
@@ -147,7 +204,7 @@ void LinkSession::cancelTransfer()
 
 void LinkSession::sendCurrent()
 {
-    const TransferItem &item = (*m_items)[m_current];
+    const TransferItem &item = m_items[m_current];
     ++m_results[m_current].tries;
     m_channel->WriteFrame(item.address, item.read ? kReadRequest : item.value);
     m_timeout.start();
@@ -161,9 +218,10 @@ void LinkSession::takeInput()
     if (m_channel->takeDeviceLost() || !m_channel->IsOpen()) {
         m_done = true; // nothing more can be answered; the rest count as failed
         m_timeout.stop();
+        QTimer::singleShot(0, this, [this] { finish(); });
         return;
     }
-    const TransferItem &item = (*m_items)[m_current];
+    const TransferItem &item = m_items[m_current];
     std::uint8_t address = 0, value = 0;
     while (m_channel->NextFrame(address, value)) {
         const auto held = static_cast<std::uint8_t>(value - 1); // replies carry the value plus one
@@ -182,8 +240,9 @@ void LinkSession::nextItem(bool answered, std::uint8_t value)
     m_results[m_current].value = value;
     ++m_current;
     if (m_progress) m_progress(int(m_current));
-    if (m_current >= m_items->size() || m_cancelled) {
+    if (m_current >= m_items.size() || m_cancelled) {
         m_done = true;
+        QTimer::singleShot(0, this, [this] { finish(); });
         return;
     }
     sendCurrent();

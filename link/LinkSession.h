@@ -87,6 +87,17 @@ public:
     /// failed; `progress` is called after each. Needs no running event loop: it runs one.
     std::vector<TransferResult> runTransfer(const std::vector<TransferItem> &items,
                                             const std::function<void(int done)> &progress = {});
+
+    // The same without blocking, for many sessions on one thread: each calls `done` from the
+    // event loop when it is over.
+    using Done = std::function<void()>;
+    /// The connect command up to four times, 50 ms apart.
+    void startConnect(std::function<void(ConnectResult)> done);
+    /// A transfer as runTransfer does it.
+    void startTransfer(std::vector<TransferItem> items, std::function<void(int)> progress,
+                       std::function<void(std::vector<TransferResult>)> done);
+    /// The disconnect command, 100 ms, and the port closed.
+    void startRelease(Done done);
     /// Ends a running transfer after its current frame; its results so far are returned.
     void cancelTransfer();
     /// The time after which a frame without a reply is sent again, for the line in use.
@@ -96,12 +107,14 @@ private:
     void sendCurrent();
     void takeInput();
     void nextItem(bool answered, std::uint8_t value);
+    void finish();
 
     std::unique_ptr<SerialChannel> m_channel;
     // The running transfer.
-    const std::vector<TransferItem> *m_items = nullptr;
+    std::vector<TransferItem> m_items;
     std::vector<TransferResult> m_results;
     std::function<void(int)> m_progress;
+    std::function<void(std::vector<TransferResult>)> m_finished;
     std::size_t m_current = 0;
     QTimer m_timeout;
     bool m_cancelled = false;

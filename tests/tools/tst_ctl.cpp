@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTest>
 #include <csignal>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,6 +71,7 @@ private slots:
     void pushReportsWhatTheProcessorKeptWrong();
     void silentProcessorAndUnopenablePorts();
     void interruptedTransferReleasesAndWritesNothing();
+    void venueInOneRun();
     void buildRefusesBadText_data();
     void buildRefusesBadText();
 
@@ -185,6 +187,52 @@ void TestCtl::interruptedTransferReleasesAndWritesNothing()
     QVERIFY(sim.waitForFrames(4, 5000));
     QCOMPARE(sim.frames().last().bytes, testing::hex("FE 07 66 6D FD"));
     QVERIFY(sim.frames().size() < 20); // it stopped; 56 reads would follow otherwise
+}
+
+// Every room of a venue in parallel: one line a room, a summary, and a room that fails never
+// stops the others.
+void TestCtl::venueInOneRun()
+{
+    tunedFile();
+    std::vector<std::unique_ptr<Sim>> rooms;
+    for (int i = 0; i < 3; ++i)
+        rooms.push_back(std::make_unique<Sim>(QStringList{"--listen", "127.0.0.1:0"}));
+    rooms.push_back(
+        std::make_unique<Sim>(QStringList{"--listen", "127.0.0.1:0", "--mangle", "16"}));
+    Sim onCable;
+    QString venue = "room, line\n";
+    for (int i = 0; i < 4; ++i)
+        venue += QString("R%1, %2\n").arg(i + 1).arg(rooms[std::size_t(i)]->path());
+    venue += "R5; " + onCable.path() + "  # a device path works too\n";
+    venue += "R6\ttcp://127.0.0.1:1\n"; // nobody there
+    QVERIFY(testing::writeFile("venue.csv", venue.toUtf8()));
+
+    Run run = ctl({"venue", "venue.csv", "push", "tuned.dat", "--jobs", "3"}, 60000);
+    QCOMPARE(run.code, 3); // R6 failed
+    const QStringList lines = run.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 7);
+    QCOMPARE(lines.last(), QString("6 rooms: 4 ok, 1 differ, 1 failed"));
+    for (const QString &line : lines.mid(0, 6)) {
+        if (line.startsWith("R4 "))
+            QVERIFY2(line.contains(" differs ") && line.endsWith("音乐调整 音量: 58dB, 机器: 57dB"),
+                     qPrintable(line));
+        else if (line.startsWith("R6 "))
+            QVERIFY2(line.contains(" refused ") && line.contains("Connection refused"),
+                     qPrintable(line));
+        else
+            QVERIFY2(line.contains(" ok "), qPrintable(line));
+    }
+    const RegisterImage wanted = imageOf(readFile("tuned.dat"));
+    QCOMPARE(int(rooms[2]->registers()[50]), int(wanted[50]));
+    QCOMPARE(int(onCable.registers()[16]), int(wanted[16]));
+
+    run = ctl({"venue", "venue.csv", "pull", "backup/", "--json"}, 60000);
+    const QJsonObject result = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    QCOMPARE(result["ok"].toInt(), 5);
+    QCOMPARE(result["failed"].toInt(), 1);
+    QCOMPARE(result["rooms"].toArray().size(), 6);
+    QCOMPARE(readFile("backup/R1.dat").left(256), readFile("tuned.dat").left(256));
+    QVERIFY(!QFile::exists("backup/R6.dat"));
 }
 
 // Refused with the line of the entry and its name; nothing is written.

@@ -3,6 +3,7 @@
 
 #include "link/LinkSession.h"
 #include "model/ParameterModel.h"
+#include "settings/PortSettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,18 @@ struct LineOptions {
     int stopBits = -1; ///< 1 or 2
     QString flow;      ///< none, hardware, software
 };
+
+/// The port number for a port argument: a number as given, or a number of its own for a
+/// device path or a network line.
+int portNumberOf(const QString &text);
+/// The line settings: ZEV720.cfg, else 9600 8N1, then the options.
+zev::PortSettings lineFor(int port, const LineOptions &options);
+/// Why the last open of a port failed, for people.
+QString whyNotOpened(int port);
+
+/// `zev720ctl venue FILE OPERATION [ARGUMENT]`: every room in parallel; the exit code.
+int runVenue(const QStringList &positional, const LineOptions &options, int jobs, bool json,
+             bool noVerify);
 
 /// True when `text` names a port (a number, a device path) rather than a parameter file.
 bool looksLikePort(const QString &text);

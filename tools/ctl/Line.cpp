@@ -27,6 +27,18 @@ namespace {
 constexpr int kFirstPathPort = 1'000'000;
 int nextPathPort = kFirstPathPort;
 
+int wakeSockets[2] = {-1, -1};
+volatile std::sig_atomic_t signalled = 0;
+
+void onSignal(int)
+{
+    signalled = 1;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(wakeSockets[0], &byte, 1);
+}
+
+} // namespace
+
 int portNumberOf(const QString &text)
 {
     bool number = false;
@@ -41,7 +53,7 @@ int portNumberOf(const QString &text)
     return nextPathPort++;
 }
 
-int listIndex(const QStringList &list, const QString &value, const char *what)
+static int listIndex(const QStringList &list, const QString &value, const char *what)
 {
     const auto index = list.indexOf(value.toLower());
     if (index < 0)
@@ -103,18 +115,6 @@ QString whyNotOpened(int port)
     }
     return "cannot open";
 }
-
-int wakeSockets[2] = {-1, -1};
-volatile std::sig_atomic_t signalled = 0;
-
-void onSignal(int)
-{
-    signalled = 1;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t ignored = ::write(wakeSockets[0], &byte, 1);
-}
-
-} // namespace
 
 bool looksLikePort(const QString &text)
 {

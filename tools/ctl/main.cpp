@@ -32,9 +32,12 @@ Commands:
   show FILE.dat [--json]          a parameter file decoded
   build FILE.json OUT.dat         the JSON of 'show --json' back into a parameter file
   lock PORT                       lock the processor's data
+  venue FILE probe|pull DIR/|push FILE.dat|diff FILE.dat|lock [--jobs N]
+                                  the same on every room of a venue file ("ROOM, LINE" a
+                                  line), the rooms in parallel; one line a room and a summary
 
-PORT is a port number as in the panel (ZEV720_COM<n>, then /dev/ttyUSB<n-1>, ...) or a
-device path. Line settings come from ZEV720.cfg in the current folder, else 9600 8N1:
+PORT is a port number as in the panel (ZEV720_COM<n>, ZEV720.ports, then /dev/ttyUSB<n-1>,
+...), a device path, or a network line: tcp://HOST:PORT or rfc2217://HOST:PORT. Line settings come from ZEV720.cfg in the current folder, else 9600 8N1:
   --baud RATE  --data 5|6|7|8  --parity none|even|odd|mark|space  --stop 1|2
   --flow none|hardware|software
 Other options: --json (results as JSON: ports, pull, push, diff, show), --help, --version.
@@ -48,6 +51,7 @@ struct Arguments {
     LineOptions line;
     QString slotFile;
     bool json = false, probe = false, noVerify = false;
+    int jobs = 0; ///< venue: rooms at once, 0 all
 };
 
 Arguments parseArguments(const QStringList &words)
@@ -72,6 +76,8 @@ Arguments parseArguments(const QStringList &words)
             a.probe = true;
         else if (word == "--no-verify")
             a.noVerify = true;
+        else if (word == "--jobs")
+            a.jobs = number();
         else if (word == "--slots")
             a.slotFile = value();
         else if (word == "--baud")
@@ -379,6 +385,7 @@ int run(const QStringList &words)
         expect(a, 0, "ports [--probe]");
         return listPorts(a.probe, a.line, a.json);
     }
+    if (command == "venue") return runVenue(a.positional, a.line, a.jobs, a.json, a.noVerify);
     static const std::map<QString, int (*)(const Arguments &)> commands = {
         {"pull", pull}, {"push", push},   {"diff", diff},
         {"show", show}, {"build", build}, {"lock", lock}};

@@ -23,6 +23,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <random>
 #include <string>
@@ -213,6 +214,9 @@ void Simulator::accept()
 {
     const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (client < 0) return;
+    // Each paced byte leaves at once, as on a line: no waiting to fill a segment.
+    const int yes = 1;
+    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     if (m_master >= 0) ::close(m_master);
     m_master = client;
     m_input.clear();
