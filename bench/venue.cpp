@@ -1,0 +1,164 @@
+// A venue in one run: 16 rooms, each an emulator serving TCP on 127.0.0.1 paced like a
+// 9600-baud line, pushed in parallel, against one room's push; and one room through ser2net
+// (raw TCP) against the same room on a pseudo-terminal.
+#include "Report.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+constexpr int kRooms = 16;
+constexpr int kRuns = 3;
+
+struct Sim {
+    QProcess process;
+    QString line;
+    ~Sim()
+    {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+};
+
+std::unique_ptr<Sim> startSim(const QString &build, const QStringList &arguments)
+{
+    auto sim = std::make_unique<Sim>();
+    sim->process.start(build + "/zev720-sim", QStringList{"--baud", "9600"} + arguments);
+    sim->process.waitForReadyRead(5000);
+    sim->line = QString::fromLocal8Bit(sim->process.readLine()).trimmed();
+    return sim;
+}
+
+double childCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+// The whole command's wall time, and the CPU time it used.
+std::pair<double, double> timed(const QString &build, const QStringList &arguments)
+{
+    QProcess ctl;
+    const double cpuBefore = childCpuSeconds();
+    const double started = bench::monotonicSeconds();
+    ctl.start(build + "/zev720ctl", arguments);
+    ctl.waitForFinished(120000);
+    const double wall = bench::monotonicSeconds() - started;
+    if (ctl.exitCode() != 0) std::printf("%s", ctl.readAllStandardError().constData());
+    return {wall, childCpuSeconds() - cpuBefore};
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double transferSeconds(const QString &build, const QString &line)
+{
+    QProcess ctl;
+    ctl.start(build + "/zev720ctl", {"push", line, "room.dat", "--no-verify", "--json"});
+    ctl.waitForFinished(60000);
+    return QJsonDocument::fromJson(ctl.readAllStandardOutput())
+        .object()["transferSeconds"]
+        .toDouble(NAN);
+}
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QString build = QDir(QCoreApplication::applicationDirPath()).filePath("..");
+    QTemporaryDir folder;
+    QDir::setCurrent(folder.path());
+
+    std::vector<std::unique_ptr<Sim>> rooms;
+    QString venue;
+    for (int i = 0; i < kRooms; ++i) {
+        rooms.push_back(startSim(build, {"--listen", "127.0.0.1:0"}));
+        venue += QString("R%1, %2\n").arg(i + 1).arg(rooms.back()->line);
+    }
+    QFile file("venue.csv");
+    file.open(QIODevice::WriteOnly);
+    file.write(venue.toUtf8());
+    file.close();
+    QProcess::execute(build + "/zev720ctl", {"pull", rooms[0]->line, "room.dat"});
+
+    std::vector<double> one, all, cpu;
+    for (int run = 0; run < kRuns; ++run) {
+        one.push_back(timed(build, {"push", rooms[0]->line, "room.dat", "--no-verify"}).first);
+        const auto [wall, used] =
+            timed(build, {"venue", "venue.csv", "push", "room.dat", "--no-verify"});
+        all.push_back(wall);
+        cpu.push_back(used / kRooms);
+    }
+    const double ratio = median(all) / median(one);
+    std::printf("one room %.3f s, %d rooms %.3f s\n", median(one), kRooms, median(all));
+    bench::report("venue push --no-verify, 16 rooms against one room's push", ratio, "x", "<= 1.3",
+                  1.3 / ratio);
+    bench::report("venue push --no-verify, CPU time per room", median(cpu) * 1000, "ms", "", NAN);
+    rooms.clear();
+
+    // One room through ser2net (raw TCP) against the same room on a pseudo-terminal.
+    if (QStandardPaths::findExecutable("ser2net").isEmpty()) {
+        std::printf("ser2net is not installed: no ser2net figure\n");
+        return 0;
+    }
+    auto pty = startSim(build, {});
+    const int port = freePort();
+    QFile config("ser2net.yaml");
+    config.open(QIODevice::WriteOnly);
+    config.write(QString("connection: &raw\n  accepter: tcp(nodelay),127.0.0.1,%1\n"
+                         "  connector: serialdev,%2,9600n81,local\n"
+                         "  options:\n    chardelay: false\n")
+                     .arg(port)
+                     .arg(pty->line)
+                     .toUtf8());
+    config.close();
+    QProcess ser2net;
+    ser2net.start("ser2net", {"-n", "-u", "-c", "ser2net.yaml", "-P", folder.filePath("pid")});
+    for (int i = 0; i < 100; ++i) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+        if (socket.waitForConnected(100)) break;
+        QThread::msleep(20);
+    }
+    std::vector<double> direct, served;
+    for (int run = 0; run < kRuns + 2; ++run) {
+        direct.push_back(transferSeconds(build, pty->line));
+        served.push_back(transferSeconds(build, QString("tcp://127.0.0.1:%1").arg(port)));
+    }
+    ser2net.terminate();
+    ser2net.waitForFinished();
+    const double through = median(served) / median(direct);
+    std::printf("push on the terminal %.3f s, through ser2net %.3f s\n", median(direct),
+                median(served));
+    bench::report("push through ser2net (raw TCP) against the terminal", through, "x", "<= 1.1",
+                  1.1 / through);
+    return 0;
+}
