@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTimer>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -26,6 +27,7 @@ namespace ctl {
 namespace {
 
 constexpr int kVerifyRounds = 3;
+constexpr int kInterruptCheckMs = 50;
 
 struct Room {
     int index = 0;
@@ -131,13 +133,15 @@ public:
 
 void Runner::startMore()
 {
-    while (m_venue.running < m_venue.jobs && m_venue.next < m_venue.rooms.size()) {
+    while (m_venue.running < m_venue.jobs && m_venue.next < m_venue.rooms.size() &&
+           !interrupted()) {
         ++m_venue.running;
         start(*m_venue.rooms[m_venue.next++]);
     }
+    // Done when every room is over; after SIGINT or SIGTERM, when the running ones are.
     bool all = true;
     for (const auto &room : m_venue.rooms)
-        all = all && room->over;
+        all = all && (room->over || (interrupted() && room->result == "waiting"));
     if (all) m_venue.loop.quit();
 }
 
@@ -348,7 +352,15 @@ int runVenue(const QStringList &positional, const LineOptions &options, int jobs
     if (venue.operation == "pull" && !QDir().mkpath(venue.argument))
         throw Failure(kFileFailed, venue.argument + ": cannot make the folder");
 
+    watchInterrupts(nullptr); // a signal ends each running room's transfer; each then releases
     Runner runner(venue);
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&venue] {
+        if (!interrupted()) return;
+        for (const auto &room : venue.rooms)
+            if (room->session && !room->over) room->session->cancelTransfer();
+    });
+    watch.start(kInterruptCheckMs);
     QMetaObject::invokeMethod(
         &venue.loop, [&] { runner.startMore(); }, Qt::QueuedConnection);
     venue.loop.exec();
