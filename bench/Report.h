@@ -4,10 +4,12 @@
 // without a target (NaN) has the ratio null.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -17,6 +19,14 @@ inline double monotonicSeconds()
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+/// The middle of the values (the upper middle of an even count); NaN without values.
+inline double median(std::vector<double> values)
+{
+    if (values.empty()) return NAN;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 inline void report(const std::string &figure, double value, const std::string &unit,

@@ -39,12 +39,6 @@ Timing run(const QString &build, const QStringList &arguments)
     return timing;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? NAN : values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -72,7 +66,7 @@ int main(int argc, char *argv[])
     sim.waitForFinished();
 
     const double target = kTargetRatio * kLineSeconds;
-    const double fast = median(noVerify);
+    const double fast = bench::median(noVerify);
     std::printf("line time of 56 frames and 56 replies at %d baud: %.3f s\n", kBaud, kLineSeconds);
     bench::report("zev720ctl push --no-verify, 56 registers, 9600 baud", fast, "s",
                   "<= 1.15 x line time (0.67 s)", target / fast);
@@ -83,9 +77,9 @@ int main(int argc, char *argv[])
     bench::report("zev720ctl push --no-verify against the emulator's paced replies alone",
                   fast / repliesOnly, "x", "", NAN);
     bench::report("zev720ctl push --no-verify, whole command (connect and release included)",
-                  median(noVerifyCommand), "s", "", NAN);
-    bench::report("zev720ctl push with verification (write, read back)", median(verify), "s", "",
-                  NAN);
-    bench::report("zev720ctl pull, 56 registers", median(pull), "s", "", NAN);
+                  bench::median(noVerifyCommand), "s", "", NAN);
+    bench::report("zev720ctl push with verification (write, read back)", bench::median(verify), "s",
+                  "", NAN);
+    bench::report("zev720ctl pull, 56 registers", bench::median(pull), "s", "", NAN);
     return 0;
 }

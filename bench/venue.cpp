@@ -65,12 +65,6 @@ std::pair<double, double> timed(const QString &build, const QStringList &argumen
     return {wall, childCpuSeconds() - cpuBefore};
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 double transferSeconds(const QString &build, const QString &line)
 {
     QProcess ctl;
@@ -117,11 +111,13 @@ int main(int argc, char *argv[])
         all.push_back(wall);
         cpu.push_back(used / kRooms);
     }
-    const double ratio = median(all) / median(one);
-    std::printf("one room %.3f s, %d rooms %.3f s\n", median(one), kRooms, median(all));
+    const double ratio = bench::median(all) / bench::median(one);
+    std::printf("one room %.3f s, %d rooms %.3f s\n", bench::median(one), kRooms,
+                bench::median(all));
     bench::report("venue push --no-verify, 16 rooms against one room's push", ratio, "x", "<= 1.3",
                   1.3 / ratio);
-    bench::report("venue push --no-verify, CPU time per room", median(cpu) * 1000, "ms", "", NAN);
+    bench::report("venue push --no-verify, CPU time per room", bench::median(cpu) * 1000, "ms", "",
+                  NAN);
     rooms.clear();
 
     // One room through ser2net (raw TCP) against the same room on a pseudo-terminal.
@@ -155,9 +151,9 @@ int main(int argc, char *argv[])
     }
     ser2net.terminate();
     ser2net.waitForFinished();
-    const double through = median(served) / median(direct);
-    std::printf("push on the terminal %.3f s, through ser2net %.3f s\n", median(direct),
-                median(served));
+    const double through = bench::median(served) / bench::median(direct);
+    std::printf("push on the terminal %.3f s, through ser2net %.3f s\n", bench::median(direct),
+                bench::median(served));
     bench::report("push through ser2net (raw TCP) against the terminal", through, "x", "<= 1.1",
                   1.1 / through);
     return 0;
