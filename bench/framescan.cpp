@@ -1,8 +1,8 @@
 // Frame scan throughput: random bytes with frames embedded, served to the channel 320 bytes
 // a read from memory, so that only the scan is measured.
 #include "Report.h"
-#include "link/FrameCodec.h"
-#include "link/Serialportuse.h"
+#include "wire/FrameCodec.h"
+#include "wire/Serialportuse.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +19,8 @@ constexpr double kTargetMBps = 100.0;
 class MemoryLine final : public zev::SerialLibrary {
 public:
     explicit MemoryLine(const std::vector<std::uint8_t> &bytes) : m_bytes(bytes) {}
-    int openPort(int) override { return 0; }
+    zev::OpenOutcome openPort(int) override { return {}; }
+    void startOpen(int, OpenDone done) override { done({}); }
     int setLine(int, int, int) override { return 0; }
     int setFlow(int, int) override { return 0; }
     int read(int, std::uint8_t *buffer, int capacity) override

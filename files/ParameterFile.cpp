@@ -68,6 +68,22 @@ ReadStatus readParameterFile(const std::string &path, ParameterModel &model, std
     return ReadStatus::Read;
 }
 
+ReadStatus readWholeParameterFile(const std::string &path, ParameterModel &model,
+                                  std::string &error)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        std::size_t(info.st_size) != kParameterFileSize) {
+        error = path + ": not a parameter file (" + std::to_string(info.st_size) +
+                " bytes, not " + std::to_string(kParameterFileSize) + ")";
+        return ReadStatus::Failed;
+    }
+    ParameterModel read = model;
+    const ReadStatus status = readParameterFile(path, read, error);
+    if (status == ReadStatus::Read) model = read;
+    return status;
+}
+
 bool writeParameterFile(const std::string &path, const ParameterModel &model, std::string &error,
                         SaveMethod *used)
 {

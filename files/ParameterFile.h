@@ -28,6 +28,12 @@ enum class ReadStatus { Missing, Failed, Read };
 /// the file.
 ReadStatus readParameterFile(const std::string &path, ParameterModel &model, std::string &error);
 
+/// For the tools, where a file of another size is a mistake rather than an old file: as
+/// readParameterFile, but a file that is not exactly 5,632 bytes is Failed ("x.dat: not a
+/// parameter file (12 bytes, not 5632)") and nothing is changed.
+ReadStatus readWholeParameterFile(const std::string &path, ParameterModel &model,
+                                  std::string &error);
+
 /// Writes the image and the slots as writeFileSafely does; false with `error` on failure.
 bool writeParameterFile(const std::string &path, const ParameterModel &model, std::string &error,
                         SaveMethod *used = nullptr);

@@ -1,18 +1,18 @@
 #include "link/LinkSession.h"
 
-#include "link/LineCodes.h"
+#include "wire/LineCodes.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
-#include <memory>
 
 namespace zev {
 namespace {
 
-// The latest reply on record, not necessarily an answer to this very frame.
+// The latest reply on record, not necessarily an answer to this very frame. A server's
+// banner of any length ahead of it is read first.
 bool lastFrameIs(SerialChannel &channel, std::uint8_t address, std::uint8_t value)
 {
+    channel.ReadWaitingInput(kBannerLimit);
     std::uint8_t a = 0, v = 0;
     channel.PollFrames(a, v);
     return a == address && v == value;
@@ -32,23 +32,45 @@ std::vector<TransferItem> transferSet(const RegisterImage &image, bool read)
     return items;
 }
 
-LinkSession::LinkSession(SerialLibrary &library, QObject *parent)
-    : QObject(parent), m_channel(new SerialChannel(library))
+LinkSession::LinkSession(SerialLibrary &library, QObject *parent, std::int32_t capacity)
+    : QObject(parent), m_channel(new SerialChannel(library, capacity))
 {
-    m_timeout.setSingleShot(true);
-    m_timeout.setTimerType(Qt::PreciseTimer);
-    connect(&m_timeout, &QTimer::timeout, this, [this] {
-        if (m_done) return;
-        if (m_results[m_current].tries >= kTransferTries)
-            nextItem(false, 0);
-        else
-            sendCurrent();
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        switch (m_activity) {
+        case Activity::Connecting:
+            if (m_replied)
+                connectOver(ConnectResult::Connected);
+            else if (++m_attempt >= kConnectAttempts)
+                connectOver(ConnectResult::NoAnswer);
+            else
+                connectAttempt();
+            break;
+        case Activity::Transferring:
+            if (m_cancelled) // the frame under way drew no answer: no resend after a cancel
+                transferOver(TransferEnd::Cancelled);
+            else if (m_silentFrames >= kSilentFrames)
+                transferOver(TransferEnd::StoppedAnswering);
+            else if (m_results[m_current].tries >= kTransferTries)
+                nextItem(false, 0);
+            else
+                sendCurrent();
+            break;
+        case Activity::Releasing:
+            releaseOver();
+            break;
+        case Activity::Idle:
+            break;
+        }
     });
+    m_more.setSingleShot(true);
+    connect(&m_more, &QTimer::timeout, this, &LinkSession::takeInput);
 }
 
 LinkSession::~LinkSession()
 {
-    if (m_channel) m_channel->WatchInput({});
+    close();
 }
 
 void LinkSession::setLine(const PortSettings &settings)
@@ -62,10 +84,31 @@ bool LinkSession::open()
     return m_channel->OpenPort();
 }
 
+void LinkSession::startOpen(std::function<void(const OpenOutcome &)> done)
+{
+    m_channel->CheckDevice();
+    m_channel->StartOpen(std::move(done));
+}
+
 void LinkSession::close()
 {
-    m_channel->WatchInput({});
+    m_activity = Activity::Idle;
+    m_timer.stop();
+    m_more.stop();
+    m_connected = {};
+    m_transferred = {};
+    m_released = {};
+    m_progress = {};
+    watch(false);
     m_channel->ClosePort();
+}
+
+void LinkSession::watch(bool on)
+{
+    if (on)
+        m_channel->WatchInput([this] { takeInput(); });
+    else
+        m_channel->WatchInput({});
 }
 
 ConnectResult LinkSession::connectProcessor()
@@ -96,8 +139,8 @@ void LinkSession::releaseProcessor()
 
 bool LinkSession::lockProcessor()
 {
-    const auto results = runTransfer({{kLockAddress, kCommandValue, false}});
-    return !results.empty() && results.front().answered;
+    const TransferOutcome outcome = runTransfer({{kLockAddress, kCommandValue, false}});
+    return outcome.complete() && !outcome.results.empty() && outcome.results.front().answered;
 }
 
 int LinkSession::replyTimeoutMs() const
@@ -111,89 +154,185 @@ int LinkSession::replyTimeoutMs() const
     return 2 * roundTripMs + kReplyMarginMs;
 }
 
-std::vector<TransferResult> LinkSession::runTransfer(const std::vector<TransferItem> &items,
-                                                     const std::function<void(int)> &progress)
+TransferOutcome LinkSession::runTransfer(const std::vector<TransferItem> &items,
+                                         const std::function<void(int)> &progress)
 {
-    std::vector<TransferResult> results;
+    TransferOutcome outcome;
     bool over = false;
-    startTransfer(items, progress, [&](std::vector<TransferResult> r) {
-        results = std::move(r);
+    startTransfer(items, progress, [&](TransferOutcome o) {
+        outcome = std::move(o);
         over = true;
     });
     QEventLoop loop;
     while (!over)
         loop.processEvents(QEventLoop::WaitForMoreEvents);
-    return results;
+    return outcome;
+}
+
+// Input as the line says it waits: each valid frame goes to the activity under way; what
+// is left beyond this pass's share is read in the next pass.
+void LinkSession::takeInput()
+{
+    int taken = 0;
+    while (m_activity != Activity::Idle && m_channel->IsOpen()) {
+        const std::int32_t before = m_channel->fillCount();
+        const std::int32_t n = m_channel->ReadInput();
+        const bool reset = m_channel->fillCount() < before;
+        std::uint8_t address = 0, value = 0;
+        while (m_activity != Activity::Idle && m_channel->ScanFrame(address, value)) {
+            m_silentFrames = 0;
+            switch (m_activity) {
+            case Activity::Connecting:
+                if (address == kConnectAddress && value == kCommandReply) {
+                    m_replied = true;
+                    if (m_pacing == Pacing::Prompt) connectOver(ConnectResult::Connected);
+                }
+                break;
+            case Activity::Transferring: {
+                const TransferItem &item = m_items[m_current];
+                const auto held = static_cast<std::uint8_t>(value - 1); // replies carry value + 1
+                // Only an answer for this register counts; a late reply to an earlier one is
+                // skipped.
+                if (address == item.address && (item.read || held == item.value))
+                    nextItem(true, held);
+                break;
+            }
+            case Activity::Releasing:
+                if (address == kDisconnectAddress && value == kCommandReply &&
+                    m_pacing == Pacing::Prompt)
+                    releaseOver();
+                break;
+            case Activity::Idle:
+                break;
+            }
+        }
+        if (n == 0 && !reset) break; // nothing more waits
+        taken += n > 0 ? n : SerialChannel::kReadChunk;
+        if (taken >= kInputPerPass) {
+            m_more.start(0); // the rest in the next pass, after the other lines' turn
+            break;
+        }
+    }
+    if (m_activity == Activity::Idle || m_channel->IsOpen() || !m_channel->takeDeviceLost()) return;
+    switch (m_activity) { // the device went away under the activity
+    case Activity::Connecting:
+        connectOver(ConnectResult::DeviceLost);
+        break;
+    case Activity::Transferring:
+        transferOver(TransferEnd::DeviceGone);
+        break;
+    case Activity::Releasing:
+        releaseOver();
+        break;
+    case Activity::Idle:
+        break;
+    }
+}
+
+void LinkSession::startConnect(Pacing pacing, std::function<void(ConnectResult)> done)
+{
+    m_connected = std::move(done);
+    m_pacing = pacing;
+    m_activity = Activity::Connecting;
+    if (!m_channel->IsOpen()) {
+        connectOver(ConnectResult::PortNotOpen);
+        return;
+    }
+    m_attempt = 0;
+    m_replied = false;
+    m_silentFrames = 0;
+    watch(true);
+    connectAttempt();
+}
+
+void LinkSession::connectAttempt()
+{
+    m_channel->WriteFrame(kConnectAddress, kCommandValue);
+    m_timer.start(kConnectWaitMs);
+    if (m_channel->takeDeviceLost()) connectOver(ConnectResult::DeviceLost);
+}
+
+// Every callback goes from a pass of its own: the session is left in order before it, and
+// may be closed or destroyed by it.
+void LinkSession::connectOver(ConnectResult result)
+{
+    m_activity = Activity::Idle;
+    m_timer.stop();
+    watch(false);
+    QTimer::singleShot(0, this, [this, result] {
+        auto done = std::move(m_connected);
+        m_connected = {};
+        if (done) done(result);
+    });
 }
 
 void LinkSession::startTransfer(std::vector<TransferItem> items, std::function<void(int)> progress,
-                                std::function<void(std::vector<TransferResult>)> done)
+                                std::function<void(TransferOutcome)> done)
 {
     m_items = std::move(items);
     m_results.assign(m_items.size(), {});
     for (std::size_t i = 0; i < m_items.size(); ++i)
         m_results[i].address = m_items[i].address;
     m_progress = std::move(progress);
-    m_finished = std::move(done);
+    m_transferred = std::move(done);
     m_current = 0;
     m_cancelled = false;
-    m_done = false;
-    if (m_items.empty() || !m_channel->IsOpen()) {
-        m_results.clear();
-        QTimer::singleShot(0, this, [this] { finish(); });
+    m_silentFrames = 0;
+    m_activity = Activity::Transferring;
+    if (!m_channel->IsOpen()) {
+        transferOver(TransferEnd::NotOpen);
         return;
     }
-    m_timeout.setInterval(replyTimeoutMs());
-    m_channel->WatchInput([this] { takeInput(); });
+    if (m_items.empty()) {
+        transferOver(TransferEnd::Completed);
+        return;
+    }
+    m_timer.setInterval(replyTimeoutMs());
     std::uint8_t a = 0, v = 0;
+    m_channel->ReadWaitingInput(kBannerLimit);
     m_channel->PollFrames(a, v); // what came before the transfer is no reply
+    watch(true);
     sendCurrent();
 }
 
-// From the event loop, never from inside a handler of the channel.
-void LinkSession::finish()
+void LinkSession::sendCurrent()
 {
-    m_done = true;
-    m_timeout.stop();
-    m_channel->WatchInput({});
-    if (m_cancelled) m_results.resize(m_current);
-    auto finished = std::move(m_finished);
-    m_finished = {};
-    if (finished) finished(std::move(m_results));
+    const TransferItem &item = m_items[m_current];
+    ++m_results[m_current].tries;
+    ++m_silentFrames;
+    m_channel->WriteFrame(item.address, item.read ? kReadRequest : item.value);
+    m_timer.start();
+    if (m_channel->takeDeviceLost()) transferOver(TransferEnd::DeviceGone);
 }
 
-void LinkSession::startConnect(std::function<void(ConnectResult)> done)
+void LinkSession::nextItem(bool answered, std::uint8_t value)
 {
-    if (!m_channel->IsOpen()) {
-        QTimer::singleShot(0, this, [done] { done(ConnectResult::PortNotOpen); });
-        return;
+    m_timer.stop();
+    m_results[m_current].answered = answered;
+    m_results[m_current].value = value;
+    ++m_current;
+    if (m_progress) m_progress(int(m_current));
+    if (m_current >= m_items.size()) {
+        transferOver(TransferEnd::Completed);
+    } else if (m_cancelled) {
+        transferOver(TransferEnd::Cancelled);
+    } else {
+        sendCurrent();
     }
-    auto attempt = std::make_shared<std::function<void(int)>>();
-    *attempt = [this, done, attempt](int tried) {
-        if (tried == kConnectAttempts) {
-            done(m_channel->takeDeviceLost() ? ConnectResult::DeviceLost : ConnectResult::NoAnswer);
-            *attempt = {}; // lets the closure go
-            return;
-        }
-        m_channel->WriteFrame(kConnectAddress, kCommandValue);
-        QTimer::singleShot(kConnectWaitMs, this, [this, done, attempt, tried] {
-            if (lastFrameIs(*m_channel, kConnectAddress, kCommandReply)) {
-                done(ConnectResult::Connected);
-                *attempt = {};
-            } else {
-                (*attempt)(tried + 1);
-            }
-        });
-    };
-    (*attempt)(0);
 }
 
-void LinkSession::startRelease(Done done)
+void LinkSession::transferOver(TransferEnd end)
 {
-    if (m_channel->IsOpen()) m_channel->WriteFrame(kDisconnectAddress, kCommandValue);
-    QTimer::singleShot(kReleaseWaitMs, this, [this, done] {
-        close();
-        done();
+    m_activity = Activity::Idle;
+    m_timer.stop();
+    m_more.stop();
+    watch(false);
+    if (end != TransferEnd::Completed) m_results.resize(m_current);
+    QTimer::singleShot(0, this, [this, end] {
+        auto done = std::move(m_transferred);
+        m_transferred = {};
+        m_progress = {};
+        if (done) done({end, std::move(m_results)});
     });
 }
 
@@ -202,50 +341,27 @@ void LinkSession::cancelTransfer()
     m_cancelled = true;
 }
 
-void LinkSession::sendCurrent()
+void LinkSession::startRelease(Pacing pacing, std::function<void()> done)
 {
-    const TransferItem &item = m_items[m_current];
-    ++m_results[m_current].tries;
-    m_channel->WriteFrame(item.address, item.read ? kReadRequest : item.value);
-    m_timeout.start();
-    // A device gone, or a reply that came while the frame went out, is seen at once.
-    takeInput();
-}
-
-void LinkSession::takeInput()
-{
-    if (m_done) return;
-    if (m_channel->takeDeviceLost() || !m_channel->IsOpen()) {
-        m_done = true; // nothing more can be answered; the rest count as failed
-        m_timeout.stop();
-        QTimer::singleShot(0, this, [this] { finish(); });
+    m_released = std::move(done);
+    m_pacing = pacing;
+    m_activity = Activity::Releasing;
+    if (!m_channel->IsOpen()) {
+        releaseOver();
         return;
     }
-    const TransferItem &item = m_items[m_current];
-    std::uint8_t address = 0, value = 0;
-    while (m_channel->NextFrame(address, value)) {
-        const auto held = static_cast<std::uint8_t>(value - 1); // replies carry the value plus one
-        // Only an answer for this register counts; a late reply to an earlier one is skipped.
-        if (address == item.address && (item.read || held == item.value)) {
-            nextItem(true, held);
-            return;
-        }
-    }
+    watch(true);
+    m_channel->WriteFrame(kDisconnectAddress, kCommandValue);
+    m_timer.start(kReleaseWaitMs);
 }
 
-void LinkSession::nextItem(bool answered, std::uint8_t value)
+void LinkSession::releaseOver()
 {
-    m_timeout.stop();
-    m_results[m_current].answered = answered;
-    m_results[m_current].value = value;
-    ++m_current;
-    if (m_progress) m_progress(int(m_current));
-    if (m_current >= m_items.size() || m_cancelled) {
-        m_done = true;
-        QTimer::singleShot(0, this, [this] { finish(); });
-        return;
-    }
-    sendCurrent();
+    auto done = std::move(m_released);
+    close();
+    QTimer::singleShot(0, this, [done = std::move(done)] {
+        if (done) done();
+    });
 }
 
 } // namespace zev

@@ -1,21 +1,33 @@
 // The link to one processor, without a window: the serial channel, the handshakes and bulk
-// transfers. The panel's window and zev720ctl both drive the processor through it.
+// transfers. The panel's window and the room engine both drive the processor through it.
 //
-// Handshakes keep the panel's pacing: fixed waits that block the calling thread. Bulk
-// transfers run at line speed instead: stop and wait, the next frame as soon as the reply to
-// the last one is in, driven by the port's readiness from the event loop; a frame without a
-// reply is sent again after a timeout taken from the line rate, up to a retry limit.
+// The panel's handshakes keep its pacing: fixed waits that block the calling thread
+// (connectProcessor, disconnectProcessor, releaseProcessor). Everything else runs on the
+// event loop and never blocks: the open (a network line looks its host up and connects under
+// one deadline), the connect and release with either pacing (Designed: the panel's fixed
+// waits; Prompt: over as soon as the reply is in, bounded by the same waits), and bulk
+// transfers at line speed: stop and wait, the next frame as soon as the reply to the last one
+// is in, a frame without a reply sent again after a timeout taken from the line rate.
 //
-// Thread safety: none; one thread (with an event loop for transfers) uses it.
+// Input is read when the line says it may be waiting (SerialLibrary::watchInput), never from
+// inside a read, at most kInputPerPass bytes a pass of the event loop: a line that floods
+// costs its share of each pass and no memory beyond the channel's buffer.
+//
+// A processor that stops answering is given up on: kSilentFrames frames in a row without any
+// valid frame coming back end a transfer as StoppedAnswering (0.4 s at 9600 baud), while a
+// register answered wrongly (a faulty unit) only fails that register after kTransferTries.
+//
+// Thread safety: none; one thread with an event loop uses it.
 #pragma once
 
-#include "link/Serialportuse.h"
 #include "model/ParameterModel.h"
 #include "settings/PortSettings.h"
+#include "wire/Serialportuse.h"
 
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,6 +40,18 @@ constexpr int kDisconnectWaitMs = 200;
 constexpr int kReleaseWaitMs = 100;
 /// A frame of a bulk transfer is sent at most this often before its register counts as failed.
 constexpr int kTransferTries = 5;
+/// Frames in a row without any reply, after which the processor has stopped answering.
+constexpr int kSilentFrames = 10;
+/// Bytes taken from a line in one pass of the event loop.
+constexpr int kInputPerPass = 2 * kLineBuffer;
+/// A server's banner of up to this many bytes ahead of the connect reply is skipped.
+constexpr int kBannerLimit = 64 * 1024;
+
+/// How the handshakes of the non-blocking forms wait.
+enum class Pacing {
+    Designed, ///< the full fixed waits, as the panel's
+    Prompt,   ///< over when the reply is in, the fixed waits as the bound
+};
 
 /// How a connect handshake ended.
 enum class ConnectResult {
@@ -52,26 +76,47 @@ struct TransferResult {
     int tries = 0;          ///< frames sent for it
 };
 
+/// How a transfer ended.
+enum class TransferEnd {
+    Completed,        ///< every item was answered or used up its tries
+    Cancelled,        ///< cancelTransfer: ended after the frame under way
+    DeviceGone,       ///< the line went away; the rest counts as unanswered
+    StoppedAnswering, ///< kSilentFrames frames in a row drew no reply at all
+    NotOpen,          ///< the port was not open
+};
+
+struct TransferOutcome {
+    TransferEnd end = TransferEnd::Completed;
+    std::vector<TransferResult> results; ///< one per item sent (all items when Completed)
+    bool complete() const { return end == TransferEnd::Completed; }
+};
+
 /// The transfer set as writes of the image's values, or as reads.
 std::vector<TransferItem> transferSet(const RegisterImage &image, bool read);
 
 class LinkSession : public QObject {
     Q_OBJECT
 public:
-    /// A closed session over the serial layer. Create it with new or as a member: the
-    /// channel inside is about 8 MB.
-    explicit LinkSession(SerialLibrary &library, QObject *parent = nullptr);
-    ~LinkSession() override;
+    /// A closed session over the serial layer. Its channel's buffers hold `capacity` bytes
+    /// each: the panel's designed size by default, less for programs with many lines.
+    explicit LinkSession(SerialLibrary &library, QObject *parent = nullptr,
+                         std::int32_t capacity = SerialChannel::kBufferSize);
+    ~LinkSession() override; ///< closes the port (the processor is not told)
 
     SerialChannel &channel() { return *m_channel; }
 
     /// The port and line for the next open.
     void setLine(const PortSettings &settings);
-    /// Opens the port unless it is open; a port whose device went away is reopened.
+    /// Opens the port unless it is open; a port whose device went away is reopened. Returns
+    /// when the open is over (see SerialLibrary::openPort).
     bool open();
-    /// Closes the port (the processor is not told).
+    /// The same without waiting; `done` from the event loop.
+    void startOpen(std::function<void(const OpenOutcome &)> done);
+    /// Closes the port (the processor is not told); ends an open or a transfer under way
+    /// without calling back.
     void close();
 
+    // The panel's handshakes, blocking the calling thread for their fixed waits.
     /// The connect command up to four times, 50 ms apart, until the reply is on record.
     ConnectResult connectProcessor();
     /// The disconnect command, then 200 ms; true when its reply is on record then.
@@ -83,42 +128,56 @@ public:
     /// (The window queues it for its monitor instead, one frame a tick.)
     bool lockProcessor();
 
-    /// Runs the items in order, stop and wait, and returns when each is answered or has
-    /// failed; `progress` is called after each. Needs no running event loop: it runs one.
-    std::vector<TransferResult> runTransfer(const std::vector<TransferItem> &items,
-                                            const std::function<void(int done)> &progress = {});
+    /// Runs the items in order, stop and wait, and returns when the transfer is over;
+    /// `progress` is called after each. Needs no running event loop: it runs one.
+    TransferOutcome runTransfer(const std::vector<TransferItem> &items,
+                                const std::function<void(int done)> &progress = {});
 
-    // The same without blocking, for many sessions on one thread: each calls `done` from the
-    // event loop when it is over.
-    using Done = std::function<void()>;
-    /// The connect command up to four times, 50 ms apart.
-    void startConnect(std::function<void(ConnectResult)> done);
+    // Without blocking, for many sessions on one thread: each calls its `done` once, from the
+    // event loop, unless close() comes first. One at a time.
+    /// The connect command up to four times, each given 50 ms.
+    void startConnect(Pacing pacing, std::function<void(ConnectResult)> done);
     /// A transfer as runTransfer does it.
     void startTransfer(std::vector<TransferItem> items, std::function<void(int)> progress,
-                       std::function<void(std::vector<TransferResult>)> done);
-    /// The disconnect command, 100 ms, and the port closed.
-    void startRelease(Done done);
+                       std::function<void(TransferOutcome)> done);
+    /// The disconnect command, up to 100 ms for its reply, and the port closed.
+    void startRelease(Pacing pacing, std::function<void()> done);
     /// Ends a running transfer after its current frame; its results so far are returned.
     void cancelTransfer();
     /// The time after which a frame without a reply is sent again, for the line in use.
     int replyTimeoutMs() const;
 
 private:
-    void sendCurrent();
+    enum class Activity { Idle, Connecting, Transferring, Releasing };
+
     void takeInput();
+    void connectAttempt();
+    void connectOver(ConnectResult result);
+    void sendCurrent();
     void nextItem(bool answered, std::uint8_t value);
-    void finish();
+    void transferOver(TransferEnd end);
+    void releaseOver();
+    void watch(bool on);
 
     std::unique_ptr<SerialChannel> m_channel;
-    // The running transfer.
+    Activity m_activity = Activity::Idle;
+    Pacing m_pacing = Pacing::Designed;
+    QTimer m_timer; ///< the wait of the activity under way
+    QTimer m_more;  ///< input left over from a pass: read on in the next one
+    // Connect.
+    int m_attempt = 0;
+    bool m_replied = false; ///< the handshake's reply came in
+    std::function<void(ConnectResult)> m_connected;
+    // Transfer.
     std::vector<TransferItem> m_items;
     std::vector<TransferResult> m_results;
     std::function<void(int)> m_progress;
-    std::function<void(std::vector<TransferResult>)> m_finished;
+    std::function<void(TransferOutcome)> m_transferred;
     std::size_t m_current = 0;
-    QTimer m_timeout;
+    int m_silentFrames = 0; ///< frames sent since the last valid frame came in
     bool m_cancelled = false;
-    bool m_done = true;
+    // Release.
+    std::function<void()> m_released;
 };
 
 } // namespace zev

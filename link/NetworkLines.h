@@ -1,24 +1,15 @@
 // Lines to processors behind serial device servers: tcp://HOST:PORT and rfc2217://HOST:PORT.
 #pragma once
 
-#include "link/SerialLibrary.h"
-
-#include <cstdint>
-#include <string>
+#include "wire/NetworkAddress.h"
+#include "wire/SerialLibrary.h"
 
 namespace zev {
 
-struct NetworkAddress {
-    bool valid = false;
-    bool rfc2217 = false; ///< Telnet with the COM port option, else raw TCP
-    std::string host;
-    std::uint16_t port = 0;
-};
-
-/// "tcp://10.0.3.15:4001", "rfc2217://host:4001"; anything else is not valid.
-NetworkAddress parseNetworkLine(const std::string &text);
-/// True when the text names a network line (valid or not), not a device.
-bool isNetworkLine(const std::string &text);
+/// TCP keepalive on an open line: a peer that vanished without a word (switched off, its
+/// cable pulled) is found after this much silence: kKeepIdleSeconds, then kKeepProbes
+/// unanswered probes kKeepIntervalSeconds apart (9 s).
+constexpr int kKeepIdleSeconds = 3, kKeepIntervalSeconds = 2, kKeepProbes = 3;
 
 /// The serial layer over TCP (Qt Network), keyed by port number like the system's ports.
 SerialLibrary &networkLines();

@@ -1,7 +1,7 @@
 #include "link/PortInfo.h"
 
-#include "link/NetworkLines.h"
-#include "link/PortMap.h"
+#include "wire/NetworkAddress.h"
+#include "wire/PortMap.h"
 
 #include <QFileInfo>
 #include <QSerialPortInfo>
@@ -13,9 +13,9 @@
 namespace zev {
 namespace {
 
-std::map<int, OpenFailureReport> &failures()
+std::map<int, OpenOutcome> &outcomes()
 {
-    static std::map<int, OpenFailureReport> byPort;
+    static std::map<int, OpenOutcome> byPort;
     return byPort;
 }
 
@@ -33,37 +33,47 @@ QString systemDescription(const QString &device)
     return {};
 }
 
-QString reasonText(const OpenFailureReport &report)
-{
-    switch (report.kind) {
-    case OpenFailure::None:
-        return {};
-    case OpenFailure::NoSuchDevice:
-        return "设备不存在";
-    case OpenFailure::PermissionDenied:
-        return QString("没有权限，请把用户加入 %1 组后重新登录")
-            .arg(QString::fromStdString(report.group.empty() ? "dialout" : report.group));
-    case OpenFailure::HeldElsewhere:
-        return "被其他程序占用";
-    case OpenFailure::HeldHere:
-        return "已被本程序打开";
-    case OpenFailure::Other:
-        return QString::fromStdString(report.text);
-    }
-    return {};
-}
-
 } // namespace
 
-OpenFailureReport lastOpenFailure(int port)
+OpenOutcome lastOpenOutcome(int port)
 {
-    const auto it = failures().find(port);
-    return it == failures().end() ? OpenFailureReport{} : it->second;
+    const auto it = outcomes().find(port);
+    return it == outcomes().end() ? OpenOutcome{} : it->second;
 }
 
-void recordOpenFailure(int port, const OpenFailureReport &report)
+void recordOpenOutcome(int port, const OpenOutcome &outcome)
 {
-    failures()[port] = report;
+    outcomes()[port] = outcome;
+}
+
+std::string openFailureForPeople(const OpenOutcome &outcome)
+{
+    switch (outcome.result) {
+    case LineResult::Ok:
+        return {};
+    case LineResult::NoSuchDevice:
+        return outcome.text.empty() ? "设备不存在" : "设备不存在（" + outcome.text + "）";
+    case LineResult::PermissionDenied:
+        return "没有权限，请把用户加入 " + (outcome.group.empty() ? "dialout" : outcome.group) +
+               " 组后重新登录";
+    case LineResult::HeldElsewhere:
+        return "被其他程序占用";
+    case LineResult::HeldHere:
+        return "已被本程序打开";
+    case LineResult::UnknownHost:
+        return "未知主机（" + outcome.text + "）";
+    case LineResult::Refused:
+        return "连接被拒绝（" + outcome.text + "）";
+    case LineResult::NoAnswer:
+        return "无应答（" + outcome.text + "）";
+    case LineResult::DeviceGone:
+        return "设备已断开";
+    case LineResult::LineHeld:
+        return "串口发送受阻";
+    case LineResult::Failed:
+        return outcome.text;
+    }
+    return outcome.text;
 }
 
 std::string describePortForPeople(int port)
@@ -81,7 +91,7 @@ std::string describePortForPeople(int port)
         const QString described = systemDescription(device);
         if (!described.isEmpty()) line += " (" + described + ")";
     }
-    const QString reason = reasonText(lastOpenFailure(port));
+    const QString reason = QString::fromStdString(openFailureForPeople(lastOpenOutcome(port)));
     if (!reason.isEmpty()) line += "；上次打开失败：" + reason;
     for (const std::string &problem : readPortsFile().problems)
         line += "；" + QString::fromStdString(problem);

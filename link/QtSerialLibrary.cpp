@@ -5,10 +5,11 @@
 // without an event loop. A hung-up device (the adapter pulled out) is noticed here and its
 // port is closed at once: Qt would otherwise report a read error on every pass of the event
 // loop for as long as the port stays open.
-#include "link/LineCodes.h"
-#include "link/PortInfo.h"
-#include "link/PortMap.h"
-#include "link/SerialLibrary.h"
+#include "link/OpenReplies.h"
+#include "link/Readiness.h"
+#include "wire/LineCodes.h"
+#include "wire/PortMap.h"
+#include "wire/SerialLibrary.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -29,16 +30,12 @@
 namespace zev {
 namespace {
 
-constexpr int kNoSuchPort = -1;
-constexpr int kOpenFailed = -2;
-constexpr int kWriteFailed = -3;
-// What Qt may take from the operating system ahead of our reads; a real UART driver holds
-// about as much, so a flood is dropped there instead of filling memory.
-constexpr qint64 kDriverBuffer = 4096;
+constexpr int kNotOpen = int(LineResult::NoSuchDevice);
 
 class QtSerialLibrary final : public SerialLibrary {
 public:
-    int openPort(int port) override;
+    void startOpen(int port, OpenDone done) override;
+    OpenOutcome openPort(int port) override;
     int setLine(int port, int baudCode, int modeCode) override;
     int setFlow(int port, int flowCode) override;
     int read(int port, std::uint8_t *buffer, int capacity) override;
@@ -49,6 +46,7 @@ public:
 private:
     struct Port {
         QSerialPort serial;
+        Readiness readiness;
         bool gone = false;
     };
     Port *find(int port);
@@ -56,6 +54,7 @@ private:
     void markGone(Port &port);
 
     std::map<int, std::unique_ptr<Port>> m_ports;
+    OpenReplies m_replies;
     bool m_cleanupRegistered = false;
 };
 
@@ -95,19 +94,19 @@ QSerialPort::Parity toQt(Parity parity)
 
 // Why Qt could not open a device. Qt calls a lock file held by another program and the
 // device's own permissions both a permission error: the permissions tell them apart.
-OpenFailureReport whyNotOpened(const QSerialPort &serial, const QString &path)
+OpenOutcome whyNotOpened(const QSerialPort &serial, const QString &path)
 {
-    OpenFailureReport report;
+    OpenOutcome report;
     switch (serial.error()) {
     case QSerialPort::DeviceNotFoundError:
-        report.kind = OpenFailure::NoSuchDevice;
+        report.result = LineResult::NoSuchDevice;
         break;
     case QSerialPort::PermissionError:
-        report.kind = OpenFailure::HeldElsewhere;
+        report.result = LineResult::HeldElsewhere;
 #ifdef Q_OS_UNIX
         if (::faccessat(AT_FDCWD, path.toLocal8Bit().constData(), R_OK | W_OK, AT_EACCESS) != 0 &&
             errno == EACCES) {
-            report.kind = OpenFailure::PermissionDenied;
+            report.result = LineResult::PermissionDenied;
             struct stat info {};
             if (::stat(path.toLocal8Bit().constData(), &info) == 0)
                 if (const group *owner = ::getgrgid(info.st_gid)) report.group = owner->gr_name;
@@ -115,7 +114,7 @@ OpenFailureReport whyNotOpened(const QSerialPort &serial, const QString &path)
 #endif
         break;
     default:
-        report.kind = OpenFailure::Other;
+        report.result = LineResult::Failed;
         report.text = serial.errorString().toStdString();
         break;
     }
@@ -132,6 +131,7 @@ void QtSerialLibrary::markGone(Port &port)
 {
     if (port.gone) return;
     port.gone = true;
+    port.readiness.notify();
     // Closed from the event loop: this may run inside QSerialPort's own read handling.
     QMetaObject::invokeMethod(
         &port.serial, [serial = &port.serial] { serial->close(); }, Qt::QueuedConnection);
@@ -143,17 +143,17 @@ bool QtSerialLibrary::checkGone(Port &port)
     return port.gone;
 }
 
-int QtSerialLibrary::openPort(int port)
+// A device opens at once: the outcome is known before startOpen returns.
+void QtSerialLibrary::startOpen(int port, OpenDone done)
 {
-    if (find(port)) { // this program holds it already
-        recordOpenFailure(port, {OpenFailure::HeldHere, {}, {}});
-        return kOpenFailed;
-    }
+    m_replies.later(port, std::move(done), openPort(port));
+}
+
+OpenOutcome QtSerialLibrary::openPort(int port)
+{
     const std::string device = portDevice(port);
-    if (device.empty()) {
-        recordOpenFailure(port, {OpenFailure::NoSuchDevice, {}, {}});
-        return kNoSuchPort;
-    }
+    if (find(port)) return {LineResult::HeldHere, {}, device, {}}; // this program holds it
+    if (device.empty()) return {LineResult::NoSuchDevice, {}, {}, {}};
     // One name per device, so that the lock taken for a link is the lock of its target.
     QString path = QString::fromStdString(device);
     const QFileInfo info(path);
@@ -161,13 +161,17 @@ int QtSerialLibrary::openPort(int port)
 
     auto entry = std::make_unique<Port>();
     entry->serial.setPortName(path);
-    entry->serial.setReadBufferSize(kDriverBuffer);
+    // What Qt may take from the operating system ahead of our reads: a flood is dropped
+    // there instead of filling memory.
+    entry->serial.setReadBufferSize(kLineBuffer);
     if (!entry->serial.open(QIODevice::ReadWrite)) {
-        recordOpenFailure(port, whyNotOpened(entry->serial, path));
-        return kOpenFailed;
+        OpenOutcome failed = whyNotOpened(entry->serial, path);
+        failed.device = device;
+        return failed;
     }
-    recordOpenFailure(port, {});
     Port *raw = entry.get();
+    QObject::connect(&raw->serial, &QSerialPort::readyRead, &raw->serial,
+                     [raw] { raw->readiness.notify(); });
     // Qt also calls a full output buffer a resource error: only a hang-up means the device
     // is gone.
     QObject::connect(&raw->serial, &QSerialPort::errorOccurred, &raw->serial,
@@ -178,18 +182,17 @@ int QtSerialLibrary::openPort(int port)
                      });
     if (!m_cleanupRegistered) {
         // Ports still open at exit are released before the application object goes.
-        qAddPostRoutine(
-            [] { static_cast<QtSerialLibrary &>(serialPorts()).m_ports.clear(); });
+        qAddPostRoutine([] { static_cast<QtSerialLibrary &>(serialPorts()).m_ports.clear(); });
         m_cleanupRegistered = true;
     }
     m_ports[port] = std::move(entry);
-    return 0;
+    return {LineResult::Ok, {}, device, {}};
 }
 
 int QtSerialLibrary::setLine(int port, int baudCode, int modeCode)
 {
     Port *entry = find(port);
-    if (!entry || entry->gone) return kNoSuchPort;
+    if (!entry || entry->gone) return kNotOpen;
     const LineSettings line = decodeLine(baudCode, modeCode);
     QSerialPort &serial = entry->serial;
     const bool ok =
@@ -198,26 +201,26 @@ int QtSerialLibrary::setLine(int port, int baudCode, int modeCode)
         serial.setStopBits(line.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
         serial.setParity(toQt(line.parity));
     serial.clearError();
-    return ok ? 0 : kOpenFailed;
+    return ok ? 0 : int(LineResult::Failed);
 }
 
 int QtSerialLibrary::setFlow(int port, int flowCode)
 {
     Port *entry = find(port);
-    if (!entry || entry->gone) return kNoSuchPort;
+    if (!entry || entry->gone) return kNotOpen;
     const int flow = decodeFlow(flowCode);
     const auto control = flow == kFlowHardware   ? QSerialPort::HardwareControl
                          : flow == kFlowSoftware ? QSerialPort::SoftwareControl
                                                  : QSerialPort::NoFlowControl;
     const bool ok = entry->serial.setFlowControl(control);
     entry->serial.clearError();
-    return ok ? 0 : kOpenFailed;
+    return ok ? 0 : int(LineResult::Failed);
 }
 
 int QtSerialLibrary::read(int port, std::uint8_t *buffer, int capacity)
 {
     Port *entry = find(port);
-    if (!entry) return kNoSuchPort;
+    if (!entry) return kNotOpen;
     QSerialPort &serial = entry->serial;
     const LineState line = lineState(serial);
     if (entry->gone || !serial.isOpen() || line.hungUp) {
@@ -226,7 +229,8 @@ int QtSerialLibrary::read(int port, std::uint8_t *buffer, int capacity)
     }
     if (capacity <= 0) return 0;
     // Without an event loop nothing moves the operating system's bytes into the port's
-    // buffer: take them now, without waiting.
+    // buffer: take them now, without waiting. What Qt signals meanwhile reaches the watcher
+    // later (Readiness), never this read.
     if (line.input && serial.bytesAvailable() < capacity) {
         serial.waitForReadyRead(0);
         if (serial.error() != QSerialPort::NoError) serial.clearError();
@@ -238,7 +242,7 @@ int QtSerialLibrary::read(int port, std::uint8_t *buffer, int capacity)
 int QtSerialLibrary::write(int port, const std::uint8_t *buffer, int length)
 {
     Port *entry = find(port);
-    if (!entry) return kNoSuchPort;
+    if (!entry) return kNotOpen;
     if (checkGone(*entry)) return kSerialDeviceGone;
     QSerialPort &serial = entry->serial;
     const qint64 n = serial.write(reinterpret_cast<const char *>(buffer), length);
@@ -249,7 +253,7 @@ int QtSerialLibrary::write(int port, const std::uint8_t *buffer, int length)
         // The line is held (flow control, or nobody reads the other end): this frame is not
         // sent, and nothing piles up behind it.
         serial.clear(QSerialPort::Output);
-        return kWriteFailed;
+        return kLineHeld;
     }
     return static_cast<int>(n);
 }
@@ -258,14 +262,15 @@ void QtSerialLibrary::watchInput(int port, std::function<void()> ready)
 {
     Port *entry = find(port);
     if (!entry) return;
-    QObject::disconnect(&entry->serial, &QSerialPort::readyRead, nullptr, nullptr);
-    if (ready) QObject::connect(&entry->serial, &QSerialPort::readyRead, &entry->serial, ready);
+    entry->readiness.watch(std::move(ready));
+    if (entry->gone || entry->serial.bytesAvailable() > 0) entry->readiness.notify();
 }
 
 int QtSerialLibrary::closePort(int port)
 {
+    const bool replyWaiting = m_replies.cancel(port);
     const auto it = m_ports.find(port);
-    if (it == m_ports.end()) return kNoSuchPort;
+    if (it == m_ports.end()) return replyWaiting ? 0 : kNotOpen;
     m_ports.erase(it); // closes the port and drops its lock
     return 0;
 }

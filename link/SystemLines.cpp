@@ -1,28 +1,52 @@
-// The serial layer that the programs use: each port number goes to the layer its line needs.
+// The serial layer that the programs use: each port number goes to the layer its line needs,
+// and the outcome of each open is kept for people (PortInfo.h).
 #include "link/NetworkLines.h"
+#include "link/OpenReplies.h"
 #include "link/PortInfo.h"
-#include "link/PortMap.h"
-#include "link/SerialLibrary.h"
+#include "wire/NetworkAddress.h"
+#include "wire/PortMap.h"
+#include "wire/SerialLibrary.h"
 
 #include <map>
 
 namespace zev {
 namespace {
 
-constexpr int kOpenFailed = -2;
+constexpr int kNotOpen = int(LineResult::NoSuchDevice);
 
 class SystemLines final : public SerialLibrary {
 public:
-    int openPort(int port) override
+    void startOpen(int port, OpenDone done) override
     {
         if (m_owners.count(port)) {
-            recordOpenFailure(port, {OpenFailure::HeldHere, {}, {}});
-            return kOpenFailed;
+            OpenOutcome held{LineResult::HeldHere, {}, portDevice(port), {}};
+            recordOpenOutcome(port, held);
+            m_replies.later(port, std::move(done), held);
+            return;
         }
-        SerialLibrary &layer = isNetworkLine(portDevice(port)) ? networkLines() : serialPorts();
-        const int result = layer.openPort(port);
-        if (result == 0) m_owners[port] = &layer;
-        return result;
+        SerialLibrary &layer = layerFor(port);
+        m_owners[port] = &layer; // from now on: closing it ends the open
+        layer.startOpen(port, [this, port, &layer, done = std::move(done)](const OpenOutcome &o) {
+            if (!o.ok()) {
+                const auto it = m_owners.find(port);
+                if (it != m_owners.end() && it->second == &layer) m_owners.erase(it);
+            }
+            recordOpenOutcome(port, o);
+            done(o);
+        });
+    }
+    OpenOutcome openPort(int port) override
+    {
+        if (m_owners.count(port)) {
+            OpenOutcome held{LineResult::HeldHere, {}, portDevice(port), {}};
+            recordOpenOutcome(port, held);
+            return held;
+        }
+        SerialLibrary &layer = layerFor(port);
+        const OpenOutcome outcome = layer.openPort(port);
+        if (outcome.ok()) m_owners[port] = &layer;
+        recordOpenOutcome(port, outcome);
+        return outcome;
     }
     int setLine(int port, int baudCode, int modeCode) override
     {
@@ -39,9 +63,12 @@ public:
     }
     int closePort(int port) override
     {
-        const int result = owner(port).closePort(port);
-        m_owners.erase(port);
-        return result;
+        const bool replyWaiting = m_replies.cancel(port);
+        const auto it = m_owners.find(port);
+        if (it == m_owners.end()) return replyWaiting ? 0 : kNotOpen;
+        SerialLibrary &layer = *it->second;
+        m_owners.erase(it);
+        return layer.closePort(port);
     }
     void watchInput(int port, std::function<void()> ready) override
     {
@@ -49,13 +76,18 @@ public:
     }
 
 private:
+    static SerialLibrary &layerFor(int port)
+    {
+        return isNetworkLine(portDevice(port)) ? networkLines() : serialPorts();
+    }
     // A port that is not open answers from the serial ports, which know it is not theirs.
     SerialLibrary &owner(int port)
     {
         const auto it = m_owners.find(port);
         return it == m_owners.end() ? serialPorts() : *it->second;
     }
-    std::map<int, SerialLibrary *> m_owners;
+    std::map<int, SerialLibrary *> m_owners; ///< ports open or opening, by the layer that has them
+    OpenReplies m_replies;
 };
 
 } // namespace

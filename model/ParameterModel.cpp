@@ -20,6 +20,13 @@ void ParameterModel::clear()
     refreshing = false;
 }
 
+void ParameterModel::startAfresh()
+{
+    clear();
+    image[kFeedbackModeRegister] = 1;
+    image[kDspModeRegister] = 1;
+}
+
 void ParameterModel::loadFactoryValues()
 {
     for (const RegisterRow &row : registerMap())

@@ -44,6 +44,10 @@ struct ParameterModel {
     /// Image, pending table and slots to zero, refreshing flag clear.
     void clear();
 
+    /// What a session holds before any file or processor is read: cleared, with the feedback
+    /// mode (44) and the DSP mode (49) at 1, so that both show a mode.
+    void startAfresh();
+
     /// Factory values of the transfer set and the slot presets; nothing else is touched.
     void loadFactoryValues();
 

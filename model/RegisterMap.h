@@ -71,6 +71,8 @@ ControlKind controlKind(const RegisterRow &row);
 constexpr std::uint8_t kMusicEqModeRegister = 23;
 constexpr std::uint8_t kMicEqModeRegister = 36;
 constexpr std::uint8_t kDspModeRegister = 49;
+/// The feedback suppression mode ("啸叫抑制模式").
+constexpr std::uint8_t kFeedbackModeRegister = 44;
 /// DSP modes 5 to 20 are fixed modes without a button of their own ("固定模式" and "P").
 constexpr int kFirstFixedDspMode = 5;
 constexpr int kLastFixedDspMode = 20;

@@ -1,7 +1,7 @@
 #include "settings/PortSettings.h"
 
 #include "files/AtomicFile.h"
-#include "link/LineCodes.h"
+#include "wire/LineCodes.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

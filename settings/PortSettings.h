@@ -5,7 +5,7 @@
 // working directory each time it is used.
 #pragma once
 
-#include "link/Serialportuse.h"
+#include "wire/Serialportuse.h"
 
 #include <array>
 #include <cstdint>

@@ -1,21 +1,45 @@
 cmake_minimum_required(VERSION 3.25)
-# The folders are the layers: model/, link/, settings/ and files/ work without a window and
-# include nothing from ui/ or app/; ui/ includes nothing from app/; the members of the three
-# windows are defined in ui/ alone; and zev720ctl links neither Qt Widgets nor Qt Gui.
+# The folders are the layers, and each may include only the folders below it:
+#   model/     register map, encodings, parameter model, shown values   (no Qt)
+#   wire/      frames, the serial channel, the monitor, port map, Telnet codec, line addresses
+#   files/     parameter files and safe saves                          (no Qt)
+#   settings/  the port settings record and "ZEV720.cfg"               (no Qt)
+#   link/      the transports, port information, the link session (Qt Core, SerialPort, Network)
+#   room/      the room engine: jobs on a room, venues                 (Qt Core)
+#   ui/        every window and its handlers                            (Qt Widgets)
+#   app/       the panel's entry
+# The members of the three windows are defined in ui/ alone, and zev720ctl links neither Qt
+# Widgets nor Qt Gui.
 #   cmake -DSOURCE_DIR=... [-DCTL=path/to/zev720ctl] -P layers.cmake
 set(failures "")
-set(lower model link settings files)
-foreach(folder IN LISTS lower ITEMS ui app)
+set(qt_free model wire files settings)
+set(below_model "")
+set(below_wire model)
+set(below_files model)
+set(below_settings model wire files)
+set(below_link model wire files settings)
+set(below_room model wire files settings link)
+set(below_ui model wire files settings link room)
+set(below_app model wire files settings link room ui)
+set(layers model wire files settings link room ui app)
+set(all_folders ${layers} tools tests bench)
+
+foreach(folder IN LISTS layers)
   file(GLOB_RECURSE sources "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp")
   foreach(source IN LISTS sources)
     file(RELATIVE_PATH name "${SOURCE_DIR}" "${source}")
-    file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
     foreach(line IN LISTS includes)
-      string(REGEX REPLACE ".*include[ \t]*\"([^\"]*)\".*" "\\1" header "${line}")
-      if(folder IN_LIST lower AND header MATCHES "^(ui|app)/")
-        list(APPEND failures "${name} includes ${header}, a higher layer")
-      elseif(folder STREQUAL "ui" AND header MATCHES "^app/")
-        list(APPEND failures "${name} includes ${header}, a higher layer")
+      string(REGEX REPLACE ".*include[ \t]*[\"<]([^\">]*)[\">].*" "\\1" header "${line}")
+      if(folder IN_LIST qt_free AND header MATCHES "^Q[A-Za-z]*$|^Qt")
+        list(APPEND failures "${name} includes <${header}>: this layer works without Qt")
+      endif()
+      if(header MATCHES "^([a-z]+)/")
+        set(target "${CMAKE_MATCH_1}")
+        if(target IN_LIST all_folders AND NOT target STREQUAL folder
+           AND NOT target IN_LIST below_${folder})
+          list(APPEND failures "${name} includes ${header}, which is not below ${folder}/")
+        endif()
       endif()
     endforeach()
     if(NOT folder STREQUAL "ui")

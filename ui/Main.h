@@ -8,8 +8,8 @@
 #pragma once
 
 #include "link/LinkSession.h"
-#include "link/ReceiveMonitor.h"
-#include "link/Serialportuse.h"
+#include "wire/ReceiveMonitor.h"
+#include "wire/Serialportuse.h"
 #include "model/ParameterModel.h"
 
 #include <QElapsedTimer>

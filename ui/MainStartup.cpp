@@ -10,17 +10,11 @@
 
 using namespace zev;
 
-namespace {
-constexpr std::uint8_t kFeedbackRegister = 44;
-} // namespace
-
 // The window's controls exist; now its state, in this order. Nothing loaded here is sent:
 // real-time control comes on last.
 void TMainForm::startUp()
 {
-    m_model.clear();
-    m_model.image[kFeedbackRegister] = 1;
-    m_model.image[kDspModeRegister] = 1;
+    m_model.startAfresh();
     LoadPortSettings(); // the dialog does not exist yet
     m_link.reset(new LinkSession(systemSerialLibrary()));
     m_connected = m_linkOpen = false;

@@ -1,6 +1,6 @@
 #include "ui/PortDialog.h"
 
-#include "link/LineCodes.h"
+#include "wire/LineCodes.h"
 #include "link/PortInfo.h"
 #include "settings/PortSettings.h"
 #include "ui/ErrorBox.h"

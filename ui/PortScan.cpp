@@ -1,7 +1,7 @@
 // The port scan of the settings dialog: ports 1 to 15 in turn, each probed with the connect
 // command on a channel of the scan's own. The main window's channel and link are not touched.
-#include "link/LineCodes.h"
-#include "link/Serialportuse.h"
+#include "wire/LineCodes.h"
+#include "wire/Serialportuse.h"
 #include "model/RegisterMap.h"
 #include "settings/PortSettings.h"
 #include "ui/ErrorBox.h"

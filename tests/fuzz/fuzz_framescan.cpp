@@ -1,6 +1,6 @@
 // The frame scan fed arbitrary chunks of arbitrary size, read and polled in any order: no
 // access outside the buffers, and the scan's positions always in order.
-#include "link/Serialportuse.h"
+#include "wire/Serialportuse.h"
 
 #include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -14,7 +14,8 @@ class ChunkLine final : public zev::SerialLibrary {
 public:
     std::vector<std::uint8_t> chunk;
     int repeats = 0;
-    int openPort(int) override { return 0; }
+    zev::OpenOutcome openPort(int) override { return {}; }
+    void startOpen(int, OpenDone done) override { done({}); }
     int setLine(int, int, int) override { return 0; }
     int setFlow(int, int) override { return 0; }
     int read(int, std::uint8_t *buffer, int capacity) override

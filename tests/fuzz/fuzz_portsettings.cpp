@@ -1,6 +1,6 @@
 // "ZEV720.cfg" of any content, loaded, then the settings dialog opened on it and confirmed.
 #include "GuiFuzzing.h"
-#include "link/LineCodes.h"
+#include "wire/LineCodes.h"
 #include "settings/PortSettings.h"
 #include "ui/Main.h"
 #include "ui/PortDialog.h"

@@ -1,6 +1,6 @@
 // The serial channel on a real pseudo-terminal, with the emulator at the other end.
-#include "link/FrameCodec.h"
-#include "link/Serialportuse.h"
+#include "wire/FrameCodec.h"
+#include "wire/Serialportuse.h"
 #include "support/Sim.h"
 
 #include <QCoreApplication>
@@ -297,7 +297,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (qEnvironmentVariableIsSet("ZEV_TEST_HOLD_PORT")) {
-        if (systemSerialLibrary().openPort(qEnvironmentVariableIntValue("ZEV_TEST_HOLD_PORT")))
+        if (!systemSerialLibrary().openPort(qEnvironmentVariableIntValue("ZEV_TEST_HOLD_PORT")).ok())
             return 1;
         std::puts("held");
         std::fflush(stdout);

@@ -2,7 +2,7 @@
 // emulator's pseudo-terminal, the emulator as a TCP server itself, and servers that misbehave.
 // Every address is on this machine's loopback.
 #include "files/ParameterFile.h"
-#include "link/PortMap.h"
+#include "wire/PortMap.h"
 #include "settings/PortSettings.h"
 #include "support/Gui.h"
 #include "support/Sim.h"

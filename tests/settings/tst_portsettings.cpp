@@ -1,5 +1,5 @@
 // The port settings record, "ZEV720.cfg" and the dialog.
-#include "link/SerialLibrary.h"
+#include "wire/SerialLibrary.h"
 #include "settings/PortSettings.h"
 #include "support/Gui.h"
 #include "support/Sim.h"
@@ -215,19 +215,19 @@ void TestPortSettings::portNumberShowsItsDevice()
     QVERIFY2(shows(5).startsWith(sim.path()), qPrintable(line->text()));
     QCOMPARE(shows(6), QString("/nonexistent/zev720-adapter（设备不存在）"));
     QCOMPARE(shows(0), QString("没有设备对应这个端口号"));
-    QVERIFY(serial.openPort(6) != 0);
+    QVERIFY(!serial.openPort(6).ok());
     QCOMPARE(shows(6),
              QString("/nonexistent/zev720-adapter（设备不存在）；上次打开失败：设备不存在"));
 
     // Held by another program: here, a serial port of Qt's own with its lock file.
     QSerialPort other(sim.path());
     QVERIFY(other.open(QIODevice::ReadWrite));
-    QVERIFY(serial.openPort(5) != 0);
+    QVERIFY(!serial.openPort(5).ok());
     QVERIFY2(shows(5).endsWith("上次打开失败：被其他程序占用"), qPrintable(line->text()));
     other.close();
-    QVERIFY(serial.openPort(5) == 0); // a good open clears the reason
+    QVERIFY(serial.openPort(5).ok()); // a good open clears the reason
     QVERIFY2(!shows(5).contains("上次打开失败"), qPrintable(line->text()));
-    QVERIFY(serial.openPort(5) != 0); // this program has it already
+    QVERIFY(!serial.openPort(5).ok()); // this program has it already
     QVERIFY2(shows(5).endsWith("上次打开失败：已被本程序打开"), qPrintable(line->text()));
     serial.closePort(5);
 
@@ -242,10 +242,10 @@ void TestPortSettings::portNumberShowsItsDevice()
         QVERIFY(::seteuid(65534) == 0);
     else
         QVERIFY(::chmod(device, 0) == 0);
-    const int opened = serial.openPort(5);
+    const bool opened = serial.openPort(5).ok();
     if (root) QVERIFY(::seteuid(0) == 0);
     QVERIFY(::chmod(device, info.st_mode & 07777) == 0);
-    QVERIFY(opened != 0);
+    QVERIFY(!opened);
     QVERIFY2(shows(5).contains("上次打开失败：没有权限，请把用户加入") &&
                  line->text().contains(" 组"),
              qPrintable(line->text()));

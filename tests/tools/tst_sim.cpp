@@ -1,5 +1,5 @@
 // The processor emulator that every test of the link relies on.
-#include "link/Serialportuse.h"
+#include "wire/Serialportuse.h"
 #include "sim/Processor.h"
 #include "support/Sim.h"
 

@@ -5,6 +5,7 @@
 
 #include "files/ParameterFile.h"
 #include "model/Shown.h"
+#include "wire/PortMap.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,9 +13,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cstdio>
 #include <map>
-#include <set>
+#include <memory>
 
 using namespace ctl;
 
@@ -48,7 +50,7 @@ Exit codes: 0 done (diff: equal), 1 a difference (diff; push: registers still di
 
 struct Arguments {
     QStringList positional;
-    LineOptions line;
+    zev::LineOptions line;
     QString slotFile;
     bool json = false, probe = false, noVerify = false;
     int jobs = 0; ///< venue: rooms at once, 0 all
@@ -87,9 +89,9 @@ Arguments parseArguments(const QStringList &words)
         else if (word == "--stop")
             a.line.stopBits = number();
         else if (word == "--parity")
-            a.line.parity = value();
+            a.line.parity = value().toStdString();
         else if (word == "--flow")
-            a.line.flow = value();
+            a.line.flow = value().toStdString();
         else if (word.startsWith("--"))
             throw Failure(kUsage, word + ": unknown option");
         else
@@ -104,14 +106,9 @@ void expect(const Arguments &a, int count, const char *usage)
         throw Failure(kUsage, QString("usage: zev720ctl %1").arg(usage));
 }
 
-void print(const QString &line)
-{
-    std::puts(line.toLocal8Bit().constData());
-}
-
 void printJson(const QJsonObject &object)
 {
-    std::fputs(QJsonDocument(object).toJson(QJsonDocument::Indented).constData(), stdout);
+    printRaw(QJsonDocument(object).toJson(QJsonDocument::Indented));
 }
 
 QString shown(const zev::RegisterRow &row, std::uint8_t value)
@@ -124,152 +121,154 @@ QString nameOf(const zev::RegisterRow &row)
     return QString::fromStdString(zev::displayName(row));
 }
 
-// The model a pull writes: mode slots from FROM.dat, else from the default file here, else
-// the factory presets; the transfer set from the processor.
-zev::ParameterModel slotsForPull(const QString &from)
+// Problems of ZEV720.ports, once a command.
+void reportPortsFile()
 {
-    zev::ParameterModel model;
-    model.image[44] = model.image[zev::kDspModeRegister] = 1;
-    model.loadFactoryValues();
-    if (!from.isEmpty()) {
-        readParameters(from, model);
-    } else if (QFile::exists(zev::kDefaultParameterFile)) {
-        readParameters(zev::kDefaultParameterFile, model);
-    }
-    return model;
+    for (const std::string &problem : zev::readPortsFile().problems)
+        complain(QString::fromStdString(problem));
+}
+
+// One room's job with a progress bar on a terminal; a job that did not end well is a Failure
+// naming the port as typed. `acceptable` outcomes besides Ok are returned to the caller.
+const zev::RoomReport &runOne(zev::RoomJob &job, const QString &port, const QString &what,
+                              std::initializer_list<zev::Outcome> acceptable = {})
+{
+    Progress progress(what, zev::kTransferSetSize);
+    QObject::connect(&job, &zev::RoomJob::progress,
+                     [&](zev::RoomJob::Phase, int done, int) { progress.show(done); });
+    runJobs({&job});
+    const zev::RoomReport &report = job.report();
+    if (report.outcome == zev::Outcome::Ok ||
+        std::find(acceptable.begin(), acceptable.end(), report.outcome) != acceptable.end())
+        return report;
+    throw Failure(exitCodeOf(report.outcome), port + ": " + outcomeText(report));
+}
+
+zev::RoomTask taskFor(const QString &port, const Arguments &a, zev::Operation operation)
+{
+    zev::RoomTask task;
+    task.line = port.toStdString();
+    task.options = a.line;
+    task.operation = operation;
+    task.verify = !a.noVerify;
+    return task;
 }
 
 int pull(const Arguments &a)
 {
     expect(a, 2, "pull PORT OUT.dat [--slots FROM.dat]");
-    zev::ParameterModel model = slotsForPull(a.slotFile);
-    double seconds = 0; // from the first frame to the last reply, handshakes aside
-    {
-        Processor processor(a.positional[1], a.line);
-        QElapsedTimer transfer;
-        transfer.start();
-        processor.readBack(model.image, "pull");
-        seconds = double(transfer.nsecsElapsed()) * 1e-9;
-    }
-    writeParameters(a.positional[2], model);
+    reportPortsFile();
+    const QString &port = a.positional[1], &out = a.positional[2];
+    zev::ParameterModel check; // the slots' file is read before the processor is
+    std::string error;
+    if (!zev::modelForPull(a.slotFile.toStdString(), {}, check, error))
+        throw Failure(kFileFailed, QString::fromStdString(error));
+    zev::RoomJob job(taskFor(port, a, zev::Operation::Pull));
+    const zev::RoomReport &report = runOne(job, port, "pull");
+    zev::ParameterModel model;
+    if (!zev::modelForPull(a.slotFile.toStdString(), report.held, model, error))
+        throw Failure(kFileFailed, QString::fromStdString(error));
+    writeParameters(out, model);
     if (a.json)
         printJson({{"command", "pull"},
-                   {"port", a.positional[1]},
-                   {"file", a.positional[2]},
+                   {"port", port},
+                   {"file", out},
                    {"registers", zev::kTransferSetSize},
-                   {"transferSeconds", seconds}});
+                   {"transferSeconds", report.transferSeconds}});
     else
-        print(QString("%1: %2 registers read into %3")
-                  .arg(a.positional[1])
-                  .arg(zev::kTransferSetSize)
-                  .arg(a.positional[2]));
+        print(
+            QString("%1: %2 registers read into %3").arg(port).arg(zev::kTransferSetSize).arg(out));
     return kOk;
 }
 
 int push(const Arguments &a)
 {
     expect(a, 2, "push PORT IN.dat [--no-verify]");
+    reportPortsFile();
+    const QString &port = a.positional[1], &in = a.positional[2];
     zev::ParameterModel wanted;
-    readParameters(a.positional[2], wanted);
-    Processor processor(a.positional[1], a.line);
-    zev::LinkSession &session = processor.session();
-    auto write = [&](const std::vector<zev::TransferItem> &items, const QString &what) {
-        Progress progress(what, int(items.size()));
-        const auto results = session.runTransfer(items, [&](int done) { progress.show(done); });
-        if (interrupted()) throw Failure(kInterrupted, a.positional[1] + ": interrupted");
-        return results;
-    };
-    QElapsedTimer transfer; // from the first frame to the last reply, handshakes aside
-    transfer.start();
-    std::vector<zev::TransferItem> items = zev::transferSet(wanted.image, false);
-    auto results = write(items, "push");
-    std::set<int> unanswered;
-    for (const auto &result : results)
-        if (!result.answered) unanswered.insert(result.address);
-
-    zev::RegisterImage held = wanted.image;
-    QJsonArray differing;
-    QStringList report;
-    int rounds = 0;
-    if (!a.noVerify) {
-        // Read everything back; resend what differs, then look again, a few rounds at most.
-        constexpr int kRounds = 3;
-        for (; rounds < kRounds; ++rounds) {
-            processor.readBack(held, "verify");
-            items.clear();
-            for (const zev::RegisterRow &row : zev::registerMap())
-                if (held[row.address] != wanted.image[row.address])
-                    items.push_back({row.address, wanted.image[row.address], false});
-            if (items.empty()) break;
-            write(items, "resend");
-        }
-        for (const zev::RegisterRow &row : zev::registerMap()) {
-            const std::uint8_t want = wanted.image[row.address];
-            const std::uint8_t is = held[row.address];
-            if (want == is) continue;
-            report
-                << QString("%1: %2, 机器: %3").arg(nameOf(row), shown(row, want), shown(row, is));
-            differing.append(QJsonObject{{"address", row.address},
-                                         {"name", QString::fromStdString(zev::machineName(row))},
-                                         {"caption", nameOf(row)},
-                                         {"file", want},
-                                         {"fileShown", shown(row, want)},
-                                         {"processor", is},
-                                         {"processorShown", shown(row, is)}});
-        }
+    readParameters(in, wanted);
+    zev::RoomTask task = taskFor(port, a, zev::Operation::Push);
+    task.wanted = wanted.image;
+    zev::RoomJob job(task);
+    const zev::RoomReport &report =
+        runOne(job, port, "push", {zev::Outcome::Differs, zev::Outcome::Unanswered});
+    QJsonArray differing, silent;
+    QStringList lines;
+    for (std::uint8_t address : report.differing) {
+        const zev::RegisterRow &row = *zev::findRegister(address);
+        const std::uint8_t want = wanted.image[address], is = report.held[address];
+        lines << QString("%1: %2, 机器: %3").arg(nameOf(row), shown(row, want), shown(row, is));
+        differing.append(QJsonObject{{"address", address},
+                                     {"name", QString::fromStdString(zev::machineName(row))},
+                                     {"caption", nameOf(row)},
+                                     {"file", want},
+                                     {"fileShown", shown(row, want)},
+                                     {"processor", is},
+                                     {"processorShown", shown(row, is)}});
     }
-    const double seconds = double(transfer.nsecsElapsed()) * 1e-9;
-    QJsonArray silent;
-    for (int address : unanswered)
+    for (std::uint8_t address : report.unanswered)
         silent.append(address);
-    const int code = !differing.isEmpty()                  ? kDifferent
-                     : (a.noVerify && !unanswered.empty()) ? kLinkFailed
-                                                           : kOk;
+    const int code = exitCodeOf(report.outcome);
     if (a.json) {
         printJson({{"command", "push"},
-                   {"port", a.positional[1]},
-                   {"file", a.positional[2]},
+                   {"port", port},
+                   {"file", in},
                    {"verified", !a.noVerify},
                    {"unanswered", silent},
                    {"differing", differing},
                    {"ok", code == kOk},
-                   {"transferSeconds", seconds}});
+                   {"transferSeconds", report.transferSeconds}});
     } else {
-        for (const QString &line : report)
+        for (const QString &line : lines)
             print(line);
-        if (a.noVerify && !unanswered.empty())
-            complain(QString("%1: %2 register(s) not confirmed")
-                         .arg(a.positional[1])
-                         .arg(unanswered.size()));
+        if (report.outcome == zev::Outcome::Unanswered)
+            complain(port + ": " + outcomeText(report));
         else if (code == kOk)
             print(QString("%1: %2 registers written%3")
-                      .arg(a.positional[1])
+                      .arg(port)
                       .arg(zev::kTransferSetSize)
                       .arg(a.noVerify ? "" : " and verified"));
     }
     return code;
 }
 
-// A side of a diff: a parameter file, or the processor behind a port.
-zev::ParameterModel sideOf(const QString &what, const LineOptions &line, bool &isFile)
-{
-    zev::ParameterModel model;
-    isFile = !looksLikePort(what);
-    if (isFile) {
-        readParameters(what, model);
-    } else {
-        Processor processor(what, line);
-        processor.readBack(model.image, "read " + what);
-    }
-    return model;
-}
-
 int diff(const Arguments &a)
 {
     expect(a, 2, "diff A B");
-    bool fileA = false, fileB = false;
-    const zev::ParameterModel left = sideOf(a.positional[1], a.line, fileA);
-    const zev::ParameterModel right = sideOf(a.positional[2], a.line, fileB);
+    // Each side a parameter file or the processor behind a port; ports are read at once.
+    zev::ParameterModel sides[2];
+    bool isFile[2] = {false, false};
+    std::vector<std::unique_ptr<zev::RoomJob>> jobs;
+    std::vector<zev::RoomJob *> running;
+    int jobOf[2] = {-1, -1};
+    for (int side = 0; side < 2; ++side) {
+        const QString &what = a.positional[side + 1];
+        isFile[side] = !zev::looksLikePort(what.toStdString());
+        if (isFile[side]) {
+            readParameters(what, sides[side]);
+        } else {
+            if (jobs.empty()) reportPortsFile();
+            jobOf[side] = int(jobs.size());
+            jobs.push_back(std::make_unique<zev::RoomJob>(taskFor(what, a, zev::Operation::Pull)));
+            running.push_back(jobs.back().get());
+        }
+    }
+    if (!running.empty()) {
+        if (running.size() == 1)
+            runOne(*running.front(), a.positional[jobOf[0] >= 0 ? 1 : 2], "read");
+        else
+            runJobs(running);
+        for (int side = 0; side < 2; ++side) {
+            if (jobOf[side] < 0) continue;
+            const zev::RoomReport &report = jobs[std::size_t(jobOf[side])]->report();
+            if (report.outcome != zev::Outcome::Ok)
+                throw Failure(exitCodeOf(report.outcome),
+                              a.positional[side + 1] + ": " + outcomeText(report));
+            sides[side].image = report.held;
+        }
+    }
+    const zev::ParameterModel &left = sides[0], &right = sides[1];
     QJsonArray registers, slotDiffs;
     for (const zev::RegisterRow &row : zev::registerMap()) {
         const std::uint8_t l = left.image[row.address], r = right.image[row.address];
@@ -289,7 +288,7 @@ int diff(const Arguments &a)
                       .arg(row.address)
                       .arg(shown(row, l), shown(row, r)));
     }
-    if (fileA && fileB) {
+    if (isFile[0] && isFile[1]) {
         for (int slot = 0; slot < zev::kSlotCount; ++slot) {
             QJsonArray addresses;
             for (int addr = 0; addr < 256; ++addr)
@@ -322,7 +321,7 @@ int show(const Arguments &a)
     zev::ParameterModel model;
     readParameters(a.positional[1], model);
     if (a.json) {
-        std::fputs(parametersToJson(model).constData(), stdout);
+        printRaw(parametersToJson(model));
         return kOk;
     }
     for (const zev::RegisterRow &row : zev::registerMap()) {
@@ -359,12 +358,11 @@ int build(const Arguments &a)
 int lock(const Arguments &a)
 {
     expect(a, 1, "lock PORT");
-    Processor processor(a.positional[1], a.line);
-    const bool locked = processor.session().lockProcessor();
-    if (interrupted()) throw Failure(kInterrupted, a.positional[1] + ": interrupted");
-    if (!locked)
-        throw Failure(kLinkFailed, a.positional[1] + ": the processor did not confirm the lock");
-    print(a.positional[1] + ": locked");
+    reportPortsFile();
+    const QString &port = a.positional[1];
+    zev::RoomJob job(taskFor(port, a, zev::Operation::Lock));
+    runOne(job, port, "lock");
+    print(port + ": locked");
     return kOk;
 }
 
@@ -383,6 +381,7 @@ int run(const QStringList &words)
     const QString &command = a.positional.first();
     if (command == "ports") {
         expect(a, 0, "ports [--probe]");
+        reportPortsFile();
         return listPorts(a.probe, a.line, a.json);
     }
     if (command == "venue") return runVenue(a.positional, a.line, a.jobs, a.json, a.noVerify);
@@ -400,8 +399,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     try {
-        const int code = run(app.arguments().mid(1));
-        return interrupted() ? kInterrupted : code;
+        return run(app.arguments().mid(1));
     } catch (const Failure &failure) {
         complain(QString::fromUtf8(failure.what()));
         return failure.exitCode;

@@ -9,7 +9,7 @@
 // at once (answered "sent N"), "silent on|off", "flood on|off", "pause on|off" (stop reading
 // the line and hold the panel's output, as a device does with flow control: its writes are
 // refused), "drop P" and "dump".
-#include "link/FrameCodec.h"
+#include "wire/FrameCodec.h"
 #include "sim/Processor.h"
 
 #include <algorithm>

@@ -1,27 +1,61 @@
-#include "link/Serialportuse.h"
+#include "wire/Serialportuse.h"
 
-#include "link/FrameCodec.h"
+#include "wire/FrameCodec.h"
 
 #include <cstring>
 
 namespace zev {
 
 // The buffers are left as they are: their initial content is never read.
-SerialChannel::SerialChannel(SerialLibrary &library) : m_library(library) {}
+SerialChannel::SerialChannel(SerialLibrary &library, std::int32_t capacity)
+    : m_library(library), m_capacity(capacity < kMinimumCapacity ? kMinimumCapacity : capacity),
+      m_receive(new std::uint8_t[std::size_t(m_capacity)]),
+      m_discard(new std::uint8_t[std::size_t(m_capacity)])
+{
+}
+
+void SerialChannel::opened(std::int32_t port)
+{
+    m_library.setLine(port, m_baudCode, m_modeCode);
+    m_library.setFlow(port, m_flowCode);
+    m_openPort = port;
+    m_open = true;
+    m_deviceLost = false;
+}
 
 bool SerialChannel::OpenPort()
 {
     if (m_open) return true;
-    if (m_library.openPort(m_portNumber) != 0) return false;
-    m_library.setLine(m_portNumber, m_baudCode, m_modeCode);
-    m_library.setFlow(m_portNumber, m_flowCode);
-    m_openPort = m_portNumber;
-    m_open = true;
+    m_lastOpen = m_library.openPort(m_portNumber);
+    if (!m_lastOpen.ok()) return false;
+    opened(m_portNumber);
     return true;
+}
+
+void SerialChannel::StartOpen(std::function<void(const OpenOutcome &)> done)
+{
+    if (m_open || m_opening) {
+        done(OpenOutcome{m_open ? LineResult::Ok : LineResult::HeldHere, {}, {}, {}});
+        return;
+    }
+    const std::int32_t port = m_portNumber;
+    m_opening = true;
+    m_openPort = port;
+    m_library.startOpen(port, [this, port, done = std::move(done)](const OpenOutcome &outcome) {
+        m_opening = false;
+        m_lastOpen = outcome;
+        if (outcome.ok()) opened(port);
+        done(outcome);
+    });
 }
 
 bool SerialChannel::ClosePort()
 {
+    if (m_opening) { // the open under way ends, and says nothing more
+        m_opening = false;
+        m_library.closePort(m_openPort);
+        return true;
+    }
     if (!m_open) return true;
     const int result = m_library.closePort(m_openPort);
     m_open = false;
@@ -70,9 +104,9 @@ std::int32_t SerialChannel::ReadInput()
     }
     if (n > 0) {
         const std::int32_t count = n > kReadChunk ? kReadChunk : n;
-        std::memcpy(m_receive + m_fillCount, chunk, static_cast<std::size_t>(count));
+        std::memcpy(m_receive.get() + m_fillCount, chunk, static_cast<std::size_t>(count));
         m_fillCount += count;
-        if (m_fillCount > kResetThreshold) {
+        if (m_fillCount > resetThreshold()) {
             resetBuffers();
             return 0;
         }
@@ -81,14 +115,31 @@ std::int32_t SerialChannel::ReadInput()
     return 0;
 }
 
+std::int32_t SerialChannel::ReadWaitingInput(std::int32_t limit)
+{
+    std::int32_t total = 0;
+    while (m_open && total < limit) {
+        const std::int32_t before = m_fillCount;
+        const std::int32_t n = ReadInput();
+        if (n == 0 && m_fillCount >= before) break; // nothing waits (a reset reads on)
+        total += n > 0 ? n : kReadChunk;
+    }
+    return total;
+}
+
 bool SerialChannel::NextFrame(std::uint8_t &address, std::uint8_t &value)
 {
     if (!m_open) return false;
     ReadInput();
+    return ScanFrame(address, value);
+}
+
+bool SerialChannel::ScanFrame(std::uint8_t &address, std::uint8_t &value)
+{
     address = 0;
     value = 0;
     while (m_scanPosition + 4 < m_fillCount) {
-        const std::uint8_t *candidate = m_receive + m_scanPosition;
+        const std::uint8_t *candidate = m_receive.get() + m_scanPosition;
         if (isFrameAt(candidate)) {
             m_lastReceivedAddress = address = candidate[1];
             m_lastReceivedValue = value = candidate[2];
@@ -122,7 +173,7 @@ bool SerialChannel::WriteFrame(std::uint8_t address, std::uint8_t value)
         deviceGone();
         return false;
     }
-    if (result < 0) {
+    if (result < 0) { // held, or not open in the layer
         ++m_refusedInARow;
         return false;
     }

@@ -1,4 +1,4 @@
-#include "link/PortMap.h"
+#include "wire/PortMap.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "link/LineCodes.h"
+#include "wire/LineCodes.h"
 
 namespace zev {
 namespace {

@@ -6,8 +6,8 @@
 // until its reply arrives.
 #pragma once
 
-#include "link/Serialportuse.h"
 #include "model/ParameterModel.h"
+#include "wire/Serialportuse.h"
 
 #include <cstdint>
 

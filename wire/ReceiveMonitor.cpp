@@ -1,4 +1,4 @@
-#include "link/ReceiveMonitor.h"
+#include "wire/ReceiveMonitor.h"
 
 namespace zev {
 

@@ -4,15 +4,17 @@
 // to the receive buffer in arrival order and scanned from the scan position; bytes that start
 // no valid frame move to the discard buffer one at a time. Neither buffer is compacted or
 // wrapped: both are emptied together when a read takes the fill count past the threshold.
-// Receiving allocates nothing: the buffers are part of the record.
+// Receiving allocates nothing: the buffers are made with the record, 4,096,000 bytes each for
+// the panel, or of a smaller capacity for programs that hold many lines at once.
 //
 // Results: booleans as documented per operation; reading, scanning, polling and writing on a
 // closed channel return at once (false, or 0). Thread safety: none; one thread uses it.
 #pragma once
 
-#include "link/SerialLibrary.h"
+#include "wire/SerialLibrary.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace zev {
 
@@ -21,10 +23,12 @@ public:
     static constexpr std::int32_t kBufferSize = 4'096'000;
     static constexpr std::int32_t kReadChunk = 320;
     static constexpr std::int32_t kResetThreshold = kBufferSize - kReadChunk;
+    /// The smallest capacity that still holds a read and a frame split across two reads.
+    static constexpr std::int32_t kMinimumCapacity = 4 * kReadChunk;
 
-    /// A closed channel on the given serial layer: port 1, 9600 baud, 8N1, no flow control.
-    /// Create it with new: the record is about 8 MB.
-    explicit SerialChannel(SerialLibrary &library);
+    /// A closed channel on the given serial layer: port 1, 9600 baud, 8N1, no flow control,
+    /// with two buffers of `capacity` bytes each (at least kMinimumCapacity).
+    explicit SerialChannel(SerialLibrary &library, std::int32_t capacity = kBufferSize);
     /// Frees the record; an open port is not closed.
     ~SerialChannel() = default;
     SerialChannel(const SerialChannel &) = delete;
@@ -37,16 +41,29 @@ public:
     void SetFlowCode(std::int32_t code) { m_flowCode = code; }
 
     bool IsOpen() const { return m_open; }
+    bool IsOpening() const { return m_opening; }
     /// True if the port is open afterwards. An open channel is not reopened, even when the
-    /// port number or line settings changed since.
+    /// port number or line settings changed since. Returns when the open is over (see
+    /// SerialLibrary: a network line may take up to kOpenDeadlineMs).
     bool OpenPort();
+    /// The same without waiting: `done` is called from the event loop with the outcome, the
+    /// channel open when it went well. An open channel reports Ok at once, and one that is
+    /// opening HeldHere. ClosePort while it opens ends the open without calling `done`.
+    void StartOpen(std::function<void(const OpenOutcome &)> done);
+    /// How the last open ended (Ok before the first).
+    const OpenOutcome &lastOpen() const { return m_lastOpen; }
     /// True if the layer reported a clean close or the port was not open.
     bool ClosePort();
     /// Reads once (at most 320 bytes, no waiting); the number of bytes appended, or 0 when
     /// the buffers were reset because the fill count passed the threshold.
     std::int32_t ReadInput();
+    /// Reads until nothing more waits or `limit` bytes came in: a server's banner of any
+    /// length, ahead of a reply, is then all in the buffer for the scan. The bytes read.
+    std::int32_t ReadWaitingInput(std::int32_t limit);
     /// Reads once, then looks for the next valid frame. True with the frame when one was found.
     bool NextFrame(std::uint8_t &address, std::uint8_t &value);
+    /// Looks for the next valid frame in what was read, without reading.
+    bool ScanFrame(std::uint8_t &address, std::uint8_t &value);
     /// Consumes every waiting frame. True if at least one was found; the outputs hold the last
     /// frame ever found (0xFF, 0xFF before the first).
     bool PollFrames(std::uint8_t &address, std::uint8_t &value);
@@ -72,10 +89,12 @@ public:
     bool takeDeviceLost();
 
     // The record's state, for tests and diagnostics.
+    std::int32_t capacity() const { return m_capacity; }
+    std::int32_t resetThreshold() const { return m_capacity - kReadChunk; }
     std::int32_t fillCount() const { return m_fillCount; }
     std::int32_t scanPosition() const { return m_scanPosition; }
     std::int32_t discardCount() const { return m_discardCount; }
-    const std::uint8_t *discarded() const { return m_discard; }
+    const std::uint8_t *discarded() const { return m_discard.get(); }
     std::uint8_t lastSentAddress() const { return m_lastSentAddress; }
     std::uint8_t lastSentValue() const { return m_lastSentValue; }
 
@@ -83,9 +102,13 @@ private:
     void resetBuffers();
     void deviceGone();
 
+    void opened(std::int32_t port);
+
     SerialLibrary &m_library;
-    std::uint8_t m_receive[kBufferSize];
-    std::uint8_t m_discard[kBufferSize];
+    std::int32_t m_capacity;
+    std::unique_ptr<std::uint8_t[]> m_receive;
+    std::unique_ptr<std::uint8_t[]> m_discard;
+    OpenOutcome m_lastOpen;
     std::uint8_t m_lastReceivedAddress = 0xFF;
     std::uint8_t m_lastReceivedValue = 0xFF;
     std::uint8_t m_lastSentAddress = 0xFF;
@@ -100,6 +123,7 @@ private:
     std::int32_t m_flowCode = 0;
     std::uint32_t m_refusedInARow = 0;
     bool m_open = false;
+    bool m_opening = false;
     bool m_deviceLost = false;
 };
 

@@ -1,0 +1,11 @@
+// Standard output that a reader may close (zev720ctl ... | head -1).
+#pragma once
+
+namespace ctl {
+
+/// A write to a closed pipe then fails with an error instead of killing the program.
+void ignoreBrokenPipe();
+/// True when nobody reads standard output any more (the other end of its pipe is closed).
+bool standardOutputClosed();
+
+} // namespace ctl
