@@ -97,7 +97,7 @@ void lookupHost(const std::string &host, QObject *context,
         if (!handOver) {
             handOver = new QObject; // lives as long as the program
             qAddPostRoutine([] {
-                std::lock_guard<std::mutex> lock(handOverLock);
+                std::lock_guard<std::mutex> gone(handOverLock);
                 applicationGone = true;
             });
         }
