@@ -9,8 +9,8 @@
 // at once (answered "sent N"), "silent on|off", "flood on|off", "pause on|off" (stop reading
 // the line and hold the panel's output, as a device does with flow control: its writes are
 // refused), "drop P" and "dump".
-#include "wire/FrameCodec.h"
 #include "sim/Processor.h"
+#include "wire/FrameCodec.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -54,6 +54,10 @@ constexpr const char *kUsage =
     "  --baud B         pace the output like a line at B baud (10 bits a byte)\n"
     "  --flood          send noise (with frames in it) as fast as the terminal takes it;\n"
     "                   SIGUSR2 toggles it\n"
+    "  --banner N       --listen: greet each client with N bytes of text first\n"
+    "  --hangup-after N --listen: close a client's connection after its Nth frame\n"
+    "  --reset-after N  --listen: reset a client's connection after its Nth frame\n"
+    "  --silent-after N answer N frames, then none: a unit that stopped answering\n"
     "standard input: send HEX... | silent on|off | flood on|off | pause on|off | drop P | dump\n";
 
 constexpr int kFloodChunk = 4096;
@@ -92,6 +96,8 @@ struct Options {
     int baud = 0;
     int mangle = -1;
     std::string listen;
+    long banner = 0;
+    long hangupAfter = 0, resetAfter = 0, silentAfter = 0;
 };
 
 bool parse(int argc, char **argv, Options &o)
@@ -136,6 +142,14 @@ bool parse(int argc, char **argv, Options &o)
             o.listen = v;
         else if (arg == "--mangle")
             o.mangle = std::atoi(v);
+        else if (arg == "--banner")
+            o.banner = std::atol(v);
+        else if (arg == "--hangup-after")
+            o.hangupAfter = std::atol(v);
+        else if (arg == "--reset-after")
+            o.resetAfter = std::atol(v);
+        else if (arg == "--silent-after")
+            o.silentAfter = std::atol(v);
         else
             return false;
     }
@@ -186,6 +200,9 @@ private:
     bool m_commandsOpen = true;
     bool m_paused = false; ///< not reading the line
     std::string m_commandText;
+    long m_clientFrames = 0; ///< frames from the current client
+    long m_frames = 0;       ///< frames received in all
+    void dropClient(bool reset);
 };
 
 // A raw TCP server on HOST:PORT (port 0: any free one) instead of a terminal. The first line
@@ -219,6 +236,28 @@ void Simulator::accept()
     ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     if (m_master >= 0) ::close(m_master);
     m_master = client;
+    m_input.clear();
+    m_output.clear();
+    m_clientFrames = 0;
+    if (m_o.banner > 0) { // a device server's greeting, before anything else
+        std::vector<std::uint8_t> text;
+        static const char kLine[] = "Welcome to the serial device server, port 1 at 9600 8N1.\r\n";
+        for (long i = 0; i < m_o.banner; ++i)
+            text.push_back(std::uint8_t(kLine[std::size_t(i) % (sizeof kLine - 1)]));
+        m_output.push_back({now(), std::move(text)});
+    }
+}
+
+// The server ends the client's connection: closed (FIN) or reset (RST).
+void Simulator::dropClient(bool reset)
+{
+    if (m_listen < 0 || m_master < 0) return;
+    if (reset) {
+        const linger hard{1, 0};
+        ::setsockopt(m_master, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    ::close(m_master);
+    m_master = -1;
     m_input.clear();
     m_output.clear();
 }
@@ -312,7 +351,15 @@ void Simulator::received(const std::uint8_t *bytes, std::size_t n)
         const std::uint8_t *candidate = m_input.data() + scan;
         if (zev::isFrameAt(candidate)) {
             log("rx", candidate);
-            answer(candidate[1], candidate[2]);
+            ++m_frames;
+            ++m_clientFrames;
+            if ((m_o.hangupAfter > 0 && m_clientFrames >= m_o.hangupAfter) ||
+                (m_o.resetAfter > 0 && m_clientFrames >= m_o.resetAfter)) {
+                dropClient(m_o.resetAfter > 0 && m_clientFrames >= m_o.resetAfter);
+                return;
+            }
+            if (m_o.silentAfter <= 0 || m_frames <= m_o.silentAfter)
+                answer(candidate[1], candidate[2]);
             scan += zev::kFrameSize;
         } else {
             ++scan;
