@@ -37,7 +37,7 @@ void onEndSignal(std::function<void()> handler)
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char drain[16];
         [[maybe_unused]] const ssize_t ignored = ::read(wakeSockets[1], drain, sizeof drain);
-        if (const std::function<void()> handler = handlerSlot()) handler();
+        if (const std::function<void()> call = handlerSlot()) call();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;
