@@ -12,8 +12,8 @@ constexpr std::size_t kMaxLabelLength = 63;
 bool startsWithNoCase(const std::string &text, const std::string &prefix)
 {
     return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) == b;
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char wanted, char given) {
+               return std::tolower(static_cast<unsigned char>(given)) == wanted;
            });
 }
 
