@@ -2,12 +2,12 @@
 // emulator's pseudo-terminal, the emulator as a TCP server itself, and servers that misbehave.
 // Every address is on this machine's loopback.
 #include "files/ParameterFile.h"
-#include "wire/PortMap.h"
 #include "settings/PortSettings.h"
 #include "support/Gui.h"
 #include "support/Sim.h"
 #include "ui/Main.h"
 #include "ui/PortDialog.h"
+#include "wire/PortMap.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -123,6 +123,7 @@ private slots:
     void rfc2217CarriesTheRateAndEscapesFF();
     void portsFileWithABadLine();
     void serverGoneWhileConnected();
+    void kickedOffBySecondClient();
     void serversThatDoNotAnswer();
 
 private:
@@ -228,6 +229,39 @@ void TestNetwork::serverGoneWhileConnected()
     QVERIFY(form->isConnected());
     QVERIFY(tickUntil(*form, [&] { return form->model().pendingCount() == 0; }));
     QCOMPARE(int(sim->registers()[62]), 41);
+}
+
+// ser2net with kickolduser: a second client takes the line over in the middle of a push. The
+// first one's push ends as a line that went away, with its exit code and message.
+void TestNetwork::kickedOffBySecondClient()
+{
+    Sim sim({"--baud", "9600"});
+    Ser2net server(sim.path(), m_folder->path());
+    ParameterModel model;
+    model.loadFactoryValues();
+    std::string error;
+    QVERIFY(writeParameterFile("a.dat", model, error));
+    QProcess ctl;
+    // ser2net closes a connection that comes while the device is still held for the one
+    // before (its readiness check): try again until the push reaches the emulator.
+    for (int attempt = 0; attempt < 20 && sim.frames().size() < 5; ++attempt) {
+        ctl.start(testing::buildDir() + "/zev720ctl", {"push", server.rawLine(), "a.dat"});
+        QElapsedTimer clock;
+        for (clock.start(); sim.frames().size() < 5 && clock.elapsed() < 5000;)
+            if (ctl.waitForFinished(5)) break;
+        if (sim.frames().size() < 5) ctl.waitForFinished();
+        QTest::qWait(100);
+    }
+    QVERIFY(sim.frames().size() >= 5); // the push is under way
+    QTest::qWait(100);
+    QTcpSocket second;
+    second.connectToHost(QHostAddress::LocalHost, quint16(server.raw));
+    QVERIFY(second.waitForConnected(2000));
+    QVERIFY(ctl.waitForFinished(10000));
+    QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(ctl.exitCode(), 3);
+    const QString said = QString::fromUtf8(ctl.readAllStandardError());
+    QVERIFY2(said.contains(server.rawLine() + ": the device went away"), qPrintable(said));
 }
 
 // A server that accepts and says nothing; a host whose connections are never accepted (a

@@ -48,6 +48,7 @@ private slots:
     }
     void extremeSettings_data();
     void extremeSettings();
+    void babblingDevice_data();
     void babblingDevice();
     void killedWhileSaving();
 
@@ -94,10 +95,20 @@ void TestHostile::extremeSettings()
     QCOMPARE(int(sim.registers()[60]), 40);
 }
 
-// Noise with frames in it, as fast as the terminal takes it, for ten seconds.
+void TestHostile::babblingDevice_data()
+{
+    QTest::addColumn<bool>("network");
+    QTest::addColumn<int>("seconds");
+    QTest::newRow("terminal") << false << 10;
+    QTest::newRow("network line") << true << 5;
+}
+
+// Noise with frames in it, as fast as the terminal or the connection takes it.
 void TestHostile::babblingDevice()
 {
-    testing::Sim sim;
+    QFETCH(bool, network);
+    QFETCH(int, seconds);
+    testing::Sim sim(network ? QStringList{"--listen", "127.0.0.1:0"} : QStringList{});
     sim.becomePort(1);
     std::unique_ptr<TMainForm> form(testing::newMainForm(true));
     QVERIFY(form->isConnected());
@@ -111,7 +122,7 @@ void TestHostile::babblingDevice()
     testing::runEventLoop(500);
     sim.command("flood on");
     const std::size_t heapBefore = testing::heapInUse();
-    const qint64 longestGap = testing::runEventLoop(10000);
+    const qint64 longestGap = testing::runEventLoop(seconds * 1000);
     const std::size_t heapAfter = testing::heapInUse();
     sim.command("flood off");
     qInfo("flood: %d buffer resets, longest pause of the event loop %lld ms, heap %zu KB before, "

@@ -39,11 +39,13 @@ QList<int> pendingAddresses(const zev::ParameterModel &model)
     return marked;
 }
 
-Sim::Sim(const QStringList &arguments)
+Sim::Sim(const QStringList &arguments, const QStringList &wrapper)
 {
-    m_process.setProgram(buildDir() + "/zev720-sim");
+    const QStringList own =
+        QStringList{"--log", m_dir.filePath("log"), "--dump", m_dir.filePath("dump")} + arguments;
+    m_process.setProgram(wrapper.isEmpty() ? buildDir() + "/zev720-sim" : wrapper.first());
     m_process.setArguments(
-        QStringList{"--log", m_dir.filePath("log"), "--dump", m_dir.filePath("dump")} + arguments);
+        wrapper.isEmpty() ? own : wrapper.mid(1) + QStringList{buildDir() + "/zev720-sim"} + own);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start();
     if (!m_process.waitForStarted(5000)) qFatal("zev720-sim does not start");

@@ -23,8 +23,10 @@ struct LoggedFrame {
 
 class Sim {
 public:
-    /// Starts zev720-sim with the extra arguments (plus a log and a dump file of its own).
-    explicit Sim(const QStringList &arguments = {});
+    /// Starts zev720-sim with the extra arguments (plus a log and a dump file of its own),
+    /// through `wrapper` when one is given (a command that runs the rest of its arguments,
+    /// such as "ip netns exec NAME").
+    explicit Sim(const QStringList &arguments = {}, const QStringList &wrapper = {});
     ~Sim();
     Sim(const Sim &) = delete;
     Sim &operator=(const Sim &) = delete;

@@ -8,9 +8,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <csignal>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +75,8 @@ private slots:
     void silentProcessorAndUnopenablePorts();
     void interruptedTransferReleasesAndWritesNothing();
     void venueInOneRun();
+    void venueWhoseReaderGoes();
+    void venueUnderALimitOnOpenFiles();
     void buildRefusesBadText_data();
     void buildRefusesBadText();
 
@@ -233,6 +238,68 @@ void TestCtl::venueInOneRun()
     QCOMPARE(result["rooms"].toArray().size(), 6);
     QCOMPARE(readFile("backup/R1.dat").left(256), readFile("tuned.dat").left(256));
     QVERIFY(!QFile::exists("backup/R6.dat"));
+}
+
+// `zev720ctl venue ... | head -1`: once the reader is gone the run ends as an interrupt does,
+// the room in mid-transfer is released, and no room's file is half there.
+void TestCtl::venueWhoseReaderGoes()
+{
+    Sim quick({"--listen", "127.0.0.1:0"});
+    Sim slow({"--baud", "1200"}); // about 2.5 s for the 56 registers
+    QVERIFY(testing::writeFile(
+        "venue.csv", ("quick, " + quick.path() + "\nslow, " + slow.path() + "\n").toUtf8()));
+    QProcess shell;
+    shell.start("bash",
+                {"-c", testing::buildDir() + "/zev720ctl venue venue.csv pull out/ | head -1; "
+                                             "exit ${PIPESTATUS[0]}"});
+    QVERIFY(shell.waitForFinished(20000));
+    QCOMPARE(shell.exitCode(), 5); // not 141, killed by SIGPIPE
+    QVERIFY(QString::fromUtf8(shell.readAllStandardOutput()).startsWith("quick "));
+    QVERIFY(slow.waitForFrames(3));
+    QCOMPARE(slow.frames().last().address(), int(kDisconnectAddress));
+    QVERIFY(slow.frames().size() < 40); // it stopped in the middle
+    QVERIFY(QFile::exists("out/quick.dat"));
+    QVERIFY(!QFile::exists("out/slow.dat"));
+}
+
+// 400 rooms under a limit of 256 open files: rooms wait for a place instead of failing as
+// "Out of resources", and the summary says why they ran fewer at a time.
+void TestCtl::venueUnderALimitOnOpenFiles()
+{
+    rlimit own{};
+    ::getrlimit(RLIMIT_NOFILE, &own); // this side holds every connection
+    own.rlim_cur = own.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &own);
+    QTcpServer mute; // takes every connection and never answers a frame
+    mute.setListenBacklogSize(1024);
+    mute.setMaxPendingConnections(100000);
+    QVERIFY(mute.listen(QHostAddress::LocalHost, 0));
+    QString venue;
+    constexpr int kRooms = 400;
+    for (int i = 0; i < kRooms; ++i)
+        venue += QString("R%1, tcp://127.0.0.1:%2\n").arg(i).arg(mute.serverPort());
+    QVERIFY(testing::writeFile("venue.csv", venue.toUtf8()));
+    QProcess process;
+    process.setChildProcessModifier([] {
+        const rlimit few{256, 256};
+        if (::setrlimit(RLIMIT_NOFILE, &few) != 0) ::_exit(99);
+    });
+    process.start(testing::buildDir() + "/zev720ctl", {"venue", "venue.csv", "probe"});
+    QElapsedTimer clock;
+    for (clock.start(); process.state() != QProcess::NotRunning && clock.elapsed() < 60000;)
+        QTest::qWait(20);
+    process.waitForFinished();
+    while (QTcpSocket *socket = mute.nextPendingConnection())
+        delete socket;
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const QStringList lines = out.trimmed().split('\n');
+    QCOMPARE(process.exitCode(), 3);
+    QCOMPARE(lines.size(), kRooms + 1);
+    for (const QString &line : lines.mid(0, kRooms))
+        QVERIFY2(line.contains("no answer from the processor"), qPrintable(line));
+    QVERIFY2(lines.last().startsWith("400 rooms: 0 ok, 0 differ, 400 failed (") &&
+                 lines.last().endsWith(" rooms at a time: the limit on open files is 256)"),
+             qPrintable(lines.last()));
 }
 
 // Refused with the line of the entry and its name; nothing is written.

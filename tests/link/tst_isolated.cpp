@@ -1,0 +1,260 @@
+// Network lines where the network itself misbehaves: a name server that never answers, and a
+// peer that vanishes without a word (its packets dropped, no FIN, no RST). The test runs in a
+// network namespace of its own, with only loopback, and makes a second namespace for the
+// peer, joined to it by a veth pair; nothing leaves this machine. Without the right to make
+// namespaces (not root, or a container that forbids it) it says so and skips.
+#include "files/ParameterFile.h"
+#include "settings/PortSettings.h"
+#include "support/Gui.h"
+#include "support/Sim.h"
+#include "ui/Main.h"
+#include "ui/PortDialog.h"
+#include "wire/PortMap.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace zev;
+using testing::Sim;
+
+namespace {
+
+// Addresses of the veth pair, inside the two namespaces this test makes.
+const char *const kHere = "10.231.0.1";
+const char *const kPeer = "10.231.0.2";
+// A name that only a name server could know.
+const char *const kHost = "rack-a.venue.example";
+
+bool run(const QStringList &command)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(command.first(), command.mid(1));
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+// Replaces a system file for this mount namespace alone.
+bool replaceFile(const QString &path, const QByteArray &content, const QString &folder)
+{
+    const QString copy = folder + "/" + QString(path).replace('/', '_');
+    return testing::writeFile(copy, content) &&
+           ::mount(copy.toLocal8Bit().constData(), path.toLocal8Bit().constData(), nullptr, MS_BIND,
+                   nullptr) == 0;
+}
+
+// Why this process has no namespaces of its own, or empty when it has them.
+QString isolation;
+
+// Before any thread starts: a new mount namespace needs a process with one thread.
+void isolate()
+{
+    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0)
+        isolation = QString("this machine does not let the test make network namespaces (%1); "
+                            "run it as root to run it")
+                        .arg(strerror(errno));
+}
+
+struct Run {
+    int code = -1;
+    QString out, err;
+    qint64 ms = 0;
+};
+
+Run ctl(const QStringList &arguments)
+{
+    QProcess process;
+    QElapsedTimer clock;
+    clock.start();
+    process.start(testing::buildDir() + "/zev720ctl", arguments);
+    if (!process.waitForFinished(30000)) process.kill();
+    process.waitForFinished();
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError()), clock.elapsed()};
+}
+
+} // namespace
+
+class TestIsolated : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init() { m_work = std::make_unique<testing::WorkingFolder>(); }
+    void cleanup()
+    {
+        systemSerialLibrary().closePort(5);
+        m_work.reset();
+    }
+    void nameServerThatNeverAnswers();
+    void peerThatVanishes();
+
+private:
+    QString m_peer; ///< the peer's namespace
+    QTemporaryDir m_files;
+    int m_nameServer = -1;
+    std::unique_ptr<testing::WorkingFolder> m_work;
+};
+
+void TestIsolated::initTestCase()
+{
+    if (!isolation.isEmpty()) QSKIP(qPrintable(isolation));
+    if (QStandardPaths::findExecutable("ip").isEmpty()) QSKIP("ip (iproute2) is not installed");
+    QVERIFY(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
+    QVERIFY(run({"ip", "link", "set", "lo", "up"}));
+
+    // Names: the hosts file knows nothing, and the one name server is on loopback, reading
+    // nothing: every question waits for its timeouts.
+    QVERIFY(replaceFile("/etc/hosts", "127.0.0.1 localhost\n", m_files.path()));
+    QVERIFY(replaceFile("/etc/nsswitch.conf",
+                        "passwd: files\ngroup: files\nshadow: files\nhosts: files dns\n",
+                        m_files.path()));
+    QVERIFY(replaceFile("/etc/resolv.conf", "nameserver 127.0.0.1\noptions timeout:5 attempts:2\n",
+                        m_files.path()));
+    m_nameServer = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(53);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QVERIFY(::bind(m_nameServer, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+
+    // The peer's namespace, joined to this one by a veth pair.
+    m_peer = QString("zev720-test-%1").arg(::getpid());
+    QVERIFY(run({"ip", "netns", "add", m_peer}));
+    QVERIFY(run({"ip", "link", "add", "zev-here", "type", "veth", "peer", "name", "zev-peer",
+                 "netns", m_peer}));
+    QVERIFY(run({"ip", "addr", "add", QString(kHere) + "/24", "dev", "zev-here"}));
+    QVERIFY(run({"ip", "link", "set", "zev-here", "up"}));
+    for (const QStringList &step :
+         {QStringList{"ip", "addr", "add", QString(kPeer) + "/24", "dev", "zev-peer"},
+          QStringList{"ip", "link", "set", "zev-peer", "up"},
+          QStringList{"ip", "link", "set", "lo", "up"}})
+        QVERIFY(run(QStringList{"ip", "netns", "exec", m_peer} + step));
+    ParaForm = new TParaForm;
+}
+
+void TestIsolated::cleanupTestCase()
+{
+    delete ParaForm;
+    ParaForm = nullptr;
+    if (!m_peer.isEmpty()) run({"ip", "netns", "del", m_peer});
+    if (m_nameServer >= 0) ::close(m_nameServer);
+}
+
+// The lookup runs beside everything else: the open gives up at its deadline, the window
+// keeps painting meanwhile, and the rooms of a venue that need no lookup are not held up.
+void TestIsolated::nameServerThatNeverAnswers()
+{
+    const QString line = QString("tcp://%1:4001").arg(kHost);
+    Run result = ctl({"pull", line, "out.dat"});
+    QCOMPARE(result.code, 3);
+    QVERIFY2(result.err.contains(QString("%1: cannot open: ").arg(line)) &&
+                 result.err.contains("no answer"),
+             qPrintable(result.err));
+    QVERIFY2(result.ms < 4000, qPrintable(QString::number(result.ms))); // the name servers: 10 s
+
+    Sim sim({"--listen", "127.0.0.1:0"});
+    QVERIFY(testing::writeFile("venue.csv", ("far, " + line + "\nfarther, tcp://b." + kHost +
+                                             ":4001\nnear, " + sim.path() + "\n")
+                                                .toUtf8()));
+    result = ctl({"venue", "venue.csv", "probe", "--json"});
+    QCOMPARE(result.code, 3);
+    QVERIFY2(result.out.contains("\"result\": \"no answer\"") &&
+                 !result.out.contains("\"result\": \"refused\""),
+             qPrintable(result.out));
+    QVERIFY2(result.ms < 4000, qPrintable(QString::number(result.ms)));
+
+    // The panel connects at start: its window is never frozen by the lookup.
+    PortSettings settings;
+    settings.port = 5;
+    portSettings = settings;
+    std::string error;
+    QVERIFY(SavePortSettings(error));
+    QVERIFY(testing::writeFile("ZEV720.ports", ("5 = " + line + "\n").toUtf8()));
+    qint64 longest = 0;
+    QElapsedTimer sinceLast;
+    sinceLast.start();
+    QTimer pass;
+    QObject::connect(&pass, &QTimer::timeout,
+                     [&] { longest = std::max(longest, sinceLast.restart()); });
+    pass.start(5);
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<TMainForm> form(new TMainForm);
+    const qint64 starting = clock.elapsed();
+    pass.stop();
+    QVERIFY(!form->isConnected());
+    qInfo("the panel's start with a name that does not resolve: %lld ms, longest pause %lld ms",
+          starting, longest);
+    QVERIFY2(longest < 500, qPrintable(QString::number(longest)));
+    QVERIFY(starting < 4000);
+}
+
+// A peer whose packets are dropped from one moment on: an idle panel finds it by TCP
+// keepalive within the documented 9 s, as a pulled-out adapter; a room in the middle of a
+// transfer finds it as a processor that stopped answering, and the room beside it finishes.
+void TestIsolated::peerThatVanishes()
+{
+    const QStringList inPeer{"ip", "netns", "exec", m_peer};
+    Sim far({"--listen", QString(kPeer) + ":0"}, inPeer);
+    PortSettings settings;
+    settings.port = 5;
+    portSettings = settings;
+    std::string error;
+    QVERIFY(SavePortSettings(error));
+    QVERIFY(testing::writeFile("ZEV720.ports", ("5 = " + far.path() + "\n").toUtf8()));
+    std::unique_ptr<TMainForm> form(testing::newMainForm(true));
+    QVERIFY(form->isConnected());
+    QVERIFY(run(inPeer + QStringList{"ip", "link", "set", "zev-peer", "down"}));
+    QElapsedTimer clock;
+    clock.start();
+    testing::runEventLoop(20000, [&] { return !form->isConnected(); });
+    const qint64 found = clock.elapsed();
+    qInfo("the idle panel found the vanished peer after %lld ms", found);
+    QVERIFY2(!form->isConnected(), "never found");
+    QCOMPARE(form->statusPanel(3)->text(), QString("串口已断开，请检查连接"));
+    QVERIFY(found < 12000);
+    form.reset();
+    QVERIFY(run(inPeer + QStringList{"ip", "link", "set", "zev-peer", "up"}));
+
+    Sim slow({"--listen", QString(kPeer) + ":0", "--baud", "1200"}, inPeer);
+    Sim near({"--listen", "127.0.0.1:0", "--baud", "1200"});
+    QVERIFY(testing::writeFile("venue.csv",
+                               ("far, " + slow.path() + "\nnear, " + near.path() + "\n").toUtf8()));
+    QProcess venue;
+    clock.restart();
+    venue.start(testing::buildDir() + "/zev720ctl", {"venue", "venue.csv", "pull", "out/"});
+    QVERIFY(slow.waitForFrames(5, 5000)); // under way
+    QVERIFY(run(inPeer + QStringList{"ip", "link", "set", "zev-peer", "down"}));
+    QVERIFY(venue.waitForFinished(20000));
+    const QString out = QString::fromUtf8(venue.readAllStandardOutput());
+    qInfo("the venue ended %lld ms after its start:\n%s", clock.elapsed(), qPrintable(out));
+    QCOMPARE(venue.exitCode(), 3);
+    QVERIFY2(out.contains(QRegularExpression("far  \\S+  (the processor stopped answering|the "
+                                             "device went away)")),
+             qPrintable(out));
+    QVERIFY2(out.contains(QRegularExpression("near  \\S+  ok")), qPrintable(out));
+    QVERIFY(clock.elapsed() < 12000);
+    QVERIFY(run(inPeer + QStringList{"ip", "link", "set", "zev-peer", "up"}));
+}
+
+int main(int argc, char *argv[])
+{
+    isolate();
+    QApplication application(argc, argv);
+    TestIsolated test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_isolated.moc"
