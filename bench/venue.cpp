@@ -1,6 +1,7 @@
 // A venue in one run: 16 rooms, each an emulator serving TCP on 127.0.0.1 paced like a
-// 9600-baud line, pushed in parallel, against one room's push; and one room through ser2net
-// (raw TCP) against the same room on a pseudo-terminal.
+// 9600-baud line, pushed in parallel, against one room's push; the same beside 8 rooms whose
+// opens nobody answers; `ports --probe` over 15 such lines; and one room through ser2net (raw
+// TCP) against the same room on a pseudo-terminal.
 #include "Report.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,10 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -75,6 +79,41 @@ double transferSeconds(const QString &build, const QString &line)
         .toDouble(NAN);
 }
 
+// A listener on loopback whose backlog is full: further connection requests are dropped, as
+// by a host that is switched off behind a router. Its line, tcp://127.0.0.1:PORT.
+class Unreachable {
+public:
+    Unreachable()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), size);
+        ::listen(m_listener, 0);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size);
+        line = QString("tcp://127.0.0.1:%1").arg(ntohs(address.sin_port));
+        for (int i = 0; i < 3; ++i) {
+            const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(s, reinterpret_cast<sockaddr *>(&address), size);
+            m_filling.push_back(s);
+        }
+        QThread::msleep(100);
+    }
+    ~Unreachable()
+    {
+        for (int s : m_filling)
+            ::close(s);
+        ::close(m_listener);
+    }
+    QString line;
+
+private:
+    int m_listener = -1;
+    std::vector<int> m_filling;
+};
+
 int freePort()
 {
     QTcpServer probe;
@@ -118,6 +157,38 @@ int main(int argc, char *argv[])
                   1.3 / ratio);
     bench::report("venue push --no-verify, CPU time per room", bench::median(cpu) * 1000, "ms", "",
                   NAN);
+
+    // The same rooms beside 8 whose opens nobody answers: all opens wait at the same time.
+    Unreachable unreachable;
+    QString mixed = venue;
+    for (int i = 0; i < 8; ++i)
+        mixed += QString("U%1, %2\n").arg(i + 1).arg(unreachable.line);
+    QFile mixedFile("mixed.csv");
+    mixedFile.open(QIODevice::WriteOnly);
+    mixedFile.write(mixed.toUtf8());
+    mixedFile.close();
+    std::vector<double> withDead;
+    for (int run = 0; run < kRuns; ++run)
+        withDead.push_back(
+            timed(build, {"venue", "mixed.csv", "push", "room.dat", "--no-verify"}).first);
+    const double deadTarget = 1.5 + bench::median(one);
+    std::printf("16 rooms and 8 unreachable ones %.3f s (target 1.5 s + one room's %.3f s)\n",
+                bench::median(withDead), bench::median(one));
+    bench::report("venue push, 16 rooms + 8 unreachable", bench::median(withDead), "s",
+                  "<= 1.5 s + one room's push", deadTarget / bench::median(withDead));
+
+    // ports --probe over 15 lines that nobody answers.
+    QFile ports("ZEV720.ports");
+    ports.open(QIODevice::WriteOnly);
+    for (int n = 1; n <= 15; ++n)
+        ports.write(QString("%1 = %2\n").arg(n).arg(unreachable.line).toUtf8());
+    ports.close();
+    std::vector<double> probe;
+    for (int run = 0; run < kRuns; ++run)
+        probe.push_back(timed(build, {"ports", "--probe"}).first);
+    QFile::remove("ZEV720.ports");
+    bench::report("ports --probe, 15 unreachable lines", bench::median(probe), "s", "<= 2",
+                  2.0 / bench::median(probe));
     rooms.clear();
 
     // One room through ser2net (raw TCP) against the same room on a pseudo-terminal.
