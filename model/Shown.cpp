@@ -8,32 +8,6 @@
 namespace zev {
 namespace {
 
-struct Place {
-    std::uint8_t first, last;
-    Placement placement;
-};
-constexpr Place kPlaces[] = {
-    {16, 17, {"音乐调整", "音乐调整"}},
-    {18, 18, {"音乐调整", "音乐输入"}},
-    {21, 21, {"音乐调整", "变调"}},
-    {22, 22, {"音乐调整", "音乐输入"}},
-    {23, 30, {"音乐调整", "7 BAND-EQ"}},
-    {32, 35, {"话筒调整", ""}},
-    {36, 36, {"话筒调整", "话筒EQ模式"}},
-    {37, 43, {"话筒调整", "7 BAND-EQ"}},
-    {44, 44, {"话筒调整", "啸叫抑制模式"}},
-    {45, 45, {"话筒调整", ""}},
-    {48, 48, {"效果调整", ""}},
-    {49, 49, {"效果调整", "DSP模式"}},
-    {50, 53, {"效果调整", "回声"}},
-    {54, 59, {"效果调整", "混响"}},
-    {60, 62, {"效果调整", "合唱"}},
-    {63, 64, {"效果调整", "颤音"}},
-    {65, 69, {"效果调整", "5 BAND-EQ"}},
-    {80, 83, {"音乐调整", "中置调整"}},
-    {85, 87, {"音乐调整", "低音调整"}},
-};
-
 struct GroupName {
     std::uint8_t address;
     const char *name;
@@ -67,23 +41,6 @@ const std::map<std::uint8_t, std::vector<std::string>> &scales()
 }
 
 } // namespace
-
-Placement placementOf(std::uint8_t address)
-{
-    for (const Place &place : kPlaces)
-        if (address >= place.first && address <= place.last) return place.placement;
-    return {"", ""};
-}
-
-std::string displayName(const RegisterRow &row)
-{
-    const Placement where = placementOf(row.address);
-    std::string caption = row.caption;
-    for (char &c : caption)
-        if (c == '\n') c = ' ';
-    const std::string context = *where.group ? where.group : where.page;
-    return context == caption ? caption : context + " " + caption;
-}
 
 std::string machineName(const RegisterRow &row)
 {

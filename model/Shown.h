@@ -1,8 +1,10 @@
-// What the window shows of each register, without the window: its page and group, the name
-// people know it by, and its value as the window shows it (a label's "67dB", a scale's "#3", a
-// mode's caption). The window's scales and zev720ctl's reports both come from here.
+// What the window shows of each register, without the window: its value as the window shows
+// it (a label's "67dB", a scale's "#3", a mode's caption) and its name for scripts; where it
+// sits and its name for people are the layout's (Layout.h). The window's scales and
+// zev720ctl's reports both come from here.
 #pragma once
 
+#include "model/Layout.h"
 #include "model/RegisterMap.h"
 
 #include <cstdint>
@@ -11,17 +13,6 @@
 #include <vector>
 
 namespace zev {
-
-struct Placement {
-    const char *page;  ///< "音乐调整", "话筒调整" or "效果调整"
-    const char *group; ///< the group box or panel around the control; "" on the page itself
-};
-
-/// Where a register's control sits in the window.
-Placement placementOf(std::uint8_t address);
-
-/// The register's name for people: its group (or page) and caption, "音乐调整 音量".
-std::string displayName(const RegisterRow &row);
 
 /// A name for files and scripts: the control's design name, or the radio group's
 /// ("MusicVolumeTrackBar", "DSPModeRadioGroup").

@@ -1,5 +1,6 @@
 #include "ui/Main.h"
 
+#include "model/Layout.h"
 #include "model/RegisterMap.h"
 #include "settings/PortSettings.h"
 #include "ui/ErrorBox.h"
@@ -11,7 +12,6 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHash>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -83,9 +83,7 @@ void TMainForm::buildWindow()
     column->setSpacing(4);
     m_pages = new QTabWidget(central);
     m_pages->setObjectName("PageControl1");
-    m_pages->addTab(buildMusicPage(), "音乐调整");
-    m_pages->addTab(buildMicPage(), "话筒调整");
-    m_pages->addTab(buildEffectsPage(), "效果调整");
+    buildPages();
     m_pages->setCurrentIndex(1);
     for (int i = 0; i < m_pages->count(); ++i)
         m_pages->widget(i)->setAutoFillBackground(true);
@@ -277,53 +275,30 @@ void TMainForm::markLockStateChanged()
 }
 
 // What a screen reader says. Controls that show a text are announced by that text, kept
-// current by Qt as it changes. The 48 bars show none: each gets a fixed name, its caption
-// with as many of its enclosing groups and its page as it takes to tell it from every other
-// bar, and as its description the value that its label or scale shows, kept current. Value
-// labels and status panels say what they are in their description.
+// current by Qt as it changes. The 48 bars show none: each is named by the register's one name
+// for people (the same that zev720ctl prints), and its description is the value that its label
+// or scale shows, kept current. Value labels and status panels say what they are in their
+// description.
 void TMainForm::nameControlsForPeople()
 {
-    struct Entry {
-        std::uint8_t address;
-        QStringList context; // innermost first
-        QString name;
-        int used = 0;
-    };
-    QList<Entry> entries;
     for (const zev::RegisterRow &row : zev::registerMap()) {
         QSlider *bar = m_bars[row.address];
         if (!bar) continue;
-        Entry e{row.address, {}, QString::fromUtf8(row.caption).replace('\n', ' ')};
-        for (QWidget *p = bar->parentWidget(); p && p != this; p = p->parentWidget()) {
-            QString title;
-            if (auto *box = qobject_cast<QGroupBox *>(p)) title = box->title();
-            if (title.isEmpty()) title = p->property("group").toString();
-            const int page = m_pages->indexOf(p);
-            if (page >= 0) title = m_pages->tabText(page);
-            if (!title.isEmpty() && (e.context.isEmpty() || e.context.last() != title))
-                e.context << title;
-        }
-        entries << e;
+        const QString name = QString::fromStdString(zev::nameForPeople(row.address));
+        bar->setAccessibleName(name);
+        if (QLabel *label = m_valueLabels[row.address])
+            label->setAccessibleDescription(name + " 数值");
+        describeBar(row.address);
+        connect(bar, &QSlider::valueChanged, this, [this, a = row.address] { describeBar(a); });
     }
-    for (bool changed = true; changed;) {
-        changed = false;
-        QHash<QString, int> counts;
-        for (const Entry &e : entries)
-            ++counts[e.name];
-        for (Entry &e : entries) {
-            if (counts[e.name] > 1 && e.used < e.context.size()) {
-                e.name = e.context[e.used++] + ' ' + e.name;
-                changed = true;
-            }
-        }
-    }
-    for (const Entry &e : entries) {
-        m_bars[e.address]->setAccessibleName(e.name);
-        if (QLabel *label = m_valueLabels[e.address])
-            label->setAccessibleDescription(e.name + " 数值");
-        describeBar(e.address);
-        connect(m_bars[e.address], &QSlider::valueChanged, this,
-                [this, a = e.address] { describeBar(a); });
+    // A check box says its name for people, which holds its text; a radio group's buttons sit
+    // in a column named by its name for people.
+    for (const zev::RegisterRow &row : zev::registerMap()) {
+        const QString name = QString::fromStdString(zev::nameForPeople(row.address));
+        if (QCheckBox *box = m_checks[row.address]) box->setAccessibleName(name);
+        if (QButtonGroup *group = m_groups[row.address])
+            if (QAbstractButton *first = group->buttons().value(0))
+                first->parentWidget()->setAccessibleName(name);
     }
     m_fixedModeEdit->setAccessibleName("固定模式 P");
     m_pages->setAccessibleName("调整页面");

@@ -10,6 +10,7 @@
 #include "link/LinkSession.h"
 #include "wire/ReceiveMonitor.h"
 #include "wire/Serialportuse.h"
+#include "model/Layout.h"
 #include "model/ParameterModel.h"
 
 #include <QElapsedTimer>
@@ -133,9 +134,10 @@ private:
     void startUp();
     void buildWindow();
     void buildFileDialogs();
-    QWidget *buildMusicPage();
-    QWidget *buildMicPage();
-    QWidget *buildEffectsPage();
+    void buildPages();
+    QWidget *buildPage(std::size_t index);
+    void addLayoutNode(std::size_t index, QBoxLayout *into, int captionLines);
+    QWidget *fixedModeControls();
     void buildCommandRow(QWidget *parent, QBoxLayout *row);
     void buildStatusBar();
     void bindParameterControls();
@@ -144,7 +146,7 @@ private:
     void fitToScreen();
     void showValue(std::uint8_t address, const QString &text);
     void describeBar(std::uint8_t address);
-    QWidget *barColumn(std::uint8_t address, const QStringList &scale = {}, int captionLines = 1);
+    QWidget *barColumn(const zev::LayoutNode &node, int captionLines);
     QWidget *radioColumn(std::uint8_t address);
     QCheckBox *makeCheckBox(std::uint8_t address);
 
@@ -180,6 +182,7 @@ private:
     std::array<QCheckBox *, 256> m_checks{};
     std::array<QButtonGroup *, 256> m_groups{};
     std::array<QList<QLabel *>, 256> m_captionLabels{}; ///< captions above each bar
+    std::array<QLabel *, 256> m_frameCaptions{}; ///< the caption of the panel around a bar
     std::array<QStringList, 256> m_scales{};   ///< scale captions of a bar without a value label
     QRadioButton *m_fixedModeButton = nullptr; ///< DSPMode5RadioButton
     SpinEdit *m_fixedModeEdit = nullptr;       ///< DSPModeCSpinEdit

@@ -1,10 +1,12 @@
-// The three pages of the main window. Positions are free; grouping, order, ranges, initial
-// states and texts follow the panel's layout. Every control is built from its register row.
+// The three pages of the main window, built from the layout table: grouping, order and texts
+// are the table's, ranges and initial states the register rows'. Positions are free.
+#include "model/Layout.h"
 #include "model/RegisterMap.h"
 #include "model/Shown.h"
 #include "ui/Main.h"
 #include "ui/Widgets.h"
 
+#include <QBoxLayout>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -13,6 +15,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -26,13 +29,6 @@ QStringList scaleFor(std::uint8_t address)
     for (const std::string &caption : zev::scaleOf(address))
         captions << QString::fromStdString(caption);
     return captions;
-}
-
-QGroupBox *groupBox(const QString &title, QLayout *content)
-{
-    auto *box = new QGroupBox(title);
-    box->setLayout(content);
-    return box;
 }
 
 // A panel whose caption is an ordinary label, so that it can be disabled with the controls.
@@ -69,8 +65,9 @@ QHBoxLayout *hbox(std::initializer_list<QWidget *> widgets)
 
 } // namespace
 
-QWidget *TMainForm::barColumn(std::uint8_t address, const QStringList &scale, int captionLines)
+QWidget *TMainForm::barColumn(const zev::LayoutNode &node, int captionLines)
 {
+    const std::uint8_t address = node.address;
     const zev::RegisterRow &row = *zev::findRegister(address);
     auto *column = new QWidget;
     auto *layout = new QVBoxLayout(column);
@@ -79,10 +76,10 @@ QWidget *TMainForm::barColumn(std::uint8_t address, const QStringList &scale, in
     for (const QString &line : QString::fromUtf8(row.caption).split('\n')) {
         auto *caption = new QLabel(line);
         caption->setAlignment(Qt::AlignHCenter);
+        caption->setVisible(!(node.flags & zev::kHideCaption));
         layout->addWidget(caption);
         m_captionLabels[address] << caption;
     }
-    // Bars of one row start level with each other, whatever their captions' line counts.
     for (qsizetype line = m_captionLabels[address].size(); line < captionLines; ++line)
         layout->addWidget(new QLabel(" "));
     QSlider *bar = makeTrackBar(row.min, row.max, row.initial, row.ticks);
@@ -91,10 +88,9 @@ QWidget *TMainForm::barColumn(std::uint8_t address, const QStringList &scale, in
     auto *barRow = new QHBoxLayout;
     barRow->setSpacing(0);
     barRow->addWidget(bar, 0, Qt::AlignHCenter);
-    if (!scale.isEmpty()) {
-        barRow->addWidget(new ScaleWidget(bar, scale));
-        m_scales[address] = scale;
-    }
+    m_scales[address] = scaleFor(address);
+    if (!m_scales[address].isEmpty() && !(node.flags & zev::kSharedScale))
+        barRow->addWidget(new ScaleWidget(bar, m_scales[address]));
     layout->addLayout(barRow, 1);
     if (row.label) {
         auto *label = new QLabel(QString::fromUtf8(row.initialLabel));
@@ -134,82 +130,120 @@ QCheckBox *TMainForm::makeCheckBox(std::uint8_t address)
     return box;
 }
 
-QWidget *TMainForm::buildMusicPage()
+// A node of the layout into `into`: groups and panels as frames around their children, rows
+// and columns as layouts, controls as their register rows make them. `captionLines` is the
+// number of caption lines of the tallest bar beside this one, so bars of one row start level.
+void TMainForm::addLayoutNode(std::size_t index, QBoxLayout *into, int captionLines)
 {
-    auto *eqRow = hbox({radioColumn(23)});
-    for (std::uint8_t a = 30; a >= 24; --a)
-        eqRow->addWidget(barColumn(a, scaleFor(a)));
-    auto *upper =
-        groupBox("音乐调整", hbox({barColumn(16), barColumn(17), groupBox("7 BAND-EQ", eqRow)}));
-    upper->layout()->itemAt(2)->widget()->setSizePolicy(QSizePolicy::Expanding,
-                                                        QSizePolicy::Preferred);
-
-    QWidget *input = radioColumn(18);
-    input->layout()->addWidget(makeCheckBox(22));
-    static_cast<QVBoxLayout *>(input->layout())->addStretch(1);
-    auto *key = new QHBoxLayout;
-    QWidget *keyColumn = barColumn(21, scaleFor(21));
-    m_captionLabels[21].first()->hide(); // the group's title is the bar's caption
-    key->addWidget(keyColumn);
-
-    auto *centre = hbox({barColumn(80), barColumn(81), barColumn(82)});
-    centre->addWidget(new ScaleWidget(m_bars[82], scaleFor(82)));
-    m_scales[82] = m_scales[83] = scaleFor(82); // the scale between them serves both
-    centre->addWidget(barColumn(83));
-    auto *bass = hbox({barColumn(85, {}, 2), barColumn(86), barColumn(87, scaleFor(87), 2)});
-
-    auto *lower = hbox({groupBox("音乐输入", hbox({input})), groupBox("变调", key),
-                        groupBox("中置调整", centre), groupBox("低音调整", bass)});
-    auto *page = new QWidget;
-    auto *column = new QVBoxLayout(page);
-    column->addWidget(upper, 1);
-    column->addLayout(lower, 1);
-    return page;
-}
-
-QWidget *TMainForm::buildMicPage()
-{
-    auto *checks = new QWidget;
-    auto *checkColumn = new QVBoxLayout(checks);
-    checkColumn->addStretch(1);
-    checkColumn->addWidget(makeCheckBox(34));
-    checkColumn->addWidget(makeCheckBox(45));
-    checkColumn->addStretch(1);
-    auto *upper = hbox({barColumn(32), barColumn(33)});
-    for (QWidget *w : {checks, barColumn(35, scaleFor(35)),
-                       static_cast<QWidget *>(groupBox("啸叫抑制模式", hbox({radioColumn(44)})))}) {
-        upper->addStretch(1);
-        upper->addWidget(w);
+    const zev::LayoutNode &node = zev::windowLayout()[index];
+    const auto children = zev::layoutChildren(index);
+    auto fill = [&](QBoxLayout *layout) {
+        int lines = 1;
+        for (std::size_t child : children)
+            if (zev::windowLayout()[child].kind == zev::LayoutKind::Bar)
+                lines = std::max(lines, int(QString::fromUtf8(
+                                                zev::findRegister(zev::windowLayout()[child].address)
+                                                    ->caption)
+                                                .count('\n') +
+                                            1));
+        const bool spread = node.flags & zev::kSpread;
+        for (std::size_t child : children) {
+            if (spread) layout->addStretch(1);
+            addLayoutNode(child, layout, lines);
+        }
+        if (spread || node.kind == zev::LayoutKind::Column) layout->addStretch(1);
+        return layout;
+    };
+    QWidget *made = nullptr;
+    switch (node.kind) {
+    case zev::LayoutKind::Page:
+    case zev::LayoutKind::Row:
+        into->addLayout(fill(hbox({})), 1);
+        return;
+    case zev::LayoutKind::Column: {
+        auto *column = new QVBoxLayout;
+        column->setContentsMargins(2, 2, 2, 2);
+        into->addLayout(fill(column));
+        return;
     }
-    upper->addStretch(2);
+    case zev::LayoutKind::Group: {
+        auto *box = new QGroupBox(QString::fromUtf8(node.caption ? node.caption : ""));
+        if (node.objectName) box->setObjectName(node.objectName);
+        box->setLayout(fill(hbox({})));
+        made = box;
+        break;
+    }
+    case zev::LayoutKind::Panel: {
+        QLabel *caption = nullptr;
+        made = node.caption ? captionedPanel(QString::fromUtf8(node.caption), fill(hbox({})),
+                                             &caption)
+                            : plainPanel(fill(hbox({})));
+        for (std::size_t child : children)
+            m_frameCaptions[zev::windowLayout()[child].address] = caption;
+        break;
+    }
+    case zev::LayoutKind::Bar:
+        made = barColumn(node, captionLines);
+        break;
+    case zev::LayoutKind::Scale:
+        m_scales[node.address] = scaleFor(node.address);
+        made = new ScaleWidget(m_bars[node.address], m_scales[node.address]);
+        break;
+    case zev::LayoutKind::Radio:
+        made = radioColumn(node.address);
+        break;
+    case zev::LayoutKind::Check:
+        made = makeCheckBox(node.address);
+        break;
+    case zev::LayoutKind::FixedMode:
+        made = fixedModeControls();
+        break;
+    }
+    if (node.flags & zev::kExpanding)
+        made->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    into->addWidget(made);
+}
 
-    auto *eqRow = new QHBoxLayout;
-    for (std::uint8_t a = 43; a >= 37; --a)
-        eqRow->addWidget(barColumn(a, scaleFor(a)));
-    auto *lower = groupBox("话筒调整", hbox({groupBox("话筒EQ模式", hbox({radioColumn(36)})),
-                                             groupBox("7 BAND-EQ", eqRow)}));
+QWidget *TMainForm::buildPage(std::size_t index)
+{
     auto *page = new QWidget;
     auto *column = new QVBoxLayout(page);
-    column->addLayout(upper, 1);
-    column->addWidget(lower, 1);
+    for (std::size_t child : zev::layoutChildren(index)) {
+        auto *part = new QVBoxLayout;
+        part->setContentsMargins(0, 0, 0, 0);
+        addLayoutNode(child, part, 1);
+        column->addLayout(part, 1);
+    }
     return page;
 }
 
-QWidget *TMainForm::buildEffectsPage()
+void TMainForm::buildPages()
 {
-    auto *eqRow = new QHBoxLayout;
-    for (std::uint8_t a = 69; a >= 65; --a)
-        eqRow->addWidget(barColumn(a, scaleFor(a)));
-    auto *upper = hbox({barColumn(48), groupBox("5 BAND-EQ", eqRow),
-                        plainPanel(hbox({barColumn(60), barColumn(61), barColumn(62)}))});
+    for (std::size_t i = 0; i < zev::windowLayout().size(); ++i)
+        if (zev::windowLayout()[i].kind == zev::LayoutKind::Page)
+            m_pages->addTab(buildPage(i), QString::fromUtf8(zev::windowLayout()[i].caption));
 
-    // DSP modes: the K buttons of the register, then the fixed-mode button and its number.
-    QWidget *modes = radioColumn(49);
-    auto *modeColumn = static_cast<QVBoxLayout *>(modes->layout());
+    // Effect controls: the bars of echo, reverb, chorus and tremolo with all their labels.
+    for (int a = 50; a <= 64; ++a)
+        if (m_frameCaptions[a] && !m_effectControls.contains(m_frameCaptions[a]))
+            m_effectControls << m_frameCaptions[a];
+    for (int a = 50; a <= 64; ++a) {
+        m_effectControls << m_bars[a] << m_valueLabels[a];
+        for (QLabel *caption : m_captionLabels[a])
+            m_effectControls << caption;
+    }
+}
+
+// DSP modes beyond the K buttons: the fixed-mode button and its number.
+QWidget *TMainForm::fixedModeControls()
+{
+    auto *controls = new QWidget;
+    auto *column = new QVBoxLayout(controls);
+    column->setContentsMargins(2, 0, 2, 2);
     m_fixedModeButton = new QRadioButton("固定模式");
     m_fixedModeButton->setObjectName("DSPMode5RadioButton");
-    m_groups[49]->addButton(m_fixedModeButton, kFixedModeButtonId);
-    modeColumn->addWidget(m_fixedModeButton);
+    m_groups[zev::kDspModeRegister]->addButton(m_fixedModeButton, kFixedModeButtonId);
+    column->addWidget(m_fixedModeButton);
     m_fixedModeEdit = new SpinEdit;
     m_fixedModeEdit->setObjectName("DSPModeCSpinEdit");
     m_fixedModeEdit->setRange(zev::kFirstFixedDspMode, zev::kLastFixedDspMode);
@@ -224,34 +258,6 @@ QWidget *TMainForm::buildEffectsPage()
     numberRow->addWidget(new QLabel("P"));
     numberRow->addWidget(m_fixedModeEdit);
     numberRow->addStretch(1);
-    modeColumn->addLayout(numberRow);
-    modeColumn->addStretch(1);
-
-    QLabel *echoCaption = nullptr;
-    QLabel *reverbCaption = nullptr;
-    auto *echo = captionedPanel(
-        "回声", hbox({barColumn(50), barColumn(51), barColumn(52), barColumn(53)}), &echoCaption);
-    auto *reverb =
-        captionedPanel("混响",
-                       hbox({barColumn(54, {}, 2), barColumn(55, {}, 2), barColumn(56),
-                             barColumn(57, {}, 2), barColumn(58, {}, 2), barColumn(59, {}, 2)}),
-                       &reverbCaption);
-    auto *dsp = new QGroupBox;
-    dsp->setObjectName("DSPModeGroupBox");
-    dsp->setLayout(hbox({modes, echo, reverb}));
-    auto *lower = hbox({dsp, plainPanel(hbox({barColumn(63), barColumn(64)}))});
-
-    // Effect controls: the bars of echo, reverb, chorus and tremolo with all their labels.
-    m_effectControls << echoCaption << reverbCaption;
-    for (int a = 50; a <= 64; ++a) {
-        m_effectControls << m_bars[a] << m_valueLabels[a];
-        for (QLabel *caption : m_captionLabels[a])
-            m_effectControls << caption;
-    }
-
-    auto *page = new QWidget;
-    auto *column = new QVBoxLayout(page);
-    column->addLayout(upper, 1);
-    column->addLayout(lower, 1);
-    return page;
+    column->addLayout(numberRow);
+    return controls;
 }

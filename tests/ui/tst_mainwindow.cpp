@@ -1,4 +1,5 @@
 // The main window as a person and a screen reader meet it.
+#include "files/ParameterFile.h"
 #include "model/RegisterMap.h"
 #include "support/Gui.h"
 #include "support/Sim.h"
@@ -8,6 +9,11 @@
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QProcess>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -106,7 +112,8 @@ void TestMainWindow::commandRowAndStatusBar()
     QCOMPARE(m_form->CommunicationBitBtn->palette().color(QPalette::ButtonText), QColor(Qt::red));
 
     // After a start-up with no port behind port 1 (and real-time control turned off again).
-    const QStringList texts = {"断开", "脱离", "未锁定", "串口打开错误，请检查串口号", "通讯："};
+    const QStringList texts = {"断开", "脱离", "未锁定", "串口打开错误，请检查串口号：设备不存在",
+                               "通讯："};
     const int widths[] = {100, 100, 100, 505, 155};
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(m_form->statusPanel(i)->text(), texts[i]);
@@ -176,14 +183,40 @@ void TestMainWindow::namesForPeopleAndTools()
         QVERIFY2(w, qPrintable(name));
         QVERIFY2(!heard(w).isEmpty(), qPrintable(name));
     }
-    QSet<QString> barNames;
-    for (QSlider *bar : m_form->findChildren<QSlider *>())
-        barNames << heard(bar);
-    QCOMPARE(barNames.size(), 48);
-    QCOMPARE(heard(m_form->trackBar(32)), QString("话筒调整 音量"));
-    QCOMPARE(heard(m_form->trackBar(50)), QString("回声 幅度"));
-    QCOMPARE(heard(m_form->trackBar(54)), QString("混响 幅度"));
     QCOMPARE(heard(m_form->radioButton(44, 1)), QString("模式一"));
+
+    // All 56 registers: one name each, unique, the same in the window's accessibility tree
+    // and in everything zev720ctl prints (here the titles of show --json).
+    zev::ParameterModel factory;
+    factory.loadFactoryValues();
+    std::string error;
+    QVERIFY(zev::writeParameterFile("factory.dat", factory, error));
+    QProcess ctl;
+    ctl.start(testing::buildDir() + "/zev720ctl", {"show", "factory.dat", "--json"});
+    QVERIFY(ctl.waitForFinished(10000));
+    QMap<int, QString> toolNames;
+    for (const QJsonValue &entry :
+         QJsonDocument::fromJson(ctl.readAllStandardOutput()).object()["registers"].toArray())
+        toolNames[entry["address"].toInt()] = entry["title"].toString();
+    QSet<QString> names;
+    for (const zev::RegisterRow &row : zev::registerMap()) {
+        QWidget *control = m_form->trackBar(row.address);
+        if (!control) control = m_form->checkBox(row.address);
+        if (!control) control = m_form->radioButton(row.address, row.choices[0].value)->parentWidget();
+        const QString name = heard(control);
+        QVERIFY2(!name.trimmed().isEmpty(), qPrintable(QString::number(row.address)));
+        QCOMPARE(name, toolNames.value(row.address));
+        names << name;
+    }
+    QCOMPARE(names.size(), 56);
+    QCOMPARE(heard(m_form->trackBar(24)), QString("音乐调整 7 BAND-EQ 16KHz"));
+    QCOMPARE(heard(m_form->trackBar(37)), QString("话筒调整 7 BAND-EQ 16KHz"));
+    QCOMPARE(heard(m_form->trackBar(32)), QString("话筒调整 音量"));
+    QCOMPARE(heard(m_form->trackBar(51)), QString("回声 R延时"));
+    QCOMPARE(heard(m_form->trackBar(61)), QString("合唱 延时"));
+    QCOMPARE(heard(m_form->trackBar(80)), QString("中置调整 音乐音量"));
+    QCOMPARE(heard(m_form->trackBar(69)), QString("5 BAND-EQ 100Hz"));
+    QCOMPARE(heard(m_form->checkBox(22)), QString("音乐输入 LOUD"));
 }
 
 // A screen reader hears what the window shows, as it changes: captions, value labels, the
