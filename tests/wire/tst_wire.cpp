@@ -1,6 +1,8 @@
-// The byte rules under the network lines: the Telnet/RFC 2217 codec and the parser of line
-// addresses. What ser2net makes of our bytes is tried in tst_network; here, what a server
-// may send that ser2net never does.
+// The byte rules under the network lines and the files people write: the Telnet/RFC 2217
+// codec, the parser of line addresses, and the strict JSON reader. What ser2net makes of our
+// bytes is tried in tst_network and what build makes of JSON in tst_ctl; here, what a server
+// or an editor may send that those never do.
+#include "files/Json.h"
 #include "wire/NetworkAddress.h"
 #include "wire/Telnet.h"
 
@@ -38,6 +40,8 @@ private slots:
     void lineSettingsAsComPortCommands();
     void networkLines_data();
     void networkLines();
+    void jsonTakenOnlyWhenPlainlyMeant_data();
+    void jsonTakenOnlyWhenPlainlyMeant();
 };
 
 // Every byte value, 0xFF runs included, escaped and read back however the stream is cut.
@@ -162,6 +166,49 @@ void TestWire::networkLines()
     } else {
         QVERIFY2(address.valid, address.problem.c_str());
         QCOMPARE(QString::fromStdString(formatNetworkLine(address)), parsed);
+    }
+}
+
+void TestWire::jsonTakenOnlyWhenPlainlyMeant_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("error"); ///< its start, or empty: taken
+    QTest::newRow("plain") << QByteArray("{\"a\": [1, -2.5e3, true, null, \"\\u00e9\\ud83c\\udfb5\"]}")
+                           << "";
+    QTest::newRow("a name twice") << QByteArray("{\"a\": 1,\n \"a\": 2}") << "line 2: \"a\" is given twice";
+    QTest::newRow("nested too deep") << QByteArray(33, '[') + QByteArray(33, ']')
+                                     << "line 1: nested deeper than 32";
+    QTest::newRow("nested as deep as allowed") << QByteArray(32, '[') + QByteArray(32, ']') << "";
+    QTest::newRow("an escaped NUL") << QByteArray("[\"a\\u0000\"]") << "line 1: a control character";
+    QTest::newRow("a raw tab") << QByteArray("[\"a\tb\"]") << "line 1: a control character";
+    QTest::newRow("half a surrogate") << QByteArray("[\"\\ud800x\"]") << "line 1: half a surrogate";
+    QTest::newRow("an overlong byte") << QByteArray("[\"\xC0\x80\"]") << "line 1: text that is not UTF-8";
+    QTest::newRow("a leading zero") << QByteArray("[01]") << "line 1: ',' or ']' belongs here";
+    QTest::newRow("a number too large") << QByteArray("[1e400]") << "line 1: the number 1e400";
+    QTest::newRow("a trailing comma") << QByteArray("{\"a\": 1,}") << "line 1: a member's name";
+    QTest::newRow("two documents") << QByteArray("{} {}") << "line 1: text after the end";
+    QTest::newRow("cut short") << QByteArray("{\"a\": [1,") << "line 1: the text ends";
+}
+
+void TestWire::jsonTakenOnlyWhenPlainlyMeant()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, error);
+    JsonValue root;
+    std::string why;
+    const bool taken = parseJson(std::string_view(text.constData(), std::size_t(text.size())), root, why);
+    QVERIFY2(taken == error.isEmpty(), why.c_str());
+    if (!taken) QVERIFY2(QString::fromStdString(why).startsWith(error), why.c_str());
+    if (QTest::currentDataTag() == QByteArray("plain")) {
+        const JsonValue &list = *root.find("a");
+        QCOMPARE(list.items.size(), std::size_t(5));
+        QVERIFY(list.items[0].isIntegerIn(1, 1) && !list.items[1].integer);
+        QCOMPARE(QString::fromStdString(list.items[4].text), QString("é🎵"));
+        // What the writer quotes, the reader takes back as it was.
+        const std::string odd = "a\"b\\c é/";
+        JsonValue back;
+        QVERIFY(parseJson("[" + jsonQuoted(odd) + "]", back, why));
+        QCOMPARE(back.items.at(0).text, odd);
     }
 }
 

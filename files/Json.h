@@ -1,0 +1,53 @@
+// JSON text as people write it (RFC 8259), read strictly and with bounds: the files that
+// zev720ctl builds from are edited by hand, so whatever is not plainly meant is refused with
+// its line rather than guessed at. No Qt.
+//
+//   - an object that names a member twice is refused (most readers keep the last silently);
+//   - a string with a NUL or another control character, raw or escaped, is refused, and so
+//     is text that is not UTF-8;
+//   - nesting deeper than kMaxJsonDepth is refused, so no input exhausts the stack;
+//   - numbers keep their double value and whether they were written as an integer; a reader
+//     checks the range before it converts.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zev {
+
+constexpr int kMaxJsonDepth = 32;
+
+struct JsonMember;
+
+struct JsonValue {
+    enum class Type { Null, Bool, Number, String, Array, Object } type = Type::Null;
+    bool boolean = false;
+    double number = 0;
+    bool integer = false; ///< written without a fraction or an exponent
+    std::string text;     ///< a string's value (UTF-8), or a number as written
+    std::vector<JsonValue> items;
+    std::vector<JsonMember> members; ///< in the order written
+    int line = 0;                    ///< where the value starts, from 1
+    int keyLine = 0;                 ///< a member's value: where its name stands
+
+    /// The member of that name, or nullptr.
+    const JsonValue *find(std::string_view name) const;
+    /// True when the number is an integer from `min` to `max`.
+    bool isIntegerIn(double min, double max) const;
+};
+
+struct JsonMember {
+    std::string name;
+    JsonValue value;
+};
+
+/// Parses the whole text; false with `error` ("line 4: ...") at the first problem.
+bool parseJson(std::string_view text, JsonValue &root, std::string &error);
+
+/// The text as a JSON string, quotes included, with control characters escaped.
+std::string jsonQuoted(std::string_view text);
+
+} // namespace zev
