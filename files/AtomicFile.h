@@ -2,6 +2,8 @@
 // anything but a regular file.
 #pragma once
 
+#include "wire/TextFile.h" // kNotARegularFile
+
 #include <cstddef>
 #include <string>
 
@@ -39,8 +41,5 @@ constexpr const char *kTemporaryMarker = ".zev720-tmp.";
 
 /// The operating system's text for an error number.
 std::string systemErrorText(int error);
-
-/// The text of a name that exists but is no regular file.
-constexpr const char *kNotARegularFile = "不是普通文件";
 
 } // namespace zev

@@ -1,10 +1,12 @@
 #include "wire/PortMap.h"
 
+#include "wire/NetworkAddress.h"
+#include "wire/TextFile.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 namespace zev {
@@ -17,34 +19,74 @@ std::map<int, std::string> &assigned()
 }
 } // namespace
 
-PortsFile readPortsFile()
+PortsFile parsePortsFile(std::string_view text, const std::string &fileName)
 {
     PortsFile file;
-    std::ifstream in(kPortsFile);
-    std::string text;
-    for (int number = 1; std::getline(in, text); ++number) {
-        if (const auto hash = text.find('#'); hash != std::string::npos) text.erase(hash);
-        const auto first = text.find_first_not_of(" \t\r");
-        if (first == std::string::npos) continue; // blank or comment
-        const auto equals = text.find('=');
-        auto trim = [](std::string part) {
-            const auto from = part.find_first_not_of(" \t\r");
-            const auto to = part.find_last_not_of(" \t\r");
-            return from == std::string::npos ? std::string() : part.substr(from, to - from + 1);
-        };
-        const std::string key = equals == std::string::npos ? "" : trim(text.substr(0, equals));
-        const std::string line = equals == std::string::npos ? "" : trim(text.substr(equals + 1));
+    std::size_t malformed = 0;
+    auto problem = [&](int number, const std::string &what) {
+        if (++malformed <= kPortsProblemsShown)
+            file.problems.push_back(fileName + ":" + std::to_string(number) + ": " + what);
+    };
+    auto trim = [](std::string_view part) {
+        const auto from = part.find_first_not_of(" \t\r");
+        const auto to = part.find_last_not_of(" \t\r");
+        return from == std::string_view::npos ? std::string()
+                                              : std::string(part.substr(from, to - from + 1));
+    };
+    for (int number = 1; !text.empty(); ++number) {
+        const std::size_t end = text.find('\n');
+        std::string_view row = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (const auto hash = row.find('#'); hash != std::string_view::npos)
+            row = row.substr(0, hash);
+        if (trim(row).empty()) continue; // blank or comment
+        const auto equals = row.find('=');
+        const std::string key = equals == std::string_view::npos ? "" : trim(row.substr(0, equals));
+        const std::string line =
+            equals == std::string_view::npos ? "" : trim(row.substr(equals + 1));
         const bool numeric =
             !key.empty() && key.size() < 10 &&
             std::all_of(key.begin(), key.end(), [](unsigned char c) { return std::isdigit(c); });
-        if (!numeric || line.empty()) {
-            file.problems.push_back(std::string(kPortsFile) + ":" + std::to_string(number) +
-                                    ": not \"n = line\": " + trim(text));
+        const bool printable = std::all_of(row.begin(), row.end(), [](unsigned char c) {
+            return c >= 0x20 && c != 0x7F;
+        });
+        if (!numeric || line.empty() || !printable) {
+            problem(number, "not \"n = line\"" + (printable ? ": " + trim(row) : std::string()));
+            continue;
+        }
+        if (isNetworkLine(line)) {
+            const NetworkAddress address = parseNetworkLine(line);
+            if (!address.valid) {
+                problem(number, line + ": " + address.problem);
+                continue;
+            }
+        } else if (line.find("://") != std::string::npos) {
+            problem(number, line + ": not a device path, tcp://HOST:PORT or rfc2217://HOST:PORT");
             continue;
         }
         file.lines[std::stoi(key)] = line;
     }
+    if (malformed > kPortsProblemsShown)
+        file.problems.push_back(fileName + ": " + std::to_string(malformed - kPortsProblemsShown) +
+                                " more malformed lines");
     return file;
+}
+
+PortsFile readPortsFile()
+{
+    std::string text, error;
+    switch (readTextFile(kPortsFile, kMaxPortsFileBytes, text, error)) {
+    case TextFileStatus::Missing:
+        return {};
+    case TextFileStatus::Failed: {
+        PortsFile file;
+        file.problems.push_back(error);
+        return file;
+    }
+    case TextFileStatus::Read:
+        break;
+    }
+    return parsePortsFile(text);
 }
 
 void assignPortDevice(int port, const std::string &device)

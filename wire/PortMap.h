@@ -7,21 +7,31 @@
 // line: tcp://HOST:PORT or rfc2217://HOST:PORT.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zev {
 
 /// "ZEV720.ports": one "n = line" a line, "#" starts a comment.
 constexpr const char *kPortsFile = "ZEV720.ports";
+/// A ports file is a few lines; one larger than this is refused whole.
+constexpr std::size_t kMaxPortsFileBytes = 64 * 1024;
+/// Malformed lines told one by one; beyond them, their count.
+constexpr std::size_t kPortsProblemsShown = 5;
 
 struct PortsFile {
     std::map<int, std::string> lines;  ///< port number to line
     std::vector<std::string> problems; ///< "ZEV720.ports:3: not "n = line": …", one a bad line
 };
-/// Reads "ZEV720.ports" in the working folder (nothing without it); a bad line is a problem,
-/// and the other lines still count.
+/// The lines of a ports file's text. A malformed line (not "n = line", a network line that
+/// does not parse, a scheme that is not ours) is a problem and counts for nothing; the other
+/// lines still count. The first kPortsProblemsShown problems are told, then how many more.
+PortsFile parsePortsFile(std::string_view text, const std::string &fileName = kPortsFile);
+/// Reads "ZEV720.ports" in the working folder (nothing without it), only when it is a regular
+/// file of at most kMaxPortsFileBytes; otherwise that is its one problem.
 PortsFile readPortsFile();
 
 /// The device of port n, or an empty string when there is none.
