@@ -54,8 +54,9 @@ std::string openFailureForPeople(const OpenOutcome &outcome)
     case LineResult::NoSuchDevice:
         return outcome.text.empty() ? "设备不存在" : "设备不存在（" + outcome.text + "）";
     case LineResult::PermissionDenied:
-        return "没有权限，请把用户加入 " + (outcome.group.empty() ? "dialout" : outcome.group) +
-               " 组后重新登录";
+        if (!outcome.group.empty()) return "没有权限，请把用户加入 " + outcome.group + " 组后重新登录";
+        if (!outcome.owner.empty()) return "没有权限：只有用户 " + outcome.owner + " 可以读写这个设备";
+        return "没有权限";
     case LineResult::HeldElsewhere:
         return "被其他程序占用";
     case LineResult::HeldHere:

@@ -22,6 +22,7 @@
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,8 +109,14 @@ OpenOutcome whyNotOpened(const QSerialPort &serial, const QString &path)
             errno == EACCES) {
             report.result = LineResult::PermissionDenied;
             struct stat info {};
-            if (::stat(path.toLocal8Bit().constData(), &info) == 0)
-                if (const group *owner = ::getgrgid(info.st_gid)) report.group = owner->gr_name;
+            // Joining the device's group helps only when that group may read and write it.
+            if (::stat(path.toLocal8Bit().constData(), &info) == 0) {
+                const group *owners = ::getgrgid(info.st_gid);
+                if (owners && (info.st_mode & S_IRGRP) && (info.st_mode & S_IWGRP))
+                    report.group = owners->gr_name;
+                else if (const passwd *user = ::getpwuid(info.st_uid))
+                    report.owner = user->pw_name;
+            }
         }
 #endif
         break;

@@ -87,6 +87,7 @@ void RoomJob::opened(const OpenOutcome &outcome)
     m_report.device = outcome.device;
     if (!outcome.ok()) {
         m_report.group = outcome.group;
+        m_report.owner = outcome.owner;
         return fail(outcomeOfOpen(outcome.result), outcome.text);
     }
     m_phase = Phase::Connecting;

@@ -49,7 +49,8 @@ struct RoomReport {
     Outcome outcome = Outcome::NotStarted;
     std::string detail;                   ///< the reason in the system's words, or empty
     std::string device;                   ///< what the line stood for ("/dev/ttyUSB0")
-    std::string group;                    ///< PermissionDenied: the device's group
+    std::string group; ///< PermissionDenied: the device's group, when joining it would help
+    std::string owner; ///< PermissionDenied otherwise: the user who may open it
     RegisterImage held{};                 ///< pull, diff, verified push: the processor's values
     std::vector<std::uint8_t> differing;  ///< registers whose held value is not the wanted one
     std::vector<std::uint8_t> unanswered; ///< registers never confirmed

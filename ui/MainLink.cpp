@@ -1,6 +1,7 @@
 // Connection and real-time control: the handshakes with the processor, the link state and
 // the help texts of the status bar.
 #include "link/LinkSession.h"
+#include "link/PortInfo.h"
 #include "settings/PortSettings.h"
 #include "ui/Main.h"
 #include "ui/PortDialog.h"
@@ -34,7 +35,10 @@ void TMainForm::CommunicationBitBtnClick()
         ApplyPortSettings();
         // A device that went away since the port was opened: the same press reopens it.
         if (!m_link->open()) {
-            ShowHelpText("串口打开错误，请检查串口号");
+            // The design's words first, then why, so that nobody needs the dialog to know.
+            const QString why = QString::fromStdString(
+                zev::openFailureForPeople(m_link->channel().lastOpen()));
+            ShowHelpText("串口打开错误，请检查串口号" + (why.isEmpty() ? QString() : "：" + why));
         } else {
             ShowHelpText("正在连接,请稍候...");
             switch (m_link->connectProcessor()) {

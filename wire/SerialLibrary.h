@@ -74,9 +74,10 @@ constexpr int kLineBuffer = 4096;
 /// How an open ended.
 struct OpenOutcome {
     LineResult result = LineResult::Ok;
-    std::string group;  ///< PermissionDenied: the group that owns the device
+    std::string group;  ///< PermissionDenied: the device's group, when it may read and write it
     std::string device; ///< the device or network line that the port stood for
     std::string text;   ///< the system's words where it gave any ("host:port: Connection refused")
+    std::string owner = {}; ///< PermissionDenied without such a group: the user who may
     bool ok() const { return result == LineResult::Ok; }
 };
 

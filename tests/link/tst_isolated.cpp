@@ -176,6 +176,17 @@ void TestIsolated::nameServerThatNeverAnswers()
              qPrintable(result.out));
     QVERIFY2(result.ms < 4000, qPrintable(QString::number(result.ms)));
 
+    // A name that the system says does not exist is an unknown host, not a refusal.
+    const QString nsswitch = m_files.path() + "/_etc_nsswitch.conf";
+    QVERIFY(testing::writeFile(nsswitch, "hosts: files\n")); // the file mounted over the system's
+    result = ctl({"pull", line, "out.dat"});
+    QVERIFY(testing::writeFile(nsswitch, "passwd: files\ngroup: files\nshadow: files\nhosts: "
+                                         "files dns\n"));
+    QCOMPARE(result.code, 3);
+    QVERIFY2(result.err.contains(line + ": cannot open: ") &&
+                 result.err.contains(QString(kHost) + ": unknown host"),
+             qPrintable(result.err));
+
     // The panel connects at start: its window is never frozen by the lookup.
     PortSettings settings;
     settings.port = 5;

@@ -152,7 +152,8 @@ void TestLink::portThatCannotBeOpened()
     m_sim->becomePort(1);
     portSettings.port = 99; // no device behind it
     m_form->CommunicationBitBtn->click();
-    QCOMPARE(m_form->statusPanel(3)->text(), QString("串口打开错误，请检查串口号"));
+    // The design's words, then why: nobody needs the dialog to learn it.
+    QCOMPARE(m_form->statusPanel(3)->text(), QString("串口打开错误，请检查串口号：设备不存在"));
     QVERIFY(!m_form->channel().IsOpen());
     QVERIFY(!m_form->Timer1->isActive());
     QVERIFY(m_sim->frames().isEmpty());
