@@ -1,5 +1,6 @@
 // zev720ctl as installers use it: the real binary against the emulator on a pseudo-terminal.
 #include "files/ParameterFile.h"
+#include "model/Shown.h"
 #include "support/Sim.h"
 
 #include <QElapsedTimer>
@@ -7,12 +8,17 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <csignal>
 #include <memory>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,6 +83,9 @@ private slots:
     void venueInOneRun();
     void venueWhoseReaderGoes();
     void venueUnderALimitOnOpenFiles();
+    void everyJsonResultHasOneShape();
+    void helpTyposAndPortsAsTyped();
+    void progressFitsANarrowTerminal();
     void buildRefusesBadText_data();
     void buildRefusesBadText();
 
@@ -103,21 +112,26 @@ void TestCtl::pullShowBuildDiff()
     QCOMPARE(readFile("again.dat"), tuned); // byte for byte
 
     QCOMPARE(ctl({"diff", "room.dat", "again.dat"}).code, 0);
-    QString changed = run.out; // register 16 is the first to hold 30
+    QCOMPARE(ctl({"diff", "room.dat", "again.dat"}).out.trimmed(),
+             QString("no difference: the 56 registers and the 21 mode slots are the same"));
+    QString changed = run.out; // register 16 is the first to hold 30; a person edits the text
+    changed.replace(changed.indexOf("\"shown\": \"58dB\""), 15, "\"shown\": \"48dB\"");
+    QVERIFY(testing::writeFile("changed.json", changed.toUtf8()));
+    const Run half = ctl({"build", "changed.json", "changed.dat"}); // value and shown disagree
+    QCOMPARE(half.code, 4);
+    QVERIFY2(half.err.contains("MusicVolumeTrackBar: value 30 shows \"58dB\", not \"48dB\""),
+             qPrintable(half.err));
+    QVERIFY(!QFile::exists("changed.dat"));
     changed.replace(changed.indexOf("\"value\": 30"), 11, "\"value\": 40");
     QVERIFY(testing::writeFile("changed.json", changed.toUtf8()));
     QCOMPARE(ctl({"build", "changed.json", "changed.dat"}).code, 0);
-    run = ctl({"diff", "room.dat", "changed.dat", "--json"});
+    run = ctl({"diff", "room.dat", "changed.dat"});
     QCOMPARE(run.code, 1);
-    const QJsonObject result = QJsonDocument::fromJson(run.out.toUtf8()).object();
-    QCOMPARE(result["registers"].toArray().size(), 1);
-    const QJsonObject only = result["registers"].toArray()[0].toObject();
-    QCOMPARE(only["caption"].toString(), QString("音乐调整 音量"));
-    QCOMPARE(only["aShown"].toString(), QString("58dB"));
-    QCOMPARE(only["bShown"].toString(), QString("48dB"));
-    run = ctl({"diff", sim.path(), "changed.dat"}); // a port against a file
+    QCOMPARE(run.out.trimmed(), QString("音乐调整 音量: room.dat 58dB, changed.dat 48dB"));
+    run = ctl({"diff", sim.path(), "changed.dat"}); // a port against a file, read as typed
     QCOMPARE(run.code, 1);
-    QVERIFY2(run.out.contains("58dB | 48dB"), qPrintable(run.out));
+    QCOMPARE(run.out.trimmed(),
+             QString("音乐调整 音量: %1 58dB, changed.dat 48dB").arg(sim.path()));
 }
 
 void TestCtl::pushThroughALossyLineVerifies()
@@ -139,7 +153,7 @@ void TestCtl::pushReportsWhatTheProcessorKeptWrong()
     Sim sim({"--mangle", "16"});
     const Run run = ctl({"push", sim.path(), "tuned.dat"});
     QCOMPARE(run.code, 1);
-    QCOMPARE(run.out.trimmed(), QString("音乐调整 音量: 58dB, 机器: 57dB"));
+    QCOMPARE(run.out.trimmed(), QString("音乐调整 音量: tuned.dat 58dB, 机器 57dB"));
     const Run json = ctl({"push", sim.path(), "tuned.dat", "--json"});
     const QJsonObject result = QJsonDocument::fromJson(json.out.toUtf8()).object();
     QCOMPARE(result["differing"].toArray().size(), 1);
@@ -162,18 +176,32 @@ void TestCtl::silentProcessorAndUnopenablePorts()
     QVERIFY2(run.err.contains("/nonexistent/zev720-port: cannot open: no such device"),
              qPrintable(run.err));
 
-    // Permission denied, and the group to join; as another user when run as root.
+    // Permission denied, as another user when run as root: the group to join only where that
+    // group may read and write the device, else who may.
     Sim sim;
     const QByteArray device = QFile::symLinkTarget(sim.path()).isEmpty()
                                   ? sim.path().toLocal8Bit()
                                   : QFile::symLinkTarget(sim.path()).toLocal8Bit();
-    QVERIFY(::chmod(device, 0600) == 0);
     QVERIFY(::chmod(m_folder.path().toLocal8Bit(), 0777) == 0);
     const bool root = ::geteuid() == 0;
-    if (!root) QVERIFY(::chmod(device, 0) == 0);
+    QVERIFY(::chmod(device, root ? 0600 : 0) == 0);
     run = ctl({"pull", sim.path(), "out.dat"}, 20000, root ? 65534 : 0);
     QCOMPARE(run.code, 3);
-    QVERIFY2(run.err.contains("permission denied (join the group"), qPrintable(run.err));
+    QVERIFY2(run.err.contains("permission denied") && !run.err.contains("join the group"),
+             qPrintable(run.err));
+    if (root) {
+        QVERIFY2(run.err.contains("only the user root may read and write it"), qPrintable(run.err));
+        struct stat info {};
+        QVERIFY(::stat(device, &info) == 0);
+        const group *owners = ::getgrgid(info.st_gid);
+        QVERIFY(owners);
+        QVERIFY(::chmod(device, 0660) == 0);
+        run = ctl({"pull", sim.path(), "out.dat"}, 20000, 65534);
+        QVERIFY2(run.err.contains(QString("permission denied (join the group %1: sudo adduser "
+                                          "$USER %1")
+                                      .arg(owners->gr_name)),
+                 qPrintable(run.err));
+    }
     QVERIFY(!QFile::exists("out.dat"));
 }
 
@@ -219,7 +247,7 @@ void TestCtl::venueInOneRun()
     QCOMPARE(lines.last(), QString("6 rooms: 4 ok, 1 differ, 1 failed"));
     for (const QString &line : lines.mid(0, 6)) {
         if (line.startsWith("R4 "))
-            QVERIFY2(line.contains(" differs ") && line.endsWith("音乐调整 音量: 58dB, 机器: 57dB"),
+            QVERIFY2(line.contains(" differs ") && line.endsWith("音乐调整 音量: tuned.dat 58dB, 机器 57dB"),
                      qPrintable(line));
         else if (line.startsWith("R6 "))
             QVERIFY2(line.contains(" refused ") && line.contains("Connection refused"),
@@ -302,41 +330,180 @@ void TestCtl::venueUnderALimitOnOpenFiles()
              qPrintable(lines.last()));
 }
 
-// Refused with the line of the entry and its name; nothing is written.
+namespace {
+// The one shape of a register that differs, the same in every command (README, "JSON").
+void checkDifference(const QJsonValue &value, const QString &where)
+{
+    const QJsonObject d = value.toObject();
+    const QStringList keys = d.keys();
+    QCOMPARE(QSet<QString>(keys.begin(), keys.end()),
+             (QSet<QString>{"address", "name", "title", "a", "b"}));
+    QVERIFY2(d["address"].isDouble() && d["name"].isString() && d["title"].isString(),
+             qPrintable(where));
+    QVERIFY(findRegisterByName(d["name"].toString().toStdString()));
+    for (const char *side : {"a", "b"}) {
+        const QJsonObject s = d[side].toObject();
+        const QStringList sideKeys = s.keys();
+        QCOMPARE(QSet<QString>(sideKeys.begin(), sideKeys.end()), (QSet<QString>{"value", "shown"}));
+        QVERIFY2(s["value"].isDouble() && s["value"].toInt() >= 0 && s["value"].toInt() <= 255,
+                 qPrintable(where));
+        QVERIFY2(s["shown"].isString(), qPrintable(where));
+    }
+}
+} // namespace
+
+// push, diff, venue push and venue diff report a differing register in one shape, with the
+// sides named a and b alike, and every result carries its version.
+void TestCtl::everyJsonResultHasOneShape()
+{
+    tunedFile();
+    Sim mangles({"--listen", "127.0.0.1:0", "--mangle", "16"});
+    QVERIFY(testing::writeFile("venue.csv", ("R1, " + mangles.path() + "\n").toUtf8()));
+    struct Case {
+        QStringList command;
+        QString list; ///< where the differing registers stand
+    };
+    const QList<Case> cases = {
+        {{"push", mangles.path(), "tuned.dat", "--json"}, "differing"},
+        {{"diff", "tuned.dat", mangles.path(), "--json"}, "differing"},
+        {{"venue", "venue.csv", "push", "tuned.dat", "--json"}, "rooms/0/differing"},
+        {{"venue", "venue.csv", "diff", "tuned.dat", "--json"}, "rooms/0/differing"},
+    };
+    for (const Case &c : cases) {
+        const Run run = ctl(c.command);
+        QCOMPARE(run.code, 1);
+        const QJsonObject result = QJsonDocument::fromJson(run.out.toUtf8()).object();
+        QCOMPARE(result["version"].toInt(), 1);
+        QCOMPARE(result["a"].toString(), QString("tuned.dat"));
+        QJsonValue list = result;
+        for (const QString &step : c.list.split('/'))
+            list = step[0].isDigit() ? list.toArray().at(step.toInt()) : list.toObject().value(step);
+        const QJsonArray differing = list.toArray();
+        QCOMPARE(differing.size(), 1);
+        checkDifference(differing.at(0), c.command.join(' '));
+        const QJsonObject d = differing.at(0).toObject();
+        QCOMPARE(d["title"].toString(), QString("音乐调整 音量"));
+        QCOMPARE(d["a"].toObject()["shown"].toString(), QString("58dB"));
+        QCOMPARE(d["b"].toObject()["shown"].toString(), QString("57dB"));
+    }
+    for (const QStringList &command : {QStringList{"pull", mangles.path(), "x.dat", "--json"},
+                                       QStringList{"ports", "--json"}})
+        QCOMPARE(QJsonDocument::fromJson(ctl(command).out.toUtf8()).object()["version"].toInt(), 1);
+}
+
+// Help for each command, -h as --help, the nearest command for a typo; a port named as typed
+// with the device it stands for, so that a forgotten ZEV720_COM1 shows.
+void TestCtl::helpTyposAndPortsAsTyped()
+{
+    Run run = ctl({"pull", "-h"});
+    QCOMPARE(run.code, 0);
+    QVERIFY(run.out.startsWith("Usage: zev720ctl pull PORT OUT.dat"));
+    QVERIFY(!run.out.contains("build FILE.json"));
+    QCOMPARE(ctl({"help", "venue"}).out, ctl({"venue", "--help"}).out);
+    QVERIFY(ctl({"--help"}).out.contains("build FILE.json OUT.dat"));
+    for (const QString typo : {"pul", "Pull", "pusj"}) {
+        run = ctl({typo, "1", "x.dat"});
+        QCOMPARE(run.code, 2);
+        QVERIFY2(run.err.contains(typo + ": no such command; did you mean '" +
+                                  (typo.startsWith("pus") ? "push" : "pull") + "'?"),
+                 qPrintable(run.err));
+    }
+    QVERIFY(!ctl({"frobnicate"}).err.contains("did you mean"));
+
+    qputenv("ZEV720_COM3", "/nonexistent/ttyUSB7");
+    run = ctl({"pull", "3", "out.dat"});
+    qunsetenv("ZEV720_COM3");
+    QCOMPARE(run.code, 3);
+    QVERIFY2(run.err.contains("zev720ctl: 3 (/nonexistent/ttyUSB7): cannot open: no such device"),
+             qPrintable(run.err));
+}
+
+// On a terminal 40 columns wide, the progress line never wraps.
+void TestCtl::progressFitsANarrowTerminal()
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QByteArray slavePath = ::ptsname(master);
+    const winsize narrow{24, 40, 0, 0};
+    const int slave = ::open(slavePath.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(slave >= 0 && ::ioctl(slave, TIOCSWINSZ, &narrow) == 0);
+    Sim sim({"--baud", "9600"});
+    QProcess process;
+    process.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+    process.start(testing::buildDir() + "/zev720ctl", {"pull", sim.path(), "out.dat"});
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitCode(), 0);
+    ::close(slave);
+    QByteArray seen;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(master, chunk, sizeof chunk)) > 0;)
+        seen.append(chunk, n);
+    ::close(master);
+    QVERIFY(seen.contains("pull ["));
+    for (const QByteArray &part : seen.split('\r'))
+        QVERIFY2(part.size() < 40, part.constData());
+}
+
+// Refused with the line of the entry (or of the broken place) and its name; nothing is
+// written. The text that people edit is taken only where it is plainly meant.
 void TestCtl::buildRefusesBadText_data()
 {
     QTest::addColumn<QString>("from");
     QTest::addColumn<QString>("to");
+    QTest::addColumn<bool>("atEntry"); ///< the line named is the entry's, not the edit's
     QTest::addColumn<QString>("message");
-    QTest::newRow("broken JSON") << "\"shown\": \"58dB\","
-                                 << "\"shown\": \"58dB\",,"
-                                 << "unterminated object";
-    QTest::newRow("unknown name") << "\"MusicVolumeTrackBar\""
-                                  << "\"MusicVolumeBar\""
+    QTest::newRow("broken JSON") << "\"value\": 30," << "\"value\": 30,," << false
+                                 << "a member's name in quotes belongs here";
+    QTest::newRow("unknown name") << "\"MusicVolumeTrackBar\"" << "\"MusicVolumeBar\"" << false
                                   << "unknown register 'MusicVolumeBar'";
-    QTest::newRow("value out of range") << "\"value\": 30"
-                                        << "\"value\": 300"
+    QTest::newRow("value out of range") << "\"value\": 30," << "\"value\": 300," << true
                                         << "MusicVolumeTrackBar: value 300 is not a byte";
+    QTest::newRow("a huge number") << "\"value\": 30," << "\"value\": 1e300," << true
+                                   << "MusicVolumeTrackBar: value 1e300 is not a byte";
+    QTest::newRow("value the control cannot show")
+        << "\"value\": 30," << "\"value\": 200," << true
+        << "MusicVolumeTrackBar: value 200 is no value that this control shows";
+    QTest::newRow("value and shown disagree") << "\"value\": 30," << "\"value\": 20," << true
+                                              << "value 20 shows \"68dB\", not \"58dB\"";
+    QTest::newRow("a field given twice") << "\"value\": 30," << "\"value\": 30, \"value\": 20,"
+                                         << false << "\"value\" is given twice";
+    QTest::newRow("a NUL in a text") << "\"shown\": \"58dB\"" << "\"shown\": \"58dB\\u0000x\""
+                                     << false << "a control character inside a string";
+    QTest::newRow("a misspelt field") << "\"value\": 30," << "\"valeu\": 30," << false
+                                      << "MusicVolumeTrackBar: unknown field \"valeu\"";
+    QTest::newRow("an address with a sign") << "\"otherBytes\": {" << "\"otherBytes\": {\"+3\": 1, "
+                                            << false
+                                            << "otherBytes: '+3' is no address outside the settings";
+    QTest::newRow("an address with a space") << "\"otherBytes\": {" << "\"otherBytes\": {\" 3\": 1, "
+                                             << false
+                                             << "otherBytes: ' 3' is no address outside";
+    QTest::newRow("otherBytes as a list")
+        << "\"otherBytes\": {\n        \"3\": 102\n    }" << "\"otherBytes\": [1, 2]" << false
+        << "otherBytes: an object of address: value";
 }
 
 void TestCtl::buildRefusesBadText()
 {
     QFETCH(QString, from);
     QFETCH(QString, to);
+    QFETCH(bool, atEntry);
     QFETCH(QString, message);
     tunedFile();
     QString text = ctl({"show", "tuned.dat", "--json"}).out;
+    // otherBytes holds something, so that an edit of it leaves the rest valid.
+    text.replace(QRegularExpression("\"otherBytes\": \\{[^}]*\\}"),
+                 "\"otherBytes\": {\n        \"3\": 102\n    }");
     const qsizetype at = text.indexOf(from);
     QVERIFY(at >= 0);
     text.replace(at, from.size(), to);
-    // The line named is the entry's: where its name stands, or the broken place itself.
-    const qsizetype entry = from.startsWith("\"value") ? text.lastIndexOf("\"name\"", at) : at;
+    const qsizetype entry = atEntry ? text.lastIndexOf("\"name\"", at) : at;
     const QString line = QString("room.json:%1: ").arg(text.left(entry).count('\n') + 1);
     QVERIFY(testing::writeFile("room.json", text.toUtf8()));
     QFile::remove("out.dat");
     const Run run = ctl({"build", "room.json", "out.dat"});
     QCOMPARE(run.code, 4);
-    QVERIFY2(run.err.contains(line + message), qPrintable(run.err + " / " + line + message));
+    QVERIFY2(run.err.contains(line) && run.err.contains(message),
+             qPrintable(run.err + " / " + line + message));
     QVERIFY(!QFile::exists("out.dat"));
 }
 

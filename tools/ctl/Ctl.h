@@ -7,7 +7,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstddef>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace ctl {
@@ -66,6 +68,8 @@ private:
     bool m_terminal;
 };
 
+/// A text file read whole: a regular file of at most `limit` bytes, else a Failure naming it.
+std::string readText(const QString &path, std::size_t limit);
 /// Reads a parameter file whole into `model`: a missing, unreadable or wrong-sized file is a
 /// Failure.
 void readParameters(const QString &path, zev::ParameterModel &model);

@@ -2,6 +2,7 @@
 // --probe whether a processor answers there (every port tried at the same time).
 #include "Ctl.h"
 
+#include "room/Difference.h"
 #include "settings/PortSettings.h"
 #include "wire/PortMap.h"
 
@@ -75,7 +76,10 @@ int listPorts(bool probe, const zev::LineOptions &options, bool json)
         out.append(object);
     }
     if (json) {
-        printRaw(QJsonDocument(out).toJson(QJsonDocument::Indented));
+        printRaw(QJsonDocument(QJsonObject{{"command", "ports"},
+                                           {"version", zev::kResultVersion},
+                                           {"ports", out}})
+                     .toJson(QJsonDocument::Indented));
         return ended() ? kInterrupted : kOk;
     }
     if (out.isEmpty()) print("no serial ports");

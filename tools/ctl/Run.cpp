@@ -4,11 +4,13 @@
 
 #include "files/ParameterFile.h"
 #include "link/EndSignals.h"
+#include "wire/TextFile.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -62,13 +64,16 @@ QString outcomeText(const zev::RoomReport &report)
     const QString detail = QString::fromStdString(report.detail);
     const QString name = zev::outcomeName(report.outcome);
     switch (report.outcome) {
-    case zev::Outcome::PermissionDenied: {
-        const QString group =
-            QString::fromStdString(report.group.empty() ? "dialout" : report.group);
-        return QString("cannot open: permission denied (join the group %1: sudo adduser $USER %1, "
-                       "then log in again)")
-            .arg(group);
-    }
+    case zev::Outcome::PermissionDenied:
+        if (!report.group.empty())
+            return QString("cannot open: permission denied (join the group %1: sudo adduser $USER "
+                           "%1, then log in again)")
+                .arg(QString::fromStdString(report.group));
+        if (!report.owner.empty())
+            return QString("cannot open: permission denied (only the user %1 may read and write "
+                           "it; no group may)")
+                .arg(QString::fromStdString(report.owner));
+        return "cannot open: permission denied";
     case zev::Outcome::NoSuchDevice:
     case zev::Outcome::HeldElsewhere:
     case zev::Outcome::HeldHere:
@@ -145,6 +150,20 @@ void complain(const QString &message)
     std::fprintf(stderr, "zev720ctl: %s\n", message.toLocal8Bit().constData());
 }
 
+std::string readText(const QString &path, std::size_t limit)
+{
+    std::string text, error;
+    switch (zev::readTextFile(path.toStdString(), limit, text, error)) {
+    case zev::TextFileStatus::Missing:
+        throw Failure(kFileFailed, printable(path) + ": cannot read: No such file or directory");
+    case zev::TextFileStatus::Failed:
+        throw Failure(kFileFailed, printable(QString::fromStdString(error)));
+    case zev::TextFileStatus::Read:
+        break;
+    }
+    return text;
+}
+
 QString printable(const QString &text)
 {
     QString shown;
@@ -171,11 +190,17 @@ Progress::~Progress()
 void Progress::show(int done)
 {
     if (!m_terminal || m_total <= 0) return;
-    constexpr int kWidth = 30;
-    const int filled = kWidth * done / m_total;
-    std::fprintf(stderr, "\r%s [%s%s] %d/%d", m_what.toLocal8Bit().constData(),
-                 std::string(std::size_t(filled), '#').c_str(),
-                 std::string(std::size_t(kWidth - filled), '.').c_str(), done, m_total);
+    // One line whatever the terminal's width: the bar shrinks, and goes in a narrow pane.
+    constexpr int kMostWidth = 30, kCounts = 12;
+    const int width =
+        std::min(kMostWidth, terminalColumns() - int(m_what.size()) - kCounts);
+    const int filled = width > 0 ? width * done / m_total : 0;
+    if (width >= 5)
+        std::fprintf(stderr, "\r%s [%s%s] %d/%d", m_what.toLocal8Bit().constData(),
+                     std::string(std::size_t(filled), '#').c_str(),
+                     std::string(std::size_t(width - filled), '.').c_str(), done, m_total);
+    else
+        std::fprintf(stderr, "\r%s %d/%d", m_what.toLocal8Bit().constData(), done, m_total);
     std::fflush(stderr);
 }
 

@@ -7,5 +7,7 @@ namespace ctl {
 void ignoreBrokenPipe();
 /// True when nobody reads standard output any more (the other end of its pipe is closed).
 bool standardOutputClosed();
+/// The width of the terminal that standard error writes to (80 when it does not say).
+int terminalColumns();
 
 } // namespace ctl

@@ -3,6 +3,7 @@
 #include "Ctl.h"
 
 #include "files/VenueFile.h"
+#include "room/Difference.h"
 #include "model/Shown.h"
 #include "room/RoomQueue.h"
 
@@ -30,15 +31,11 @@ struct Room {
 
 std::vector<zev::VenueRoom> readVenue(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Failure(kFileFailed, path + ": cannot read: " + file.errorString());
-    // Bounded before it is read: a venue file is small, whatever stands under its name.
-    const QByteArray text = file.read(qint64(zev::kMaxVenueFileBytes) + 1);
-    std::vector<zev::VenueRoom> rooms;
+    // Bounded and never waited on: a venue file is small, whatever stands under its name.
+    const std::string text = readText(path, zev::kMaxVenueFileBytes);
     std::string error;
-    if (!zev::parseVenueFile(std::string_view(text.constData(), std::size_t(text.size())),
-                             path.toStdString(), rooms, error))
+    std::vector<zev::VenueRoom> rooms;
+    if (!zev::parseVenueFile(text, path.toStdString(), rooms, error))
         throw Failure(kFileFailed, printable(QString::fromStdString(error)));
     return rooms;
 }
@@ -156,15 +153,11 @@ void Venue::finished(std::size_t index)
             }
         }
     }
-    for (std::uint8_t address : report.differing) {
-        const zev::RegisterRow &row = *zev::findRegister(address);
-        const QString file = QString::fromStdString(zev::shownValue(row, m_wanted.image[address]));
-        const QString here = QString::fromStdString(zev::shownValue(row, report.held[address]));
-        const QString name = QString::fromStdString(zev::displayName(row));
-        room.differing << QString("%1: %2, 机器: %3").arg(name, file, here);
-        room.differingJson.append(QJsonObject{
-            {"address", address}, {"caption", name}, {"file", file}, {"processor", here}});
-    }
+    for (std::uint8_t address : report.differing)
+        room.differing << zev::differenceText(address, m_wanted.image[address],
+                                              report.held[address], printable(m_argument),
+                                              zev::kProcessorSide);
+    room.differingJson = zev::differencesJson(report.differing, m_wanted.image, report.held);
     if (!m_terminal && !m_json) print(roomLine(room, job));
     redraw();
 }
@@ -244,7 +237,9 @@ int Venue::run()
                        .arg(m_queue->openFileLimit());
     if (m_json) {
         printRaw(QJsonDocument(QJsonObject{{"command", "venue"},
+                                           {"version", zev::kResultVersion},
                                            {"operation", m_operation},
+                                           {"a", m_argument},
                                            {"rooms", rooms},
                                            {"ok", ok},
                                            {"differs", differs},

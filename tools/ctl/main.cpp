@@ -1,9 +1,10 @@
 // zev720ctl: the ZEV720 processor from a terminal or a script. Copies a setting to other
 // rooms with verification, backs rooms up, shows what changed. See `zev720ctl --help`.
 #include "Ctl.h"
-#include "Json.h"
 
 #include "files/ParameterFile.h"
+#include "files/ParameterJson.h"
+#include "room/Difference.h"
 #include "model/Shown.h"
 #include "wire/PortMap.h"
 
@@ -15,6 +16,7 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -37,16 +39,120 @@ Commands:
   venue FILE probe|pull DIR/|push FILE.dat|diff FILE.dat|lock [--jobs N]
                                   the same on every room of a venue file ("ROOM, LINE" a
                                   line), the rooms in parallel; one line a room and a summary
+'zev720ctl COMMAND --help' tells more of each.
 
 PORT is a port number as in the panel (ZEV720_COM<n>, ZEV720.ports, then /dev/ttyUSB<n-1>,
-...), a device path, or a network line: tcp://HOST:PORT or rfc2217://HOST:PORT. Line settings come from ZEV720.cfg in the current folder, else 9600 8N1:
+...), a device path, or a network line: tcp://HOST:PORT or rfc2217://HOST:PORT.
+)";
+
+constexpr const char *kLineOptionsText = R"(
+Line settings come from ZEV720.cfg in the current folder, else 9600 8N1:
   --baud RATE  --data 5|6|7|8  --parity none|even|odd|mark|space  --stop 1|2
   --flow none|hardware|software
-Other options: --json (results as JSON: ports, pull, push, diff, show), --help, --version.
+)";
 
+constexpr const char *kExitText = R"(
 Exit codes: 0 done (diff: equal), 1 a difference (diff; push: registers still differ),
 2 usage, 3 link failure (port, no answer, transfer), 4 file error, 5 interrupted.
 )";
+
+struct CommandHelp {
+    const char *name;
+    const char *usage;
+    const char *text;
+    bool line; ///< takes the line settings' options
+};
+constexpr CommandHelp kCommands[] = {
+    {"ports", "ports [--probe] [--json]",
+     "Port numbers 1 to 15 and every serial device the system lists, with the number that maps\n"
+     "to each. --probe tries each with the connect and disconnect commands, all at once, and\n"
+     "says why one does not answer.\n",
+     true},
+    {"pull", "pull PORT OUT.dat [--slots FROM.dat] [--json]",
+     "Reads the 56 registers into a 5,632-byte parameter file, written whole or not at all. The\n"
+     "mode slots come from FROM.dat, else ZEV720Default.dat here, else the factory presets.\n"
+     "OUT.dat may not be FROM.dat itself, nor a .json file.\n",
+     true},
+    {"push", "push PORT IN.dat [--no-verify] [--json]",
+     "Writes the 56 registers, reads them all back, resends what differs (three rounds at most)\n"
+     "and reports what still differs: \"音乐调整 音量: IN.dat 58dB, 机器 57dB\".\n",
+     true},
+    {"diff", "diff A B [--json]",
+     "A and B each a parameter file or a port (read at the same time): every register that\n"
+     "differs, with both shown values, each side named; differing mode slots of two files.\n",
+     true},
+    {"show", "show FILE.dat [--json]",
+     "The file decoded: page, group, caption, raw and shown value of each register, and the 21\n"
+     "mode slots. --json gives the text that build reads.\n",
+     false},
+    {"build", "build FILE.json OUT.dat",
+     "The JSON of 'show --json' back into the same 5,632 bytes. A register's value and shown\n"
+     "value must agree; anything unclear is refused with its line, and nothing is written.\n",
+     false},
+    {"lock", "lock PORT", "Locks the processor's data.\n", true},
+    {"venue", "venue FILE probe|pull DIR/|push FILE.dat|diff FILE.dat|lock [--jobs N] [--json]",
+     "The operation on every room of a venue file, a plain text or CSV table of \"ROOM, LINE\"\n"
+     "rows, the rooms in parallel (--jobs N at most at once); one line a room and a summary.\n",
+     true},
+};
+
+const CommandHelp *commandHelp(const QString &name)
+{
+    for (const CommandHelp &command : kCommands)
+        if (name == command.name) return &command;
+    return nullptr;
+}
+
+// The edit distance, to suggest the command meant by a typo.
+int distance(const QString &a, const QString &b)
+{
+    std::vector<int> row(std::size_t(b.size()) + 1);
+    for (std::size_t j = 0; j < row.size(); ++j)
+        row[j] = int(j);
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = int(i);
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const int above = row[std::size_t(j)];
+            row[std::size_t(j)] =
+                std::min({above + 1, row[std::size_t(j - 1)] + 1,
+                          diagonal + (a[i - 1].toLower() == b[j - 1].toLower() ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row.back();
+}
+
+QString unknownCommand(const QString &word)
+{
+    QString best;
+    int bestDistance = 3; // further than two edits is no typo
+    for (const CommandHelp &command : kCommands) {
+        const int d = distance(word, command.name);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = command.name;
+        }
+    }
+    return printable(word) + ": no such command" +
+           (best.isEmpty() ? QString() : "; did you mean '" + best + "'?") +
+           " (zev720ctl --help lists them)";
+}
+
+void printHelp(const QString &command)
+{
+    const CommandHelp *help = commandHelp(command);
+    if (!help) {
+        std::fputs(kHelpText, stdout);
+        std::fputs(kLineOptionsText, stdout);
+        std::fputs("Other options: --json (results as JSON), --help, --version.\n", stdout);
+        std::fputs(kExitText, stdout);
+        return;
+    }
+    std::printf("Usage: zev720ctl %s\n\n%s", help->usage, help->text);
+    if (help->line) std::fputs(kLineOptionsText, stdout);
+    std::fputs(kExitText, stdout);
+}
 
 struct Arguments {
     QStringList positional;
@@ -116,20 +222,24 @@ QString shown(const zev::RegisterRow &row, std::uint8_t value)
     return QString::fromStdString(zev::shownValue(row, value));
 }
 
-QString nameOf(const zev::RegisterRow &row)
-{
-    return QString::fromStdString(zev::displayName(row));
-}
-
 // Problems of ZEV720.ports, once a command.
 void reportPortsFile()
 {
     for (const std::string &problem : zev::readPortsFile().problems)
-        complain(QString::fromStdString(problem));
+        complain(printable(QString::fromStdString(problem)));
+}
+
+// A port as typed, and the device it stands for where that is something else: "1
+// (/dev/ttyS0)", so that a forgotten ZEV720_COM1 shows.
+QString portLabel(const QString &port, const std::string &device)
+{
+    const QString stands = QString::fromStdString(device);
+    return stands.isEmpty() || stands == port ? printable(port)
+                                              : printable(port) + " (" + printable(stands) + ")";
 }
 
 // One room's job with a progress bar on a terminal; a job that did not end well is a Failure
-// naming the port as typed. `acceptable` outcomes besides Ok are returned to the caller.
+// naming the port. `acceptable` outcomes besides Ok are returned to the caller.
 const zev::RoomReport &runOne(zev::RoomJob &job, const QString &port, const QString &what,
                               std::initializer_list<zev::Outcome> acceptable = {})
 {
@@ -141,7 +251,8 @@ const zev::RoomReport &runOne(zev::RoomJob &job, const QString &port, const QStr
     if (report.outcome == zev::Outcome::Ok ||
         std::find(acceptable.begin(), acceptable.end(), report.outcome) != acceptable.end())
         return report;
-    throw Failure(exitCodeOf(report.outcome), port + ": " + outcomeText(report));
+    throw Failure(exitCodeOf(report.outcome),
+                  portLabel(port, report.device) + ": " + outcomeText(report));
 }
 
 zev::RoomTask taskFor(const QString &port, const Arguments &a, zev::Operation operation)
@@ -154,30 +265,54 @@ zev::RoomTask taskFor(const QString &port, const Arguments &a, zev::Operation op
     return task;
 }
 
+// A parameter file is about to be written to `out`: refused when it is one of the inputs
+// (through links too), or named as the JSON text, which it would replace with bytes.
+void checkOutput(const QString &out, std::initializer_list<QString> inputs)
+{
+    if (out.endsWith(".json", Qt::CaseInsensitive))
+        throw Failure(kUsage, printable(out) + ": a parameter file (.dat) is written here, not "
+                                               "JSON text (that is what show --json writes)");
+    for (const QString &input : inputs) {
+        std::error_code error;
+        if (!input.isEmpty() && std::filesystem::equivalent(out.toStdString(),
+                                                            input.toStdString(), error))
+            throw Failure(kUsage, printable(out) + ": is " + printable(input) +
+                                      ", which this command reads; name another file");
+    }
+}
+
 int pull(const Arguments &a)
 {
     expect(a, 2, "pull PORT OUT.dat [--slots FROM.dat]");
     reportPortsFile();
     const QString &port = a.positional[1], &out = a.positional[2];
+    checkOutput(out, {a.slotFile.isEmpty() ? QString(zev::kDefaultParameterFile) : a.slotFile});
     zev::ParameterModel check; // the slots' file is read before the processor is
     std::string error;
     if (!zev::modelForPull(a.slotFile.toStdString(), {}, check, error))
         throw Failure(kFileFailed, QString::fromStdString(error));
     zev::RoomJob job(taskFor(port, a, zev::Operation::Pull));
     const zev::RoomReport &report = runOne(job, port, "pull");
+    // The job is over and the processor released: from here the file is written whole, and
+    // the command has finished when it is (a signal now changes nothing).
     zev::ParameterModel model;
     if (!zev::modelForPull(a.slotFile.toStdString(), report.held, model, error))
         throw Failure(kFileFailed, QString::fromStdString(error));
     writeParameters(out, model);
+    const QString label = portLabel(port, report.device);
     if (a.json)
         printJson({{"command", "pull"},
+                   {"version", zev::kResultVersion},
                    {"port", port},
+                   {"device", QString::fromStdString(report.device)},
                    {"file", out},
                    {"registers", zev::kTransferSetSize},
                    {"transferSeconds", report.transferSeconds}});
     else
-        print(
-            QString("%1: %2 registers read into %3").arg(port).arg(zev::kTransferSetSize).arg(out));
+        print(QString("%1: %2 registers read into %3")
+                  .arg(label)
+                  .arg(zev::kTransferSetSize)
+                  .arg(printable(out)));
     return kOk;
 }
 
@@ -193,40 +328,33 @@ int push(const Arguments &a)
     zev::RoomJob job(task);
     const zev::RoomReport &report =
         runOne(job, port, "push", {zev::Outcome::Differs, zev::Outcome::Unanswered});
-    QJsonArray differing, silent;
-    QStringList lines;
-    for (std::uint8_t address : report.differing) {
-        const zev::RegisterRow &row = *zev::findRegister(address);
-        const std::uint8_t want = wanted.image[address], is = report.held[address];
-        lines << QString("%1: %2, 机器: %3").arg(nameOf(row), shown(row, want), shown(row, is));
-        differing.append(QJsonObject{{"address", address},
-                                     {"name", QString::fromStdString(zev::machineName(row))},
-                                     {"caption", nameOf(row)},
-                                     {"file", want},
-                                     {"fileShown", shown(row, want)},
-                                     {"processor", is},
-                                     {"processorShown", shown(row, is)}});
-    }
+    QJsonArray silent;
     for (std::uint8_t address : report.unanswered)
         silent.append(address);
     const int code = exitCodeOf(report.outcome);
+    const QString label = portLabel(port, report.device);
     if (a.json) {
         printJson({{"command", "push"},
+                   {"version", zev::kResultVersion},
                    {"port", port},
+                   {"device", QString::fromStdString(report.device)},
                    {"file", in},
+                   {"a", in},
+                   {"b", port},
                    {"verified", !a.noVerify},
                    {"unanswered", silent},
-                   {"differing", differing},
+                   {"differing", zev::differencesJson(report.differing, wanted.image, report.held)},
                    {"ok", code == kOk},
                    {"transferSeconds", report.transferSeconds}});
     } else {
-        for (const QString &line : lines)
-            print(line);
+        for (std::uint8_t address : report.differing)
+            print(zev::differenceText(address, wanted.image[address], report.held[address],
+                                      printable(in), zev::kProcessorSide));
         if (report.outcome == zev::Outcome::Unanswered)
-            complain(port + ": " + outcomeText(report));
+            complain(label + ": " + outcomeText(report));
         else if (code == kOk)
             print(QString("%1: %2 registers written%3")
-                      .arg(port)
+                      .arg(label)
                       .arg(zev::kTransferSetSize)
                       .arg(a.noVerify ? "" : " and verified"));
     }
@@ -264,30 +392,18 @@ int diff(const Arguments &a)
             const zev::RoomReport &report = jobs[std::size_t(jobOf[side])]->report();
             if (report.outcome != zev::Outcome::Ok)
                 throw Failure(exitCodeOf(report.outcome),
-                              a.positional[side + 1] + ": " + outcomeText(report));
+                              portLabel(a.positional[side + 1], report.device) + ": " +
+                                  outcomeText(report));
             sides[side].image = report.held;
         }
     }
     const zev::ParameterModel &left = sides[0], &right = sides[1];
-    QJsonArray registers, slotDiffs;
-    for (const zev::RegisterRow &row : zev::registerMap()) {
-        const std::uint8_t l = left.image[row.address], r = right.image[row.address];
-        if (l == r) continue;
-        const zev::Placement where = zev::placementOf(row.address);
-        registers.append(QJsonObject{{"address", row.address},
-                                     {"name", QString::fromStdString(zev::machineName(row))},
-                                     {"page", QString::fromUtf8(where.page)},
-                                     {"caption", nameOf(row)},
-                                     {"a", l},
-                                     {"aShown", shown(row, l)},
-                                     {"b", r},
-                                     {"bShown", shown(row, r)}});
-        if (!a.json)
-            print(QString("%1 / %2 (%3): %4 | %5")
-                      .arg(QString::fromUtf8(where.page), nameOf(row))
-                      .arg(row.address)
-                      .arg(shown(row, l), shown(row, r)));
-    }
+    const std::vector<std::uint8_t> differing = zev::differingRegisters(left.image, right.image);
+    if (!a.json)
+        for (std::uint8_t address : differing)
+            print(zev::differenceText(address, left.image[address], right.image[address],
+                                      printable(a.positional[1]), printable(a.positional[2])));
+    QJsonArray slotDiffs;
     if (isFile[0] && isFile[1]) {
         for (int slot = 0; slot < zev::kSlotCount; ++slot) {
             QJsonArray addresses;
@@ -304,14 +420,19 @@ int diff(const Arguments &a)
             }
         }
     }
-    const bool equal = registers.isEmpty() && slotDiffs.isEmpty();
+    const bool equal = differing.empty() && slotDiffs.isEmpty();
     if (a.json)
         printJson({{"command", "diff"},
+                   {"version", zev::kResultVersion},
                    {"a", a.positional[1]},
                    {"b", a.positional[2]},
                    {"equal", equal},
-                   {"registers", registers},
+                   {"differing", zev::differencesJson(differing, left.image, right.image)},
                    {"slots", slotDiffs}});
+    else if (equal)
+        print(QString("no difference: the %1 registers%2 are the same")
+                  .arg(zev::kTransferSetSize)
+                  .arg(isFile[0] && isFile[1] ? " and the 21 mode slots" : ""));
     return equal ? kOk : kDifferent;
 }
 
@@ -321,7 +442,7 @@ int show(const Arguments &a)
     zev::ParameterModel model;
     readParameters(a.positional[1], model);
     if (a.json) {
-        printRaw(parametersToJson(model));
+        printRaw(QByteArray::fromStdString(zev::parametersToJson(model)));
         return kOk;
     }
     for (const zev::RegisterRow &row : zev::registerMap()) {
@@ -329,7 +450,7 @@ int show(const Arguments &a)
         print(QString("%1  %2  %3  %4  %5")
                   .arg(QString::fromUtf8(where.page),
                        QString::fromUtf8(*where.group ? where.group : "-"),
-                       QString::fromUtf8(row.caption).replace('\n', ' '))
+                       QString::fromStdString(zev::nameForPeople(row.address)))
                   .arg(model.image[row.address], 3)
                   .arg(shown(row, model.image[row.address])));
     }
@@ -337,7 +458,9 @@ int show(const Arguments &a)
         QStringList held;
         for (const zev::RegisterRow &row : zev::registerMap()) {
             const std::uint8_t value = model.modeSlots[slot][row.address];
-            if (value != 0) held << QString("%1=%2").arg(nameOf(row), shown(row, value));
+            if (value != 0)
+                held << QString("%1=%2").arg(QString::fromStdString(zev::nameForPeople(row.address)),
+                                             shown(row, value));
         }
         print(QString("slot %1: %2").arg(slot).arg(held.isEmpty() ? "(empty)" : held.join(", ")));
     }
@@ -347,11 +470,14 @@ int show(const Arguments &a)
 int build(const Arguments &a)
 {
     expect(a, 2, "build FILE.json OUT.dat");
-    QFile file(a.positional[1]);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Failure(kFileFailed, a.positional[1] + ": cannot read: " + file.errorString());
-    const zev::ParameterModel model = parametersFromJson(file.readAll(), a.positional[1]);
-    writeParameters(a.positional[2], model);
+    const QString &in = a.positional[1], &out = a.positional[2];
+    checkOutput(out, {in});
+    const std::string text = readText(in, zev::kMaxParameterJsonBytes);
+    std::string error;
+    zev::ParameterModel model;
+    if (!zev::parametersFromJson(text, in.toStdString(), model, error))
+        throw Failure(kFileFailed, printable(QString::fromStdString(error)));
+    writeParameters(out, model);
     return kOk;
 }
 
@@ -361,35 +487,51 @@ int lock(const Arguments &a)
     reportPortsFile();
     const QString &port = a.positional[1];
     zev::RoomJob job(taskFor(port, a, zev::Operation::Lock));
-    runOne(job, port, "lock");
-    print(port + ": locked");
+    const zev::RoomReport &report = runOne(job, port, "lock");
+    print(portLabel(port, report.device) + ": locked");
     return kOk;
 }
 
 int run(const QStringList &words)
 {
-    if (words.isEmpty() || words.contains("--help") || words.first() == "help") {
-        std::fputs(kHelpText, words.isEmpty() ? stderr : stdout);
-        return words.isEmpty() ? kUsage : kOk;
+    if (words.isEmpty()) {
+        std::fputs(kHelpText, stderr);
+        return kUsage;
+    }
+    const bool help = words.contains("--help") || words.contains("-h") || words.first() == "help";
+    if (help) {
+        // "help pull", "pull --help", "pull -h": that command's help; the global one otherwise.
+        QString command;
+        for (const QString &word : words)
+            if (!word.startsWith('-') && word != "help") {
+                command = word;
+                break;
+            }
+        if (!command.isEmpty() && !commandHelp(command)) throw Failure(kUsage, unknownCommand(command));
+        printHelp(command);
+        return kOk;
     }
     if (words.contains("--version")) {
         print(QString("zev720ctl %1").arg(ZEV720_VERSION));
         return kOk;
     }
     const Arguments a = parseArguments(words);
-    if (a.positional.isEmpty()) throw Failure(kUsage, "no command");
+    if (a.positional.isEmpty()) throw Failure(kUsage, "no command (zev720ctl --help lists them)");
     const QString &command = a.positional.first();
     if (command == "ports") {
         expect(a, 0, "ports [--probe]");
         reportPortsFile();
         return listPorts(a.probe, a.line, a.json);
     }
-    if (command == "venue") return runVenue(a.positional, a.line, a.jobs, a.json, a.noVerify);
+    if (command == "venue") {
+        reportPortsFile();
+        return runVenue(a.positional, a.line, a.jobs, a.json, a.noVerify);
+    }
     static const std::map<QString, int (*)(const Arguments &)> commands = {
         {"pull", pull}, {"push", push},   {"diff", diff},
         {"show", show}, {"build", build}, {"lock", lock}};
     const auto it = commands.find(command);
-    if (it == commands.end()) throw Failure(kUsage, command + ": no such command (see --help)");
+    if (it == commands.end()) throw Failure(kUsage, unknownCommand(command));
     return it->second(a);
 }
 
