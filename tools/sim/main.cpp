@@ -570,6 +570,16 @@ int Simulator::run()
 
 int main(int argc, char **argv)
 {
+    for (int i = 1; i < argc; ++i) { // asked for, these are answers, not usage errors
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("zev720-sim %s\n", ZEV720_VERSION);
+            return 0;
+        }
+    }
     Options options;
     if (!parse(argc, argv, options)) {
         std::fputs(kUsage, stderr);
