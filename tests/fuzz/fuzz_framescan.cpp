@@ -1,8 +1,8 @@
 // The frame scan fed arbitrary chunks of arbitrary size, read and polled in any order: no
 // access outside the buffers, and the scan's positions always in order.
 #include "wire/Serialportuse.h"
+#include "tests/fuzz/FuzzCheck.h"
 
-#include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <memory>
 #include <vector>
@@ -30,12 +30,9 @@ public:
     int closePort(int) override { return 0; }
 };
 
-void check(bool condition)
-{
-    if (!condition) std::abort();
-}
-
 } // namespace
+
+using zev::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

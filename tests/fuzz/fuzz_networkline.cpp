@@ -1,16 +1,11 @@
 // Network lines as anyone may type them, in a venue file or "ZEV720.ports": a line is either
 // refused with a reason or parsed into a host and port that write back to the same line.
 #include "wire/NetworkAddress.h"
+#include "tests/fuzz/FuzzCheck.h"
 
-#include <cstdlib>
 #include <string>
 
-namespace {
-void check(bool condition)
-{
-    if (!condition) std::abort();
-}
-} // namespace
+using zev::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -2,17 +2,12 @@
 // than its input, each answer is given at most once, and data escaped by the encoder comes
 // back exactly, however it is cut.
 #include "wire/Telnet.h"
+#include "tests/fuzz/FuzzCheck.h"
 
-#include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <vector>
 
-namespace {
-void check(bool condition)
-{
-    if (!condition) std::abort();
-}
-} // namespace
+using zev::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
