@@ -4,6 +4,7 @@
 
 #include <array>
 #include <map>
+#include <string_view>
 
 namespace zev {
 namespace {
@@ -97,6 +98,36 @@ std::optional<std::uint8_t> valueShowing(const RegisterRow &row, const std::stri
         if (shownValue(row, std::uint8_t(value)) == text && text.rfind("? ", 0) != 0)
             return std::uint8_t(value);
     return std::nullopt;
+}
+
+} // namespace zev
+
+namespace zev {
+
+std::optional<double> numberShown(const std::string &text)
+{
+    std::size_t at = 0;
+    double sign = 1;
+    if (at < text.size() && (text[at] == 'b' || text[at] == '-')) {
+        sign = -1;
+        ++at;
+    } else if (at < text.size() && (text[at] == '#' || text[at] == '+')) {
+        ++at;
+    }
+    const std::size_t digits = at;
+    double number = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9')
+        number = number * 10 + (text[at++] - '0');
+    if (at == digits) return std::nullopt;
+    if (at + 1 < text.size() && text[at] == '.' && text[at + 1] >= '0' && text[at + 1] <= '9') {
+        double scale = 0.1;
+        for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, scale /= 10)
+            number += (text[at] - '0') * scale;
+    }
+    const std::string_view unit = std::string_view(text).substr(at);
+    if (unit == "KHz") number *= 1000;
+    else if (!unit.empty() && unit != "dB" && unit != "Hz") return std::nullopt;
+    return sign * number;
 }
 
 } // namespace zev

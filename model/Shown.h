@@ -28,6 +28,10 @@ const std::vector<std::string> &scaleOf(std::uint8_t address);
 /// mode). A value that no control shows is given as "?" and the byte ("? 200").
 std::string shownValue(const RegisterRow &row, std::uint8_t value);
 
+/// The number a shown value stands for, as a person reads it: "68dB" 68, "+3dB" 3, "b2" (two
+/// semitones down) -2, "#3" 3, "16KHz" 16000, "50" 50; none for a text without a number.
+std::optional<double> numberShown(const std::string &text);
+
 /// The register value that shows `text`, if any.
 std::optional<std::uint8_t> valueShowing(const RegisterRow &row, const std::string &text);
 

@@ -3,7 +3,9 @@
 #include "model/Layout.h"
 #include "model/RegisterMap.h"
 #include "settings/PortSettings.h"
+#include "ui/Accessible.h"
 #include "ui/ErrorBox.h"
+#include "ui/FocusStyle.h"
 #include "ui/Look.h"
 #include "ui/Widgets.h"
 
@@ -22,6 +24,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -51,8 +54,8 @@ constexpr StatusPanel kPanels[] = {
 
 TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
 {
+    installAccessibility();
     buildWindow();
-    buildFileDialogs();
     bindParameterControls();
     bindCommands();
     nameControlsForPeople();
@@ -102,14 +105,26 @@ void TMainForm::buildWindow()
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, CommunicationBitBtn, &QPushButton::click);
+    // Ctrl+PageDown and Ctrl+PageUp change pages wherever the focus is, as Ctrl+Tab does.
+    for (const auto &[key, step] : {std::pair{Qt::Key_PageDown, 1}, std::pair{Qt::Key_PageUp, -1}}) {
+        auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | key), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, step = step] {
+            const int count = m_pages->count();
+            m_pages->setCurrentIndex((m_pages->currentIndex() + step + count) % count);
+        });
+    }
+    useFocusStyle(this);
 
     setFixedSize(kClientWidth, kClientHeight);
     fitToScreen();
 }
 
-// On a screen smaller than the window (a 1366 x 768 laptop), the pages go into a scroll area
-// and the window takes the screen's size: the command row and the status bar stay in sight,
-// and every control can be scrolled to. On a large enough screen nothing changes.
+// On a screen smaller than the window (a 1366 x 768 laptop, a 1024 x 600 netbook), each page
+// goes into a scroll area of its own and the window fills the screen's available area: the
+// page tabs, the command row and the status bar stay in sight, only the page scrolls, and
+// every control can be scrolled to at the size it has in the full window. On a large enough
+// screen nothing changes.
 void TMainForm::fitToScreen()
 {
     const QScreen *screen = this->screen();
@@ -118,27 +133,39 @@ void TMainForm::fitToScreen()
     const QSize room(available.width() - kFrameWidth, available.height() - kFrameHeight);
     if (room.width() >= kClientWidth && room.height() >= kClientHeight) return;
 
+    // The size each page has in the full window: what the tabs leave of the window's height
+    // above the command row and the status bar.
     auto *column = static_cast<QVBoxLayout *>(centralWidget()->layout());
-    // The pages keep the size that they have in the full window.
-    const int pagesHeight = kClientHeight - statusBar()->sizeHint().height() -
-                            CommunicationBitBtn->sizeHint().height() - column->spacing() -
-                            column->contentsMargins().top() - column->contentsMargins().bottom();
-    const int pagesWidth =
-        kClientWidth - column->contentsMargins().left() - column->contentsMargins().right();
-    m_pageScroller = new QScrollArea(centralWidget());
-    m_pageScroller->setObjectName("PageScroller");
-    m_pageScroller->setFrameShape(QFrame::NoFrame);
-    m_pageScroller->setWidgetResizable(true);
-    m_pageScroller->viewport()->setBackgroundRole(QPalette::Window);
-    delete column->replaceWidget(m_pages, m_pageScroller);
-    column->setStretchFactor(m_pageScroller, 1);
-    m_pages->setMinimumSize(pagesWidth, pagesHeight);
-    m_pageScroller->setWidget(m_pages);
-    // Wider by the vertical scroll bar where the screen allows, so that nothing scrolls sideways.
+    const int frame = 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    const QSize pageSize(
+        kClientWidth - column->contentsMargins().left() - column->contentsMargins().right() -
+            frame,
+        kClientHeight - statusBar()->sizeHint().height() - CommunicationBitBtn->sizeHint().height() -
+            column->spacing() - column->contentsMargins().top() -
+            column->contentsMargins().bottom() - m_pages->tabBar()->sizeHint().height() - frame);
+    const int current = m_pages->currentIndex();
+    for (int i = 0; i < m_pages->count(); ++i) {
+        QWidget *page = m_pages->widget(i);
+        const QString caption = m_pages->tabText(i);
+        m_pages->removeTab(i);
+        auto *scroller = new QScrollArea;
+        scroller->setObjectName(QString("PageScroller%1").arg(i + 1));
+        scroller->setAccessibleName(caption);
+        scroller->setFrameShape(QFrame::NoFrame);
+        scroller->setWidgetResizable(true);
+        scroller->viewport()->setBackgroundRole(QPalette::Window);
+        page->setMinimumSize(pageSize);
+        scroller->setWidget(page);
+        m_pages->insertTab(i, scroller, caption);
+        m_pageScrollers << scroller;
+    }
+    m_pages->setCurrentIndex(current);
+    // The window as large as the screen allows, frame included, and no larger than in full.
     const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    setFixedSize(std::min(kClientWidth + scrollBar, room.width()),
-                 std::min(kClientHeight, room.height()));
-    move(available.topLeft());
+    setMinimumSize(0, 0);
+    setMaximumSize(kClientWidth + scrollBar, kClientHeight);
+    resize(std::min(kClientWidth + scrollBar, room.width()), std::min(kClientHeight, room.height()));
+    setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 void TMainForm::buildCommandRow(QWidget *parent, QBoxLayout *row)
@@ -240,6 +267,7 @@ void TMainForm::bindCommands()
 // Both dialogs keep the filter entry last chosen in them: they live as long as the window.
 void TMainForm::buildFileDialogs()
 {
+    if (OpenDialog1) return;
     const QStringList filter = {"dat (*.dat)", "*.* (*)"};
     OpenDialog1 = new QFileDialog(this);
     OpenDialog1->setObjectName("OpenDialog1");
@@ -302,6 +330,7 @@ void TMainForm::nameControlsForPeople()
     }
     m_fixedModeEdit->setAccessibleName("固定模式 P");
     m_pages->setAccessibleName("调整页面");
+    statusBar()->setAccessibleName("状态栏");
 }
 
 // A bar's description is what a person reads beside it: its value label, or else the

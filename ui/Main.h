@@ -99,8 +99,8 @@ public:
     QTabWidget *pages() const { return m_pages; }
     /// Status bar panels: 0 link, 1 real-time, 2 lock, 3 help text, 4 the fixed "通讯：".
     QLabel *statusPanel(int index) const;
-    /// True when the window's pages sit in a scroll area because the screen is too small.
-    bool pagesScroll() const { return m_pageScroller != nullptr; }
+    /// True when each page sits in a scroll area of its own because the screen is too small.
+    bool pagesScroll() const { return !m_pageScrollers.isEmpty(); }
     /// True once a close could not write the default file.
     bool exitSaveFailed() const { return m_exitSaveFailed; }
     QProgressBar *progressBar() const { return m_progress; }
@@ -133,6 +133,8 @@ private:
     // Window construction (Main.cpp, MainPages.cpp) and start-up (Startup.cpp).
     void startUp();
     void buildWindow();
+    /// The file dialogs, made when first needed: a dialog remembers its history in the user's
+    /// settings when it goes, and a window whose dialogs were never used writes nothing.
     void buildFileDialogs();
     void buildPages();
     QWidget *buildPage(std::size_t index);
@@ -188,7 +190,7 @@ private:
     SpinEdit *m_fixedModeEdit = nullptr;       ///< DSPModeCSpinEdit
     QList<QWidget *> m_effectControls;         ///< 15 bars and 33 labels
     QTabWidget *m_pages = nullptr;
-    QScrollArea *m_pageScroller = nullptr; ///< only on a screen smaller than the window
+    QList<QScrollArea *> m_pageScrollers; ///< one a page, only on a screen smaller than the window
     QLabel *m_linkPanel = nullptr;
     QLabel *m_realTimePanel = nullptr;
     QLabel *m_lockPanel = nullptr;

@@ -44,6 +44,7 @@ void TMainForm::SaveParameterFile(const QString &name)
 void TMainForm::ReadFileBitBtnClick()
 {
     ShowHelpText("读入文件");
+    buildFileDialogs();
     if (OpenDialog1->exec() != QDialog::Accepted) return;
     const QString name = chosenName(*OpenDialog1);
     if (!parameterFileExists(resolveFileName(name.toStdString()))) {
@@ -58,6 +59,7 @@ void TMainForm::ReadFileBitBtnClick()
 void TMainForm::SaveFileBitBtnClick()
 {
     ShowHelpText("保存文件");
+    buildFileDialogs();
     if (SaveDialog1->exec() != QDialog::Accepted) return;
     const QString name = chosenName(*SaveDialog1);
     SaveParameterFile(name); // a failure stops here, before the success text

@@ -1,8 +1,10 @@
 // The three pages of the main window, built from the layout table: grouping, order and texts
 // are the table's, ranges and initial states the register rows'. Positions are free.
+#include "model/Encoding.h"
 #include "model/Layout.h"
 #include "model/RegisterMap.h"
 #include "model/Shown.h"
+#include "ui/Accessible.h"
 #include "ui/Main.h"
 #include "ui/Widgets.h"
 
@@ -35,6 +37,7 @@ QStringList scaleFor(std::uint8_t address)
 QFrame *captionedPanel(const QString &title, QLayout *content, QLabel **captionOut)
 {
     auto *panel = new QFrame;
+    markAsPanel(panel);
     panel->setFrameShape(QFrame::StyledPanel);
     panel->setProperty("group", title);
     auto *column = new QVBoxLayout(panel);
@@ -49,6 +52,7 @@ QFrame *captionedPanel(const QString &title, QLayout *content, QLabel **captionO
 QFrame *plainPanel(QLayout *content)
 {
     auto *panel = new QFrame;
+    markAsPanel(panel);
     panel->setFrameShape(QFrame::StyledPanel);
     panel->setLayout(content);
     return panel;
@@ -80,10 +84,16 @@ QWidget *TMainForm::barColumn(const zev::LayoutNode &node, int captionLines)
         layout->addWidget(caption);
         m_captionLabels[address] << caption;
     }
+    // Room for the caption lines that a taller neighbour has, without a label to read out.
     for (qsizetype line = m_captionLabels[address].size(); line < captionLines; ++line)
-        layout->addWidget(new QLabel(" "));
-    QSlider *bar = makeTrackBar(row.min, row.max, row.initial, row.ticks);
+        layout->addSpacing(fontMetrics().height());
+    TrackBar *bar = makeTrackBar(address, row.min, row.max, row.initial, row.ticks);
     bar->setObjectName(row.control);
+    const auto numberAt = [&row](int position) {
+        return zev::numberShown(zev::shownValue(row, zev::encodePosition(row, position)))
+            .value_or(row.max - position);
+    };
+    bar->setLoudEnd(numberAt(row.max) > numberAt(row.min) ? row.max : row.min);
     m_bars[address] = bar;
     auto *barRow = new QHBoxLayout;
     barRow->setSpacing(0);
@@ -169,6 +179,7 @@ void TMainForm::addLayoutNode(std::size_t index, QBoxLayout *into, int captionLi
     case zev::LayoutKind::Group: {
         auto *box = new QGroupBox(QString::fromUtf8(node.caption ? node.caption : ""));
         if (node.objectName) box->setObjectName(node.objectName);
+        box->setAccessibleName(QString::fromUtf8(zev::layoutName(node)));
         box->setLayout(fill(hbox({})));
         made = box;
         break;
@@ -180,6 +191,8 @@ void TMainForm::addLayoutNode(std::size_t index, QBoxLayout *into, int captionLi
                             : plainPanel(fill(hbox({})));
         for (std::size_t child : children)
             m_frameCaptions[zev::windowLayout()[child].address] = caption;
+        if (const char *name = zev::layoutName(node); name && *name)
+            made->setAccessibleName(QString::fromUtf8(name));
         break;
     }
     case zev::LayoutKind::Bar:
@@ -221,7 +234,11 @@ void TMainForm::buildPages()
 {
     for (std::size_t i = 0; i < zev::windowLayout().size(); ++i)
         if (zev::windowLayout()[i].kind == zev::LayoutKind::Page)
-            m_pages->addTab(buildPage(i), QString::fromUtf8(zev::windowLayout()[i].caption));
+        {
+            QWidget *page = buildPage(i);
+            page->setAccessibleName(QString::fromUtf8(zev::windowLayout()[i].caption));
+            m_pages->addTab(page, QString::fromUtf8(zev::windowLayout()[i].caption));
+        }
 
     // Effect controls: the bars of echo, reverb, chorus and tremolo with all their labels.
     for (int a = 50; a <= 64; ++a)
@@ -255,7 +272,9 @@ QWidget *TMainForm::fixedModeControls()
     m_fixedModeEdit->setFont(spinFont);
     m_fixedModeEdit->setMaximumWidth(100);
     auto *numberRow = new QHBoxLayout;
-    numberRow->addWidget(new QLabel("P"));
+    auto *number = new QLabel("P");
+    number->setBuddy(m_fixedModeEdit);
+    numberRow->addWidget(number);
     numberRow->addWidget(m_fixedModeEdit);
     numberRow->addStretch(1);
     column->addLayout(numberRow);

@@ -4,6 +4,7 @@
 #include "link/PortInfo.h"
 #include "settings/PortSettings.h"
 #include "ui/ErrorBox.h"
+#include "ui/FocusStyle.h"
 #include "ui/Look.h"
 
 #include <QComboBox>
@@ -108,6 +109,8 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     TimeTimeInterval->setObjectName("TimeTimeInterval");
     TimeIntervalLabel = new QLabel("定时器间隔（ms）");
     TimeIntervalLabel->setObjectName("TimeIntervalLabel");
+    TimeIntervalLabel->setBuddy(TimeTimeInterval);
+    TimeTimeInterval->setAccessibleName(TimeIntervalLabel->text());
 
     auto *form = new QFormLayout;
     const struct {
@@ -118,20 +121,21 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
                 {"Data", DataBitsComboBox, nullptr}, {"Stop", StopsBitsComboBox, nullptr},
                 {"Prity", ParityComboBox, nullptr},  {"Flow", FlowControlComboBox, nullptr}};
     for (const auto &row : rows) {
+        // The label is the field's buddy: assistive technology reads it as the field's label.
         auto *label = new QLabel(row.caption);
-        if (row.field) {
-            row.field->setAccessibleName(row.caption);
+        QWidget *field = row.field ? row.field : ComPortEdit;
+        field->setAccessibleName(row.caption);
+        label->setBuddy(field);
+        if (row.field)
             form->addRow(label, row.field);
-        } else {
+        else
             form->addRow(label, row.row);
-        }
     }
-    ComPortEdit->setAccessibleName("COMM(USB)NO.");
     PortDeviceLabel = new QLabel;
     PortDeviceLabel->setObjectName("PortDeviceLabel");
     PortDeviceLabel->setWordWrap(true);
     PortDeviceLabel->setAccessibleDescription("端口对应的设备");
-    form->addRow(QString(), PortDeviceLabel);
+    form->addRow(static_cast<QWidget *>(nullptr), PortDeviceLabel); // no label of its own
     connect(ComPortEdit, &QLineEdit::textChanged, this, [this] {
         if (isVisible()) describePortNumber();
     });
@@ -185,6 +189,7 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     bindClick(CancelBtn, this, &TParaForm::CancelBtnClick);
     bindClick(ReSourceBtn, this, &TParaForm::ReSourceBtnClick);
     bindClick(AutoScanButton, this, &TParaForm::AutoScanButtonClick);
+    useFocusStyle(this);
 
     // Described when shown: asking the system for its ports takes a while, not at start-up.
     // Room for two lines of device description; the dialog keeps one size.

@@ -6,6 +6,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <algorithm>
 
 ScaleWidget::ScaleWidget(QSlider *bar, const QStringList &captions, QWidget *parent)
     : QWidget(parent), m_bar(bar), m_captions(captions)
@@ -69,9 +70,37 @@ void SpinEdit::contextMenuEvent(QContextMenuEvent *event)
     event->ignore();
 }
 
-QSlider *makeTrackBar(int min, int max, int initial, bool ticks, QWidget *parent)
+TrackBar::TrackBar(std::uint8_t address, QWidget *parent)
+    : QSlider(Qt::Vertical, parent), m_address(address)
 {
-    auto *bar = new QSlider(Qt::Vertical, parent);
+}
+
+void TrackBar::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if ((event->modifiers() & Qt::ControlModifier) &&
+        (key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
+        event->ignore();
+        return;
+    }
+    if (key == Qt::Key_Home || key == Qt::Key_End) {
+        const bool top = key == Qt::Key_Home;
+        const int end = top ? minimum() : maximum();
+        if (end == m_loudEnd) {
+            const int tenth = std::max(1, (maximum() - minimum() + 5) / 10);
+            setValue(top ? value() - tenth : value() + tenth);
+        } else
+            triggerAction(top ? SliderToMinimum : SliderToMaximum);
+        event->accept();
+        return;
+    }
+    QSlider::keyPressEvent(event);
+}
+
+TrackBar *makeTrackBar(std::uint8_t address, int min, int max, int initial, bool ticks,
+                       QWidget *parent)
+{
+    auto *bar = new TrackBar(address, parent);
     bar->setRange(min, max);
     bar->setSingleStep(1);
     bar->setPageStep(1);

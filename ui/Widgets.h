@@ -1,11 +1,11 @@
 // Small widgets of the main window that Qt does not offer as such.
 #pragma once
 
+#include <QSlider>
 #include <QSpinBox>
 #include <QStringList>
 #include <QWidget>
-
-class QSlider;
+#include <cstdint>
 
 /// A column of captions beside a vertical track bar, each drawn level with one position of
 /// the bar (first caption at the top). Several bars of equal size can share one scale.
@@ -38,6 +38,29 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 };
 
-/// A vertical track bar as the panel uses them: Min at the top, steps of one, arrow keys and
-/// the wheel moving the handle the way they point.
-QSlider *makeTrackBar(int min, int max, int initial, bool ticks, QWidget *parent = nullptr);
+/// A vertical track bar as the panel uses them: Min at the top, the arrow keys, the page keys
+/// and the wheel moving the handle the way they point, one step.
+/// Home and End go to the top and the bottom end at once, except towards the bar's loud end
+/// (the larger number: full volume, the strongest boost), where they move a tenth of the
+/// range: a single stray key never takes a level to its loudest. Ctrl with a page key is left
+/// to the window (it changes pages).
+class TrackBar : public QSlider {
+    Q_OBJECT
+public:
+    explicit TrackBar(std::uint8_t address, QWidget *parent = nullptr);
+    /// The register the bar shows.
+    std::uint8_t address() const { return m_address; }
+    /// The end (minimum() or maximum()) whose value shows the larger number.
+    void setLoudEnd(int position) { m_loudEnd = position; }
+    int loudEnd() const { return m_loudEnd; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    std::uint8_t m_address;
+    int m_loudEnd = 0;
+};
+
+TrackBar *makeTrackBar(std::uint8_t address, int min, int max, int initial, bool ticks,
+                       QWidget *parent = nullptr);
