@@ -18,7 +18,7 @@ zev_install_packages() {
 
 # The build, the panel's font, and the validators of its desktop entry and metainfo.
 ZEV_BUILD_PACKAGES=(build-essential cmake qt6-base-dev qt6-serialport-dev fonts-noto-cjk
-    appstream desktop-file-utils ser2net iproute2)
+    appstream desktop-file-utils ser2net iproute2 help2man)
 
 # Configures and builds into build/ with two jobs; warnings are errors under CI.
 zev_build() {
