@@ -39,7 +39,4 @@ bool writeFileSafely(const std::string &path, const void *data, std::size_t size
 /// The marker between a target's name and the random part of its temporary files.
 constexpr const char *kTemporaryMarker = ".zev720-tmp.";
 
-/// The operating system's text for an error number.
-std::string systemErrorText(int error);
-
 } // namespace zev

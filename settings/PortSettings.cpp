@@ -3,9 +3,6 @@
 #include "files/AtomicFile.h"
 #include "wire/LineCodes.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace zev {
 
@@ -45,35 +42,27 @@ PortSettings decodePortSettings(const std::uint8_t *bytes)
 
 void LoadPortSettings()
 {
-    struct stat info {};
-    const bool sized = ::stat(kPortSettingsFile, &info) == 0 && S_ISREG(info.st_mode) &&
-                       info.st_size == static_cast<off_t>(kPortSettingsFileSize);
-    if (!sized) ::unlink(kPortSettingsFile); // a failed deletion is of no consequence
-
+    std::uint64_t size = 0;
+    const FileKind kind = fileKind(kPortSettingsFile, &size);
+    if (kind != FileKind::Missing && (kind != FileKind::Regular || size != kPortSettingsFileSize))
+        removeFile(kPortSettingsFile); // a failed deletion is of no consequence
     portSettings = PortSettings{};
-    const int fd = ::open(kPortSettingsFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return;
-    std::uint8_t bytes[kPortSettingsFileSize];
-    struct stat opened {};
-    const bool regular = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
-    if (regular && ::read(fd, bytes, sizeof bytes) == static_cast<ssize_t>(sizeof bytes))
-        portSettings = decodePortSettings(bytes);
-    ::close(fd);
+    readPortSettingsFile(portSettings);
 }
 
 bool readPortSettingsFile(PortSettings &settings)
 {
-    const int fd = ::open(kPortSettingsFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::uint8_t bytes[kPortSettingsFileSize + 1];
-    struct stat opened {};
-    const bool regular = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
-                         opened.st_size == static_cast<off_t>(kPortSettingsFileSize);
-    const bool read =
-        regular && ::read(fd, bytes, sizeof bytes) == static_cast<ssize_t>(kPortSettingsFileSize);
-    ::close(fd);
-    if (read) settings = decodePortSettings(bytes);
-    return read;
+    std::uint64_t size = 0;
+    if (fileKind(kPortSettingsFile, &size) != FileKind::Regular || size != kPortSettingsFileSize)
+        return false;
+    std::string bytes, error;
+    // One byte more than the file should hold tells one that grew meanwhile.
+    if (readFileStart(kPortSettingsFile, kPortSettingsFileSize + 1, bytes, error) !=
+            TextFileStatus::Read ||
+        bytes.size() != kPortSettingsFileSize)
+        return false;
+    settings = decodePortSettings(reinterpret_cast<const std::uint8_t *>(bytes.data()));
+    return true;
 }
 
 bool SavePortSettings(std::string &error)

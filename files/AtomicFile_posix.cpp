@@ -192,11 +192,6 @@ int writeReplacing(const Target &target, const char *bytes, std::size_t size)
 
 } // namespace
 
-std::string systemErrorText(int error)
-{
-    return std::strerror(error);
-}
-
 bool writeFileSafely(const std::string &requested, const void *data, std::size_t size,
                      std::string &error, SaveMethod *used)
 {
