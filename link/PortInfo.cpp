@@ -6,9 +6,7 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QStringList>
-#include <grp.h>
 #include <map>
-#include <sys/stat.h>
 
 namespace zev {
 namespace {

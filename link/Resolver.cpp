@@ -1,4 +1,5 @@
 #include "link/Resolver.h"
+#include "link/SystemLookup.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -9,13 +10,6 @@
 #include <mutex>
 #include <thread>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <netdb.h>
-#include <sys/socket.h>
-#endif
 
 namespace zev {
 namespace {
@@ -48,38 +42,6 @@ void deliver(const std::string &host, const LookupResult &result)
         if (waiter.context) waiter.done(result);
 }
 
-LookupResult resolve(const std::string &host)
-{
-    LookupResult result;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *list = nullptr;
-    const int status = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
-    if (status != 0) {
-        result.unknownHost = status == EAI_NONAME
-#ifdef EAI_NODATA
-                             || status == EAI_NODATA
-#endif
-            ;
-        result.noAnswer = status == EAI_AGAIN;
-        result.error = ::gai_strerror(status);
-        return result;
-    }
-    for (const addrinfo *entry = list; entry; entry = entry->ai_next) {
-        const QHostAddress address(entry->ai_addr);
-        if (!address.isNull() && std::find(result.addresses.begin(), result.addresses.end(),
-                                           address) == result.addresses.end())
-            result.addresses.push_back(address);
-    }
-    ::freeaddrinfo(list);
-    if (result.addresses.empty()) {
-        result.unknownHost = true;
-        result.error = "no address";
-    }
-    return result;
-}
-
 } // namespace
 
 void lookupHost(const std::string &host, QObject *context,
@@ -106,7 +68,7 @@ void lookupHost(const std::string &host, QObject *context,
     waiters.push_back({context, std::move(done)});
     if (waiters.size() > 1) return; // a thread asks already
     std::thread([host] {
-        const LookupResult result = resolve(host);
+        const LookupResult result = systemLookup(host);
         std::lock_guard<std::mutex> lock(handOverLock);
         if (applicationGone) return;
         QMetaObject::invokeMethod(

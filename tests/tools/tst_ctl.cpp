@@ -272,7 +272,9 @@ void TestCtl::venueInOneRun()
 // the room in mid-transfer is released, and no room's file is half there.
 void TestCtl::venueWhoseReaderGoes()
 {
-    Sim quick({"--listen", "127.0.0.1:0"});
+    // The quick room takes long enough (about 0.6 s) for the slow one to be under way on a
+    // loaded machine too, and ends well before it.
+    Sim quick({"--listen", "127.0.0.1:0", "--delay", "10"});
     Sim slow({"--baud", "1200"}); // about 2.5 s for the 56 registers
     QVERIFY(testing::writeFile(
         "venue.csv", ("quick, " + quick.path() + "\nslow, " + slow.path() + "\n").toUtf8()));

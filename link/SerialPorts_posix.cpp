@@ -1,4 +1,4 @@
-// The serial layer on Qt SerialPort.
+// The serial layer on Qt SerialPort, for POSIX systems.
 //
 // The user-interface thread sleeps between a write and the poll that follows it, so a write
 // is flushed to the line at once and a read takes what the operating system already holds,
@@ -19,14 +19,12 @@
 #include <map>
 #include <memory>
 
-#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace zev {
 namespace {
@@ -60,20 +58,16 @@ private:
 };
 
 // What the operating system holds for a port right now: input waiting, or a hang-up (the
-// device went away). One poll without waiting; where there is no poll, Qt's error says it.
+// device went away). One poll without waiting.
 struct LineState {
     bool input = false;
     bool hungUp = false;
 };
 LineState lineState(const QSerialPort &serial)
 {
-#ifdef Q_OS_UNIX
     pollfd fd{static_cast<int>(serial.handle()), POLLIN, 0};
     if (::poll(&fd, 1, 0) <= 0) return {};
     return {(fd.revents & POLLIN) != 0, (fd.revents & (POLLHUP | POLLNVAL)) != 0};
-#else
-    return {true, serial.error() == QSerialPort::ResourceError};
-#endif
 }
 
 QSerialPort::Parity toQt(Parity parity)
@@ -104,7 +98,6 @@ OpenOutcome whyNotOpened(const QSerialPort &serial, const QString &path)
         break;
     case QSerialPort::PermissionError:
         report.result = LineResult::HeldElsewhere;
-#ifdef Q_OS_UNIX
         if (::faccessat(AT_FDCWD, path.toLocal8Bit().constData(), R_OK | W_OK, AT_EACCESS) != 0 &&
             errno == EACCES) {
             report.result = LineResult::PermissionDenied;
@@ -118,7 +111,6 @@ OpenOutcome whyNotOpened(const QSerialPort &serial, const QString &path)
                     report.owner = user->pw_name;
             }
         }
-#endif
         break;
     default:
         report.result = LineResult::Failed;

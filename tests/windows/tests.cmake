@@ -1,0 +1,8 @@
+# The suites cross-built for Windows and run under wine (tools/build-windows --test).
+add_executable(tst_registermap model/tst_registermap.cpp)
+add_executable(tst_wire wire/tst_wire.cpp)
+add_executable(tst_windows windows/tst_windows.cpp)
+foreach(name tst_registermap tst_wire tst_windows)
+  target_link_libraries(${name} PRIVATE zev720_core Qt6::Test)
+  add_test(NAME ${name} COMMAND ${name})
+endforeach()
