@@ -1,6 +1,7 @@
 // The ZEV720 control panel. It works in the current folder ("ZEV720.cfg",
 // "ZEV720Default.dat"); its only arguments are --version and --help.
 #include "ui/Main.h"
+#include "app/Platform.h"
 #include "app/SessionEnd.h"
 #include "ui/ErrorBox.h"
 #include "ui/Look.h"
@@ -44,36 +45,49 @@ public:
     }
 };
 
-constexpr const char *kUsage =
-    "Usage: zev720 [--version | --help]\n"
+constexpr const char *kUsageStart =
+    "Usage: zev720 [--menu | --version | --help]\n"
     "\n"
     "The ZEV720 control panel: tunes a ZEV720 karaoke processor over a serial line.\n"
     "It works in the current folder: the port settings are kept in ZEV720.cfg and the last\n"
     "settings in ZEV720Default.dat. Port n is the line in ZEV720_COM<n> when that is set,\n"
-    "otherwise the line that ZEV720.ports in the same folder gives it (\"n = line\" a line),\n"
-    "otherwise /dev/ttyUSB<n-1>, /dev/ttyACM<n-1> or /dev/ttyS<n-1>. A line is a device path\n"
-    "or a processor behind a serial device server: tcp://HOST:PORT, rfc2217://HOST:PORT.\n"
-    "Serial devices belong to the group dialout: add yourself with\n"
-    "'sudo adduser $USER dialout' and log in again.\n"
+    "otherwise the line that ZEV720.ports in the same folder gives it (\"n = line\" a line),\n";
+constexpr const char *kUsageOptions =
     "\n"
+    "  --menu     work in the folder of a start from the desktop's menu, made on first start\n"
     "  --version  print the version and exit\n"
     "  --help     print this text and exit\n";
 
-// Answers --version and --help without a window; any other argument is refused. -1: go on.
+void printUsage(std::FILE *to)
+{
+    std::fputs(kUsageStart, to);
+    std::fputs(portsHelp(), to);
+    std::fputs(kUsageOptions, to);
+}
+
+// Answers --version and --help without a window, enters the menu's folder for --menu; any
+// other argument is refused. -1: go on.
 int answerArguments(int argc, char *argv[])
 {
     if (argc < 2) return -1;
+    if (!std::strcmp(argv[1], "--menu")) {
+        std::string error;
+        if (enterMenuFolder(error)) return -1;
+        std::fprintf(stderr, "zev720: %s\n", error.c_str());
+        return 1;
+    }
     if (!std::strcmp(argv[1], "--version")) {
         std::printf("zev720 %s\n", ZEV720_VERSION);
         return 0;
     }
     if (!std::strcmp(argv[1], "--help")) {
-        std::fputs(kUsage, stdout);
+        printUsage(stdout);
         return 0;
     }
     // Qt's own options (-platform, -display, ...) pass on to the application object.
     if (argv[1][0] == '-' && argv[1][1] != '-') return -1;
-    std::fprintf(stderr, "zev720: unknown argument '%s'\n%s", argv[1], kUsage);
+    std::fprintf(stderr, "zev720: unknown argument '%s'\n", argv[1]);
+    printUsage(stderr);
     return 2;
 }
 

@@ -6,3 +6,6 @@ foreach(name tst_registermap tst_wire tst_windows)
   target_link_libraries(${name} PRIVATE zev720_core Qt6::Test)
   add_test(NAME ${name} COMMAND ${name})
 endforeach()
+# For the wine tests: what Windows sends a window that is closed, or at logoff.
+add_executable(close-window windows/close-window.cpp)
+target_link_options(close-window PRIVATE -municode)

@@ -41,8 +41,9 @@ Commands:
                                   line), the rooms in parallel; one line a room and a summary
 'zev720ctl COMMAND --help' tells more of each.
 
-PORT is a port number as in the panel (ZEV720_COM<n>, ZEV720.ports, then /dev/ttyUSB<n-1>,
-...), a device path, or a network line: tcp://HOST:PORT or rfc2217://HOST:PORT.
+PORT is a port number as in the panel (ZEV720_COM<n>, ZEV720.ports, then the system's port:
+COM<n> on Windows, /dev/ttyUSB<n-1>, ... on Linux), a device, or a network line:
+tcp://HOST:PORT or rfc2217://HOST:PORT.
 )";
 
 constexpr const char *kLineOptionsText = R"(

@@ -1,0 +1,13 @@
+// What the panel's start differs in from one system to another.
+#pragma once
+
+#include <string>
+
+/// The paragraph of --help on ports and access: how port n is found and what it takes to reach
+/// a serial device on this system.
+const char *portsHelp();
+
+/// --menu: the working folder of a start from the desktop's menu, made on first start (on
+/// Linux $XDG_DATA_HOME/zev720, on Windows %LOCALAPPDATA%\ZEV720), entered. False with the
+/// reason when it cannot be made or entered.
+bool enterMenuFolder(std::string &error);
