@@ -22,7 +22,9 @@ QString systemDescription(const QString &device)
 {
     const QString target = QFileInfo(device).canonicalFilePath();
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (info.systemLocation() != target && info.systemLocation() != device) continue;
+        if (info.systemLocation() != target && info.systemLocation() != device &&
+            info.portName() != device)
+            continue;
         QStringList parts;
         for (const QString &part : {info.description(), info.manufacturer(), info.serialNumber()})
             if (!part.isEmpty()) parts << part;
@@ -83,7 +85,8 @@ std::string describePortForPeople(int port)
         line = "没有设备对应这个端口号";
     } else if (isNetworkLine(device.toStdString())) {
         line = device + "（网络线路）";
-    } else if (!QFileInfo::exists(device)) {
+    } else if (!QFileInfo::exists(device) && QSerialPortInfo(device).isNull()) {
+        // Neither a path (Linux) nor a port that the system lists (COM<n> on Windows).
         line = device + "（设备不存在）";
     } else {
         line = device;

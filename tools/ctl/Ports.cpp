@@ -28,8 +28,9 @@ int listPorts(bool probe, const zev::LineOptions &options, bool json)
     auto describe = [&](int number, const QString &device) {
         Row row{number, device, {}};
         for (const QSerialPortInfo &info : available) {
+            // Linux names a device by its path, Windows by COM<n> (its location is \\.\COM<n>).
             if (info.systemLocation() != QFileInfo(device).canonicalFilePath() &&
-                info.systemLocation() != device)
+                info.systemLocation() != device && info.portName() != device)
                 continue;
             row.info["description"] = info.description();
             row.info["manufacturer"] = info.manufacturer();
@@ -47,7 +48,8 @@ int listPorts(bool probe, const zev::LineOptions &options, bool json)
         if (!device.isEmpty()) describe(port, device);
     }
     for (const QSerialPortInfo &info : available)
-        if (!seen.contains(info.systemLocation())) describe(0, info.systemLocation());
+        if (!seen.contains(info.systemLocation()) && !seen.contains(info.portName()))
+            describe(0, info.systemLocation());
 
     std::vector<std::unique_ptr<zev::RoomJob>> probes;
     if (probe) {
