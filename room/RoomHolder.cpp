@@ -1,0 +1,214 @@
+#include "room/RoomHolder.h"
+
+#include "model/RegisterMap.h"
+
+#include <algorithm>
+
+namespace zev {
+
+RoomHolder::RoomHolder(std::string line, LineOptions options, SerialLibrary &lines, HoldTiming timing,
+                       QObject *parent)
+    : QObject(parent), m_line(std::move(line)), m_options(std::move(options)), m_lines(lines),
+      m_timing(timing), m_retryMs(timing.firstRetryMs)
+{
+    m_retry.setSingleShot(true);
+    QObject::connect(&m_retry, &QTimer::timeout, this, [this] { connect(); });
+    m_quiet.setSingleShot(true);
+    QObject::connect(&m_quiet, &QTimer::timeout, this, [this] { check(); });
+}
+
+RoomHolder::~RoomHolder() = default; // the session closes its port
+
+void RoomHolder::start()
+{
+    if (m_state != State::Stopped || m_stopping) return;
+    connect();
+}
+
+void RoomHolder::setState(State state)
+{
+    if (state == m_state) return;
+    m_state = state;
+    emit stateChanged(state);
+}
+
+void RoomHolder::connect()
+{
+    int port = 0;
+    std::string error;
+    PortSettings settings;
+    if (!portNumberFor(m_line, port, error) || !lineSettingsFor(port, m_options, settings, error))
+        return lost(Outcome::BadLine, error); // tried again: a ports file may be mended
+    m_session = std::make_unique<LinkSession>(m_lines, nullptr, 16 * 1024);
+    m_session->setLine(settings);
+    m_mirrored = false;
+    setState(State::Connecting);
+    m_session->startOpen([this](const OpenOutcome &outcome) { opened(outcome); });
+}
+
+void RoomHolder::opened(const OpenOutcome &outcome)
+{
+    if (!outcome.ok()) return lost(outcomeOfOpen(outcome.result), outcome.text);
+    m_session->startConnect(Pacing::Prompt, [this](ConnectResult result) { connected(result); });
+}
+
+void RoomHolder::connected(ConnectResult result)
+{
+    switch (result) {
+    case ConnectResult::Connected:
+        return readAll();
+    case ConnectResult::DeviceLost:
+        return lost(Outcome::DeviceGone, {});
+    case ConnectResult::PortNotOpen:
+    case ConnectResult::NoAnswer:
+        break;
+    }
+    lost(Outcome::ProcessorSilent, {});
+}
+
+bool RoomHolder::endedBadly(const TransferOutcome &outcome)
+{
+    switch (outcome.end) {
+    case TransferEnd::Completed:
+    case TransferEnd::Cancelled:
+        return false;
+    case TransferEnd::DeviceGone:
+    case TransferEnd::NotOpen:
+        lost(Outcome::DeviceGone, {});
+        return true;
+    case TransferEnd::StoppedAnswering:
+        lost(Outcome::StoppedAnswering,
+             "no reply to " + std::to_string(kSilentFrames) + " frames in a row");
+        return true;
+    }
+    return false;
+}
+
+void RoomHolder::readAll()
+{
+    m_busy = true;
+    m_session->startTransfer(transferSet(m_mirror, true), {}, [this](TransferOutcome outcome) {
+        m_busy = false;
+        if (endedBadly(outcome)) return;
+        for (const TransferResult &result : outcome.results)
+            if (result.answered) m_mirror[result.address] = result.value;
+        if (m_stopping) return;
+        m_mirrored = true;
+        m_retryMs = m_timing.firstRetryMs;
+        m_reason.clear();
+        setState(State::Online);
+        emit mirrorRead();
+        pump();
+    });
+}
+
+void RoomHolder::write(std::uint8_t address, std::uint8_t value, std::string who)
+{
+    m_pending[address] = {value, std::move(who)};
+    pump();
+}
+
+// What is queued goes out in address order; a register that was not confirmed stays queued
+// unless a newer value came meanwhile, and is tried again.
+void RoomHolder::pump()
+{
+    if (m_state != State::Online || m_busy || m_stopping) return;
+    if (m_pending.empty()) {
+        m_quiet.start(m_timing.checkMs);
+        return;
+    }
+    m_quiet.stop();
+    std::vector<TransferItem> items;
+    std::map<std::uint8_t, Pending> sent = std::move(m_pending);
+    m_pending.clear();
+    for (const auto &[address, pending] : sent) items.push_back({address, pending.value, false});
+    m_busy = true;
+    m_session->startTransfer(
+        std::move(items), {}, [this, sent = std::move(sent)](TransferOutcome outcome) mutable {
+            m_busy = false;
+            for (const TransferResult &result : outcome.results) {
+                Pending &pending = sent[result.address];
+                if (!result.answered) {
+                    m_pending.try_emplace(result.address, std::move(pending));
+                    continue;
+                }
+                const RegisterChange change{result.address, m_mirror[result.address],
+                                            result.value, pending.who};
+                m_mirror[result.address] = result.value;
+                emit changed(change);
+            }
+            // What the transfer never reached waits too.
+            for (auto &[address, pending] : sent)
+                if (std::none_of(outcome.results.begin(), outcome.results.end(),
+                                 [address = address](const TransferResult &r) {
+                                     return r.address == address;
+                                 }))
+                    m_pending.try_emplace(address, std::move(pending));
+            if (endedBadly(outcome)) return;
+            if (m_stopping) return;
+            pump();
+        });
+}
+
+// A quiet room: one register read, so that a processor switched off is noticed.
+void RoomHolder::check()
+{
+    if (m_state != State::Online || m_busy || m_stopping) return;
+    const std::uint8_t address = registerMap().front().address;
+    m_busy = true;
+    m_session->startTransfer({{address, kReadRequest, true}}, {}, [this](TransferOutcome outcome) {
+        m_busy = false;
+        if (endedBadly(outcome)) return;
+        if (outcome.results.empty() || !outcome.results.front().answered)
+            return lost(Outcome::StoppedAnswering,
+                        "no reply to " + std::to_string(kTransferTries) + " read requests");
+        m_mirror[outcome.results.front().address] = outcome.results.front().value;
+        pump();
+    });
+}
+
+void RoomHolder::lost(Outcome outcome, const std::string &detail)
+{
+    m_busy = false;
+    m_quiet.stop();
+    if (m_session) m_session->close();
+    if (m_stopping) return;
+    m_reason = outcomeName(outcome);
+    if (!detail.empty() && detail != m_reason) m_reason += ": " + detail;
+    setState(State::Offline);
+    m_retry.start(m_retryMs);
+    m_retryMs = std::min(m_retryMs * 2, m_timing.maxRetryMs);
+}
+
+void RoomHolder::stop(std::function<void()> done)
+{
+    m_stopping = true;
+    m_retry.stop();
+    m_quiet.stop();
+    const auto finish = [this, done = std::move(done)] {
+        setState(State::Stopped);
+        if (done) done();
+    };
+    // Nothing to release before the connect is answered; the read after it is cancelled first.
+    if (!m_session || m_state == State::Offline || (m_state == State::Connecting && !m_busy)) {
+        if (m_session) m_session->close();
+        QTimer::singleShot(0, this, finish);
+        return;
+    }
+    if (m_busy) m_session->cancelTransfer();
+    // The release after the transfer's end, or at once when idle.
+    auto release = [this, finish] { m_session->startRelease(Pacing::Prompt, finish); };
+    if (!m_busy) {
+        release();
+        return;
+    }
+    auto *poll = new QTimer(this);
+    QObject::connect(poll, &QTimer::timeout, this, [this, poll, release] {
+        if (m_busy) return;
+        poll->deleteLater();
+        release();
+    });
+    poll->start(5);
+}
+
+} // namespace zev

@@ -1,0 +1,113 @@
+// One room's processor held for as long as a program runs: the line kept open, a live mirror
+// of the 56 registers, and one queue of writes that every client of the room shares. The
+// venue server stands on it; it knows nothing of who its clients are.
+//
+//   connecting  the line opens, the connect command is answered, all registers are read
+//   online      the mirror is the processor's; writes go out, the latest value of a register
+//               winning, one frame at a time and resent until confirmed; a quiet room is
+//               asked for one register every `checkMs`, so a processor switched off is noticed
+//   offline     with its reason (no such device, refused, no answer, stopped answering, held
+//               by another program, the device went away): the line is closed and opened
+//               again after `firstRetryMs`, doubling up to `maxRetryMs`; back online, the
+//               whole set is read again before writes go out
+//
+// Writes made while offline wait and go out once the room is back and read.
+//
+// Thread safety: none; the thread with the event loop that runs it.
+#pragma once
+
+#include "link/LinkSession.h"
+#include "room/Outcome.h"
+#include "room/RoomLine.h"
+
+#include <QObject>
+#include <QTimer>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace zev {
+
+/// A confirmed change of one register.
+struct RegisterChange {
+    std::uint8_t address = 0;
+    std::uint8_t before = 0;
+    std::uint8_t after = 0;
+    std::string who; ///< as the write gave it
+};
+
+/// The waits of a held room, in milliseconds.
+struct HoldTiming {
+    int firstRetryMs = 1000; ///< the first wait before opening a lost room again
+    int maxRetryMs = 30000;  ///< the waits double up to this
+    int checkMs = 5000;      ///< a quiet room is asked for one register this often
+};
+
+class RoomHolder : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Stopped, Connecting, Online, Offline };
+    RoomHolder(std::string line, LineOptions options, SerialLibrary &lines = systemSerialLibrary(),
+               HoldTiming timing = {}, QObject *parent = nullptr);
+    ~RoomHolder() override; ///< closes the line (the processor is not told: stop() tells it)
+
+    /// Starts connecting; from Stopped only.
+    void start();
+    /// Ends what is under way after its current frame, releases the processor (disconnect,
+    /// the port closed) and calls `done` from the event loop.
+    void stop(std::function<void()> done);
+
+    State state() const { return m_state; }
+    /// Offline: why, in a few words ("no answer", "stopped answering: ...").
+    const std::string &reason() const { return m_reason; }
+    /// The processor's registers as last read or confirmed; valid once `mirrored()`.
+    const RegisterImage &mirror() const { return m_mirror; }
+    bool mirrored() const { return m_mirrored; }
+    /// The wait before the next open while offline.
+    int retryDelayMs() const { return m_retryMs; }
+    /// Queues a write; a value queued for the same register before it went out is replaced.
+    void write(std::uint8_t address, std::uint8_t value, std::string who);
+    std::size_t pendingWrites() const { return m_pending.size(); }
+
+signals:
+    void stateChanged(zev::RoomHolder::State state);
+    /// The whole set read (at the start and after each return).
+    void mirrorRead();
+    void changed(const zev::RegisterChange &change);
+
+private:
+    struct Pending {
+        std::uint8_t value = 0;
+        std::string who;
+    };
+    void connect();
+    void opened(const OpenOutcome &outcome);
+    void connected(ConnectResult result);
+    void readAll();
+    void pump();
+    void check();
+    void lost(Outcome outcome, const std::string &detail);
+    void setState(State state);
+    // A transfer that ended other than Completed takes the room offline; true when it did.
+    bool endedBadly(const TransferOutcome &outcome);
+
+    std::string m_line;
+    LineOptions m_options;
+    SerialLibrary &m_lines;
+    HoldTiming m_timing;
+    std::unique_ptr<LinkSession> m_session;
+    State m_state = State::Stopped;
+    std::string m_reason;
+    RegisterImage m_mirror{};
+    bool m_mirrored = false;
+    bool m_busy = false; ///< a transfer is under way
+    bool m_stopping = false;
+    int m_retryMs = 0;
+    std::map<std::uint8_t, Pending> m_pending;
+    QTimer m_retry;
+    QTimer m_quiet;
+};
+
+} // namespace zev
+
+Q_DECLARE_METATYPE(zev::RegisterChange)

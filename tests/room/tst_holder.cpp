@@ -1,0 +1,124 @@
+// A room held for as long as a program runs, against the emulator on a pseudo-terminal: the
+// live mirror, the shared write queue, a processor that falls silent and comes back, a line
+// that is not there, and the release at the end.
+#include "model/RegisterMap.h"
+#include "room/RoomHolder.h"
+#include "support/Sim.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace zev;
+using testing::Sim;
+
+namespace {
+constexpr HoldTiming kQuick{100, 400, 100};
+
+bool waitForState(RoomHolder &room, RoomHolder::State state, int ms = 5000)
+{
+    return QTest::qWaitFor([&] { return room.state() == state; }, ms);
+}
+
+int writesTo(const Sim &sim, int address)
+{
+    int count = 0;
+    for (const testing::LoggedFrame &frame : sim.frames())
+        if (frame.address() == address && frame.value() != kReadRequest) ++count;
+    return count;
+}
+} // namespace
+
+class TestHolder : public QObject {
+    Q_OBJECT
+private slots:
+    void mirrorsAndSharesOneQueue();
+    void silentProcessorGoesOfflineAndComesBackRead();
+    void lineThatIsNotThereBacksOff();
+};
+
+// Online with the processor's 56 registers; writes from several clients to one register fold
+// into the latest value, each confirmed change is told with who made it; stop releases.
+void TestHolder::mirrorsAndSharesOneQueue()
+{
+    Sim sim;
+    RoomHolder room(sim.path().toStdString(), {}, systemSerialLibrary(), kQuick);
+    QSignalSpy read(&room, &RoomHolder::mirrorRead);
+    QSignalSpy changes(&room, &RoomHolder::changed);
+    room.start();
+    QVERIFY(waitForState(room, RoomHolder::State::Online));
+    QCOMPARE(read.count(), 1);
+    const RegisterImage held = sim.registers();
+    for (const RegisterRow &row : registerMap())
+        QCOMPARE(int(room.mirror()[row.address]), int(held[row.address]));
+
+    const std::uint8_t volume = 32;
+    room.write(volume, 10, "desk"); // goes out at once
+    room.write(volume, 20, "phone");
+    room.write(volume, 30, "panel"); // replaces 20 before it went out
+    room.write(16, 40, "desk");
+    QVERIFY(QTest::qWaitFor([&] { return room.pendingWrites() == 0 && changes.count() >= 3; }));
+    QTRY_COMPARE(int(sim.registers()[volume]), 30);
+    QCOMPARE(writesTo(sim, volume), 2); // 10, then 30: 20 never went out
+    QCOMPARE(int(room.mirror()[volume]), 30);
+    QCOMPARE(int(room.mirror()[16]), 40);
+    const auto last = changes.last().first().value<RegisterChange>();
+    QCOMPARE(int(last.address), int(volume));
+    QCOMPARE(int(last.before), 10);
+    QCOMPARE(int(last.after), 30);
+    QCOMPARE(last.who, std::string("panel"));
+
+    bool stopped = false;
+    room.stop([&] { stopped = true; });
+    QTRY_VERIFY(stopped);
+    QCOMPARE(room.state(), RoomHolder::State::Stopped);
+    QVERIFY(sim.waitForFrames(1));
+    QCOMPARE(sim.frames().last().address(), int(kDisconnectAddress));
+}
+
+// A processor switched off is noticed by the quiet check; writes made meanwhile wait; back,
+// the whole set is read again before they go out.
+void TestHolder::silentProcessorGoesOfflineAndComesBackRead()
+{
+    Sim sim;
+    RoomHolder room(sim.path().toStdString(), {}, systemSerialLibrary(), kQuick);
+    QSignalSpy read(&room, &RoomHolder::mirrorRead);
+    room.start();
+    QVERIFY(waitForState(room, RoomHolder::State::Online));
+    sim.command("silent on");
+    QVERIFY(waitForState(room, RoomHolder::State::Offline));
+    QVERIFY2(room.reason().find("stopped answering") != std::string::npos, room.reason().c_str());
+    room.write(50, 12, "desk");
+    QCOMPARE(room.pendingWrites(), std::size_t(1));
+    // Backing off while it stays silent.
+    QTRY_VERIFY_WITH_TIMEOUT(room.retryDelayMs() == kQuick.maxRetryMs, 5000);
+    const int framesBefore = int(sim.frames().size());
+    sim.command("silent off");
+    QVERIFY(waitForState(room, RoomHolder::State::Online, 5000));
+    QCOMPARE(read.count(), 2);
+    QVERIFY(int(sim.frames().size()) - framesBefore >= int(registerMap().size()));
+    QTRY_COMPARE(int(sim.registers()[50]), 12);
+    QCOMPARE(room.pendingWrites(), std::size_t(0));
+    QCOMPARE(room.retryDelayMs(), kQuick.firstRetryMs);
+    bool stopped = false;
+    room.stop([&] { stopped = true; });
+    QTRY_VERIFY(stopped);
+}
+
+// No such device: offline with the reason, tried again after 100, 200, 400, 400 ms.
+void TestHolder::lineThatIsNotThereBacksOff()
+{
+    RoomHolder room("/dev/zev720-nothing-here", {}, systemSerialLibrary(), kQuick);
+    QSignalSpy states(&room, &RoomHolder::stateChanged);
+    room.start();
+    QVERIFY(waitForState(room, RoomHolder::State::Offline));
+    QVERIFY2(room.reason().find("no such device") != std::string::npos, room.reason().c_str());
+    QTRY_VERIFY_WITH_TIMEOUT(states.count() >= 6, 3000); // connecting, offline, three times
+    QCOMPARE(room.retryDelayMs(), kQuick.maxRetryMs);
+    bool stopped = false;
+    room.stop([&] { stopped = true; });
+    QTRY_VERIFY(stopped);
+    QCOMPARE(room.state(), RoomHolder::State::Stopped);
+}
+
+QTEST_GUILESS_MAIN(TestHolder)
+#include "tst_holder.moc"
