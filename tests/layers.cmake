@@ -7,10 +7,11 @@ cmake_minimum_required(VERSION 3.25)
 #   link/      the transports, port information, the link session (Qt Core, SerialPort, Network)
 #   room/      the room engine: jobs on a room, venues                 (Qt Core)
 #   ui/        every window and its handlers                            (Qt Widgets)
+#   server/    the venue server, zev720d, on the room engine           (Qt Core, Network)
 #   app/       the panel's entry
-# The members of the three windows are defined in ui/ alone, and zev720ctl links neither Qt
-# Widgets nor Qt Gui.
-#   cmake -DSOURCE_DIR=... [-DCTL=path/to/zev720ctl] -P layers.cmake
+# The members of the three windows are defined in ui/ alone, and neither zev720ctl nor zev720d
+# links Qt Widgets or Qt Gui.
+#   cmake -DSOURCE_DIR=... [-DCTL=path/to/zev720ctl] [-DSERVER=path/to/zev720d] -P layers.cmake
 set(failures "")
 set(qt_free model wire files settings)
 set(below_model "")
@@ -21,7 +22,8 @@ set(below_link model wire files settings)
 set(below_room model wire files settings link)
 set(below_ui model wire files settings link room)
 set(below_app model wire files settings link room ui)
-set(layers model wire files settings link room ui app)
+set(below_server model wire files settings link room)
+set(layers model wire files settings link room ui app server)
 set(all_folders ${layers} tools tests bench)
 
 foreach(folder IN LISTS layers)
@@ -51,14 +53,17 @@ foreach(folder IN LISTS layers)
   endforeach()
 endforeach()
 
-if(CTL)
-  execute_process(COMMAND ldd "${CTL}" OUTPUT_VARIABLE libraries RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    list(APPEND failures "ldd ${CTL} failed")
-  elseif(libraries MATCHES "Qt6(Widgets|Gui)")
-    list(APPEND failures "zev720ctl links ${CMAKE_MATCH_0}")
+foreach(program IN ITEMS CTL SERVER)
+  if(${program})
+    execute_process(COMMAND ldd "${${program}}" OUTPUT_VARIABLE libraries RESULT_VARIABLE status)
+    get_filename_component(name "${${program}}" NAME)
+    if(NOT status EQUAL 0)
+      list(APPEND failures "ldd ${${program}} failed")
+    elseif(libraries MATCHES "Qt6(Widgets|Gui)")
+      list(APPEND failures "${name} links ${CMAKE_MATCH_0}")
+    endif()
   endif()
-endif()
+endforeach()
 
 if(failures)
   list(JOIN failures "\n  " text)

@@ -1,0 +1,107 @@
+#include "server/FramePort.h"
+
+#include "model/RegisterMap.h"
+#include "wire/FrameCodec.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace zev {
+namespace {
+// Unread input a client may leave at most: a few hundred frames. A frame port's clients send
+// one frame and wait for its reply.
+constexpr int kClientInputLimit = 4096;
+// Replies a client may leave unread: one that asks and never reads is cut off.
+constexpr qint64 kClientOutputLimit = 64 * 1024;
+} // namespace
+
+FramePort::FramePort(RoomHolder &room, QObject *parent) : QObject(parent), m_room(room)
+{
+    QObject::connect(&m_room, &RoomHolder::changed, this,
+                     [this](const RegisterChange &change) { confirmed(change); });
+}
+
+FramePort::~FramePort() = default;
+
+bool FramePort::listen(const QHostAddress &address, quint16 port, std::string &error)
+{
+    m_server = new QTcpServer(this);
+    QObject::connect(m_server, &QTcpServer::newConnection, this, [this] { accept(); });
+    if (m_server->listen(address, port)) return true;
+    error = address.toString().toStdString() + ":" + std::to_string(port) + ": " +
+            m_server->errorString().toStdString();
+    return false;
+}
+
+quint16 FramePort::port() const
+{
+    return m_server ? m_server->serverPort() : 0;
+}
+
+void FramePort::accept()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        Client &client = m_clients[socket];
+        client.who = "frame port " + socket->peerAddress().toString().toStdString() + ":" +
+                     std::to_string(socket->peerPort());
+        QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] { take(socket); });
+        QObject::connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_clients.erase(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void FramePort::take(QTcpSocket *socket)
+{
+    const auto it = m_clients.find(socket);
+    if (it == m_clients.end()) return;
+    Client &client = it->second;
+    client.input += socket->readAll();
+    if (client.input.size() > kClientInputLimit) { // more than any client of ours sends
+        socket->abort();
+        return;
+    }
+    int at = 0;
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(client.input.constData());
+    while (client.input.size() - at >= kFrameSize) {
+        if (isFrameAt(bytes + at)) {
+            frame(socket, client, bytes[at + 1], bytes[at + 2]);
+            at += kFrameSize;
+        } else {
+            ++at; // not a frame here: look from the next byte
+        }
+    }
+    client.input.remove(0, at);
+}
+
+void FramePort::frame(QTcpSocket *socket, Client &client, std::uint8_t address,
+                      std::uint8_t value)
+{
+    const bool online = m_room.state() == RoomHolder::State::Online;
+    if (!online) return; // a room that is not there answers nothing
+    if (value == kCommandValue && (address == kConnectAddress || address == kDisconnectAddress))
+        return reply(socket, address, kCommandReply);
+    if (value == kReadRequest) return reply(socket, address, std::uint8_t(m_room.mirror()[address] + 1));
+    client.waiting.insert(address);
+    m_room.write(address, value, client.who);
+}
+
+void FramePort::confirmed(const RegisterChange &change)
+{
+    for (auto &[socket, client] : m_clients)
+        if (client.waiting.erase(change.address))
+            reply(socket, change.address, std::uint8_t(change.after + 1));
+}
+
+void FramePort::reply(QTcpSocket *socket, std::uint8_t address, std::uint8_t value)
+{
+    if (socket->bytesToWrite() > kClientOutputLimit) {
+        socket->abort();
+        return;
+    }
+    const FrameBytes frame = encodeFrame(address, value);
+    socket->write(reinterpret_cast<const char *>(frame.data()), kFrameSize);
+}
+
+} // namespace zev

@@ -1,0 +1,55 @@
+// A room's processor as a TCP port that speaks the processor's own frames, so that the
+// desktop panel and zev720ctl reach a room through the server unchanged, several at once.
+//
+//   connect, disconnect  answered by the server while the room is online; the processor's
+//                        link is the server's and stays as it is
+//   read request         answered from the room's mirror
+//   lock and writes      queued on the room (the latest value of a register wins) and answered
+//                        when the processor confirms, with the value it holds
+//
+// An offline room answers nothing, as a processor switched off would. A client's unread input
+// is bounded: bytes that are no frame are dropped, and a client that sends more than it could
+// mean is cut off.
+#pragma once
+
+#include "room/RoomHolder.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <map>
+#include <set>
+#include <string>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace zev {
+
+class FramePort : public QObject {
+    Q_OBJECT
+public:
+    FramePort(RoomHolder &room, QObject *parent = nullptr);
+    ~FramePort() override;
+    /// False with `error` when the address and port cannot be listened on.
+    bool listen(const QHostAddress &address, quint16 port, std::string &error);
+    quint16 port() const;
+    int clients() const { return int(m_clients.size()); }
+
+private:
+    struct Client {
+        QByteArray input;
+        std::set<std::uint8_t> waiting; ///< registers whose confirmation it waits for
+        std::string who;
+    };
+    void accept();
+    void take(QTcpSocket *socket);
+    void frame(QTcpSocket *socket, Client &client, std::uint8_t address, std::uint8_t value);
+    void confirmed(const RegisterChange &change);
+    static void reply(QTcpSocket *socket, std::uint8_t address, std::uint8_t value);
+
+    RoomHolder &m_room;
+    QTcpServer *m_server = nullptr;
+    std::map<QTcpSocket *, Client> m_clients;
+};
+
+} // namespace zev

@@ -1,0 +1,178 @@
+// zev720d as its clients meet it: the real server, zev720ctl and the emulator on a
+// pseudo-terminal, every connection on this machine's loopback.
+#include "model/RegisterMap.h"
+#include "support/Gui.h"
+#include "support/Sim.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTest>
+#include <csignal>
+
+using testing::Sim;
+
+namespace {
+
+// The server on a venue file, with frame ports the system chooses; the rooms' ports by name.
+struct Server {
+    QProcess process;
+    QMap<QString, QString> ports;
+    QString out;
+
+    bool start(const QString &venue)
+    {
+        process.start(testing::buildDir() + "/zev720d",
+                      {"--venue", venue, "--frame-ports", "0"});
+        if (!process.waitForStarted()) return false;
+        return QTest::qWaitFor(
+            [&] {
+                out += QString::fromUtf8(process.readAllStandardOutput());
+                const QRegularExpression line("^(\\S+): frame port (tcp://\\S+)$",
+                                              QRegularExpression::MultilineOption);
+                for (auto it = line.globalMatch(out); it.hasNext();) {
+                    const auto match = it.next();
+                    ports[match.captured(1)] = match.captured(2);
+                }
+                return out.contains(": online");
+            },
+            10000);
+    }
+    ~Server()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+};
+
+struct Run {
+    int status = -1;
+    QString out;
+};
+
+Run ctl(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(testing::buildDir() + "/zev720ctl", arguments);
+    process.waitForFinished(30000);
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput() +
+                                                  process.readAllStandardError())};
+}
+
+int connects(const Sim &sim)
+{
+    int count = 0;
+    for (const testing::LoggedFrame &frame : sim.frames())
+        count += frame.address() == zev::kConnectAddress && frame.value() == zev::kCommandValue;
+    return count;
+}
+
+} // namespace
+
+class TestServer : public QObject {
+    Q_OBJECT
+private slots:
+    void roomSharedThroughItsFramePort();
+    void roomThatIsNotThereAnswersNothing();
+    void clientThatBabblesIsCutOff();
+    void badArgumentsAndVenues();
+
+private:
+    testing::WorkingFolder m_folder;
+};
+
+// Two pulls at once and a verified push through one frame port: the processor's link is the
+// server's (one connect), the pushed value is the processor's; SIGTERM releases it.
+void TestServer::roomSharedThroughItsFramePort()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    Server server;
+    QVERIFY2(server.start("venue.csv"), qPrintable(server.out));
+    const QString line = server.ports["stage"];
+    QVERIFY(!line.isEmpty());
+
+    QProcess second;
+    second.start(testing::buildDir() + "/zev720ctl", {"pull", line, "b.dat"});
+    const Run first = ctl({"pull", line, "a.dat"});
+    QVERIFY(second.waitForFinished(30000));
+    QCOMPARE(first.status, 0);
+    QCOMPARE(second.exitCode(), 0);
+    const zev::RegisterImage held = sim.registers();
+    const QByteArray a = testing::readFile("a.dat");
+    QCOMPARE(a.size(), 5632);
+    QCOMPARE(testing::readFile("b.dat").left(256), a.left(256));
+    for (const zev::RegisterRow &row : zev::registerMap())
+        QCOMPARE(quint8(a[row.address]), held[row.address]);
+
+    QByteArray tuned = a;
+    tuned[32] = char(0x30);
+    QVERIFY(testing::writeFile("tuned.dat", tuned));
+    const Run push = ctl({"push", line, "tuned.dat"});
+    QVERIFY2(push.status == 0 && push.out.contains("written and verified"), qPrintable(push.out));
+    QCOMPARE(int(sim.registers()[32]), 0x30);
+    QCOMPARE(connects(sim), 1);
+
+    ::kill(pid_t(server.process.processId()), SIGTERM);
+    QVERIFY(server.process.waitForFinished(5000));
+    QCOMPARE(server.process.exitCode(), 0);
+    QCOMPARE(sim.frames().last().address(), int(zev::kDisconnectAddress));
+}
+
+// An offline room's frame port answers nothing, as a processor switched off: the tool says
+// so, and the other room goes on.
+void TestServer::roomThatIsNotThereAnswersNothing()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile(
+        "venue.csv", ("bar, /dev/zev720-not-here\nstage, " + sim.path() + "\n").toUtf8()));
+    Server server;
+    QVERIFY2(server.start("venue.csv"), qPrintable(server.out));
+    QVERIFY(QTest::qWaitFor([&] {
+        server.out += QString::fromUtf8(server.process.readAllStandardOutput());
+        return server.out.contains("bar: offline (no such device");
+    }));
+    const Run silent = ctl({"pull", server.ports["bar"], "bar.dat"});
+    QVERIFY2(silent.status != 0 && silent.out.contains("no answer"), qPrintable(silent.out));
+    QVERIFY(!QFile::exists("bar.dat"));
+    QCOMPARE(ctl({"pull", server.ports["stage"], "stage.dat"}).status, 0);
+}
+
+// Noise without frames: the client is cut off at its bound, the room serves the next one.
+void TestServer::clientThatBabblesIsCutOff()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    Server server;
+    QVERIFY2(server.start("venue.csv"), qPrintable(server.out));
+    const QUrl url(server.ports["stage"]);
+    QTcpSocket babbler;
+    babbler.connectToHost("127.0.0.1", quint16(url.port()));
+    QVERIFY(babbler.waitForConnected(2000));
+    babbler.write(QByteArray(64 * 1024, '\xAA'));
+    QVERIFY(QTest::qWaitFor([&] { return babbler.state() == QAbstractSocket::UnconnectedState; },
+                            5000));
+    QCOMPARE(ctl({"pull", server.ports["stage"], "after.dat"}).status, 0);
+}
+
+void TestServer::badArgumentsAndVenues()
+{
+    const auto run = [](const QStringList &arguments) {
+        QProcess process;
+        process.start(testing::buildDir() + "/zev720d", arguments);
+        process.waitForFinished(10000);
+        return Run{process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+    };
+    QCOMPARE(run({"--venue", "venue.csv", "--frame-ports", "70000"}).status, 2);
+    QVERIFY(run({}).out.contains("--venue FILE is needed"));
+    QVERIFY(run({"--venue", "missing.csv"}).out.contains("missing.csv"));
+    QVERIFY(testing::writeFile("bad.csv", "../up, /dev/ttyS0\n"));
+    const Run bad = run({"--venue", "bad.csv"});
+    QCOMPARE(bad.status, 2);
+    QVERIFY2(bad.out.contains("bad.csv:1"), qPrintable(bad.out));
+}
+
+QTEST_GUILESS_MAIN(TestServer)
+#include "tst_server.moc"
