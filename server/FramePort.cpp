@@ -46,9 +46,14 @@ void FramePort::accept()
                      std::to_string(socket->peerPort());
         QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] { take(socket); });
         QObject::connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_clients.erase(socket);
+            const auto gone = m_clients.find(socket);
+            if (gone == m_clients.end()) return;
+            const std::string who = gone->second.who;
+            m_clients.erase(gone);
             socket->deleteLater();
+            emit left(who);
         });
+        emit joined(client.who);
     }
 }
 

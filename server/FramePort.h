@@ -35,6 +35,11 @@ public:
     quint16 port() const;
     int clients() const { return int(m_clients.size()); }
 
+signals:
+    /// A client came or went ("frame port 127.0.0.1:50312").
+    void joined(const std::string &who);
+    void left(const std::string &who);
+
 private:
     struct Client {
         QByteArray input;

@@ -118,6 +118,14 @@ int main(int argc, char *argv[])
                 return 1;
             }
             std::printf("%s: frame port tcp://127.0.0.1:%u\n", name.c_str(), room.port->port());
+            const auto tell = [name](const char *what) {
+                return [name, what](const std::string &who) {
+                    std::printf("%s: %s %s\n", name.c_str(), who.c_str(), what);
+                    std::fflush(stdout);
+                };
+            };
+            QObject::connect(room.port.get(), &zev::FramePort::joined, &app, tell("joined"));
+            QObject::connect(room.port.get(), &zev::FramePort::left, &app, tell("left"));
         }
         held.push_back(std::move(room));
     }

@@ -4,6 +4,7 @@
 #include "support/Gui.h"
 #include "support/Sim.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -75,6 +76,7 @@ class TestServer : public QObject {
     Q_OBJECT
 private slots:
     void roomSharedThroughItsFramePort();
+    void panelThroughTheServer();
     void roomThatIsNotThereAnswersNothing();
     void clientThatBabblesIsCutOff();
     void badArgumentsAndVenues();
@@ -119,6 +121,47 @@ void TestServer::roomSharedThroughItsFramePort()
     QVERIFY(server.process.waitForFinished(5000));
     QCOMPARE(server.process.exitCode(), 0);
     QCOMPARE(sim.frames().last().address(), int(zev::kDisconnectAddress));
+}
+
+// The desktop panel with the frame port as its port 1 (ZEV720.ports): it connects and
+// releases through the server, the processor's link stays the server's, and a push made by
+// zev720ctl meanwhile goes through beside it.
+void TestServer::panelThroughTheServer()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    Server server;
+    QVERIFY2(server.start("venue.csv"), qPrintable(server.out));
+    QVERIFY(QDir().mkpath("panel"));
+    QVERIFY(testing::writeFile("panel/ZEV720.ports", ("1 = " + server.ports["stage"] + "\n").toUtf8()));
+    QProcess panel;
+    panel.setWorkingDirectory(QDir("panel").absolutePath());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("ZEV720_COM1");
+    panel.setProcessEnvironment(environment);
+    panel.start(testing::buildDir() + "/zev720");
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            server.out += QString::fromUtf8(server.process.readAllStandardOutput());
+            return server.out.contains(" joined");
+        },
+        10000));
+    QCOMPARE(ctl({"pull", server.ports["stage"], "now.dat"}).status, 0);
+    QByteArray tuned = testing::readFile("now.dat");
+    tuned[16] = char(0x22);
+    QVERIFY(testing::writeFile("tuned.dat", tuned));
+    QCOMPARE(ctl({"push", server.ports["stage"], "tuned.dat"}).status, 0);
+    QCOMPARE(int(sim.registers()[16]), 0x22);
+    panel.terminate();
+    QVERIFY(panel.waitForFinished(10000));
+    QCOMPARE(panel.exitCode(), 0);
+    QVERIFY(QTest::qWaitFor([&] {
+        server.out += QString::fromUtf8(server.process.readAllStandardOutput());
+        return server.out.count(" left") >= 3; // the panel and both runs of zev720ctl
+    }));
+    QCOMPARE(testing::readFile("panel/ZEV720Default.dat").size(), 5632);
+    QCOMPARE(connects(sim), 1);
+    QVERIFY(sim.frames().last().address() != int(zev::kDisconnectAddress));
 }
 
 // An offline room's frame port answers nothing, as a processor switched off: the tool says
