@@ -5,6 +5,8 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <utility>
+#include <vector>
 
 namespace zev {
 namespace {
@@ -67,17 +69,20 @@ void FramePort::take(QTcpSocket *socket)
         socket->abort();
         return;
     }
-    int at = 0;
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(client.input.constData());
-    while (client.input.size() - at >= kFrameSize) {
-        if (isFrameAt(bytes + at)) {
-            frame(socket, client, bytes[at + 1], bytes[at + 2]);
-            at += kFrameSize;
-        } else {
-            ++at; // not a frame here: look from the next byte
-        }
+    // Taken out first: a reply may end the connection, and the client with it.
+    const QByteArray input = std::exchange(client.input, {});
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(input.constData());
+    std::vector<std::pair<std::uint8_t, std::uint8_t>> frames;
+    const std::size_t done = scanFrames(bytes, std::size_t(input.size()),
+                                        [&](std::uint8_t address, std::uint8_t value) {
+                                            frames.emplace_back(address, value);
+                                        });
+    client.input = input.mid(qsizetype(done));
+    for (const auto &[address, value] : frames) {
+        const auto still = m_clients.find(socket); // a reply may have cut it off
+        if (still == m_clients.end()) return;
+        frame(socket, still->second, address, value);
     }
-    client.input.remove(0, at);
 }
 
 void FramePort::frame(QTcpSocket *socket, Client &client, std::uint8_t address,

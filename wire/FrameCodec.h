@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace zev {
@@ -24,6 +25,24 @@ constexpr bool isFrameAt(const std::uint8_t *p)
 {
     return p[0] == kFrameStart && p[4] == kFrameEnd &&
            p[3] == static_cast<std::uint8_t>(p[1] + p[2]);
+}
+
+/// Scans bytes as they came from a peer: calls `frame(address, value)` for each valid frame in
+/// order and skips bytes that start none. Returns how many bytes are done with; the rest, fewer
+/// than a frame, may be the start of one still arriving.
+template <typename OnFrame>
+std::size_t scanFrames(const std::uint8_t *bytes, std::size_t size, OnFrame &&frame)
+{
+    std::size_t at = 0;
+    while (size - at >= std::size_t(kFrameSize)) {
+        if (isFrameAt(bytes + at)) {
+            frame(bytes[at + 1], bytes[at + 2]);
+            at += kFrameSize;
+        } else {
+            ++at;
+        }
+    }
+    return at;
 }
 
 } // namespace zev
