@@ -145,6 +145,12 @@ void RoomHolder::pump()
                                  }))
                     m_pending.try_emplace(address, std::move(pending));
             if (endedBadly(outcome)) return;
+            // Not one frame answered: the processor has gone quiet, not one register.
+            if (!outcome.results.empty() &&
+                std::none_of(outcome.results.begin(), outcome.results.end(),
+                             [](const TransferResult &r) { return r.answered; }))
+                return lost(Outcome::StoppedAnswering,
+                            "no reply to " + std::to_string(kTransferTries) + " writes");
             if (m_stopping) return;
             pump();
         });

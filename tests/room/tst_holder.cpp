@@ -33,6 +33,7 @@ class TestHolder : public QObject {
 private slots:
     void mirrorsAndSharesOneQueue();
     void silentProcessorGoesOfflineAndComesBackRead();
+    void silentProcessorFoundByAWrite();
     void lineThatIsNotThereBacksOff();
 };
 
@@ -99,6 +100,26 @@ void TestHolder::silentProcessorGoesOfflineAndComesBackRead()
     QTRY_COMPARE(int(sim.registers()[50]), 12);
     QCOMPARE(room.pendingWrites(), std::size_t(0));
     QCOMPARE(room.retryDelayMs(), kQuick.firstRetryMs);
+    bool stopped = false;
+    room.stop([&] { stopped = true; });
+    QTRY_VERIFY(stopped);
+}
+
+// A processor that goes quiet while a write waits for it: found by the write itself, long
+// before the next quiet check, and the write is kept for its return.
+void TestHolder::silentProcessorFoundByAWrite()
+{
+    Sim sim;
+    RoomHolder room(sim.path().toStdString(), {}, systemSerialLibrary(), {100, 400, 60000});
+    room.start();
+    QVERIFY(waitForState(room, RoomHolder::State::Online));
+    sim.command("silent on");
+    room.write(62, 5, "desk");
+    QVERIFY(waitForState(room, RoomHolder::State::Offline, 3000));
+    QVERIFY2(room.reason().find("writes") != std::string::npos, room.reason().c_str());
+    QCOMPARE(room.pendingWrites(), std::size_t(1));
+    sim.command("silent off");
+    QTRY_COMPARE_WITH_TIMEOUT(int(sim.registers()[62]), 5, 5000);
     bool stopped = false;
     room.stop([&] { stopped = true; });
     QTRY_VERIFY(stopped);
