@@ -38,5 +38,22 @@ bool writeFileSafely(const std::string &path, const void *data, std::size_t size
 
 /// The marker between a target's name and the random part of its temporary files.
 constexpr const char *kTemporaryMarker = ".zev720-tmp.";
+/// The random part: this many letters and digits.
+constexpr std::size_t kTemporaryRandomPart = 6;
+
+/// True when a folder entry is one of the temporary files whose names start with `prefix`
+/// (the target's name and kTemporaryMarker), and nothing else that merely looks like one.
+inline bool isTemporaryOf(const std::string &entry, const std::string &prefix)
+{
+    if (entry.size() != prefix.size() + kTemporaryRandomPart ||
+        entry.compare(0, prefix.size(), prefix))
+        return false;
+    for (std::size_t i = prefix.size(); i < entry.size(); ++i) {
+        const char c = entry[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
 
 } // namespace zev

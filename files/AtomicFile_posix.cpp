@@ -16,7 +16,6 @@ namespace {
 constexpr int kMaxLinkDepth = 40; // as the kernel's own limit on following links
 constexpr int kNotRegular = -1;   // our own code for "not a regular file"
 constexpr int kNoNewFile = -2;    // our own code: the folder takes no new file from us
-constexpr std::size_t kRandomPart = 6;
 
 std::string folderOf(const std::string &path)
 {
@@ -66,18 +65,6 @@ bool fail(std::string &error, const std::string &path, int code)
     error =
         path + ": " + (code == kNotRegular ? std::string(kNotARegularFile) : systemErrorText(code));
     return false;
-}
-
-bool isTemporaryOf(const std::string &entry, const std::string &prefix)
-{
-    if (entry.size() != prefix.size() + kRandomPart || entry.compare(0, prefix.size(), prefix))
-        return false;
-    for (std::size_t i = prefix.size(); i < entry.size(); ++i) {
-        const char c = entry[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-            return false;
-    }
-    return true;
 }
 
 // Temporary files of this target that a killed save left behind. Only regular files of our
@@ -157,7 +144,8 @@ int writeInPlace(const Target &target, const char *bytes, std::size_t size)
 int writeReplacing(const Target &target, const char *bytes, std::size_t size)
 {
     removeLeftovers(target.path);
-    std::string temporary = target.path + kTemporaryMarker + std::string(kRandomPart, 'X');
+    std::string temporary =
+        target.path + kTemporaryMarker + std::string(kTemporaryRandomPart, 'X');
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return errno == EACCES || errno == EPERM ? kNoNewFile : errno;
     // Held until the rename: a save running beside this one leaves the file alone.

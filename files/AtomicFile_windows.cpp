@@ -9,7 +9,6 @@ namespace zev {
 namespace {
 
 constexpr DWORD kNotRegular = 0xFFFFFFFF; // our own code for "not a regular file"
-constexpr std::size_t kRandomPart = 6;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::string folderOf(const std::string &path)
@@ -68,18 +67,6 @@ DWORD findTarget(const std::string &name, Target &target)
     ::CloseHandle(file);
     target.exists = !code;
     return code;
-}
-
-bool isTemporaryOf(const std::string &entry, const std::string &prefix)
-{
-    if (entry.size() != prefix.size() + kRandomPart || entry.compare(0, prefix.size(), prefix))
-        return false;
-    for (std::size_t i = prefix.size(); i < entry.size(); ++i) {
-        const char c = entry[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-            return false;
-    }
-    return true;
 }
 
 // Temporary files of this target that a killed save left. A save under way holds its file
@@ -152,7 +139,7 @@ DWORD writeReplacing(const Target &target, const char *bytes, std::size_t size)
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
         temporary = target.path + kTemporaryMarker;
-        for (std::size_t i = 0; i < kRandomPart; ++i)
+        for (std::size_t i = 0; i < kTemporaryRandomPart; ++i)
             temporary += kLetters[random() % (sizeof kLetters - 1)];
         // Shared for reading only: no other save removes it while this one runs.
         file = ::CreateFileW(wideText(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
