@@ -4,6 +4,7 @@
 #include "model/Shown.h"
 
 #include <set>
+#include <utility>
 
 namespace zev {
 namespace {
@@ -57,6 +58,24 @@ bool plainAddress(const std::string &key, int &address)
     return address <= 255;
 }
 
+
+// Members other than `known` are refused: a misspelt field would otherwise be ignored.
+bool onlyKnownMembers(const JsonValue &object, std::initializer_list<const char *> known,
+                      const std::string &where, int &line, std::string &error)
+{
+    for (const auto &[key, value] : object.members) {
+        bool found = false;
+        for (const char *name : known)
+            found = found || key == name;
+        if (!found) {
+            line = value.keyLine;
+            error = where + "unknown field \"" + key + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
 class Reader {
 public:
     Reader(const std::string &fileName, std::string &error) : m_file(fileName), m_error(error) {}
@@ -67,17 +86,12 @@ public:
         return false;
     }
 
-    // Members other than `known` are refused: a misspelt field would otherwise be ignored.
     bool onlyKnown(const JsonValue &object, std::initializer_list<const char *> known,
                    const std::string &where)
     {
-        for (const auto &[key, value] : object.members) {
-            bool found = false;
-            for (const char *name : known)
-                found = found || key == name;
-            if (!found) return refuse(value.keyLine, where + "unknown field \"" + key + "\"");
-        }
-        return true;
+        int line = 0;
+        return onlyKnownMembers(object, known, where, line, m_error) ||
+               refuse(line, std::exchange(m_error, {}));
     }
 
     bool read(const JsonValue &root, ParameterModel &model)
@@ -105,58 +119,13 @@ private:
         for (const JsonValue &item : list->items) {
             if (item.type != JsonValue::Type::Object)
                 return refuse(item.line, "registers: each entry is an object");
-            const JsonValue *name = item.find("name");
-            const JsonValue *address = item.find("address");
-            const int line = name ? name->keyLine : address ? address->keyLine : item.line;
-            if (name && name->type != JsonValue::Type::String)
-                return refuse(line, "name: not a text");
-            if (address && !address->isIntegerIn(0, 255))
-                return refuse(line, "address " + address->text + ": not a register address");
-            const RegisterRow *row = name      ? findRegisterByName(name->text)
-                                     : address ? findRegister(std::uint8_t(address->number))
-                                               : nullptr;
-            if (!name && !address) return refuse(line, "a register without a name or address");
-            if (!row || (address && int(address->number) != row->address))
-                return refuse(line,
-                              "unknown register '" + (name ? name->text : address->text) + "'");
-            const std::string label = machineName(*row);
-            if (!seen.insert(row->address).second) return refuse(line, label + ": given twice");
-            if (!onlyKnown(
-                    item,
-                    {"name", "address", "page", "group", "caption", "title", "value", "shown"},
-                    label + ": "))
-                return false;
-            const JsonValue *value = item.find("value");
-            const JsonValue *shown = item.find("shown");
-            if (shown && shown->type != JsonValue::Type::String)
-                return refuse(line, label + ": shown: not a text");
-            std::uint8_t byte = 0;
-            if (value) {
-                if (!value->isIntegerIn(0, 255))
-                    return refuse(line, label + ": value " +
-                                            (value->type == JsonValue::Type::Number
-                                                 ? value->text
-                                                 : std::string("that is no number")) +
-                                            " is not a byte (0 to 255)");
-                byte = std::uint8_t(value->number);
-                const std::string showing = shownValue(*row, byte);
-                if (showing.rfind("? ", 0) == 0)
-                    return refuse(line, label + ": value " + value->text +
-                                            " is no value that this control shows");
-                if (shown && shown->text != showing)
-                    return refuse(line, label + ": value " + value->text + " shows \"" + showing +
-                                            "\", not \"" + shown->text +
-                                            "\": change both, or give one");
-            } else if (shown) {
-                const auto showing = valueShowing(*row, shown->text);
-                if (!showing)
-                    return refuse(line,
-                                  label + ": '" + shown->text + "' is no value of this control");
-                byte = *showing;
-            } else {
-                return refuse(line, label + ": neither a value nor a shown value");
-            }
-            model.image[row->address] = byte;
+            RegisterEntry entry;
+            int line = item.line;
+            std::string what;
+            if (!registerFromJson(item, entry, line, what)) return refuse(line, what);
+            if (!seen.insert(entry.row->address).second)
+                return refuse(line, machineName(*entry.row) + ": given twice");
+            model.image[entry.row->address] = entry.value;
         }
         std::string missing;
         for (const RegisterRow &row : registerMap())
@@ -210,6 +179,83 @@ private:
 
 } // namespace
 
+bool registerFromJson(const JsonValue &item, RegisterEntry &entry, int &line, std::string &error)
+{
+    const auto refuse = [&](const std::string &what) {
+        error = what;
+        return false;
+    };
+    line = item.line;
+    if (item.type != JsonValue::Type::Object) return refuse("registers: each entry is an object");
+    const JsonValue *name = item.find("name");
+    const JsonValue *address = item.find("address");
+    line = name ? name->keyLine : address ? address->keyLine : item.line;
+    if (name && name->type != JsonValue::Type::String) return refuse("name: not a text");
+    if (address && !address->isIntegerIn(0, 255))
+        return refuse("address " + address->text + ": not a register address");
+    const RegisterRow *row = name      ? findRegisterByName(name->text)
+                             : address ? findRegister(std::uint8_t(address->number))
+                                       : nullptr;
+    if (!name && !address) return refuse("a register without a name or address");
+    if (!row || (address && int(address->number) != row->address))
+        return refuse("unknown register '" + (name ? name->text : address->text) + "'");
+    const std::string label = machineName(*row);
+    if (!onlyKnownMembers(item,
+                          {"name", "address", "page", "group", "caption", "title", "value",
+                           "shown"},
+                          label + ": ", line, error))
+        return false;
+    const JsonValue *value = item.find("value");
+    const JsonValue *shown = item.find("shown");
+    if (shown && shown->type != JsonValue::Type::String)
+        return refuse(label + ": shown: not a text");
+    std::uint8_t byte = 0;
+    if (value) {
+        if (!value->isIntegerIn(0, 255))
+            return refuse(label + ": value " +
+                          (value->type == JsonValue::Type::Number
+                               ? value->text
+                               : std::string("that is no number")) +
+                          " is not a byte (0 to 255)");
+        byte = std::uint8_t(value->number);
+        const std::string showing = shownValue(*row, byte);
+        if (showing.rfind("? ", 0) == 0)
+            return refuse(label + ": value " + value->text +
+                          " is no value that this control shows");
+        if (shown && shown->text != showing)
+            return refuse(label + ": value " + value->text + " shows \"" + showing +
+                          "\", not \"" + shown->text + "\": change both, or give one");
+    } else if (shown) {
+        const auto showing = valueShowing(*row, shown->text);
+        if (!showing) return refuse(label + ": '" + shown->text + "' is no value of this control");
+        byte = *showing;
+    } else {
+        return refuse(label + ": neither a value nor a shown value");
+    }
+    entry = {row, byte};
+    return true;
+}
+
+std::string registerToJson(const RegisterRow &row, std::uint8_t value, const std::string &indent)
+{
+    const Placement where = placementOf(row.address);
+    const std::string open = indent.empty() ? "" : "\n" + indent + "    ";
+    const std::string colon = indent.empty() ? ":" : ": ";
+    std::string out = "{";
+    const auto member = [&](const char *key, const std::string &text, bool last = false) {
+        out += open + "\"" + key + "\"" + colon + text + (last ? "" : ",");
+    };
+    member("name", jsonQuoted(machineName(row)));
+    member("address", std::to_string(row.address));
+    member("page", jsonQuoted(where.page));
+    member("group", jsonQuoted(where.group));
+    member("caption", jsonQuoted(oneLine(row.caption)));
+    member("title", jsonQuoted(nameForPeople(row.address)));
+    member("value", std::to_string(value));
+    member("shown", jsonQuoted(shownValue(row, value)), true);
+    return out + (indent.empty() ? "}" : "\n" + indent + "}");
+}
+
 std::string parametersToJson(const ParameterModel &model)
 {
     std::string out = "{\n    \"format\": \"" + std::string(kFormat) +
@@ -217,20 +263,9 @@ std::string parametersToJson(const ParameterModel &model)
                       ",\n    \"registers\": [\n";
     bool first = true;
     for (const RegisterRow &row : registerMap()) {
-        const Placement where = placementOf(row.address);
-        const std::uint8_t value = model.image[row.address];
         out += first ? "" : ",\n";
         first = false;
-        out += "        {\n";
-        out += "            \"name\": " + jsonQuoted(machineName(row)) + ",\n";
-        out += "            \"address\": " + std::to_string(row.address) + ",\n";
-        out += "            \"page\": " + jsonQuoted(where.page) + ",\n";
-        out += "            \"group\": " + jsonQuoted(where.group) + ",\n";
-        out += "            \"caption\": " + jsonQuoted(oneLine(row.caption)) + ",\n";
-        out += "            \"title\": " + jsonQuoted(nameForPeople(row.address)) + ",\n";
-        out += "            \"value\": " + std::to_string(value) + ",\n";
-        out += "            \"shown\": " + jsonQuoted(shownValue(row, value)) + "\n";
-        out += "        }";
+        out += "        " + registerToJson(row, model.image[row.address], "        ");
     }
     out += "\n    ],\n    \"otherBytes\": {";
     first = true;

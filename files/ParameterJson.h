@@ -14,6 +14,7 @@
 // made. No Qt.
 #pragma once
 
+#include "files/Json.h"
 #include "model/ParameterModel.h"
 
 #include <cstddef>
@@ -26,6 +27,23 @@ namespace zev {
 constexpr std::size_t kMaxParameterJsonBytes = 1024 * 1024;
 
 std::string parametersToJson(const ParameterModel &model);
+
+/// One register as every JSON text of ours gives it (the files above, zev720ctl show --json,
+/// the venue server's API): name, address, page, group, caption, title, value, shown. An
+/// empty `indent` writes it on one line; otherwise a member a line, the braces at `indent`.
+std::string registerToJson(const RegisterRow &row, std::uint8_t value,
+                           const std::string &indent = {});
+
+/// A register and a value to give it, read from one entry as above.
+struct RegisterEntry {
+    const RegisterRow *row = nullptr;
+    std::uint8_t value = 0;
+};
+/// Reads one entry: the register by "name" or "address" (agreeing when both are given) and
+/// its "value" or "shown" (agreeing when both are given; a value must be one the control
+/// shows); "page", "group", "caption" and "title" are not read, other fields are refused.
+/// False with `error` ("MusicVolumeTrackBar: ...") and the `line` it concerns.
+bool registerFromJson(const JsonValue &item, RegisterEntry &entry, int &line, std::string &error);
 
 /// False with `error` ("room.json:12: MusicVolumeTrackBar: ...") at the first problem.
 bool parametersFromJson(std::string_view text, const std::string &fileName, ParameterModel &model,

@@ -3,6 +3,7 @@
 #include "model/RegisterMap.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace zev {
 
@@ -89,6 +90,7 @@ void RoomHolder::readAll()
     m_busy = true;
     m_session->startTransfer(transferSet(m_mirror, true), {}, [this](TransferOutcome outcome) {
         m_busy = false;
+        count(outcome);
         if (endedBadly(outcome)) return;
         for (const TransferResult &result : outcome.results)
             if (result.answered) m_mirror[result.address] = result.value;
@@ -96,6 +98,7 @@ void RoomHolder::readAll()
         m_mirrored = true;
         m_retryMs = m_timing.firstRetryMs;
         m_reason.clear();
+        if (std::exchange(m_wasOnline, true)) ++m_counters.reconnects;
         setState(State::Online);
         emit mirrorRead();
         pump();
@@ -104,7 +107,7 @@ void RoomHolder::readAll()
 
 void RoomHolder::write(std::uint8_t address, std::uint8_t value, std::string who)
 {
-    m_pending[address] = {value, std::move(who)};
+    m_pending[address] = {value, std::move(who), std::chrono::steady_clock::now()};
     pump();
 }
 
@@ -126,14 +129,17 @@ void RoomHolder::pump()
     m_session->startTransfer(
         std::move(items), {}, [this, sent = std::move(sent)](TransferOutcome outcome) mutable {
             m_busy = false;
+            count(outcome);
+            const auto now = std::chrono::steady_clock::now();
             for (const TransferResult &result : outcome.results) {
                 Pending &pending = sent[result.address];
                 if (!result.answered) {
                     m_pending.try_emplace(result.address, std::move(pending));
                     continue;
                 }
-                const RegisterChange change{result.address, m_mirror[result.address],
-                                            result.value, pending.who};
+                const RegisterChange change{
+                    result.address, m_mirror[result.address], result.value, pending.who,
+                    std::chrono::duration<double>(now - pending.queued).count()};
                 m_mirror[result.address] = result.value;
                 emit changed(change);
             }
@@ -164,6 +170,7 @@ void RoomHolder::check()
     m_busy = true;
     m_session->startTransfer({{address, kReadRequest, true}}, {}, [this](TransferOutcome outcome) {
         m_busy = false;
+        count(outcome);
         if (endedBadly(outcome)) return;
         if (outcome.results.empty() || !outcome.results.front().answered)
             return lost(Outcome::StoppedAnswering,
@@ -171,6 +178,15 @@ void RoomHolder::check()
         m_mirror[outcome.results.front().address] = outcome.results.front().value;
         pump();
     });
+}
+
+void RoomHolder::count(const TransferOutcome &outcome)
+{
+    for (const TransferResult &result : outcome.results) {
+        m_counters.framesSent += std::uint64_t(result.tries);
+        m_counters.framesResent += std::uint64_t(std::max(result.tries - 1, 0));
+        if (!result.answered) ++m_counters.unanswered;
+    }
 }
 
 void RoomHolder::lost(Outcome outcome, const std::string &detail)

@@ -22,6 +22,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,7 +34,16 @@ struct RegisterChange {
     std::uint8_t address = 0;
     std::uint8_t before = 0;
     std::uint8_t after = 0;
-    std::string who; ///< as the write gave it
+    std::string who;    ///< as the write gave it
+    double seconds = 0; ///< from the write's queueing to its confirmation
+};
+
+/// What a held room's line has carried since the start, for monitoring.
+struct HoldCounters {
+    std::uint64_t framesSent = 0;    ///< writes and read requests, resent ones included
+    std::uint64_t framesResent = 0;  ///< frames sent again because no reply came in time
+    std::uint64_t unanswered = 0;    ///< registers whose every frame went unanswered
+    std::uint64_t reconnects = 0;    ///< times the room came back online after being offline
 };
 
 /// The waits of a held room, in milliseconds.
@@ -68,6 +78,7 @@ public:
     /// Queues a write; a value queued for the same register before it went out is replaced.
     void write(std::uint8_t address, std::uint8_t value, std::string who);
     std::size_t pendingWrites() const { return m_pending.size(); }
+    const HoldCounters &counters() const { return m_counters; }
 
 signals:
     void stateChanged(zev::RoomHolder::State state);
@@ -79,7 +90,9 @@ private:
     struct Pending {
         std::uint8_t value = 0;
         std::string who;
+        std::chrono::steady_clock::time_point queued;
     };
+    void count(const TransferOutcome &outcome);
     void connect();
     void opened(const OpenOutcome &outcome);
     void connected(ConnectResult result);
@@ -104,6 +117,8 @@ private:
     bool m_stopping = false;
     int m_retryMs = 0;
     std::map<std::uint8_t, Pending> m_pending;
+    HoldCounters m_counters;
+    bool m_wasOnline = false;
     QTimer m_retry;
     QTimer m_quiet;
 };

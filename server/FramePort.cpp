@@ -1,6 +1,7 @@
 #include "server/FramePort.h"
 
 #include "model/RegisterMap.h"
+#include "server/Venue.h"
 #include "wire/FrameCodec.h"
 
 #include <QTcpServer>
@@ -44,8 +45,10 @@ void FramePort::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         Client &client = m_clients[socket];
-        client.who = "frame port " + socket->peerAddress().toString().toStdString() + ":" +
-                     std::to_string(socket->peerPort());
+        const std::string peer = socket->peerAddress().toString().toStdString() + ":" +
+                                 std::to_string(socket->peerPort());
+        client.who = "frame port " + peer;
+        client.writer = whoOf("frame port", peer);
         QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] { take(socket); });
         QObject::connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             const auto gone = m_clients.find(socket);
@@ -94,7 +97,7 @@ void FramePort::frame(QTcpSocket *socket, Client &client, std::uint8_t address,
         return reply(socket, address, kCommandReply);
     if (value == kReadRequest) return reply(socket, address, std::uint8_t(m_room.mirror()[address] + 1));
     client.waiting.insert(address);
-    m_room.write(address, value, client.who);
+    m_room.write(address, value, client.writer);
 }
 
 void FramePort::confirmed(const RegisterChange &change)

@@ -44,7 +44,8 @@ private:
     struct Client {
         QByteArray input;
         std::set<std::uint8_t> waiting; ///< registers whose confirmation it waits for
-        std::string who;
+        std::string who;    ///< "frame port 127.0.0.1:50312", for people
+        std::string writer; ///< the same as its writes carry it
     };
     void accept();
     void take(QTcpSocket *socket);

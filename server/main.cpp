@@ -1,17 +1,20 @@
-// zev720d, the venue server: holds every room's processor and shares it.
-//   zev720d --venue FILE [--frame-ports FIRST]
-// This first form holds the rooms of a venue file ("ROOM, LINE" a line, as zev720ctl venue
-// reads it) and, with --frame-ports, gives room i (from 0, in the file's order) the frame port
-// FIRST + i on 127.0.0.1 (FIRST 0: ports the system chooses). It prints each room's frame port
-// and every change of a room's state on standard output. SIGTERM, SIGINT and SIGHUP release
-// every processor before it ends.
+// zev720d, the venue server: holds every room's processor and shares it between the desktop
+// panel and zev720ctl (frame ports), scripts (the HTTP API) and browsers (the API and its
+// event stream). One thread, Qt's event loop, with the room engine.
 #include "files/VenueFile.h"
 #include "link/EndSignals.h"
-#include "room/RoomHolder.h"
-#include "server/FramePort.h"
+#include "model/Shown.h"
+#include "server/Access.h"
+#include "server/Api.h"
+#include "server/Events.h"
+#include "server/HttpServer.h"
+#include "server/Options.h"
+#include "server/Venue.h"
 #include "wire/TextFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -20,45 +23,62 @@
 namespace {
 
 constexpr const char *kUsage =
-    "Usage: zev720d --venue FILE [--frame-ports FIRST]\n"
+    "Usage: zev720d --venue FILE [--listen ADDRESS:PORT] [--state DIR] [--name HOST]...\n"
+    "               [--desk NAME,NAME...] [--frame-ports FIRST]\n"
+    "       zev720d user add|remove|list ...   (zev720d user --help)\n"
+    "       zev720d token add|remove ...\n"
     "\n"
     "Holds the processor of every room of a venue file (\"ROOM, LINE\" a line) and keeps it:\n"
-    "each room online, connecting, or offline with its reason, and opened again when lost.\n"
-    "  --venue FILE        the rooms\n"
-    "  --frame-ports FIRST room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
-    "                      FIRST + i, for the panel (tcp://127.0.0.1:PORT in ZEV720.ports) and\n"
-    "                      zev720ctl; 0: ports the system chooses, printed at the start\n"
+    "each room online, connecting, or offline with its reason, and opened again when lost. The\n"
+    "rooms are shared through an HTTP API with an event stream (/api/v1/...) and, on request,\n"
+    "frame ports for the desktop panel and zev720ctl.\n"
+    "  --venue FILE           the rooms\n"
+    "  --listen ADDRESS:PORT  the HTTP API (default 127.0.0.1:8720); an address other than\n"
+    "                         loopback only once a user exists\n"
+    "  --state DIR            users and what the server keeps (default $STATE_DIRECTORY, or\n"
+    "                         ~/.local/state/zev720d)\n"
+    "  --name HOST            a name or address by which browsers reach this server (the Host\n"
+    "                         and Origin it accepts besides localhost, 127.0.0.1 and [::1])\n"
+    "  --desk NAME,NAME       the registers desk users may change (default\n"
+    "                         MusicVolumeTrackBar,MicVolumeTrackBar)\n"
+    "  --frame-ports FIRST    room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
+    "                         FIRST + i, for the panel (tcp://127.0.0.1:PORT in ZEV720.ports) and\n"
+    "                         zev720ctl; 0: ports the system chooses, printed at the start\n"
     "  --version, --help\n";
 
-const char *stateName(zev::RoomHolder::State state)
+int usage(const std::string &message)
 {
-    switch (state) {
-    case zev::RoomHolder::State::Stopped:
-        return "stopped";
-    case zev::RoomHolder::State::Connecting:
-        return "connecting";
-    case zev::RoomHolder::State::Online:
-        return "online";
-    case zev::RoomHolder::State::Offline:
-        return "offline";
-    }
-    return "?";
+    std::fprintf(stderr, "zev720d: %s\n%s", message.c_str(), kUsage);
+    return 2;
 }
 
-struct Room {
-    std::string name;
-    std::unique_ptr<zev::RoomHolder> holder;
-    std::unique_ptr<zev::FramePort> port;
-};
+std::vector<std::string> splitNames(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        out.push_back(text.substr(at, comma - at));
+        at = comma + 1;
+    }
+    return out;
+}
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    std::string venue;
-    int firstPort = -1;
+    if (argc > 1 && (!std::strcmp(argv[1], "user") || !std::strcmp(argv[1], "token"))) {
+        std::vector<std::string> arguments(argv + 1, argv + argc);
+        if (arguments.size() == 2 && arguments[1] == "--help") arguments.pop_back();
+        return zev::usersCommand(arguments);
+    }
+    zev::ServerOptions options;
+    options.state = zev::defaultStateFolder();
+    options.desk = {"MusicVolumeTrackBar", "MicVolumeTrackBar"};
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
+        const bool value = i + 1 < argc;
         if (argument == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -67,57 +87,98 @@ int main(int argc, char *argv[])
             std::printf("zev720d %s\n", ZEV720_VERSION);
             return 0;
         }
-        if (argument == "--venue" && i + 1 < argc) {
-            venue = argv[++i];
-        } else if (argument == "--frame-ports" && i + 1 < argc) {
+        if (argument == "--venue" && value) {
+            options.venue = argv[++i];
+        } else if (argument == "--listen" && value) {
+            if (!zev::parseListen(argv[++i], options.address, options.port))
+                return usage(std::string("--listen ") + argv[i] +
+                             ": not ADDRESS:PORT (127.0.0.1:8720, [::1]:8720)");
+        } else if (argument == "--state" && value) {
+            options.state = argv[++i];
+        } else if (argument == "--name" && value) {
+            options.names.push_back(argv[++i]);
+        } else if (argument == "--desk" && value) {
+            options.desk = splitNames(argv[++i]);
+        } else if (argument == "--frame-ports" && value) {
             char *end = nullptr;
             const long first = std::strtol(argv[++i], &end, 10);
-            if (*end || first < 0 || first > 65535) {
-                std::fprintf(stderr, "zev720d: --frame-ports %s: not a port (0 to 65535)\n",
-                             argv[i]);
-                return 2;
-            }
-            firstPort = int(first);
+            if (*end || first < 0 || first > 65535)
+                return usage(std::string("--frame-ports ") + argv[i] +
+                             ": not a port (0 to 65535)");
+            options.firstFramePort = int(first);
         } else {
-            std::fprintf(stderr, "zev720d: unknown argument '%s'\n%s", argv[i], kUsage);
-            return 2;
+            return usage("unknown argument '" + argument + "'");
         }
     }
-    if (venue.empty()) {
-        std::fprintf(stderr, "zev720d: --venue FILE is needed\n%s", kUsage);
-        return 2;
+    if (options.venue.empty()) return usage("--venue FILE is needed");
+    zev::ApiOptions api;
+    for (const std::string &name : options.desk) {
+        const zev::RegisterRow *row = zev::findRegisterByName(name);
+        if (!row) return usage("--desk: no register '" + name + "'");
+        api.deskRegisters.push_back(row->address);
     }
     std::string text, error;
     std::vector<zev::VenueRoom> rooms;
-    if (zev::readTextFile(venue, zev::kMaxVenueFileBytes, text, error) !=
+    if (zev::readTextFile(options.venue, zev::kMaxVenueFileBytes, text, error) !=
             zev::TextFileStatus::Read ||
-        !zev::parseVenueFile(text, venue, rooms, error)) {
-        std::fprintf(stderr, "zev720d: %s\n", error.empty() ? (venue + ": no such file").c_str()
-                                                            : error.c_str());
+        !zev::parseVenueFile(text, options.venue, rooms, error)) {
+        std::fprintf(stderr, "zev720d: %s\n",
+                     error.empty() ? (options.venue + ": no such file").c_str() : error.c_str());
         return 2;
     }
+    if (!zev::sodiumReady()) {
+        std::fprintf(stderr, "zev720d: libsodium cannot start (no random source)\n");
+        return 1;
+    }
     QCoreApplication app(argc, argv);
-    std::vector<Room> held;
-    for (std::size_t i = 0; i < rooms.size(); ++i) {
-        Room room{rooms[i].name, std::make_unique<zev::RoomHolder>(rooms[i].line, zev::LineOptions{}),
-                  nullptr};
+    if (!QDir().mkpath(QString::fromStdString(options.state))) {
+        std::fprintf(stderr, "zev720d: %s: the state folder cannot be made\n",
+                     options.state.c_str());
+        return 1;
+    }
+    QFile::setPermissions(QString::fromStdString(options.state),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    zev::Access access(options.state + "/users", false);
+    if (!access.load(error)) {
+        std::fprintf(stderr, "zev720d: %s\n", error.c_str());
+        return 1;
+    }
+    if (!options.address.isLoopback() && access.userCount() == 0) {
+        std::fprintf(stderr,
+                     "zev720d: %s: no user exists yet, so anyone who reaches the address could "
+                     "use every room; listening on loopback only until one does "
+                     "(zev720d user add NAME --role technician --state %s)\n",
+                     options.address.toString().toUtf8().constData(), options.state.c_str());
+        return 1;
+    }
+
+    zev::Venue venue(rooms);
+    for (zev::HeldRoom &room : venue.rooms()) {
         const std::string name = room.name;
-        QObject::connect(room.holder.get(), &zev::RoomHolder::stateChanged, &app,
-                         [name, holder = room.holder.get()](zev::RoomHolder::State state) {
-                             std::printf("%s: %s", name.c_str(), stateName(state));
+        zev::RoomHolder *holder = room.holder.get();
+        QObject::connect(holder, &zev::RoomHolder::stateChanged, &app,
+                         [name, holder](zev::RoomHolder::State state) {
+                             std::printf("%s: %s", name.c_str(), zev::stateName(state));
                              if (state == zev::RoomHolder::State::Offline)
                                  std::printf(" (%s)", holder->reason().c_str());
                              std::printf("\n");
                              std::fflush(stdout);
                          });
-        if (firstPort >= 0) {
+    }
+    if (options.firstFramePort >= 0) {
+        for (std::size_t i = 0; i < venue.rooms().size(); ++i) {
+            zev::HeldRoom &room = venue.rooms()[i];
             room.port = std::make_unique<zev::FramePort>(*room.holder);
-            const quint16 port = firstPort == 0 ? 0 : quint16(firstPort + int(i));
+            const quint16 port =
+                options.firstFramePort == 0 ? 0 : quint16(options.firstFramePort + int(i));
             if (!room.port->listen(QHostAddress::LocalHost, port, error)) {
-                std::fprintf(stderr, "zev720d: %s: frame port %s\n", name.c_str(), error.c_str());
+                std::fprintf(stderr, "zev720d: %s: frame port %s\n", room.name.c_str(),
+                             error.c_str());
                 return 1;
             }
-            std::printf("%s: frame port tcp://127.0.0.1:%u\n", name.c_str(), room.port->port());
+            std::printf("%s: frame port tcp://127.0.0.1:%u\n", room.name.c_str(),
+                        room.port->port());
+            const std::string name = room.name;
             const auto tell = [name](const char *what) {
                 return [name, what](const std::string &who) {
                     std::printf("%s: %s %s\n", name.c_str(), who.c_str(), what);
@@ -127,19 +188,37 @@ int main(int argc, char *argv[])
             QObject::connect(room.port.get(), &zev::FramePort::joined, &app, tell("joined"));
             QObject::connect(room.port.get(), &zev::FramePort::left, &app, tell("left"));
         }
-        held.push_back(std::move(room));
     }
+
+    api.hosts = {"localhost", "127.0.0.1", "[::1]"};
+    for (const std::string &name : options.names) api.hosts.push_back(name);
+    if (!options.address.isLoopback() && options.address != QHostAddress::Any &&
+        options.address != QHostAddress::AnyIPv6 && options.address != QHostAddress::AnyIPv4)
+        api.hosts.push_back(options.address.protocol() == QAbstractSocket::IPv6Protocol
+                                ? "[" + options.address.toString().toStdString() + "]"
+                                : options.address.toString().toStdString());
+    zev::Events events;
+    zev::Api handler(venue, access, events, api);
+    zev::HttpServer http([&handler](const auto &exchange) { handler.handle(exchange); },
+                         [&handler](const zev::HttpRequest &request, QTcpSocket *socket) {
+                             return handler.upgrade(request, socket);
+                         });
+    if (!http.listen(options.address, options.port, error)) {
+        std::fprintf(stderr, "zev720d: the API: %s\n", error.c_str());
+        return 1;
+    }
+    handler.setPort(http.port());
+    const QString shown = options.address.protocol() == QAbstractSocket::IPv6Protocol
+                              ? "[" + options.address.toString() + "]"
+                              : options.address.toString();
+    std::printf("API: http://%s:%u/api/v1/\n", shown.toUtf8().constData(), http.port());
+    if (access.userCount() == 0)
+        std::printf("API: no users yet (zev720d user add NAME --role technician --state %s)\n",
+                    options.state.c_str());
     std::fflush(stdout);
-    for (Room &room : held) room.holder->start();
+    venue.start();
 
     // The end: every processor released, then out.
-    zev::onEndSignal([&held] {
-        auto left = std::make_shared<std::size_t>(held.size());
-        if (*left == 0) QCoreApplication::quit();
-        for (Room &room : held)
-            room.holder->stop([left] {
-                if (--*left == 0) QCoreApplication::quit();
-            });
-    });
+    zev::onEndSignal([&venue] { venue.stop([] { QCoreApplication::quit(); }); });
     return QCoreApplication::exec();
 }

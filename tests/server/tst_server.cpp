@@ -2,6 +2,7 @@
 // pseudo-terminal, every connection on this machine's loopback.
 #include "model/RegisterMap.h"
 #include "support/Gui.h"
+#include "support/Server.h"
 #include "support/Sim.h"
 
 #include <QDir>
@@ -14,39 +15,6 @@
 using testing::Sim;
 
 namespace {
-
-// The server on a venue file, with frame ports the system chooses; the rooms' ports by name.
-struct Server {
-    QProcess process;
-    QMap<QString, QString> ports;
-    QString out;
-
-    bool start(const QString &venue)
-    {
-        process.start(testing::buildDir() + "/zev720d",
-                      {"--venue", venue, "--frame-ports", "0"});
-        if (!process.waitForStarted()) return false;
-        return QTest::qWaitFor(
-            [&] {
-                out += QString::fromUtf8(process.readAllStandardOutput());
-                const QRegularExpression line("^(\\S+): frame port (tcp://\\S+)$",
-                                              QRegularExpression::MultilineOption);
-                for (auto it = line.globalMatch(out); it.hasNext();) {
-                    const auto match = it.next();
-                    ports[match.captured(1)] = match.captured(2);
-                }
-                return out.contains(": online");
-            },
-            10000);
-    }
-    ~Server()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-};
 
 struct Run {
     int status = -1;
@@ -91,7 +59,7 @@ void TestServer::roomSharedThroughItsFramePort()
 {
     Sim sim;
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
-    Server server;
+    testing::VenueServer server;
     QVERIFY2(server.start("venue.csv"), qPrintable(server.out));
     const QString line = server.ports["stage"];
     QVERIFY(!line.isEmpty());
@@ -130,7 +98,7 @@ void TestServer::panelThroughTheServer()
 {
     Sim sim;
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
-    Server server;
+    testing::VenueServer server;
     QVERIFY2(server.start("venue.csv"), qPrintable(server.out));
     QVERIFY(QDir().mkpath("panel"));
     QVERIFY(testing::writeFile("panel/ZEV720.ports", ("1 = " + server.ports["stage"] + "\n").toUtf8()));
@@ -171,7 +139,7 @@ void TestServer::roomThatIsNotThereAnswersNothing()
     Sim sim;
     QVERIFY(testing::writeFile(
         "venue.csv", ("bar, /dev/zev720-not-here\nstage, " + sim.path() + "\n").toUtf8()));
-    Server server;
+    testing::VenueServer server;
     QVERIFY2(server.start("venue.csv"), qPrintable(server.out));
     QVERIFY(QTest::qWaitFor([&] {
         server.out += QString::fromUtf8(server.process.readAllStandardOutput());
@@ -188,7 +156,7 @@ void TestServer::clientThatBabblesIsCutOff()
 {
     Sim sim;
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
-    Server server;
+    testing::VenueServer server;
     QVERIFY2(server.start("venue.csv"), qPrintable(server.out));
     const QUrl url(server.ports["stage"]);
     QTcpSocket babbler;

@@ -1,0 +1,593 @@
+#include "server/Api.h"
+
+#include "files/Json.h"
+#include "files/ParameterJson.h"
+#include "model/Shown.h"
+
+#include <QDateTime>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+namespace zev {
+
+struct Api::Waiting {
+    std::shared_ptr<HttpExchange> exchange;
+    HeldRoom *room = nullptr;
+    std::set<std::uint8_t> addresses;        ///< not confirmed yet
+    std::map<std::uint8_t, std::uint8_t> got; ///< confirmed, with the processor's value
+    std::unique_ptr<QTimer> timer;
+    bool lock = false;
+};
+
+namespace {
+
+std::string lower(std::string text)
+{
+    for (char &c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// "name", "name:port", "[v6]", "[v6]:port" into name and port (0 when none).
+bool splitHost(const std::string &text, std::string &name, int &port)
+{
+    std::string rest;
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string::npos) return false;
+        name = text.substr(0, close + 1);
+        rest = text.substr(close + 1);
+    } else {
+        const std::size_t colon = text.find(':');
+        name = text.substr(0, colon);
+        rest = colon == std::string::npos ? "" : text.substr(colon);
+    }
+    port = 0;
+    if (rest.empty()) return !name.empty();
+    if (rest.front() != ':' || rest.size() < 2 || rest.size() > 6) return false;
+    for (std::size_t i = 1; i < rest.size(); ++i) {
+        if (rest[i] < '0' || rest[i] > '9') return false;
+        port = port * 10 + (rest[i] - '0');
+    }
+    return !name.empty() && port > 0 && port < 65536;
+}
+
+HttpResponse json(int status, std::string body)
+{
+    HttpResponse response;
+    response.status = status;
+    response.body = std::move(body) + "\n";
+    return response;
+}
+
+std::string nowText()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+}
+
+bool changesSomething(const std::string &method)
+{
+    return method != "GET" && method != "HEAD";
+}
+
+} // namespace
+
+Api::Api(Venue &venue, Access &access, Events &events, ApiOptions options, QObject *parent)
+    : QObject(parent), m_venue(venue), m_access(access), m_events(events),
+      m_options(std::move(options))
+{
+    for (std::string &host : m_options.hosts) host = lower(host);
+    QObject::connect(&m_venue, &Venue::changed, this,
+                     [this](HeldRoom &room, const RegisterChange &change) { confirmed(room, change); });
+    QObject::connect(&m_venue, &Venue::stateChanged, this,
+                     [this](HeldRoom &room) { roomState(room); });
+    QObject::connect(&m_venue, &Venue::mirrorRead, this, [this](HeldRoom &room) {
+        m_events.broadcast("{\"type\":\"room\",\"room\":" + roomSummary(room, true) + "}");
+    });
+}
+
+bool Api::hostAllowed(const HttpRequest &request) const
+{
+    const std::string *host = request.header("host");
+    std::string name;
+    int port = 0;
+    if (!host || !splitHost(lower(*host), name, port)) return false;
+    const int expected = port ? port : (m_options.secure ? 443 : 80);
+    return expected == m_options.port &&
+           std::find(m_options.hosts.begin(), m_options.hosts.end(), name) != m_options.hosts.end();
+}
+
+bool Api::originAllowed(const HttpRequest &request) const
+{
+    const std::string *origin = request.header("origin");
+    // A script sends no Origin; a browser always does on these requests. Without one, the
+    // request must not ride on a browser's cookie.
+    if (!origin) return !request.header("cookie");
+    const std::string scheme = m_options.secure ? "https://" : "http://";
+    const std::string text = lower(*origin);
+    if (text.rfind(scheme, 0) != 0) return false;
+    std::string name;
+    int port = 0;
+    if (!splitHost(text.substr(scheme.size()), name, port)) return false;
+    const int expected = port ? port : (m_options.secure ? 443 : 80);
+    return expected == m_options.port &&
+           std::find(m_options.hosts.begin(), m_options.hosts.end(), name) != m_options.hosts.end();
+}
+
+bool Api::upgrade(const HttpRequest &request, QTcpSocket *socket)
+{
+    std::vector<std::string> path;
+    if (!splitPath(request.path, path) || path != std::vector<std::string>{"api", "v1", "events"} ||
+        !hostAllowed(request) || !originAllowed(request))
+        return false; // the handler answers it with the reason
+    const auto who = m_access.identify(request.header("authorization"), request.header("cookie"));
+    if (!who) return false;
+    std::string hello = "{\"type\":\"hello\",\"user\":" + jsonQuoted(who->user) +
+                        ",\"role\":" + jsonQuoted(roleName(who->role)) + ",\"rooms\":[";
+    bool first = true;
+    for (HeldRoom &room : m_venue.rooms()) {
+        hello += (first ? "" : ",") + roomSummary(room, false);
+        first = false;
+    }
+    return m_events.take(socket, *who, hello + "]}");
+}
+
+void Api::handle(const std::shared_ptr<HttpExchange> &exchange)
+{
+    const HttpRequest &request = exchange->request();
+    const auto respond = [&](HttpResponse response) {
+        ++m_responses[response.status];
+        exchange->respond(std::move(response));
+    };
+    if (!hostAllowed(request))
+        return respond(problem(421, "this server is not reached by that name (Host)", "Host"));
+    Call call{exchange, {}, {}};
+    if (!splitPath(request.path, call.path))
+        return respond(problem(404, "no such path", "path"));
+    if (changesSomething(request.method) && !originAllowed(request))
+        return respond(problem(403, "the request comes from a page of another site (Origin)",
+                               "Origin"));
+    if (call.path == std::vector<std::string>{"api", "v1", "login"}) {
+        if (request.method != "POST") return respond(problem(405, "POST a user and a password"));
+        return login(call);
+    }
+    const auto who = m_access.identify(request.header("authorization"), request.header("cookie"));
+    if (!who) {
+        HttpResponse response = problem(401, "log in first, or give an API token");
+        response.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"zev720d\"");
+        return respond(std::move(response));
+    }
+    call.who = *who;
+    route(call);
+}
+
+void Api::route(Call &call)
+{
+    const HttpRequest &request = call.exchange->request();
+    const std::vector<std::string> &path = call.path;
+    const std::string &method = request.method;
+    const auto respond = [&](HttpResponse response) {
+        ++m_responses[response.status];
+        call.exchange->respond(std::move(response));
+    };
+    const bool get = method == "GET" || method == "HEAD";
+    if (path == std::vector<std::string>{"metrics"}) {
+        if (!get) return respond(problem(405, "GET only"));
+        HttpResponse response = json(200, metrics());
+        response.contentType = "text/plain; version=0.0.4; charset=utf-8";
+        return respond(std::move(response));
+    }
+    if (path.size() < 3 || path[0] != "api" || path[1] != "v1")
+        return respond(problem(404, "no such path", "path"));
+    const std::string &what = path[2];
+    if (what == "server" && path.size() == 3) {
+        if (!get) return respond(problem(405, "GET only"));
+        return respond(json(200, serverJson()));
+    }
+    if (what == "me" && path.size() == 3) {
+        if (!get) return respond(problem(405, "GET only"));
+        return respond(json(200, "{\"user\":" + jsonQuoted(call.who.user) + ",\"role\":" +
+                                     jsonQuoted(roleName(call.who.role)) + "}"));
+    }
+    if (what == "logout" && path.size() == 3) {
+        if (method != "POST") return respond(problem(405, "POST only"));
+        m_access.logout(call.who.session);
+        HttpResponse response = json(200, "{}");
+        response.headers.emplace_back("Set-Cookie", m_access.cookie({}));
+        return respond(std::move(response));
+    }
+    if (what == "events" && path.size() == 3)
+        return respond(problem(400, "a WebSocket: GET with Upgrade: websocket", "Upgrade"));
+    if (what != "rooms") return respond(problem(404, "no such path", "path"));
+    if (path.size() == 3) {
+        if (!get) return respond(problem(405, "GET only"));
+        std::string body = "{\"rooms\":[";
+        bool first = true;
+        for (HeldRoom &room : m_venue.rooms()) {
+            body += (first ? "" : ",") + roomSummary(room, false);
+            first = false;
+        }
+        return respond(json(200, body + "]}"));
+    }
+    HeldRoom *room = m_venue.find(path[3]);
+    if (!room) return respond(problem(404, "no room '" + path[3] + "' in this venue", "room"));
+    if (path.size() == 4) {
+        if (!get) return respond(problem(405, "GET only"));
+        return respond(json(200, roomSummary(*room, true)));
+    }
+    if (path.size() == 5 && path[4] == "registers") {
+        if (get) return respond(json(200, roomSummary(*room, true)));
+        if (method != "PATCH") return respond(problem(405, "GET or PATCH"));
+        if (call.who.role == Role::Viewer)
+            return respond(problem(403, "a viewer changes nothing", "role"));
+        return patchRegisters(call, *room);
+    }
+    if (path.size() == 5 && path[4] == "lock") {
+        if (method != "POST") return respond(problem(405, "POST only"));
+        if (call.who.role == Role::Viewer)
+            return respond(problem(403, "a viewer changes nothing", "role"));
+        return lock(call, *room);
+    }
+    return respond(problem(404, "no such path", "path"));
+}
+
+void Api::login(Call &call)
+{
+    const HttpRequest &request = call.exchange->request();
+    const auto exchange = call.exchange;
+    const auto respond = [this, exchange](HttpResponse response) {
+        ++m_responses[response.status];
+        exchange->respond(std::move(response));
+    };
+    const std::string *type = request.header("content-type");
+    if (!type || lower(*type).rfind("application/json", 0) != 0)
+        return respond(problem(415, "the body is JSON (Content-Type: application/json)",
+                               "Content-Type"));
+    JsonValue root;
+    std::string error;
+    if (!parseJson(request.body, root, error)) return respond(problem(400, error, "body"));
+    const JsonValue *user = root.find("user");
+    const JsonValue *password = root.find("password");
+    if (root.type != JsonValue::Type::Object || !user || user->type != JsonValue::Type::String)
+        return respond(problem(400, "a user name is needed", "user"));
+    if (!password || password->type != JsonValue::Type::String)
+        return respond(problem(400, "a password is needed", "password"));
+    for (const auto &member : root.members)
+        if (member.name != "user" && member.name != "password")
+            return respond(problem(400, "unknown field \"" + member.name + "\"", member.name));
+    const std::string name = user->text;
+    m_access.login(name, password->text, call.exchange->peer(),
+                   [this, respond, name](Access::LoginResult result, const std::string &session,
+                                         int wait) {
+                       if (result == Access::LoginResult::Ok) {
+                           const std::string cookie = "zev720d_session=" + session;
+                           const Principal who = *m_access.identify(nullptr, &cookie);
+                           HttpResponse response =
+                               json(200, "{\"user\":" + jsonQuoted(name) + ",\"role\":" +
+                                             jsonQuoted(roleName(who.role)) + "}");
+                           response.headers.emplace_back("Set-Cookie", m_access.cookie(session));
+                           return respond(std::move(response));
+                       }
+                       HttpResponse response =
+                           result == Access::LoginResult::Wrong
+                               ? problem(401, "wrong user name or password", "password")
+                               : result == Access::LoginResult::Slowed
+                                     ? problem(429, "too many failed logins from this address; "
+                                                    "try again in " +
+                                                        std::to_string(wait) + " s")
+                                     : problem(503, "the server is busy with other logins");
+                       if (result != Access::LoginResult::Wrong)
+                           response.headers.emplace_back("Retry-After", std::to_string(wait));
+                       respond(std::move(response));
+                   });
+}
+
+bool Api::takeWrites(const Principal &who, double count, int &retryAfter)
+{
+    const std::string key = who.session.empty() ? "token " + who.user : who.session;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_buckets.size() > 4 * kMaxSessions) m_buckets.clear(); // full buckets, every one
+    auto [it, fresh] = m_buckets.try_emplace(key, Bucket{kWriteBurst, now});
+    Bucket &bucket = it->second;
+    bucket.tokens = std::min(kWriteBurst, bucket.tokens +
+                                              std::chrono::duration<double>(now - bucket.at).count() *
+                                                  kWritesPerSecond);
+    bucket.at = now;
+    if (count > bucket.tokens) {
+        retryAfter = int(std::ceil((count - bucket.tokens) / kWritesPerSecond));
+        return false;
+    }
+    bucket.tokens -= count;
+    return true;
+}
+
+void Api::patchRegisters(Call &call, HeldRoom &room)
+{
+    const HttpRequest &request = call.exchange->request();
+    const auto respond = [&](HttpResponse response) {
+        ++m_responses[response.status];
+        call.exchange->respond(std::move(response));
+    };
+    const std::string *type = request.header("content-type");
+    if (!type || lower(*type).rfind("application/json", 0) != 0)
+        return respond(problem(415, "the body is JSON (Content-Type: application/json)",
+                               "Content-Type"));
+    JsonValue root;
+    std::string error;
+    if (!parseJson(request.body, root, error)) return respond(problem(400, error, "body"));
+    const JsonValue *list = root.find("registers");
+    if (root.type != JsonValue::Type::Object || !list || list->type != JsonValue::Type::Array ||
+        list->items.empty())
+        return respond(problem(400, "registers: a list of {\"name\", \"value\" or \"shown\"}",
+                               "registers"));
+    for (const auto &member : root.members)
+        if (member.name != "registers")
+            return respond(problem(400, "unknown field \"" + member.name + "\"", member.name));
+    // Every entry is checked before anything is written: a request is taken whole or not at all.
+    std::map<std::uint8_t, std::uint8_t> writes;
+    for (std::size_t i = 0; i < list->items.size(); ++i) {
+        RegisterEntry entry;
+        int line = 0;
+        const std::string field = "registers[" + std::to_string(i) + "]";
+        if (!registerFromJson(list->items[i], entry, line, error))
+            return respond(problem(422, error, field));
+        if (!writes.emplace(entry.row->address, entry.value).second)
+            return respond(problem(422, machineName(*entry.row) + ": given twice", field));
+        if (call.who.role == Role::Desk &&
+            std::find(m_options.deskRegisters.begin(), m_options.deskRegisters.end(),
+                      entry.row->address) == m_options.deskRegisters.end())
+            return respond(problem(403, machineName(*entry.row) + ": not a front desk control",
+                                   field));
+    }
+    if (room.holder->state() != RoomHolder::State::Online)
+        return respond(problem(503,
+                               "room '" + room.name + "' is " +
+                                   stateName(room.holder->state()) +
+                                   (room.holder->reason().empty() ? "" : ": " + room.holder->reason()) +
+                                   "; nothing was changed",
+                               "room"));
+    int retryAfter = 0;
+    if (!takeWrites(call.who, double(writes.size()), retryAfter)) {
+        HttpResponse response = problem(429, "too many changes; slow down", "registers");
+        response.headers.emplace_back("Retry-After", std::to_string(retryAfter));
+        return respond(std::move(response));
+    }
+    if (m_waiting.size() >= kMaxWaitingRequests)
+        return respond(problem(503, "too many changes wait for their rooms"));
+    auto waiting = std::make_shared<Waiting>();
+    waiting->exchange = call.exchange;
+    waiting->room = &room;
+    const std::string who = whoOf(call.who.session.empty() ? "api" : "web", call.who.user);
+    for (const auto &[address, value] : writes) waiting->addresses.insert(address);
+    waiting->timer = std::make_unique<QTimer>();
+    waiting->timer->setSingleShot(true);
+    QObject::connect(waiting->timer.get(), &QTimer::timeout, this, [this, raw = waiting.get()] {
+        const auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                     [raw](const auto &w) { return w.get() == raw; });
+        if (it == m_waiting.end()) return;
+        const auto held = *it;
+        m_waiting.erase(it);
+        ++m_responses[504];
+        held->exchange->respond(problem(
+            504, "the processor has not confirmed in " + std::to_string(kConfirmTimeoutMs / 1000) +
+                     " s; the change stays queued and goes out when the room can take it"));
+    });
+    waiting->timer->start(kConfirmTimeoutMs);
+    m_waiting.push_back(waiting);
+    for (const auto &[address, value] : writes) room.holder->write(address, value, who);
+}
+
+void Api::lock(Call &call, HeldRoom &room)
+{
+    if (room.holder->state() != RoomHolder::State::Online) {
+        ++m_responses[503];
+        return call.exchange->respond(
+            problem(503, "room '" + room.name + "' is " + stateName(room.holder->state()), "room"));
+    }
+    auto waiting = std::make_shared<Waiting>();
+    waiting->exchange = call.exchange;
+    waiting->room = &room;
+    waiting->lock = true;
+    waiting->addresses.insert(kLockAddress);
+    waiting->timer = std::make_unique<QTimer>();
+    waiting->timer->setSingleShot(true);
+    QObject::connect(waiting->timer.get(), &QTimer::timeout, this, [this, raw = waiting.get()] {
+        const auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                     [raw](const auto &w) { return w.get() == raw; });
+        if (it == m_waiting.end()) return;
+        const auto held = *it;
+        m_waiting.erase(it);
+        ++m_responses[504];
+        held->exchange->respond(problem(504, "the processor has not confirmed the lock"));
+    });
+    waiting->timer->start(kConfirmTimeoutMs);
+    m_waiting.push_back(waiting);
+    room.holder->write(kLockAddress, kCommandValue,
+                       whoOf(call.who.session.empty() ? "api" : "web", call.who.user));
+}
+
+void Api::confirmed(HeldRoom &room, const RegisterChange &change)
+{
+    if (change.address == kLockAddress || change.before != change.after)
+        m_events.broadcast(changeEvent(room, change));
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+        Waiting &waiting = **it;
+        if (waiting.room != &room || !waiting.addresses.erase(change.address)) {
+            ++it;
+            continue;
+        }
+        waiting.got[change.address] = change.after;
+        if (!waiting.addresses.empty()) {
+            ++it;
+            continue;
+        }
+        std::string body;
+        if (waiting.lock) {
+            body = "{\"room\":" + jsonQuoted(room.name) + ",\"locked\":true}";
+        } else {
+            body = "{\"room\":" + jsonQuoted(room.name) + ",\"registers\":[";
+            bool first = true;
+            for (const auto &[address, value] : waiting.got) {
+                body += (first ? "" : ",") + registerToJson(*findRegister(address), value);
+                first = false;
+            }
+            body += "]}";
+        }
+        ++m_responses[200];
+        waiting.exchange->respond(json(200, body));
+        it = m_waiting.erase(it);
+    }
+}
+
+void Api::roomState(HeldRoom &room)
+{
+    std::string event = "{\"type\":\"state\",\"room\":" + jsonQuoted(room.name) +
+                        ",\"state\":" + jsonQuoted(stateName(room.holder->state()));
+    if (room.holder->state() == RoomHolder::State::Offline)
+        event += ",\"reason\":" + jsonQuoted(room.holder->reason());
+    m_events.broadcast(event + ",\"time\":" + jsonQuoted(nowText()) + "}");
+    if (room.holder->state() != RoomHolder::State::Offline) return;
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+        if ((*it)->room != &room) {
+            ++it;
+            continue;
+        }
+        ++m_responses[503];
+        (*it)->exchange->respond(
+            problem(503, "room '" + room.name + "' went offline (" + room.holder->reason() +
+                             "); what was not confirmed stays queued for its return",
+                    "room"));
+        it = m_waiting.erase(it);
+    }
+}
+
+std::string Api::roomSummary(HeldRoom &room, bool allRegisters) const
+{
+    const RoomHolder &holder = *room.holder;
+    std::string out = "{\"name\":" + jsonQuoted(room.name) +
+                      ",\"state\":" + jsonQuoted(stateName(holder.state()));
+    if (holder.state() == RoomHolder::State::Offline)
+        out += ",\"reason\":" + jsonQuoted(holder.reason());
+    out += ",\"locked\":" + std::string(!room.locked ? "null" : *room.locked ? "true" : "false");
+    out += ",\"pending\":" + std::to_string(holder.pendingWrites());
+    out += ",\"registers\":[";
+    if (holder.mirrored()) {
+        bool first = true;
+        for (const RegisterRow &row : registerMap()) {
+            if (!allRegisters && std::find(m_options.deskRegisters.begin(),
+                                           m_options.deskRegisters.end(),
+                                           row.address) == m_options.deskRegisters.end())
+                continue;
+            out += (first ? "" : ",") + registerToJson(row, holder.mirror()[row.address]);
+            first = false;
+        }
+    }
+    return out + "]}";
+}
+
+std::string Api::changeEvent(HeldRoom &room, const RegisterChange &change) const
+{
+    const auto [through, user] = splitWho(change.who);
+    std::string out = "{\"type\":\"change\",\"room\":" + jsonQuoted(room.name);
+    if (change.address == kLockAddress) {
+        out += ",\"locked\":true";
+    } else if (const RegisterRow *row = findRegister(change.address)) {
+        out += ",\"register\":" + registerToJson(*row, change.after) +
+               ",\"before\":" + std::to_string(change.before) +
+               ",\"beforeShown\":" + jsonQuoted(shownValue(*row, change.before)) +
+               ",\"locked\":false";
+    } else {
+        out += ",\"address\":" + std::to_string(change.address) +
+               ",\"value\":" + std::to_string(change.after);
+    }
+    return out + ",\"user\":" + jsonQuoted(user) + ",\"through\":" + jsonQuoted(through) +
+           ",\"time\":" + jsonQuoted(nowText()) + "}";
+}
+
+std::string Api::serverJson() const
+{
+    std::map<std::string, int> states;
+    for (HeldRoom &room : m_venue.rooms()) ++states[stateName(room.holder->state())];
+    std::string out = "{\"version\":" + jsonQuoted(ZEV720_VERSION) +
+                      ",\"rooms\":" + std::to_string(m_venue.rooms().size()) + ",\"states\":{";
+    bool first = true;
+    for (const char *state : {"online", "connecting", "offline", "stopped"}) {
+        out += std::string(first ? "" : ",") + "\"" + state + "\":" + std::to_string(states[state]);
+        first = false;
+    }
+    const auto up = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started);
+    return out + "},\"eventClients\":" + std::to_string(m_events.clients()) +
+           ",\"uptimeSeconds\":" + std::to_string(std::llround(up.count())) + "}";
+}
+
+std::string Api::metrics() const
+{
+    std::string out;
+    const auto label = [](const std::string &room) {
+        std::string escaped;
+        for (char c : room) {
+            if (c == '\\' || c == '"') escaped += '\\';
+            if (c == '\n') {
+                escaped += "\\n";
+                continue;
+            }
+            escaped += c;
+        }
+        return "room=\"" + escaped + "\"";
+    };
+    std::map<std::string, int> states;
+    for (HeldRoom &room : m_venue.rooms()) ++states[stateName(room.holder->state())];
+    out += "# HELP zev720d_rooms Rooms by the state of their processor's line.\n"
+           "# TYPE zev720d_rooms gauge\n";
+    for (const char *state : {"online", "connecting", "offline", "stopped"})
+        out += std::string("zev720d_rooms{state=\"") + state + "\"} " +
+               std::to_string(states[state]) + "\n";
+    const auto counter = [&](const char *name, const char *help, auto value) {
+        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " counter\n";
+        for (HeldRoom &room : m_venue.rooms())
+            out += std::string(name) + "{" + label(room.name) + "} " +
+                   std::to_string(value(room)) + "\n";
+    };
+    counter("zev720d_frames_sent_total", "Frames sent to the processor, resent ones included.",
+            [](HeldRoom &r) { return r.holder->counters().framesSent; });
+    counter("zev720d_frames_resent_total", "Frames sent again for want of a reply.",
+            [](HeldRoom &r) { return r.holder->counters().framesResent; });
+    counter("zev720d_registers_unanswered_total", "Registers whose every frame went unanswered.",
+            [](HeldRoom &r) { return r.holder->counters().unanswered; });
+    counter("zev720d_reconnects_total", "Times a room came back online after being offline.",
+            [](HeldRoom &r) { return r.holder->counters().reconnects; });
+    out += "# HELP zev720d_write_latency_seconds From a write's queueing to the processor's "
+           "confirmation.\n# TYPE zev720d_write_latency_seconds histogram\n";
+    for (HeldRoom &room : m_venue.rooms()) {
+        for (std::size_t i = 0; i < kLatencyBuckets.size(); ++i) {
+            char bound[32];
+            std::snprintf(bound, sizeof bound, "%g", kLatencyBuckets[i]);
+            out += "zev720d_write_latency_seconds_bucket{" + label(room.name) + ",le=\"" + bound +
+                   "\"} " + std::to_string(room.latency[i]) + "\n";
+        }
+        char sum[32];
+        std::snprintf(sum, sizeof sum, "%.6f", room.latencySum);
+        out += "zev720d_write_latency_seconds_bucket{" + label(room.name) + ",le=\"+Inf\"} " +
+               std::to_string(room.writes) + "\n";
+        out += "zev720d_write_latency_seconds_sum{" + label(room.name) + "} " + sum + "\n";
+        out += "zev720d_write_latency_seconds_count{" + label(room.name) + "} " +
+               std::to_string(room.writes) + "\n";
+    }
+    out += "# HELP zev720d_event_clients WebSocket clients of the event stream.\n"
+           "# TYPE zev720d_event_clients gauge\nzev720d_event_clients " +
+           std::to_string(m_events.clients()) + "\n";
+    out += "# HELP zev720d_event_clients_dropped_total Event clients dropped for not reading.\n"
+           "# TYPE zev720d_event_clients_dropped_total counter\n"
+           "zev720d_event_clients_dropped_total " +
+           std::to_string(m_events.dropped()) + "\n";
+    out += "# HELP zev720d_http_responses_total HTTP responses by status.\n"
+           "# TYPE zev720d_http_responses_total counter\n";
+    for (const auto &[status, count] : m_responses)
+        out += "zev720d_http_responses_total{status=\"" + std::to_string(status) + "\"} " +
+               std::to_string(count) + "\n";
+    return out;
+}
+
+} // namespace zev

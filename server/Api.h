@@ -1,0 +1,98 @@
+// The venue server's HTTP API, version 1, and the gate every request passes first.
+//
+//   GET   /api/v1/server                    viewer      version, rooms per state, clients
+//   POST  /api/v1/login                     anyone      {"user", "password"}: a session cookie
+//   POST  /api/v1/logout                    a session
+//   GET   /api/v1/me                        viewer      who the request is from
+//   GET   /api/v1/rooms                     viewer      every room: state, lock, desk registers
+//   GET   /api/v1/rooms/{room}              viewer      one room with all 56 registers
+//   PATCH /api/v1/rooms/{room}/registers    desk        {"registers": [{"name", "value" or
+//                                                       "shown"}]}: answered once confirmed
+//   POST  /api/v1/rooms/{room}/lock         desk        the processor's lock command
+//   GET   /api/v1/events                    viewer      a WebSocket of events
+//   GET   /metrics                          viewer      Prometheus text
+//
+// The gate, in order: the Host header must name this server (so a page on another site that
+// has its name resolve to a loopback address reaches nothing); the request must come from a
+// user (a session cookie, or a Bearer token); the user's role must allow it; a request that
+// changes something, and every WebSocket upgrade, must come from one of this server's own
+// pages (Origin) or carry no Origin and no cookie (a script); a body must be JSON. Desk users
+// change only the registers of `deskRegisters`. Errors are RFC 9457 problems naming the field.
+#pragma once
+
+#include "server/Access.h"
+#include "server/Events.h"
+#include "server/HttpServer.h"
+#include "server/Venue.h"
+
+#include <QObject>
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zev {
+
+/// Registers one client may have written a second, and at once.
+constexpr double kWritesPerSecond = 50;
+constexpr double kWriteBurst = 200;
+/// A change is answered 504 when the processor has not confirmed it in this time; it stays
+/// queued (the latest value wins) and goes out when the room can take it.
+constexpr int kConfirmTimeoutMs = 10000;
+/// Requests waiting for the processor's confirmation, all clients together.
+constexpr std::size_t kMaxWaitingRequests = 1024;
+
+struct ApiOptions {
+    std::vector<std::string> hosts; ///< names of this server as Host and Origin give them
+    quint16 port = 0;               ///< the port it listens on
+    bool secure = false;            ///< TLS: origins are https://
+    std::vector<std::uint8_t> deskRegisters;
+};
+
+class Api : public QObject {
+    Q_OBJECT
+public:
+    Api(Venue &venue, Access &access, Events &events, ApiOptions options,
+        QObject *parent = nullptr);
+    void handle(const std::shared_ptr<HttpExchange> &exchange);
+    /// A WebSocket upgrade to /api/v1/events that passes the gate is taken by the event stream.
+    bool upgrade(const HttpRequest &request, QTcpSocket *socket);
+    void setPort(quint16 port) { m_options.port = port; }
+
+private:
+    struct Call {
+        std::shared_ptr<HttpExchange> exchange;
+        std::vector<std::string> path;
+        Principal who;
+    };
+    struct Bucket {
+        double tokens = kWriteBurst;
+        std::chrono::steady_clock::time_point at;
+    };
+    struct Waiting;
+
+    bool hostAllowed(const HttpRequest &request) const;
+    bool originAllowed(const HttpRequest &request) const;
+    void route(Call &call);
+    void login(Call &call);
+    void patchRegisters(Call &call, HeldRoom &room);
+    void lock(Call &call, HeldRoom &room);
+    void confirmed(HeldRoom &room, const RegisterChange &change);
+    void roomState(HeldRoom &room);
+    bool takeWrites(const Principal &who, double count, int &retryAfter);
+    std::string roomSummary(HeldRoom &room, bool allRegisters) const;
+    std::string serverJson() const;
+    std::string metrics() const;
+    std::string changeEvent(HeldRoom &room, const RegisterChange &change) const;
+
+    Venue &m_venue;
+    Access &m_access;
+    Events &m_events;
+    ApiOptions m_options;
+    std::map<std::string, Bucket> m_buckets;
+    std::vector<std::shared_ptr<Waiting>> m_waiting;
+    std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
+    std::map<int, std::uint64_t> m_responses; ///< by status
+};
+
+} // namespace zev

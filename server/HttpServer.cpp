@@ -1,0 +1,206 @@
+#include "server/HttpServer.h"
+
+#include "files/Json.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace zev {
+
+void HttpExchange::respond(HttpResponse response)
+{
+    if (m_answered) return;
+    m_answered = true;
+    if (m_server && m_socket) m_server->answer(*this, response);
+}
+
+HttpResponse problem(int status, const std::string &detail, const std::string &field)
+{
+    HttpResponse response;
+    response.status = status;
+    response.contentType = "application/problem+json";
+    response.body = "{\"type\":\"about:blank\",\"title\":" + jsonQuoted(httpReason(status)) +
+                    ",\"status\":" + std::to_string(status) + ",\"detail\":" + jsonQuoted(detail);
+    if (!field.empty()) response.body += ",\"field\":" + jsonQuoted(field);
+    response.body += "}\n";
+    return response;
+}
+
+HttpServer::HttpServer(Handler handler, Upgrade upgrade, HttpLimits limits, QObject *parent)
+    : QObject(parent), m_handler(std::move(handler)), m_upgrade(std::move(upgrade)),
+      m_limits(limits)
+{
+}
+
+HttpServer::~HttpServer()
+{
+    for (auto &[socket, connection] : m_connections)
+        if (connection.busy) {
+            connection.busy->m_socket = nullptr;
+            connection.busy->m_server = nullptr;
+        }
+}
+
+bool HttpServer::listen(const QHostAddress &address, quint16 port, std::string &error)
+{
+    m_server = new QTcpServer(this);
+    m_server->setMaxPendingConnections(kMaxConnections);
+    QObject::connect(m_server, &QTcpServer::newConnection, this, [this] { accept(); });
+    if (m_server->listen(address, port)) return true;
+    error = address.toString().toStdString() + ":" + std::to_string(port) + ": " +
+            m_server->errorString().toStdString();
+    return false;
+}
+
+quint16 HttpServer::port() const
+{
+    return m_server ? m_server->serverPort() : 0;
+}
+
+void HttpServer::accept()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        if (int(m_connections.size()) >= kMaxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        // Qt reads from the system no more than one request can be.
+        socket->setReadBufferSize(qint64(m_limits.maxHead + m_limits.maxBody + 1));
+        Connection &connection = m_connections[socket];
+        connection.timer = new QTimer(socket);
+        connection.timer->setSingleShot(true);
+        QObject::connect(connection.timer, &QTimer::timeout, socket, [socket] { socket->abort(); });
+        connection.timer->start(kRequestTimeoutMs);
+        QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] { take(socket); });
+        QObject::connect(socket, &QTcpSocket::disconnected, this, [this, socket] { drop(socket); });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
+            if (socket->state() != QAbstractSocket::ConnectedState) drop(socket);
+        });
+    }
+}
+
+void HttpServer::drop(QTcpSocket *socket)
+{
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end()) return;
+    if (it->second.busy) it->second.busy->m_socket = nullptr;
+    m_connections.erase(it);
+    socket->deleteLater();
+}
+
+void HttpServer::take(QTcpSocket *socket)
+{
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end()) return;
+    Connection &connection = it->second;
+    if (connection.draining) {
+        // What a refused client still sends is read and dropped, so that closing does not
+        // reset the connection before it has read why.
+        connection.drained += socket->skip(socket->bytesAvailable());
+        if (connection.drained > kMaxDrainBytes) socket->abort();
+        return;
+    }
+    if (connection.busy || connection.closing) return;
+    if (socket->bytesAvailable() == 0) return;
+    const QByteArray bytes = socket->peek(socket->bytesAvailable());
+    auto exchange = std::make_shared<HttpExchange>();
+    std::size_t consumed = 0;
+    HttpRefusal refusal;
+    switch (parseHttpRequest(std::string_view(bytes.constData(), std::size_t(bytes.size())),
+                             m_limits, exchange->m_request, consumed, refusal)) {
+    case HttpParse::NeedMore:
+        // A kept-alive connection that starts a request has the request's time from now.
+        if (connection.timer->remainingTime() > kRequestTimeoutMs)
+            connection.timer->start(kRequestTimeoutMs);
+        return;
+    case HttpParse::Refused:
+        return refuse(socket, refusal.status, refusal.message);
+    case HttpParse::Done:
+        break;
+    }
+    if (exchange->m_request.wantsWebSocket() && m_upgrade) {
+        // Qt WebSockets signals the bytes waiting again as it takes the socket: they are not
+        // this reader's any more.
+        connection.closing = true;
+        if (m_upgrade(exchange->m_request, socket)) {
+            QObject::disconnect(socket, nullptr, this, nullptr);
+            delete connection.timer;
+            m_connections.erase(it);
+            return;
+        }
+        connection.closing = false;
+    }
+    socket->read(qint64(consumed));
+    connection.timer->stop();
+    exchange->m_server = this;
+    exchange->m_socket = socket;
+    exchange->m_peer = socket->peerAddress();
+    connection.busy = exchange;
+    m_handler(exchange);
+}
+
+void HttpServer::answer(HttpExchange &exchange, const HttpResponse &response)
+{
+    QTcpSocket *socket = exchange.m_socket;
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end()) return;
+    Connection &connection = it->second;
+    const bool keepAlive = exchange.m_request.keepAlive && !connection.closing;
+    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
+                       httpReason(response.status) + "\r\n";
+    if (!response.contentType.empty()) head += "Content-Type: " + response.contentType + "\r\n";
+    head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+    head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
+    // Nothing of the API is to be kept, framed or taken for another type.
+    head += "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
+            "X-Frame-Options: DENY\r\nReferrer-Policy: no-referrer\r\n"
+            "Content-Security-Policy: default-src 'self'; frame-ancestors 'none'\r\n";
+    for (const auto &[name, value] : response.headers) head += name + ": " + value + "\r\n";
+    head += "\r\n";
+    socket->write(head.data(), qint64(head.size()));
+    if (exchange.m_request.method != "HEAD")
+        socket->write(response.body.data(), qint64(response.body.size()));
+    connection.busy.reset();
+    exchange.m_socket = nullptr;
+    if (socket->bytesToWrite() > kMaxUnsentBytes) {
+        socket->abort();
+        return;
+    }
+    if (connection.draining) {
+        connection.timer->start(kDrainMs);
+        take(socket);
+        return;
+    }
+    if (!keepAlive) {
+        connection.closing = true;
+        socket->disconnectFromHost();
+        return;
+    }
+    connection.timer->start(kIdleTimeoutMs);
+    // A request that came behind this one is read once this call has returned.
+    QMetaObject::invokeMethod(
+        this, [this, guard = QPointer<QTcpSocket>(socket)] {
+            if (guard) take(guard);
+        },
+        Qt::QueuedConnection);
+}
+
+void HttpServer::refuse(QTcpSocket *socket, int status, const std::string &message)
+{
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end()) return;
+    it->second.closing = true;
+    it->second.draining = true;
+    HttpExchange exchange;
+    exchange.m_server = this;
+    exchange.m_socket = socket;
+    exchange.m_request.keepAlive = false;
+    it->second.busy.reset();
+    answer(exchange, problem(status, message));
+}
+
+} // namespace zev

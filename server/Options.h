@@ -1,0 +1,30 @@
+// zev720d's command line: the server's options and the users commands.
+#pragma once
+
+#include <QHostAddress>
+#include <string>
+#include <vector>
+
+namespace zev {
+
+struct ServerOptions {
+    std::string venue;
+    QHostAddress address = QHostAddress::LocalHost;
+    quint16 port = 8720;
+    std::string state;              ///< the state folder
+    std::vector<std::string> names; ///< more names of this server for Host and Origin
+    std::vector<std::string> desk;  ///< the front desk's registers, by machine name
+    int firstFramePort = -1;        ///< none
+};
+
+/// The state folder when none is given: systemd's STATE_DIRECTORY, or the user's
+/// $XDG_STATE_HOME/zev720d (~/.local/state/zev720d).
+std::string defaultStateFolder();
+
+/// "127.0.0.1:8720", "[::1]:8720", "0.0.0.0:8720"; false when it is none.
+bool parseListen(const std::string &text, QHostAddress &address, quint16 &port);
+
+/// zev720d user add|remove|list ..., zev720d token add|remove ...; the exit status.
+int usersCommand(const std::vector<std::string> &arguments);
+
+} // namespace zev

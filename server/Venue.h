@@ -1,0 +1,59 @@
+// The rooms the venue server holds: each room's processor on the room engine, its frame port,
+// and what the server knows beyond the registers (the lock state, the write latencies).
+#pragma once
+
+#include "files/VenueFile.h"
+#include "room/RoomHolder.h"
+#include "server/FramePort.h"
+
+#include <QObject>
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zev {
+
+/// Upper bounds of the write latency histogram, in seconds (Prometheus' "le").
+constexpr std::array<double, 9> kLatencyBuckets{0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 10};
+
+struct HeldRoom {
+    std::string name;
+    std::string line;
+    std::unique_ptr<RoomHolder> holder;
+    std::unique_ptr<FramePort> port;
+    /// The processor's data locked since the last change (none: not known since the start).
+    std::optional<bool> locked;
+    std::array<std::uint64_t, kLatencyBuckets.size()> latency{}; ///< writes at or under each
+    std::uint64_t writes = 0;
+    double latencySum = 0;
+};
+
+const char *stateName(RoomHolder::State state);
+
+/// A write's origin as RegisterChange::who carries it: "api:alice", "frame port:127.0.0.1:50312".
+std::string whoOf(const std::string &through, const std::string &user);
+/// The two parts back: through ("api", "web", "frame port") and user (or address).
+std::pair<std::string, std::string> splitWho(const std::string &who);
+
+class Venue : public QObject {
+    Q_OBJECT
+public:
+    Venue(const std::vector<VenueRoom> &rooms, HoldTiming timing = {}, QObject *parent = nullptr);
+    std::vector<HeldRoom> &rooms() { return m_rooms; }
+    HeldRoom *find(const std::string &name);
+    void start();
+    /// Every processor released, then `done`.
+    void stop(std::function<void()> done);
+
+signals:
+    void stateChanged(zev::HeldRoom &room);
+    void changed(zev::HeldRoom &room, const zev::RegisterChange &change);
+    void mirrorRead(zev::HeldRoom &room);
+
+private:
+    std::vector<HeldRoom> m_rooms;
+};
+
+} // namespace zev

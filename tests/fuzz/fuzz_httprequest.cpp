@@ -1,0 +1,52 @@
+// HTTP requests as any client may send them: refused with a status the server answers,
+// waited for while they may still become a request, or taken with a body exactly as long as
+// their Content-Length, never more bytes than were sent; paths that are taken hold no
+// segment that could climb out of a folder.
+#include "tests/fuzz/FuzzCheck.h"
+#include "wire/HttpRequest.h"
+
+#include <set>
+
+using zev::fuzz::check;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char *>(data), size);
+    zev::HttpLimits limits;
+    limits.maxHead = 1024; // small bounds, so that the fuzzer reaches them
+    limits.maxBody = 256;
+    limits.maxTarget = 200;
+    limits.maxHeaders = 8;
+    zev::HttpRequest request;
+    std::size_t consumed = 0;
+    zev::HttpRefusal refusal;
+    switch (zev::parseHttpRequest(bytes, limits, request, consumed, refusal)) {
+    case zev::HttpParse::NeedMore:
+        // Only a request that has not yet passed a bound waits.
+        check(size <= limits.maxHead + limits.maxBody);
+        break;
+    case zev::HttpParse::Refused: {
+        static const std::set<int> statuses{400, 413, 414, 431, 501, 505};
+        check(statuses.count(refusal.status) == 1 && !refusal.message.empty());
+        break;
+    }
+    case zev::HttpParse::Done: {
+        check(consumed <= size && request.body.size() <= limits.maxBody);
+        check(request.headers.size() <= limits.maxHeaders);
+        check(!request.path.empty() && request.path.front() == '/');
+        check(request.minorVersion == 0 || request.header("host"));
+        const std::string *length = request.header("content-length");
+        check(length ? std::stoull(*length) == request.body.size() : request.body.empty());
+        check(bytes.substr(consumed - request.body.size(), request.body.size()) == request.body);
+        std::vector<std::string> segments;
+        if (zev::splitPath(request.path, segments))
+            for (const std::string &segment : segments)
+                check(!segment.empty() && segment != "." && segment != ".." &&
+                      segment.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos);
+        std::vector<std::pair<std::string, std::string>> pairs;
+        (void)zev::splitQuery(request.query, pairs);
+        break;
+    }
+    }
+    return 0;
+}

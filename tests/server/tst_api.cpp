@@ -1,0 +1,429 @@
+// zev720d's HTTP API and event stream as their clients meet them: the real server, Qt's HTTP
+// and WebSocket clients, zev720ctl on the frame ports, and the emulator on pseudo-terminals
+// and TCP, every connection on this machine's loopback.
+#include "model/RegisterMap.h"
+#include "support/Server.h"
+#include "support/Sim.h"
+
+#include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QTest>
+
+using testing::EventClient;
+using testing::Sim;
+using testing::VenueServer;
+
+namespace {
+
+constexpr int kMusicVolume = 16;
+constexpr int kMicVolume = 32;
+constexpr int kEffectVolume = 48;
+
+const QByteArray kJson = "application/json";
+
+QByteArray patch(const QString &name, const QString &field, const QJsonValue &value)
+{
+    return QJsonDocument(QJsonObject{{"registers", QJsonArray{QJsonObject{{"name", name},
+                                                                           {field, value}}}}})
+        .toJson(QJsonDocument::Compact);
+}
+
+// The session cookie of a login ("zev720d_session=..."), or empty.
+QByteArray login(const VenueServer &server, const QString &user, const QString &password,
+                 int *status = nullptr)
+{
+    const testing::HttpReply reply = testing::http(
+        "POST", server.url("/api/v1/login"),
+        QJsonDocument(QJsonObject{{"user", user}, {"password", password}}).toJson(),
+        {{"Content-Type", kJson}, {"Origin", server.url("").toUtf8()}});
+    if (status) *status = reply.status;
+    return reply.headers.value("set-cookie").split(';').first();
+}
+
+// A change event of the register in a room, as a client got it.
+bool hasChange(const EventClient &client, int address, int value, const QString &through)
+{
+    return std::any_of(client.messages.begin(), client.messages.end(), [&](const QJsonObject &m) {
+        return m["type"] == "change" && m["register"]["address"].toInt() == address &&
+               m["register"]["value"].toInt() == value && m["through"] == through;
+    });
+}
+
+int lastChange(const EventClient &client, int address)
+{
+    int value = -1;
+    for (const QJsonObject &m : client.messages)
+        if (m["type"] == "change" && m["register"]["address"].toInt() == address)
+            value = m["register"]["value"].toInt();
+    return value;
+}
+
+int run(const QStringList &arguments, QString *out = nullptr)
+{
+    QProcess process;
+    process.start(testing::buildDir() + "/" + arguments.first(), arguments.mid(1));
+    process.waitForFinished(30000);
+    if (out) *out = QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+    return process.exitCode();
+}
+
+} // namespace
+
+class TestApi : public QObject {
+    Q_OBJECT
+private slots:
+    void changesReachTheProcessorAndEveryClient();
+    void twoClientsWritingOneRegister();
+    void roomLostAndBackAloneAmongTheRooms();
+    void gateKeepsOutWhoDoesNotBelong();
+    void badInputIsRefusedAndChangesNothing();
+    void restartKeepsUsersAndTokens();
+
+private:
+    testing::WorkingFolder m_folder;
+};
+
+// A change through the API is confirmed by the processor and arrives on two event clients (a
+// script's token, a browser's session); a desk user's change and a change made through a
+// frame port arrive too, each naming who made it and through what; a pull through the frame
+// port reads back what the API set; the metrics count the writes.
+void TestApi::changesReachTheProcessorAndEveryClient()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY(testing::addUser(server.state, "front", "desk", "desk-password"));
+    const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "script").toUtf8();
+    QVERIFY(server.start("venue.csv"));
+    const QByteArray cookie = login(server, "front", "desk-password");
+    QVERIFY(cookie.startsWith("zev720d_session="));
+    const QByteArray origin = server.url("").toUtf8();
+
+    EventClient script, desk;
+    QVERIFY(script.open(server.api, {{"Authorization", token}}));
+    QVERIFY(desk.open(server.api, {{"Cookie", cookie}, {"Origin", origin}}));
+    QCOMPARE(desk.messages.first()["type"], "hello");
+    QCOMPARE(desk.messages.first()["rooms"][0]["registers"][0]["shown"], "68dB");
+
+    testing::HttpReply reply =
+        testing::http("PATCH", server.url("/api/v1/rooms/stage/registers"),
+                      patch("MusicVolumeTrackBar", "shown", "60dB"),
+                      {{"Authorization", token}, {"Content-Type", kJson}});
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.json()["registers"][0]["value"].toInt(), 28);
+    QCOMPARE(int(sim.registers()[kMusicVolume]), 28);
+    for (EventClient *client : {&script, &desk})
+        QVERIFY(client->waitFor([](const QJsonObject &m) {
+            return m["type"] == "change" && m["register"]["name"] == "MusicVolumeTrackBar" &&
+                   m["register"]["shown"] == "60dB" && m["before"].toInt() == 20 &&
+                   m["user"] == "tech" && m["through"] == "api";
+        }));
+
+    reply = testing::http("PATCH", server.url("/api/v1/rooms/stage/registers"),
+                          patch("MicVolumeTrackBar", "value", 20),
+                          {{"Cookie", cookie}, {"Origin", origin}, {"Content-Type", kJson}});
+    QCOMPARE(reply.status, 200);
+    QVERIFY(script.waitFor([](const QJsonObject &m) {
+        return m["register"]["address"].toInt() == kMicVolume && m["user"] == "front" &&
+               m["through"] == "web";
+    }));
+    QCOMPARE(int(sim.registers()[kMicVolume]), 20);
+
+    // zev720ctl through the frame port: it reads what the API set, and its push is an event.
+    const QString line = server.ports["stage"];
+    QCOMPARE(run({"zev720ctl", "pull", line, "now.dat"}), 0);
+    QByteArray tuned = testing::readFile("now.dat");
+    QCOMPARE(int(quint8(tuned[kMusicVolume])), 28);
+    tuned[kEffectVolume] = char(5);
+    QVERIFY(testing::writeFile("tuned.dat", tuned));
+    QCOMPARE(run({"zev720ctl", "push", line, "tuned.dat"}), 0);
+    QVERIFY(desk.waitFor([](const QJsonObject &m) {
+        return m["register"]["address"].toInt() == kEffectVolume && m["through"] == "frame port";
+    }));
+    QVERIFY(hasChange(script, kEffectVolume, 5, "frame port"));
+
+    const QJsonObject room = testing::http("GET", server.url("/api/v1/rooms/stage"), {},
+                                           {{"Authorization", token}})
+                                 .json();
+    QCOMPARE(room["registers"].toArray().size(), zev::kTransferSetSize);
+    QCOMPARE(room["locked"].toBool(true), false);
+    reply = testing::http("POST", server.url("/api/v1/rooms/stage/lock"), {},
+                          {{"Authorization", token}});
+    QCOMPARE(reply.status, 200);
+    QVERIFY(script.waitFor([](const QJsonObject &m) {
+        return m["type"] == "change" && m["locked"] == true;
+    }));
+    const QByteArray metrics =
+        testing::http("GET", server.url("/metrics"), {}, {{"Authorization", token}}).body;
+    QVERIFY2(metrics.contains("zev720d_rooms{state=\"online\"} 1\n"), metrics.constData());
+    QVERIFY(metrics.contains("zev720d_event_clients 2\n"));
+    // Two API writes, the lock, and the push's 56.
+    QVERIFY(metrics.contains("zev720d_write_latency_seconds_count{room=\"stage\"} 59\n"));
+}
+
+// Two clients that write one register at once: the processor, the server's mirror and the
+// last event every client saw end on one value.
+void TestApi::twoClientsWritingOneRegister()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    const QByteArray one = "Bearer " + testing::addToken(server.state, "tech", "one").toUtf8();
+    const QByteArray two = "Bearer " + testing::addToken(server.state, "tech", "two").toUtf8();
+    QVERIFY(server.start("venue.csv"));
+    EventClient first, second;
+    QVERIFY(first.open(server.api, {{"Authorization", one}}));
+    QVERIFY(second.open(server.api, {{"Authorization", two}}));
+
+    QNetworkAccessManager manager;
+    int finished = 0;
+    for (int i = 0; i < 20; ++i) {
+        QNetworkRequest request{QUrl(server.url("/api/v1/rooms/stage/registers"))};
+        request.setRawHeader("Authorization", i % 2 ? one : two);
+        request.setRawHeader("Content-Type", kJson);
+        QNetworkReply *reply =
+            manager.sendCustomRequest(request, "PATCH", patch("MusicVolumeTrackBar", "value", 30 + i));
+        QObject::connect(reply, &QNetworkReply::finished, reply, [&finished, reply] {
+            finished += reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+            reply->deleteLater();
+        });
+    }
+    QVERIFY(QTest::qWaitFor([&] { return finished == 20; }, 20000));
+    const int held = sim.registers()[kMusicVolume];
+    const QJsonObject room = testing::http("GET", server.url("/api/v1/rooms/stage"), {},
+                                           {{"Authorization", one}})
+                                 .json();
+    int mirrored = -1;
+    for (const QJsonValue &r : room["registers"].toArray())
+        if (r["address"].toInt() == kMusicVolume) mirrored = r["value"].toInt();
+    QCOMPARE(mirrored, held);
+    QVERIFY(QTest::qWaitFor([&] {
+        return lastChange(first, kMusicVolume) == held && lastChange(second, kMusicVolume) == held;
+    }));
+    QCOMPARE(room["pending"].toInt(), 0);
+}
+
+// A room whose emulator is killed goes offline with its reason, and comes back by itself,
+// read whole, once it is there again; the other room never notices. A change asked of it
+// while it is offline is refused and nothing is queued.
+void TestApi::roomLostAndBackAloneAmongTheRooms()
+{
+    Sim bar;
+    auto stage = std::make_unique<Sim>(QStringList{"--listen", "127.0.0.1:0"});
+    const QString line = stage->path();
+    QVERIFY(line.startsWith("tcp://127.0.0.1:"));
+    QVERIFY(testing::writeFile("venue.csv",
+                               ("stage, " + line + "\nbar, " + bar.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
+    QVERIFY(server.start("venue.csv"));
+    QVERIFY(server.waitFor("bar: online"));
+    EventClient client;
+    QVERIFY(client.open(server.api, {{"Authorization", token}}));
+
+    stage->stop();
+    QVERIFY(client.waitFor([](const QJsonObject &m) {
+        return m["type"] == "state" && m["room"] == "stage" && m["state"] == "offline" &&
+               !m["reason"].toString().isEmpty();
+    }, 15000));
+    const testing::HttpReply refused =
+        testing::http("PATCH", server.url("/api/v1/rooms/stage/registers"),
+                      patch("MusicVolumeTrackBar", "value", 40),
+                      {{"Authorization", token}, {"Content-Type", kJson}});
+    QCOMPARE(refused.status, 503);
+    QVERIFY(refused.json()["detail"].toString().contains("nothing was changed"));
+    QCOMPARE(refused.json()["field"], "room");
+
+    const QString port = line.section(':', -1);
+    stage = std::make_unique<Sim>(QStringList{"--listen", "127.0.0.1:" + port});
+    QVERIFY(client.waitFor([](const QJsonObject &m) {
+        return m["type"] == "room" && m["room"]["name"] == "stage" &&
+               m["room"]["state"] == "online" &&
+               m["room"]["registers"].toArray().size() == zev::kTransferSetSize;
+    }, 40000));
+    QCOMPARE(stage->frames().size() >= zev::kTransferSetSize, true);
+    QCOMPARE(int(stage->registers()[kMusicVolume]), 20); // the refused change never went out
+    for (const QJsonObject &m : client.messages) QVERIFY(m["room"] != "bar");
+    QCOMPARE(server.out.count("bar: online"), 1);
+    QVERIFY(!server.out.contains("bar: offline"));
+}
+
+// The gate: a request by another name (Host), from a page of another site (Origin), from no
+// user, or from a user whose role does not allow it is refused, and the processor is left as
+// it was; failed logins are slowed; a server that would listen beyond loopback with no user
+// refuses to start.
+void TestApi::gateKeepsOutWhoDoesNotBelong()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QString said;
+    QCOMPARE(run({"zev720d", "--venue", "venue.csv", "--listen", "0.0.0.0:0", "--state",
+                  server.state},
+                 &said),
+             1);
+    QVERIFY2(said.contains("no user exists yet"), qPrintable(said));
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY(testing::addUser(server.state, "front", "desk", "desk-password"));
+    QVERIFY(testing::addUser(server.state, "watch", "viewer", "view-password"));
+    const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
+    QVERIFY(server.start("venue.csv"));
+    const zev::RegisterImage before = sim.registers();
+    const QByteArray origin = server.url("").toUtf8();
+    const QString registers = server.url("/api/v1/rooms/stage/registers");
+
+    // Another name for this address, as a page whose name was made to resolve here sends it.
+    const QByteArray rebound = testing::rawHttp(
+        server.api, "GET /api/v1/rooms HTTP/1.1\r\nHost: attacker.example:" +
+                        QByteArray::number(server.api) + "\r\nAuthorization: " + token +
+                        "\r\nConnection: close\r\n\r\n");
+    QVERIFY2(rebound.startsWith("HTTP/1.1 421 "), rebound.constData());
+    QCOMPARE(testing::http("GET", server.url("/api/v1/rooms")).status, 401);
+    QCOMPARE(testing::http("GET", server.url("/api/v1/rooms"), {},
+                           {{"Authorization", "Bearer not-a-token"}})
+                 .status,
+             401);
+
+    int status = 0;
+    const QByteArray viewer = login(server, "watch", "view-password");
+    const QByteArray desk = login(server, "front", "desk-password");
+    QVERIFY(!viewer.isEmpty() && !desk.isEmpty());
+    QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 1),
+                           {{"Cookie", viewer}, {"Origin", origin}, {"Content-Type", kJson}})
+                 .status,
+             403);
+    // A desk user's request with one control beyond the desk's is refused whole.
+    const QByteArray both =
+        R"({"registers":[{"name":"MusicVolumeTrackBar","value":1},{"name":"EffectVolumeTrackBar","value":1}]})";
+    const testing::HttpReply beyond = testing::http(
+        "PATCH", registers, both, {{"Cookie", desk}, {"Origin", origin}, {"Content-Type", kJson}});
+    QCOMPARE(beyond.status, 403);
+    QCOMPARE(beyond.json()["field"], "registers[1]");
+    // The desk's own cookie from another site's page, or with no Origin at all.
+    QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 1),
+                           {{"Cookie", desk}, {"Origin", "http://attacker.example"},
+                            {"Content-Type", kJson}})
+                 .status,
+             403);
+    QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 1),
+                           {{"Cookie", desk}, {"Content-Type", kJson}})
+                 .status,
+             403);
+    EventClient foreign;
+    QVERIFY(!foreign.open(server.api, {{"Cookie", desk}, {"Origin", "http://attacker.example"}}));
+    QCOMPARE(sim.registers(), before);
+
+    // A wrong password; the next try from the address at once is slowed; later it is taken.
+    login(server, "tech", "wrong-password", &status);
+    QCOMPARE(status, 401);
+    const testing::HttpReply slowed = testing::http(
+        "POST", server.url("/api/v1/login"), R"({"user":"tech","password":"tech-password"})",
+        {{"Content-Type", kJson}});
+    QCOMPARE(slowed.status, 429);
+    QVERIFY(slowed.headers.contains("retry-after"));
+    QTest::qWait(1100);
+    const QByteArray tech = login(server, "tech", "tech-password", &status);
+    QCOMPARE(status, 200);
+    QCOMPARE(testing::http("POST", server.url("/api/v1/logout"), {},
+                           {{"Cookie", tech}, {"Origin", origin}})
+                 .status,
+             200);
+    QCOMPARE(testing::http("GET", server.url("/api/v1/me"), {}, {{"Cookie", tech}}).status, 401);
+}
+
+// Input that is not what the API takes gets a 4xx naming the field, and nothing changes.
+void TestApi::badInputIsRefusedAndChangesNothing()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
+    QVERIFY(server.start("venue.csv"));
+    const zev::RegisterImage before = sim.registers();
+    const QString registers = server.url("/api/v1/rooms/stage/registers");
+    struct Case {
+        QByteArray body;
+        int status;
+        QString field;
+    };
+    const QList<Case> cases = {
+        {"{not json", 400, "body"},
+        {QByteArray(200, '[') + QByteArray(200, ']'), 400, "body"},
+        {R"({"registers":[]})", 400, "registers"},
+        {R"({"registers":[{"name":"MusicVolumeTrackBar","value":20}],"more":1})", 400, "more"},
+        {patch("NoSuchTrackBar", "value", 1), 422, "registers[0]"},
+        {patch("MusicVolumeTrackBar", "value", 300), 422, "registers[0]"},
+        {patch("MusicVolumeTrackBar", "shown", "200dB"), 422, "registers[0]"},
+        {R"({"registers":[{"name":"MusicVolumeTrackBar","value":20,"shown":"60dB"}]})", 422,
+         "registers[0]"},
+    };
+    for (const Case &c : cases) {
+        const testing::HttpReply reply = testing::http(
+            "PATCH", registers, c.body, {{"Authorization", token}, {"Content-Type", kJson}});
+        QVERIFY2(reply.status == c.status, c.body.constData());
+        QCOMPARE(reply.headers.value("content-type"), QByteArray("application/problem+json"));
+        QCOMPARE(reply.json()["field"].toString(), c.field);
+    }
+    QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 1),
+                           {{"Authorization", token}, {"Content-Type", "text/plain"}})
+                 .status,
+             415);
+    QCOMPARE(testing::http("PATCH", registers, QByteArray(70000, ' '),
+                           {{"Authorization", token}, {"Content-Type", kJson}})
+                 .status,
+             413);
+    QCOMPARE(testing::http("GET", server.url("/api/v1/rooms/elsewhere"), {},
+                           {{"Authorization", token}})
+                 .json()["field"],
+             "room");
+    const QByteArray escape = testing::rawHttp(
+        server.api, "GET /api/v1/rooms/%2e%2e/server HTTP/1.1\r\nHost: 127.0.0.1:" +
+                        QByteArray::number(server.api) + "\r\nAuthorization: " + token +
+                        "\r\nConnection: close\r\n\r\n");
+    QVERIFY2(escape.startsWith("HTTP/1.1 404 "), escape.constData());
+    const QByteArray smuggled = testing::rawHttp(
+        server.api, "POST /api/v1/login HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: "
+                    "chunked\r\nContent-Length: 4\r\n\r\n0\r\n\r\n");
+    QVERIFY2(smuggled.startsWith("HTTP/1.1 501 ") && smuggled.contains("Connection: close"),
+             smuggled.constData());
+    QCOMPARE(sim.registers(), before);
+}
+
+// Users and tokens live in the state folder: a restarted server takes the same token; the
+// sessions of browsers were the old server's.
+void TestApi::restartKeepsUsersAndTokens()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    QTemporaryDir state;
+    QVERIFY(testing::addUser(state.path(), "tech", "technician", "tech-password"));
+    const QByteArray token = "Bearer " + testing::addToken(state.path(), "tech", "t").toUtf8();
+    QByteArray cookie;
+    {
+        VenueServer server(state.path());
+        QVERIFY(server.start("venue.csv"));
+        cookie = login(server, "tech", "tech-password");
+        QCOMPARE(testing::http("GET", server.url("/api/v1/me"), {}, {{"Cookie", cookie}}).status,
+                 200);
+        server.stop();
+        QCOMPARE(server.process.exitCode(), 0);
+    }
+    VenueServer again(state.path());
+    QVERIFY(again.start("venue.csv"));
+    const testing::HttpReply me =
+        testing::http("GET", again.url("/api/v1/me"), {}, {{"Authorization", token}});
+    QCOMPARE(me.status, 200);
+    QCOMPARE(me.json()["role"], "technician");
+    QCOMPARE(testing::http("GET", again.url("/api/v1/me"), {}, {{"Cookie", cookie}}).status, 401);
+    QVERIFY(QFileInfo(state.filePath("users")).exists());
+    QVERIFY(!testing::readFile(state.filePath("users")).contains("tech-password"));
+}
+
+QTEST_GUILESS_MAIN(TestApi)
+#include "tst_api.moc"
