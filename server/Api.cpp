@@ -18,7 +18,7 @@ struct Api::Waiting {
     std::set<std::uint8_t> addresses;        ///< not confirmed yet
     std::map<std::uint8_t, std::uint8_t> got; ///< confirmed, with the processor's value
     std::unique_ptr<QTimer> timer;
-    bool lock = false;
+    Body body;
 };
 
 namespace {
@@ -74,8 +74,9 @@ bool changesSomething(const std::string &method)
 
 } // namespace
 
-Api::Api(Venue &venue, Access &access, Events &events, ApiOptions options, QObject *parent)
-    : QObject(parent), m_venue(venue), m_access(access), m_events(events),
+Api::Api(Venue &venue, Access &access, Events &events, Journal &journal, ApiOptions options,
+         QObject *parent)
+    : QObject(parent), m_venue(venue), m_access(access), m_events(events), m_journal(journal),
       m_options(std::move(options))
 {
     for (std::string &host : m_options.hosts) host = lower(host);
@@ -224,6 +225,16 @@ void Api::route(Call &call)
             return respond(problem(403, "a viewer changes nothing", "role"));
         return patchRegisters(call, *room);
     }
+    if (path.size() == 5 && path[4] == "history") {
+        if (!get) return respond(problem(405, "GET only"));
+        return history(call, *room);
+    }
+    if (path.size() == 5 && path[4] == "undo") {
+        if (method != "POST") return respond(problem(405, "POST only"));
+        if (call.who.role != Role::Technician)
+            return respond(problem(403, "undo is a technician's", "role"));
+        return undo(call, *room);
+    }
     if (path.size() == 5 && path[4] == "lock") {
         if (method != "POST") return respond(problem(405, "POST only"));
         if (call.who.role == Role::Viewer)
@@ -341,25 +352,49 @@ void Api::patchRegisters(Call &call, HeldRoom &room)
             return respond(problem(403, machineName(*entry.row) + ": not a front desk control",
                                    field));
     }
-    if (room.holder->state() != RoomHolder::State::Online)
-        return respond(problem(503,
-                               "room '" + room.name + "' is " +
-                                   stateName(room.holder->state()) +
-                                   (room.holder->reason().empty() ? "" : ": " + room.holder->reason()) +
-                                   "; nothing was changed",
-                               "room"));
     int retryAfter = 0;
     if (!takeWrites(call.who, double(writes.size()), retryAfter)) {
         HttpResponse response = problem(429, "too many changes; slow down", "registers");
         response.headers.emplace_back("Retry-After", std::to_string(retryAfter));
         return respond(std::move(response));
     }
+    const std::string name = room.name;
+    writeAndWait(call, room, writes, [name](const std::map<std::uint8_t, std::uint8_t> &got) {
+        std::string body = "{\"room\":" + jsonQuoted(name) + ",\"registers\":[";
+        bool first = true;
+        for (const auto &[address, value] : got) {
+            body += (first ? "" : ",") + registerToJson(*findRegister(address), value);
+            first = false;
+        }
+        return body + "]}";
+    });
+}
+
+void Api::respond(const std::shared_ptr<HttpExchange> &exchange, HttpResponse response)
+{
+    ++m_responses[response.status];
+    exchange->respond(std::move(response));
+}
+
+void Api::writeAndWait(Call &call, HeldRoom &room,
+                       const std::map<std::uint8_t, std::uint8_t> &writes, Body body)
+{
+    // Refused while the room is not there: a change made now would go out at some later time
+    // nobody chose.
+    if (room.holder->state() != RoomHolder::State::Online)
+        return respond(call.exchange,
+                       problem(503,
+                               "room '" + room.name + "' is " + stateName(room.holder->state()) +
+                                   (room.holder->reason().empty() ? ""
+                                                                  : ": " + room.holder->reason()) +
+                                   "; nothing was changed",
+                               "room"));
     if (m_waiting.size() >= kMaxWaitingRequests)
-        return respond(problem(503, "too many changes wait for their rooms"));
+        return respond(call.exchange, problem(503, "too many changes wait for their rooms"));
     auto waiting = std::make_shared<Waiting>();
     waiting->exchange = call.exchange;
     waiting->room = &room;
-    const std::string who = whoOf(call.who.session.empty() ? "api" : "web", call.who.user);
+    waiting->body = std::move(body);
     for (const auto &[address, value] : writes) waiting->addresses.insert(address);
     waiting->timer = std::make_unique<QTimer>();
     waiting->timer->setSingleShot(true);
@@ -369,49 +404,142 @@ void Api::patchRegisters(Call &call, HeldRoom &room)
         if (it == m_waiting.end()) return;
         const auto held = *it;
         m_waiting.erase(it);
-        ++m_responses[504];
-        held->exchange->respond(problem(
-            504, "the processor has not confirmed in " + std::to_string(kConfirmTimeoutMs / 1000) +
-                     " s; the change stays queued and goes out when the room can take it"));
+        respond(held->exchange,
+                problem(504, "the processor has not confirmed in " +
+                                 std::to_string(kConfirmTimeoutMs / 1000) +
+                                 " s; the change stays queued and goes out when the room can "
+                                 "take it"));
     });
     waiting->timer->start(kConfirmTimeoutMs);
     m_waiting.push_back(waiting);
+    const std::string who = whoOf(call.who.session.empty() ? "api" : "web", call.who.user);
     for (const auto &[address, value] : writes) room.holder->write(address, value, who);
 }
 
 void Api::lock(Call &call, HeldRoom &room)
 {
-    if (room.holder->state() != RoomHolder::State::Online) {
-        ++m_responses[503];
-        return call.exchange->respond(
-            problem(503, "room '" + room.name + "' is " + stateName(room.holder->state()), "room"));
+    const std::string name = room.name;
+    writeAndWait(call, room, {{kLockAddress, kCommandValue}},
+                 [name](const auto &) { return "{\"room\":" + jsonQuoted(name) + ",\"locked\":true}"; });
+}
+
+void Api::history(Call &call, HeldRoom &room)
+{
+    std::vector<std::pair<std::string, std::string>> query;
+    std::size_t limit = 100;
+    if (!splitQuery(call.exchange->request().query, query))
+        return respond(call.exchange, problem(400, "the query is malformed", "query"));
+    for (const auto &[name, value] : query) {
+        if (name != "limit" || value.empty() || value.size() > 4 ||
+            value.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoul(value) == 0 || std::stoul(value) > kHistoryPerRoom)
+            return respond(call.exchange,
+                           problem(400,
+                                   "only limit, from 1 to " + std::to_string(kHistoryPerRoom),
+                                   name));
+        limit = std::stoul(value);
     }
-    auto waiting = std::make_shared<Waiting>();
-    waiting->exchange = call.exchange;
-    waiting->room = &room;
-    waiting->lock = true;
-    waiting->addresses.insert(kLockAddress);
-    waiting->timer = std::make_unique<QTimer>();
-    waiting->timer->setSingleShot(true);
-    QObject::connect(waiting->timer.get(), &QTimer::timeout, this, [this, raw = waiting.get()] {
-        const auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
-                                     [raw](const auto &w) { return w.get() == raw; });
-        if (it == m_waiting.end()) return;
-        const auto held = *it;
-        m_waiting.erase(it);
-        ++m_responses[504];
-        held->exchange->respond(problem(504, "the processor has not confirmed the lock"));
+    const std::deque<JournalEntry> &entries = m_journal.history(room.name);
+    std::string body = "{\"room\":" + jsonQuoted(room.name) + ",\"changes\":[";
+    std::size_t count = 0;
+    for (auto it = entries.rbegin(); it != entries.rend() && count < limit; ++it, ++count) {
+        const RegisterRow &row = *findRegister(it->address);
+        std::string line = journalLine(*it);
+        line.pop_back(); // the closing brace: what people read is added
+        body += (count ? "," : "") + line + ",\"title\":" + jsonQuoted(nameForPeople(row.address)) +
+                ",\"beforeShown\":" + jsonQuoted(shownValue(row, it->before)) +
+                ",\"afterShown\":" + jsonQuoted(shownValue(row, it->after)) +
+                ",\"undone\":" + (it->undone ? "true" : "false") + "}";
+    }
+    respond(call.exchange, json(200, body + "]}"));
+}
+
+void Api::undo(Call &call, HeldRoom &room)
+{
+    const HttpRequest &request = call.exchange->request();
+    std::size_t count = 1;
+    std::string since;
+    if (!request.body.empty()) {
+        const std::string *type = request.header("content-type");
+        if (!type || lower(*type).rfind("application/json", 0) != 0)
+            return respond(call.exchange,
+                           problem(415, "the body is JSON (Content-Type: application/json)",
+                                   "Content-Type"));
+        JsonValue root;
+        std::string error;
+        if (!parseJson(request.body, root, error))
+            return respond(call.exchange, problem(400, error, "body"));
+        if (root.type != JsonValue::Type::Object || root.members.size() > 1)
+            return respond(call.exchange,
+                           problem(400, "{\"count\": N} or {\"since\": TIME}", "body"));
+        for (const auto &member : root.members) {
+            if (member.name == "count" && member.value.isIntegerIn(1, double(kHistoryPerRoom))) {
+                count = std::size_t(member.value.number);
+            } else if (member.name == "since" && member.value.type == JsonValue::Type::String) {
+                const QDateTime time =
+                    QDateTime::fromString(QString::fromStdString(member.value.text), Qt::ISODateWithMs);
+                if (!time.isValid())
+                    return respond(call.exchange,
+                                   problem(400, "since: not a time (2026-12-09T21:30:00Z)", "since"));
+                since = time.toUTC().toString(Qt::ISODateWithMs).toStdString();
+            } else {
+                return respond(call.exchange,
+                               problem(400,
+                                       member.name == "count"
+                                           ? "count: from 1 to " + std::to_string(kHistoryPerRoom)
+                                           : "unknown field \"" + member.name + "\"",
+                                       member.name));
+            }
+        }
+    }
+    // The latest changes that are not undone and are no undo themselves, newest first; each
+    // register goes back to its value before the oldest of them.
+    const std::deque<JournalEntry> &entries = m_journal.history(room.name);
+    std::map<std::uint8_t, std::uint8_t> writes;
+    std::map<std::uint8_t, std::vector<std::uint64_t>> ids;
+    std::vector<std::uint64_t> undone;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        if (it->undone || !it->undoes.empty()) continue;
+        if (since.empty() ? undone.size() == count : it->time <= since) break;
+        writes[it->address] = it->before;
+        ids[it->address].push_back(it->id);
+        undone.push_back(it->id);
+    }
+    if (writes.empty())
+        return respond(call.exchange, problem(409, "nothing to undo in room '" + room.name + "'"));
+    for (const auto &[address, value] : writes) m_undoing[{&room, address}] = {value, ids[address]};
+    const std::string name = room.name;
+    writeAndWait(call, room, writes, [name, undone](const std::map<std::uint8_t, std::uint8_t> &got) {
+        std::string body = "{\"room\":" + jsonQuoted(name) + ",\"undone\":[";
+        for (std::size_t i = 0; i < undone.size(); ++i)
+            body += (i ? "," : "") + std::to_string(undone[i]);
+        body += "],\"registers\":[";
+        bool first = true;
+        for (const auto &[address, value] : got) {
+            body += (first ? "" : ",") + registerToJson(*findRegister(address), value);
+            first = false;
+        }
+        return body + "]}";
     });
-    waiting->timer->start(kConfirmTimeoutMs);
-    m_waiting.push_back(waiting);
-    room.holder->write(kLockAddress, kCommandValue,
-                       whoOf(call.who.session.empty() ? "api" : "web", call.who.user));
 }
 
 void Api::confirmed(HeldRoom &room, const RegisterChange &change)
 {
-    if (change.address == kLockAddress || change.before != change.after)
-        m_events.broadcast(changeEvent(room, change));
+    const JournalEntry *entry = nullptr;
+    if (change.address != kLockAddress && change.before != change.after &&
+        findRegister(change.address)) {
+        const auto [through, user] = splitWho(change.who);
+        JournalEntry line{0, {}, room.name, change.address, change.before, change.after,
+                          user, through, {}};
+        const auto undoing = m_undoing.find({&room, change.address});
+        if (undoing != m_undoing.end()) {
+            if (undoing->second.value == change.after) line.undoes = undoing->second.ids;
+            m_undoing.erase(undoing);
+        }
+        entry = &m_journal.append(std::move(line));
+    }
+    if (entry || change.address == kLockAddress)
+        m_events.broadcast(changeEvent(room, change, entry));
     for (auto it = m_waiting.begin(); it != m_waiting.end();) {
         Waiting &waiting = **it;
         if (waiting.room != &room || !waiting.addresses.erase(change.address)) {
@@ -423,21 +551,9 @@ void Api::confirmed(HeldRoom &room, const RegisterChange &change)
             ++it;
             continue;
         }
-        std::string body;
-        if (waiting.lock) {
-            body = "{\"room\":" + jsonQuoted(room.name) + ",\"locked\":true}";
-        } else {
-            body = "{\"room\":" + jsonQuoted(room.name) + ",\"registers\":[";
-            bool first = true;
-            for (const auto &[address, value] : waiting.got) {
-                body += (first ? "" : ",") + registerToJson(*findRegister(address), value);
-                first = false;
-            }
-            body += "]}";
-        }
-        ++m_responses[200];
-        waiting.exchange->respond(json(200, body));
+        const auto held = *it;
         it = m_waiting.erase(it);
+        respond(held->exchange, json(200, held->body(held->got)));
     }
 }
 
@@ -487,7 +603,8 @@ std::string Api::roomSummary(HeldRoom &room, bool allRegisters) const
     return out + "]}";
 }
 
-std::string Api::changeEvent(HeldRoom &room, const RegisterChange &change) const
+std::string Api::changeEvent(HeldRoom &room, const RegisterChange &change,
+                             const JournalEntry *entry) const
 {
     const auto [through, user] = splitWho(change.who);
     std::string out = "{\"type\":\"change\",\"room\":" + jsonQuoted(room.name);
@@ -498,6 +615,15 @@ std::string Api::changeEvent(HeldRoom &room, const RegisterChange &change) const
                ",\"before\":" + std::to_string(change.before) +
                ",\"beforeShown\":" + jsonQuoted(shownValue(*row, change.before)) +
                ",\"locked\":false";
+        if (entry) {
+            out += ",\"id\":" + std::to_string(entry->id);
+            if (!entry->undoes.empty()) {
+                out += ",\"undoes\":[";
+                for (std::size_t i = 0; i < entry->undoes.size(); ++i)
+                    out += (i ? "," : "") + std::to_string(entry->undoes[i]);
+                out += "]";
+            }
+        }
     } else {
         out += ",\"address\":" + std::to_string(change.address) +
                ",\"value\":" + std::to_string(change.after);

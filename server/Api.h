@@ -9,6 +9,10 @@
 //   PATCH /api/v1/rooms/{room}/registers    desk        {"registers": [{"name", "value" or
 //                                                       "shown"}]}: answered once confirmed
 //   POST  /api/v1/rooms/{room}/lock         desk        the processor's lock command
+//   GET   /api/v1/rooms/{room}/history      viewer      its latest changes (?limit=N)
+//   POST  /api/v1/rooms/{room}/undo         technician  {"count": N} or {"since": TIME}: the
+//                                                       values before those changes, back
+//                                                       through the room's queue
 //   GET   /api/v1/events                    viewer      a WebSocket of events
 //   GET   /metrics                          viewer      Prometheus text
 //
@@ -23,10 +27,12 @@
 #include "server/Access.h"
 #include "server/Events.h"
 #include "server/HttpServer.h"
+#include "server/Journal.h"
 #include "server/Venue.h"
 
 #include <QObject>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -52,7 +58,7 @@ struct ApiOptions {
 class Api : public QObject {
     Q_OBJECT
 public:
-    Api(Venue &venue, Access &access, Events &events, ApiOptions options,
+    Api(Venue &venue, Access &access, Events &events, Journal &journal, ApiOptions options,
         QObject *parent = nullptr);
     void handle(const std::shared_ptr<HttpExchange> &exchange);
     /// A WebSocket upgrade to /api/v1/events that passes the gate is taken by the event stream.
@@ -77,18 +83,33 @@ private:
     void login(Call &call);
     void patchRegisters(Call &call, HeldRoom &room);
     void lock(Call &call, HeldRoom &room);
+    void history(Call &call, HeldRoom &room);
+    void undo(Call &call, HeldRoom &room);
+    using Body = std::function<std::string(const std::map<std::uint8_t, std::uint8_t> &)>;
+    /// Queues the writes and answers the call once the processor has confirmed them all
+    /// (`body` of the confirmed values), or with the reason it could not.
+    void writeAndWait(Call &call, HeldRoom &room, const std::map<std::uint8_t, std::uint8_t> &writes,
+                      Body body);
+    void respond(const std::shared_ptr<HttpExchange> &exchange, HttpResponse response);
     void confirmed(HeldRoom &room, const RegisterChange &change);
     void roomState(HeldRoom &room);
     bool takeWrites(const Principal &who, double count, int &retryAfter);
     std::string roomSummary(HeldRoom &room, bool allRegisters) const;
     std::string serverJson() const;
     std::string metrics() const;
-    std::string changeEvent(HeldRoom &room, const RegisterChange &change) const;
+    std::string changeEvent(HeldRoom &room, const RegisterChange &change,
+                            const JournalEntry *entry) const;
+    struct Undoing {
+        std::uint8_t value = 0;
+        std::vector<std::uint64_t> ids;
+    };
 
     Venue &m_venue;
     Access &m_access;
     Events &m_events;
+    Journal &m_journal;
     ApiOptions m_options;
+    std::map<std::pair<HeldRoom *, std::uint8_t>, Undoing> m_undoing;
     std::map<std::string, Bucket> m_buckets;
     std::vector<std::shared_ptr<Waiting>> m_waiting;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();

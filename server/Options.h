@@ -1,6 +1,8 @@
 // zev720d's command line: the server's options and the users commands.
 #pragma once
 
+#include "server/Journal.h"
+
 #include <QHostAddress>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@ struct ServerOptions {
     std::vector<std::string> names; ///< more names of this server for Host and Origin
     std::vector<std::string> desk;  ///< the front desk's registers, by machine name
     int firstFramePort = -1;        ///< none
+    std::size_t journalBytes = kDefaultJournalBytes;
 };
 
 /// The state folder when none is given: systemd's STATE_DIRECTORY, or the user's

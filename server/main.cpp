@@ -8,6 +8,7 @@
 #include "server/Api.h"
 #include "server/Events.h"
 #include "server/HttpServer.h"
+#include "server/Journal.h"
 #include "server/Options.h"
 #include "server/Venue.h"
 #include "wire/TextFile.h"
@@ -24,7 +25,7 @@ namespace {
 
 constexpr const char *kUsage =
     "Usage: zev720d --venue FILE [--listen ADDRESS:PORT] [--state DIR] [--name HOST]...\n"
-    "               [--desk NAME,NAME...] [--frame-ports FIRST]\n"
+    "               [--desk NAME,NAME...] [--journal-bytes N] [--frame-ports FIRST]\n"
     "       zev720d user add|remove|list ...   (zev720d user --help)\n"
     "       zev720d token add|remove ...\n"
     "\n"
@@ -41,6 +42,8 @@ constexpr const char *kUsage =
     "                         and Origin it accepts besides localhost, 127.0.0.1 and [::1])\n"
     "  --desk NAME,NAME       the registers desk users may change (default\n"
     "                         MusicVolumeTrackBar,MicVolumeTrackBar)\n"
+    "  --journal-bytes N      the journal of changes in the state folder is kept within N\n"
+    "                         bytes, the oldest going first (default 16 MiB)\n"
     "  --frame-ports FIRST    room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
     "                         FIRST + i, for the panel (tcp://127.0.0.1:PORT in ZEV720.ports) and\n"
     "                         zev720ctl; 0: ports the system chooses, printed at the start\n"
@@ -99,6 +102,13 @@ int main(int argc, char *argv[])
             options.names.push_back(argv[++i]);
         } else if (argument == "--desk" && value) {
             options.desk = splitNames(argv[++i]);
+        } else if (argument == "--journal-bytes" && value) {
+            char *end = nullptr;
+            const long long bytes = std::strtoll(argv[++i], &end, 10);
+            if (*end || bytes < 65536 || bytes > (1LL << 40))
+                return usage(std::string("--journal-bytes ") + argv[i] +
+                             ": not a size from 65536 bytes");
+            options.journalBytes = std::size_t(bytes);
         } else if (argument == "--frame-ports" && value) {
             char *end = nullptr;
             const long first = std::strtol(argv[++i], &end, 10);
@@ -197,8 +207,16 @@ int main(int argc, char *argv[])
         api.hosts.push_back(options.address.protocol() == QAbstractSocket::IPv6Protocol
                                 ? "[" + options.address.toString().toStdString() + "]"
                                 : options.address.toString().toStdString());
+    zev::Journal journal(options.state, options.journalBytes);
+    if (!journal.open(error)) {
+        std::fprintf(stderr, "zev720d: the journal: %s\n", error.c_str());
+        return 1;
+    }
+    if (journal.dropped())
+        std::printf("journal: %d lines that were cut off or damaged were left out\n",
+                    journal.dropped());
     zev::Events events;
-    zev::Api handler(venue, access, events, api);
+    zev::Api handler(venue, access, events, journal, api);
     zev::HttpServer http([&handler](const auto &exchange) { handler.handle(exchange); },
                          [&handler](const zev::HttpRequest &request, QTcpSocket *socket) {
                              return handler.upgrade(request, socket);

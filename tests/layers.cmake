@@ -7,7 +7,7 @@ cmake_minimum_required(VERSION 3.25)
 #   link/      the transports, port information, the link session (Qt Core, SerialPort, Network)
 #   room/      the room engine: jobs on a room, venues                 (Qt Core)
 #   ui/        every window and its handlers                            (Qt Widgets)
-#   server/    the venue server, zev720d, on the room engine           (Qt Core, Network)
+#   server/    the venue server, zev720d, on the room engine (Qt Core, Network, WebSockets)
 #   app/       the panel's entry
 # The members of the three windows are defined in ui/ alone, and neither zev720ctl nor zev720d
 # links Qt Widgets or Qt Gui.

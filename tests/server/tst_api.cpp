@@ -79,7 +79,8 @@ private slots:
     void roomLostAndBackAloneAmongTheRooms();
     void gateKeepsOutWhoDoesNotBelong();
     void badInputIsRefusedAndChangesNothing();
-    void restartKeepsUsersAndTokens();
+    void historyAndUndo();
+    void restartKeepsUsersTokensAndTheJournal();
 
 private:
     testing::WorkingFolder m_folder;
@@ -395,9 +396,67 @@ void TestApi::badInputIsRefusedAndChangesNothing()
     QCOMPARE(sim.registers(), before);
 }
 
-// Users and tokens live in the state folder: a restarted server takes the same token; the
-// sessions of browsers were the old server's.
-void TestApi::restartKeepsUsersAndTokens()
+// A room's changes as its history, newest first, with who made them; undo takes the last one,
+// the last N, or those since a time back through the room's queue, and an undo is itself no
+// change to undo; desk users undo nothing.
+void TestApi::historyAndUndo()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY(testing::addUser(server.state, "front", "desk", "desk-password"));
+    const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
+    const QByteArray deskToken = "Bearer " + testing::addToken(server.state, "front", "t").toUtf8();
+    QVERIFY(server.start("venue.csv"));
+    const QString registers = server.url("/api/v1/rooms/stage/registers");
+    const QString undo = server.url("/api/v1/rooms/stage/undo");
+    const QMap<QByteArray, QByteArray> headers{{"Authorization", token}, {"Content-Type", kJson}};
+    for (const auto &[name, value] : {std::pair{"MusicVolumeTrackBar", 28}, {"MusicVolumeTrackBar", 30},
+                                      {"MicVolumeTrackBar", 20}})
+        QCOMPARE(testing::http("PATCH", registers, patch(name, "value", value), headers).status, 200);
+
+    const QJsonArray changes =
+        testing::http("GET", server.url("/api/v1/rooms/stage/history?limit=2"), {}, headers)
+            .json()["changes"]
+            .toArray();
+    QCOMPARE(changes.size(), 2);
+    QCOMPARE(changes[0]["name"], "MicVolumeTrackBar");
+    QCOMPARE(changes[0]["beforeShown"], "75dB");
+    QCOMPARE(changes[1]["afterShown"], "58dB");
+    QCOMPARE(changes[1]["user"], "tech");
+
+    QCOMPARE(testing::http("POST", undo, {}, {{"Authorization", deskToken}}).status, 403);
+    testing::HttpReply reply = testing::http("POST", undo, {}, headers);
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(int(sim.registers()[kMicVolume]), 13);
+    // The two changes before it: the volume as it was before the first.
+    reply = testing::http("POST", undo, R"({"count":2})", headers);
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.json()["undone"].toArray().size(), 2);
+    QCOMPARE(int(sim.registers()[kMusicVolume]), 20);
+    QCOMPARE(testing::http("POST", undo, {}, headers).status, 409);
+    const QJsonArray after =
+        testing::http("GET", server.url("/api/v1/rooms/stage/history"), {}, headers)
+            .json()["changes"]
+            .toArray();
+    QCOMPARE(after.size(), 5);
+    QCOMPARE(after[0]["undoes"].toArray().size(), 2);
+    QVERIFY(after[2]["undone"].toBool() && after[3]["undone"].toBool() && after[4]["undone"].toBool());
+    // A change made after a time, undone back to that time.
+    const QString since = after[0]["time"].toString();
+    QTest::qWait(5);
+    QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 40), headers).status,
+             200);
+    reply = testing::http("POST", undo, QJsonDocument(QJsonObject{{"since", since}}).toJson(), headers);
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(int(sim.registers()[kMusicVolume]), 20);
+    QCOMPARE(testing::http("POST", undo, R"({"since":"yesterday"})", headers).json()["field"], "since");
+}
+
+// Users, tokens and the journal live in the state folder: a restarted server takes the same
+// token and knows the room's history; the sessions of browsers were the old server's.
+void TestApi::restartKeepsUsersTokensAndTheJournal()
 {
     Sim sim;
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
@@ -409,6 +468,11 @@ void TestApi::restartKeepsUsersAndTokens()
         VenueServer server(state.path());
         QVERIFY(server.start("venue.csv"));
         cookie = login(server, "tech", "tech-password");
+        QCOMPARE(testing::http("PATCH", server.url("/api/v1/rooms/stage/registers"),
+                               patch("MusicVolumeTrackBar", "value", 28),
+                               {{"Authorization", token}, {"Content-Type", kJson}})
+                     .status,
+                 200);
         QCOMPARE(testing::http("GET", server.url("/api/v1/me"), {}, {{"Cookie", cookie}}).status,
                  200);
         server.stop();
@@ -421,6 +485,11 @@ void TestApi::restartKeepsUsersAndTokens()
     QCOMPARE(me.status, 200);
     QCOMPARE(me.json()["role"], "technician");
     QCOMPARE(testing::http("GET", again.url("/api/v1/me"), {}, {{"Cookie", cookie}}).status, 401);
+    const QJsonObject kept = testing::http("GET", again.url("/api/v1/rooms/stage/history"), {},
+                                           {{"Authorization", token}})
+                                 .json();
+    QCOMPARE(kept["changes"].toArray().size(), 1);
+    QCOMPARE(kept["changes"][0]["after"].toInt(), 28);
     QVERIFY(QFileInfo(state.filePath("users")).exists());
     QVERIFY(!testing::readFile(state.filePath("users")).contains("tech-password"));
 }
