@@ -53,7 +53,7 @@ LinkSession::LinkSession(SerialLibrary &library, QObject *parent, std::int32_t c
             else if (m_silentFrames >= kSilentFrames)
                 transferOver(TransferEnd::StoppedAnswering);
             else if (m_results[m_current].tries >= kTransferTries)
-                nextItem(false, 0);
+                nextItem(false, m_results[m_current].value);
             else
                 sendCurrent();
             break;
@@ -193,8 +193,14 @@ void LinkSession::takeInput()
                 const auto held = static_cast<std::uint8_t>(value - 1); // replies carry value + 1
                 // Only an answer for this register counts; a late reply to an earlier one is
                 // skipped.
-                if (address == item.address && (item.read || held == item.value))
+                if (address == item.address && (item.read || held == item.value)) {
                     nextItem(true, held);
+                } else if (address == item.address) {
+                    // The processor holds another value: it is there, and keeps that value
+                    // however often the frame is resent.
+                    m_results[m_current].replied = true;
+                    m_results[m_current].value = held;
+                }
                 break;
             }
             case Activity::Releasing:

@@ -72,8 +72,11 @@ struct TransferItem {
 struct TransferResult {
     std::uint8_t address = 0;
     bool answered = false;
-    std::uint8_t value = 0; ///< answered: the value the processor holds (its reply less one)
+    std::uint8_t value = 0; ///< answered or replied: the value the processor holds (its reply
+                            ///< less one)
     int tries = 0;          ///< frames sent for it
+    /// A write not answered with its value, but answered: the processor holds `value` instead.
+    bool replied = false;
 };
 
 /// How a transfer ended.

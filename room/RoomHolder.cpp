@@ -133,7 +133,9 @@ void RoomHolder::pump()
             const auto now = std::chrono::steady_clock::now();
             for (const TransferResult &result : outcome.results) {
                 Pending &pending = sent[result.address];
-                if (!result.answered) {
+                // A processor that answers with another value holds that one: the write is
+                // over, with what it holds, rather than resent for ever.
+                if (!result.answered && !result.replied) {
                     m_pending.try_emplace(result.address, std::move(pending));
                     continue;
                 }
@@ -154,7 +156,7 @@ void RoomHolder::pump()
             // Not one frame answered: the processor has gone quiet, not one register.
             if (!outcome.results.empty() &&
                 std::none_of(outcome.results.begin(), outcome.results.end(),
-                             [](const TransferResult &r) { return r.answered; }))
+                             [](const TransferResult &r) { return r.answered || r.replied; }))
                 return lost(Outcome::StoppedAnswering,
                             "no reply to " + std::to_string(kTransferTries) + " writes");
             if (m_stopping) return;
@@ -185,7 +187,7 @@ void RoomHolder::count(const TransferOutcome &outcome)
     for (const TransferResult &result : outcome.results) {
         m_counters.framesSent += std::uint64_t(result.tries);
         m_counters.framesResent += std::uint64_t(std::max(result.tries - 1, 0));
-        if (!result.answered) ++m_counters.unanswered;
+        if (!result.answered && !result.replied) ++m_counters.unanswered;
     }
 }
 

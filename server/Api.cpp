@@ -1,6 +1,7 @@
 #include "server/Api.h"
 
 #include "files/Json.h"
+#include "files/ParameterFile.h"
 #include "files/ParameterJson.h"
 #include "model/Shown.h"
 
@@ -13,12 +14,11 @@
 namespace zev {
 
 struct Api::Waiting {
-    std::shared_ptr<HttpExchange> exchange;
     HeldRoom *room = nullptr;
     std::set<std::uint8_t> addresses;        ///< not confirmed yet
     std::map<std::uint8_t, std::uint8_t> got; ///< confirmed, with the processor's value
     std::unique_ptr<QTimer> timer;
-    Body body;
+    Done done;
 };
 
 namespace {
@@ -74,10 +74,10 @@ bool changesSomething(const std::string &method)
 
 } // namespace
 
-Api::Api(Venue &venue, Access &access, Events &events, Journal &journal, ApiOptions options,
-         QObject *parent)
+Api::Api(Venue &venue, Access &access, Events &events, Journal &journal, Presets &presets,
+         ApiOptions options, QObject *parent)
     : QObject(parent), m_venue(venue), m_access(access), m_events(events), m_journal(journal),
-      m_options(std::move(options))
+      m_presets(presets), m_options(std::move(options))
 {
     for (std::string &host : m_options.hosts) host = lower(host);
     QObject::connect(&m_venue, &Venue::changed, this,
@@ -201,6 +201,7 @@ void Api::route(Call &call)
     }
     if (what == "events" && path.size() == 3)
         return respond(problem(400, "a WebSocket: GET with Upgrade: websocket", "Upgrade"));
+    if (what == "presets") return presets(call);
     if (what != "rooms") return respond(problem(404, "no such path", "path"));
     if (path.size() == 3) {
         if (!get) return respond(problem(405, "GET only"));
@@ -376,25 +377,23 @@ void Api::respond(const std::shared_ptr<HttpExchange> &exchange, HttpResponse re
     exchange->respond(std::move(response));
 }
 
-void Api::writeAndWait(Call &call, HeldRoom &room,
-                       const std::map<std::uint8_t, std::uint8_t> &writes, Body body)
+void Api::startWrites(HeldRoom &room, const std::map<std::uint8_t, std::uint8_t> &writes,
+                      const std::string &who, Done done)
 {
     // Refused while the room is not there: a change made now would go out at some later time
     // nobody chose.
     if (room.holder->state() != RoomHolder::State::Online)
-        return respond(call.exchange,
-                       problem(503,
-                               "room '" + room.name + "' is " + stateName(room.holder->state()) +
-                                   (room.holder->reason().empty() ? ""
-                                                                  : ": " + room.holder->reason()) +
-                                   "; nothing was changed",
-                               "room"));
+        return done(503,
+                    "room '" + room.name + "' is " + stateName(room.holder->state()) +
+                        (room.holder->reason().empty() ? "" : ": " + room.holder->reason()) +
+                        "; nothing was changed",
+                    {});
     if (m_waiting.size() >= kMaxWaitingRequests)
-        return respond(call.exchange, problem(503, "too many changes wait for their rooms"));
+        return done(503, "too many changes wait for their rooms; nothing was changed", {});
+    if (writes.empty()) return done(200, {}, {});
     auto waiting = std::make_shared<Waiting>();
-    waiting->exchange = call.exchange;
     waiting->room = &room;
-    waiting->body = std::move(body);
+    waiting->done = std::move(done);
     for (const auto &[address, value] : writes) waiting->addresses.insert(address);
     waiting->timer = std::make_unique<QTimer>();
     waiting->timer->setSingleShot(true);
@@ -404,16 +403,27 @@ void Api::writeAndWait(Call &call, HeldRoom &room,
         if (it == m_waiting.end()) return;
         const auto held = *it;
         m_waiting.erase(it);
-        respond(held->exchange,
-                problem(504, "the processor has not confirmed in " +
-                                 std::to_string(kConfirmTimeoutMs / 1000) +
-                                 " s; the change stays queued and goes out when the room can "
-                                 "take it"));
+        held->done(504,
+                   "the processor has not confirmed in " +
+                       std::to_string(kConfirmTimeoutMs / 1000) +
+                       " s; what it has not confirmed stays queued and goes out when the room "
+                       "can take it",
+                   held->got);
     });
     waiting->timer->start(kConfirmTimeoutMs);
     m_waiting.push_back(waiting);
-    const std::string who = whoOf(call.who.session.empty() ? "api" : "web", call.who.user);
     for (const auto &[address, value] : writes) room.holder->write(address, value, who);
+}
+
+void Api::writeAndWait(Call &call, HeldRoom &room,
+                       const std::map<std::uint8_t, std::uint8_t> &writes, Body body)
+{
+    startWrites(room, writes, whoOf(call.who.session.empty() ? "api" : "web", call.who.user),
+                [this, exchange = call.exchange, body = std::move(body)](
+                    int status, const std::string &why, const auto &got) {
+                    respond(exchange, status == 200 ? json(200, body(got))
+                                                    : problem(status, why, status == 503 ? "room" : ""));
+                });
 }
 
 void Api::lock(Call &call, HeldRoom &room)
@@ -421,6 +431,205 @@ void Api::lock(Call &call, HeldRoom &room)
     const std::string name = room.name;
     writeAndWait(call, room, {{kLockAddress, kCommandValue}},
                  [name](const auto &) { return "{\"room\":" + jsonQuoted(name) + ",\"locked\":true}"; });
+}
+
+void Api::presets(Call &call)
+{
+    const HttpRequest &request = call.exchange->request();
+    const std::vector<std::string> &path = call.path;
+    const std::string &method = request.method;
+    const bool get = method == "GET" || method == "HEAD";
+    if (path.size() == 3) {
+        if (!get) return respond(call.exchange, problem(405, "GET only"));
+        std::string body = "{\"presets\":[";
+        bool first = true;
+        for (const PresetInfo &preset : m_presets.list()) {
+            body += std::string(first ? "" : ",") + "{\"name\":" + jsonQuoted(preset.name) +
+                    ",\"modified\":" + jsonQuoted(preset.modified) + "}";
+            first = false;
+        }
+        return respond(call.exchange, json(200, body + "]}"));
+    }
+    const std::string &name = path[3];
+    if (const std::string problemText = Presets::nameProblem(name); !problemText.empty())
+        return respond(call.exchange, problem(400, problemText, "preset"));
+    if (path.size() == 5 && path[4] == "recall") {
+        if (method != "POST") return respond(call.exchange, problem(405, "POST only"));
+        if (call.who.role == Role::Viewer)
+            return respond(call.exchange, problem(403, "a viewer changes nothing", "role"));
+        return recall(call, name);
+    }
+    if (path.size() != 4) return respond(call.exchange, problem(404, "no such path", "path"));
+    if (get) {
+        ParameterModel model;
+        std::string error;
+        bool missing = false;
+        if (!m_presets.load(name, model, error, &missing))
+            return respond(call.exchange, problem(missing ? 404 : 500, error, "preset"));
+        if (request.query == "format=dat") {
+            HttpResponse response;
+            response.contentType = "application/octet-stream";
+            response.body = bytesOfModel(model);
+            std::string encoded;
+            for (unsigned char c : name + ".dat")
+                if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+                    encoded += char(c);
+                } else {
+                    char hex[4];
+                    std::snprintf(hex, sizeof hex, "%%%02X", c);
+                    encoded += hex;
+                }
+            response.headers.emplace_back("Content-Disposition",
+                                          "attachment; filename*=UTF-8''" + encoded);
+            return respond(call.exchange, std::move(response));
+        }
+        if (!request.query.empty())
+            return respond(call.exchange, problem(400, "only format=dat", "query"));
+        HttpResponse response = json(200, parametersToJson(model));
+        return respond(call.exchange, std::move(response));
+    }
+    if (call.who.role != Role::Technician)
+        return respond(call.exchange, problem(403, "presets are a technician's", "role"));
+    if (method == "DELETE") {
+        std::string error;
+        if (!m_presets.remove(name, error))
+            return respond(call.exchange, problem(404, error, "preset"));
+        return respond(call.exchange, json(200, "{\"removed\":" + jsonQuoted(name) + "}"));
+    }
+    if (method != "PUT") return respond(call.exchange, problem(405, "GET, PUT or DELETE"));
+    storePreset(call, name);
+}
+
+void Api::storePreset(Call &call, const std::string &name)
+{
+    const HttpRequest &request = call.exchange->request();
+    const std::string *type = request.header("content-type");
+    const std::string kind = type ? lower(*type) : "";
+    ParameterModel model;
+    std::string error;
+    if (kind.rfind("application/octet-stream", 0) == 0) {
+        if (!modelFromBytes(request.body, model))
+            return respond(call.exchange,
+                           problem(422,
+                                   "not a parameter file (" + std::to_string(request.body.size()) +
+                                       " bytes, not " + std::to_string(kParameterFileSize) + ")",
+                                   "body"));
+    } else if (kind.rfind("application/json", 0) == 0) {
+        JsonValue root;
+        if (!parseJson(request.body, root, error))
+            return respond(call.exchange, problem(400, error, "body"));
+        const JsonValue *from = root.find("fromRoom");
+        if (root.type == JsonValue::Type::Object && from) {
+            if (root.members.size() != 1 || from->type != JsonValue::Type::String)
+                return respond(call.exchange, problem(400, "{\"fromRoom\": ROOM} alone", "fromRoom"));
+            HeldRoom *room = m_venue.find(from->text);
+            if (!room)
+                return respond(call.exchange,
+                               problem(404, "no room '" + from->text + "' in this venue", "fromRoom"));
+            if (!room->holder->mirrored())
+                return respond(call.exchange,
+                               problem(503, "room '" + room->name + "' has not been read yet",
+                                       "fromRoom"));
+            model.startAfresh();
+            model.image = room->holder->mirror();
+        } else if (!parametersFromJson(request.body, "body", model, error)) {
+            return respond(call.exchange, problem(422, error, "body"));
+        }
+    } else {
+        return respond(call.exchange,
+                       problem(415, "JSON, or a parameter file as application/octet-stream",
+                               "Content-Type"));
+    }
+    if (!m_presets.store(name, model, error))
+        return respond(call.exchange, problem(409, error, "preset"));
+    respond(call.exchange, json(200, "{\"stored\":" + jsonQuoted(name) + "}"));
+}
+
+void Api::recall(Call &call, const std::string &name)
+{
+    const HttpRequest &request = call.exchange->request();
+    ParameterModel model;
+    std::string error;
+    bool missing = false;
+    if (!m_presets.load(name, model, error, &missing))
+        return respond(call.exchange, problem(missing ? 404 : 500, error, "preset"));
+    const std::string *type = request.header("content-type");
+    if (!type || lower(*type).rfind("application/json", 0) != 0)
+        return respond(call.exchange,
+                       problem(415, "the body is JSON (Content-Type: application/json)",
+                               "Content-Type"));
+    JsonValue root;
+    if (!parseJson(request.body, root, error))
+        return respond(call.exchange, problem(400, error, "body"));
+    const JsonValue *list = root.find("rooms");
+    if (root.type != JsonValue::Type::Object || root.members.size() != 1 || !list)
+        return respond(call.exchange, problem(400, "{\"rooms\": [ROOM...]} or \"all\"", "rooms"));
+    std::vector<HeldRoom *> rooms;
+    if (list->type == JsonValue::Type::String && list->text == "all") {
+        for (HeldRoom &room : m_venue.rooms()) rooms.push_back(&room);
+    } else if (list->type == JsonValue::Type::Array && !list->items.empty()) {
+        for (std::size_t i = 0; i < list->items.size(); ++i) {
+            const JsonValue &item = list->items[i];
+            HeldRoom *room = item.type == JsonValue::Type::String ? m_venue.find(item.text) : nullptr;
+            const std::string field = "rooms[" + std::to_string(i) + "]";
+            if (!room) return respond(call.exchange, problem(404, "no such room in this venue", field));
+            if (std::find(rooms.begin(), rooms.end(), room) != rooms.end())
+                return respond(call.exchange, problem(400, room->name + ": given twice", field));
+            rooms.push_back(room);
+        }
+    } else {
+        return respond(call.exchange, problem(400, "{\"rooms\": [ROOM...]} or \"all\"", "rooms"));
+    }
+    // A desk user recalls what a technician stored; every register of it goes out.
+    int retryAfter = 0;
+    if (!takeWrites(call.who, double(rooms.size()), retryAfter)) {
+        HttpResponse response = problem(429, "too many changes; slow down", "rooms");
+        response.headers.emplace_back("Retry-After", std::to_string(retryAfter));
+        return respond(call.exchange, std::move(response));
+    }
+    struct Results {
+        std::vector<std::string> lines;
+        std::size_t left = 0;
+    };
+    auto results = std::make_shared<Results>();
+    results->lines.resize(rooms.size());
+    results->left = rooms.size();
+    const std::string who = whoOf(call.who.session.empty() ? "api" : "web", call.who.user);
+    for (std::size_t i = 0; i < rooms.size(); ++i) {
+        HeldRoom &room = *rooms[i];
+        std::map<std::uint8_t, std::uint8_t> writes;
+        if (room.holder->mirrored())
+            for (const RegisterRow &row : registerMap())
+                if (room.holder->mirror()[row.address] != model.image[row.address])
+                    writes[row.address] = model.image[row.address];
+        const RegisterImage wanted = model.image;
+        startWrites(room, writes, who,
+                    [this, results, i, exchange = call.exchange, name, roomName = room.name, wanted,
+                     held = &room](int status, const std::string &why, const auto &) {
+                        std::string line = "{\"room\":" + jsonQuoted(roomName);
+                        std::string differs;
+                        if (status == 200)
+                            for (const RegisterRow &row : registerMap())
+                                if (held->holder->mirror()[row.address] != wanted[row.address])
+                                    differs += (differs.empty() ? "" : ",") +
+                                               jsonQuoted(machineName(row));
+                        if (status != 200)
+                            line += ",\"result\":\"failed\",\"detail\":" + jsonQuoted(why);
+                        else if (!differs.empty())
+                            line += ",\"result\":\"differs\",\"differs\":[" + differs + "]";
+                        else
+                            line += ",\"result\":\"ok\"";
+                        line += "}";
+                        m_events.broadcast("{\"type\":\"recall\",\"preset\":" + jsonQuoted(name) +
+                                           ",\"result\":" + line + "}");
+                        results->lines[i] = line;
+                        if (--results->left) return;
+                        std::string body = "{\"preset\":" + jsonQuoted(name) + ",\"results\":[";
+                        for (std::size_t k = 0; k < results->lines.size(); ++k)
+                            body += (k ? "," : "") + results->lines[k];
+                        respond(exchange, json(200, body + "]}"));
+                    });
+    }
 }
 
 void Api::history(Call &call, HeldRoom &room)
@@ -553,7 +762,7 @@ void Api::confirmed(HeldRoom &room, const RegisterChange &change)
         }
         const auto held = *it;
         it = m_waiting.erase(it);
-        respond(held->exchange, json(200, held->body(held->got)));
+        held->done(200, {}, held->got);
     }
 }
 
@@ -570,12 +779,12 @@ void Api::roomState(HeldRoom &room)
             ++it;
             continue;
         }
-        ++m_responses[503];
-        (*it)->exchange->respond(
-            problem(503, "room '" + room.name + "' went offline (" + room.holder->reason() +
-                             "); what was not confirmed stays queued for its return",
-                    "room"));
+        const auto held = *it;
         it = m_waiting.erase(it);
+        held->done(503,
+                   "room '" + room.name + "' went offline (" + room.holder->reason() +
+                       "); what it had not confirmed stays queued for its return",
+                   held->got);
     }
 }
 

@@ -13,6 +13,14 @@
 //   POST  /api/v1/rooms/{room}/undo         technician  {"count": N} or {"since": TIME}: the
 //                                                       values before those changes, back
 //                                                       through the room's queue
+//   GET   /api/v1/presets                   viewer      the presets
+//   GET   /api/v1/presets/{name}            viewer      as zev720ctl show --json, or the
+//                                                       parameter file (?format=dat)
+//   PUT   /api/v1/presets/{name}            technician  {"fromRoom": ROOM}, a show --json
+//                                                       document, or a .dat file's bytes
+//   DELETE /api/v1/presets/{name}           technician
+//   POST  /api/v1/presets/{name}/recall     desk        {"rooms": [ROOM...]} or "all": each
+//                                                       room's result, ok, differs or failed
 //   GET   /api/v1/events                    viewer      a WebSocket of events
 //   GET   /metrics                          viewer      Prometheus text
 //
@@ -28,6 +36,7 @@
 #include "server/Events.h"
 #include "server/HttpServer.h"
 #include "server/Journal.h"
+#include "server/Presets.h"
 #include "server/Venue.h"
 
 #include <QObject>
@@ -58,8 +67,8 @@ struct ApiOptions {
 class Api : public QObject {
     Q_OBJECT
 public:
-    Api(Venue &venue, Access &access, Events &events, Journal &journal, ApiOptions options,
-        QObject *parent = nullptr);
+    Api(Venue &venue, Access &access, Events &events, Journal &journal, Presets &presets,
+        ApiOptions options, QObject *parent = nullptr);
     void handle(const std::shared_ptr<HttpExchange> &exchange);
     /// A WebSocket upgrade to /api/v1/events that passes the gate is taken by the event stream.
     bool upgrade(const HttpRequest &request, QTcpSocket *socket);
@@ -84,6 +93,9 @@ private:
     void patchRegisters(Call &call, HeldRoom &room);
     void lock(Call &call, HeldRoom &room);
     void history(Call &call, HeldRoom &room);
+    void presets(Call &call);
+    void storePreset(Call &call, const std::string &name);
+    void recall(Call &call, const std::string &name);
     void undo(Call &call, HeldRoom &room);
     using Body = std::function<std::string(const std::map<std::uint8_t, std::uint8_t> &)>;
     /// Queues the writes and answers the call once the processor has confirmed them all
@@ -91,6 +103,12 @@ private:
     void writeAndWait(Call &call, HeldRoom &room, const std::map<std::uint8_t, std::uint8_t> &writes,
                       Body body);
     void respond(const std::shared_ptr<HttpExchange> &exchange, HttpResponse response);
+    /// Called once: 200 and the confirmed values, or 503 (the room is or went offline) or 504
+    /// (not confirmed in time) with the reason and what was confirmed.
+    using Done = std::function<void(int status, const std::string &why,
+                                    const std::map<std::uint8_t, std::uint8_t> &got)>;
+    void startWrites(HeldRoom &room, const std::map<std::uint8_t, std::uint8_t> &writes,
+                     const std::string &who, Done done);
     void confirmed(HeldRoom &room, const RegisterChange &change);
     void roomState(HeldRoom &room);
     bool takeWrites(const Principal &who, double count, int &retryAfter);
@@ -108,6 +126,7 @@ private:
     Access &m_access;
     Events &m_events;
     Journal &m_journal;
+    Presets &m_presets;
     ApiOptions m_options;
     std::map<std::pair<HeldRoom *, std::uint8_t>, Undoing> m_undoing;
     std::map<std::string, Bucket> m_buckets;

@@ -9,6 +9,7 @@
 #include "server/Events.h"
 #include "server/HttpServer.h"
 #include "server/Journal.h"
+#include "server/Presets.h"
 #include "server/Options.h"
 #include "server/Venue.h"
 #include "wire/TextFile.h"
@@ -215,8 +216,9 @@ int main(int argc, char *argv[])
     if (journal.dropped())
         std::printf("journal: %d lines that were cut off or damaged were left out\n",
                     journal.dropped());
+    zev::Presets presets(options.state + "/presets");
     zev::Events events;
-    zev::Api handler(venue, access, events, journal, api);
+    zev::Api handler(venue, access, events, journal, presets, api);
     zev::HttpServer http([&handler](const auto &exchange) { handler.handle(exchange); },
                          [&handler](const zev::HttpRequest &request, QTcpSocket *socket) {
                              return handler.upgrade(request, socket);

@@ -35,6 +35,7 @@ private slots:
     void silentProcessorGoesOfflineAndComesBackRead();
     void silentProcessorFoundByAWrite();
     void lineThatIsNotThereBacksOff();
+    void unitThatHoldsAnotherValueStaysOnline();
 };
 
 // Online with the processor's 56 registers; writes from several clients to one register fold
@@ -139,6 +140,28 @@ void TestHolder::lineThatIsNotThereBacksOff()
     room.stop([&] { stopped = true; });
     QTRY_VERIFY(stopped);
     QCOMPARE(room.state(), RoomHolder::State::Stopped);
+}
+
+// A faulty unit that stores another value than the one written answers all the same: the
+// write is over with the value it holds (tried as often as any other, then no more), and the
+// room is not taken for silent.
+void TestHolder::unitThatHoldsAnotherValueStaysOnline()
+{
+    Sim sim(QStringList{"--mangle", "16"});
+    RoomHolder room(sim.path().toStdString(), {}, systemSerialLibrary(), kQuick);
+    QSignalSpy changes(&room, &RoomHolder::changed);
+    room.start();
+    QVERIFY(waitForState(room, RoomHolder::State::Online));
+    room.write(16, 40, "desk");
+    QVERIFY(QTest::qWaitFor([&] { return changes.count() == 1; }));
+    QCOMPARE(int(changes.first().first().value<RegisterChange>().after), 41);
+    QCOMPARE(int(room.mirror()[16]), 41);
+    QCOMPARE(room.pendingWrites(), std::size_t(0));
+    QCOMPARE(writesTo(sim, 16), kTransferTries);
+    QTest::qWait(300); // quiet checks, and no resend
+    QCOMPARE(room.state(), RoomHolder::State::Online);
+    QCOMPARE(writesTo(sim, 16), kTransferTries);
+    QCOMPARE(room.counters().unanswered, std::uint64_t(0));
 }
 
 QTEST_GUILESS_MAIN(TestHolder)

@@ -80,7 +80,8 @@ private slots:
     void gateKeepsOutWhoDoesNotBelong();
     void badInputIsRefusedAndChangesNothing();
     void historyAndUndo();
-    void restartKeepsUsersTokensAndTheJournal();
+    void presetsStoredAndRecalled();
+    void restartKeepsWhatTheStateFolderHolds();
 
 private:
     testing::WorkingFolder m_folder;
@@ -454,9 +455,98 @@ void TestApi::historyAndUndo()
     QCOMPARE(testing::http("POST", undo, R"({"since":"yesterday"})", headers).json()["field"], "since");
 }
 
-// Users, tokens and the journal live in the state folder: a restarted server takes the same
-// token and knows the room's history; the sessions of browsers were the old server's.
-void TestApi::restartKeepsUsersTokensAndTheJournal()
+// Presets are parameter files in the state folder that zev720ctl reads as they are: stored
+// from a room, uploaded as a .dat or as show --json, downloaded; a name that could reach
+// outside the folder or shadow another preset is refused. A recall into four rooms reports
+// each: ok (one already equal, one written), differs (a unit that stores another value, with
+// the control), failed (a room that is not there, with the reason).
+void TestApi::presetsStoredAndRecalled()
+{
+    Sim a, b;
+    Sim c(QStringList{"--mangle", "16"});
+    QVERIFY(testing::writeFile("venue.csv", ("a, " + a.path() + "\nb, " + b.path() + "\nc, " +
+                                             c.path() + "\nd, /dev/zev720-not-here\n")
+                                                .toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY(testing::addUser(server.state, "front", "desk", "desk-password"));
+    const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
+    const QByteArray desk = "Bearer " + testing::addToken(server.state, "front", "t").toUtf8();
+    QVERIFY(server.start("venue.csv", "d: offline"));
+    QVERIFY(server.waitFor("c: online") && server.waitFor("b: online") && server.waitFor("a: online"));
+    const QMap<QByteArray, QByteArray> json{{"Authorization", token}, {"Content-Type", kJson}};
+    QCOMPARE(testing::http("PATCH", server.url("/api/v1/rooms/a/registers"),
+                           patch("MusicVolumeTrackBar", "value", 28), json)
+                 .status,
+             200);
+    const QString house = server.url("/api/v1/presets/house");
+    QCOMPARE(testing::http("PUT", house, R"({"fromRoom":"a"})", json).status, 200);
+    const QString stored = server.state + "/presets/house.dat";
+    QCOMPARE(testing::readFile(stored).size(), 5632);
+    QString shown;
+    QCOMPARE(run({"zev720ctl", "show", stored, "--json"}, &shown), 0);
+    QVERIFY(shown.contains("\"shown\": \"60dB\""));
+
+    const testing::HttpReply dat =
+        testing::http("GET", house + "?format=dat", {}, {{"Authorization", token}});
+    QCOMPARE(dat.body, testing::readFile(stored));
+    QVERIFY(dat.headers.value("content-disposition").contains("house.dat"));
+    QByteArray louder = dat.body;
+    louder[kMicVolume] = char(0x30);
+    QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/loud"), louder,
+                           {{"Authorization", token}, {"Content-Type", "application/octet-stream"}})
+                 .status,
+             200);
+    const QByteArray asJson = testing::http("GET", house, {}, {{"Authorization", token}}).body;
+    QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/%E5%91%A8%E4%BA%94"), asJson, json).status,
+             200);
+    QCOMPARE(testing::readFile(server.state + "/presets/周五.dat"), dat.body);
+    QCOMPARE(testing::http("GET", server.url("/api/v1/presets"), {}, json).json()["presets"].toArray().size(),
+             3);
+    QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/.hidden"), R"({"fromRoom":"a"})", json)
+                 .json()["field"],
+             "preset");
+    for (const char *bad : {"/api/v1/presets/a%5Cb", "/api/v1/presets/%2E%2E", "/api/v1/presets/a%2Fb"})
+        QCOMPARE(testing::http("PUT", server.url(bad), R"({"fromRoom":"a"})", json).status, 404);
+    QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/HOUSE"), R"({"fromRoom":"a"})", json)
+                 .status,
+             409);
+    QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/short"), "abc",
+                           {{"Authorization", token}, {"Content-Type", "application/octet-stream"}})
+                 .status,
+             422);
+    QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/x"), R"({"fromRoom":"a"})",
+                           {{"Authorization", desk}, {"Content-Type", kJson}})
+                 .status,
+             403);
+    QVERIFY(!QFile::exists(server.state + "/presets/x.dat"));
+
+    EventClient events;
+    QVERIFY(events.open(server.api, {{"Authorization", token}}));
+    const testing::HttpReply recalled =
+        testing::http("POST", house + "/recall", R"({"rooms":["a","b","c","d"]})",
+                      {{"Authorization", desk}, {"Content-Type", kJson}});
+    QCOMPARE(recalled.status, 200);
+    const QJsonArray results = recalled.json()["results"].toArray();
+    QCOMPARE(results.size(), 4);
+    QCOMPARE(results[0]["result"], "ok");
+    QCOMPARE(results[1]["result"], "ok");
+    QVERIFY2(results[2]["result"] == "differs", qPrintable(recalled.body));
+    QCOMPARE(results[2]["differs"].toArray(), QJsonArray{"MusicVolumeTrackBar"});
+    QCOMPARE(results[3]["result"], "failed");
+    QVERIFY(results[3]["detail"].toString().contains("offline"));
+    QCOMPARE(int(b.registers()[kMusicVolume]), 28);
+    QVERIFY(events.waitFor([](const QJsonObject &m) {
+        return m["type"] == "recall" && m["result"]["room"] == "d";
+    }));
+    QCOMPARE(testing::http("DELETE", house, {}, {{"Authorization", token}}).status, 200);
+    QVERIFY(!QFile::exists(stored));
+    QCOMPARE(testing::http("POST", house + "/recall", R"({"rooms":"all"})", json).status, 404);
+}
+
+// Users, tokens, presets and the journal live in the state folder: a restarted server takes
+// the same token, has the presets and knows the room's history; the sessions of browsers were the old server's.
+void TestApi::restartKeepsWhatTheStateFolderHolds()
 {
     Sim sim;
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
@@ -470,6 +560,10 @@ void TestApi::restartKeepsUsersTokensAndTheJournal()
         cookie = login(server, "tech", "tech-password");
         QCOMPARE(testing::http("PATCH", server.url("/api/v1/rooms/stage/registers"),
                                patch("MusicVolumeTrackBar", "value", 28),
+                               {{"Authorization", token}, {"Content-Type", kJson}})
+                     .status,
+                 200);
+        QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/house"), R"({"fromRoom":"stage"})",
                                {{"Authorization", token}, {"Content-Type", kJson}})
                      .status,
                  200);
@@ -490,6 +584,9 @@ void TestApi::restartKeepsUsersTokensAndTheJournal()
                                  .json();
     QCOMPARE(kept["changes"].toArray().size(), 1);
     QCOMPARE(kept["changes"][0]["after"].toInt(), 28);
+    QCOMPARE(testing::http("GET", again.url("/api/v1/presets"), {}, {{"Authorization", token}})
+                 .json()["presets"][0]["name"],
+             "house");
     QVERIFY(QFileInfo(state.filePath("users")).exists());
     QVERIFY(!testing::readFile(state.filePath("users")).contains("tech-password"));
 }

@@ -1,0 +1,49 @@
+// The venue server's presets: named parameter files (5,632 bytes, as the panel and zev720ctl
+// write them) in the state folder's "presets" folder, written with the same safe saves.
+//
+// A preset's name becomes a file name, so it is checked as a room's name is: no '/', '\',
+// leading '.', control character, or more than kMaxRoomNameBytes; and two names that differ
+// only in case are one preset, as their files would be one on many disks.
+#pragma once
+
+#include "model/ParameterModel.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zev {
+
+constexpr std::size_t kMaxPresets = 1000;
+
+struct PresetInfo {
+    std::string name;
+    std::string modified; ///< UTC, ISO 8601
+};
+
+class Presets {
+public:
+    explicit Presets(std::string folder) : m_folder(std::move(folder)) {}
+    /// The problem with a name ("'../x' ..."), or empty when it can be a preset's.
+    static std::string nameProblem(const std::string &name);
+    std::vector<PresetInfo> list() const;
+    /// False with `error`; `missing` tells a preset that is not there from one that cannot be
+    /// read.
+    bool load(const std::string &name, ParameterModel &model, std::string &error,
+              bool *missing = nullptr) const;
+    /// Stores it; false with `error` (a name taken in another case, too many, the disk).
+    bool store(const std::string &name, const ParameterModel &model, std::string &error) const;
+    bool remove(const std::string &name, std::string &error) const;
+
+private:
+    std::string path(const std::string &name) const { return m_folder + "/" + name + ".dat"; }
+    /// The stored name that is the same in another case, if any.
+    std::string sameInAnotherCase(const std::string &name) const;
+    std::string m_folder;
+};
+
+/// A parameter file's bytes as a model; false unless exactly kParameterFileSize bytes.
+bool modelFromBytes(const std::string &bytes, ParameterModel &model);
+std::string bytesOfModel(const ParameterModel &model);
+
+} // namespace zev
