@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <cstdio>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -25,8 +26,9 @@
 namespace {
 
 constexpr const char *kUsage =
-    "Usage: zev720d --venue FILE [--listen ADDRESS:PORT] [--state DIR] [--name HOST]...\n"
-    "               [--desk NAME,NAME...] [--journal-bytes N] [--frame-ports FIRST]\n"
+    "Usage: zev720d [--config FILE] --venue FILE [--listen ADDRESS:PORT] [--state DIR]\n"
+    "               [--name HOST]... [--desk NAME,NAME...] [--journal-bytes N]\n"
+    "               [--frame-ports FIRST]\n"
     "       zev720d user add|remove|list ...   (zev720d user --help)\n"
     "       zev720d token add|remove ...\n"
     "\n"
@@ -34,6 +36,8 @@ constexpr const char *kUsage =
     "each room online, connecting, or offline with its reason, and opened again when lost. The\n"
     "rooms are shared through an HTTP API with an event stream (/api/v1/...) and, on request,\n"
     "frame ports for the desktop panel and zev720ctl.\n"
+    "  --config FILE          options from a file, one a line without its dashes\n"
+    "                         (\"listen 0.0.0.0:8720\"); options after it win\n"
     "  --venue FILE           the rooms\n"
     "  --listen ADDRESS:PORT  the HTTP API (default 127.0.0.1:8720); an address other than\n"
     "                         loopback only once a user exists\n"
@@ -49,6 +53,39 @@ constexpr const char *kUsage =
     "                         FIRST + i, for the panel (tcp://127.0.0.1:PORT in ZEV720.ports) and\n"
     "                         zev720ctl; 0: ports the system chooses, printed at the start\n"
     "  --version, --help\n";
+
+constexpr std::size_t kMaxConfigBytes = 64 * 1024;
+
+// "listen 0.0.0.0:8720" a line, '#' to the end of a line a comment: the same as --listen
+// 0.0.0.0:8720 on the command line.
+bool configWords(const std::string &text, const std::string &file, std::vector<std::string> &words,
+                 std::string &error)
+{
+    std::size_t at = 0;
+    int number = 0;
+    while (at < text.size()) {
+        ++number;
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        line = line.substr(0, line.find('#'));
+        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+        std::size_t start = line.find_first_not_of(" \t\r");
+        if (start == std::string::npos) continue;
+        line = line.substr(start);
+        const std::size_t space = line.find_first_of(" \t");
+        const std::string key = line.substr(0, space);
+        const std::size_t value =
+            space == std::string::npos ? std::string::npos : line.find_first_not_of(" \t", space);
+        if (key == "config" || key.rfind("-", 0) == 0 || value == std::string::npos) {
+            error = file + ":" + std::to_string(number) + ": not 'OPTION VALUE' (listen 127.0.0.1:8720)";
+            return false;
+        }
+        words.push_back("--" + key);
+        words.push_back(line.substr(value));
+    }
+    return true;
+}
 
 int usage(const std::string &message)
 {
@@ -80,9 +117,28 @@ int main(int argc, char *argv[])
     zev::ServerOptions options;
     options.state = zev::defaultStateFolder();
     options.desk = {"MusicVolumeTrackBar", "MicVolumeTrackBar"};
+    // A config file's lines stand where --config stands: options after it win.
+    std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const bool value = i + 1 < argc;
+        if (std::string(argv[i]) == "--config" && i + 1 < argc) {
+            std::string text, error;
+            const std::string file = argv[++i];
+            if (zev::readTextFile(file, kMaxConfigBytes, text, error) != zev::TextFileStatus::Read) {
+                std::fprintf(stderr, "zev720d: %s\n",
+                             error.empty() ? (file + ": no such file").c_str() : error.c_str());
+                return 2;
+            }
+            std::vector<std::string> more;
+            if (!configWords(text, file, more, error)) return usage(error);
+            words.insert(words.end(), more.begin(), more.end());
+        } else {
+            words.push_back(argv[i]);
+        }
+    }
+    for (std::size_t at = 0; at < words.size(); ++at) {
+        const std::string argument = words[at];
+        const bool value = at + 1 < words.size();
+        const auto next = [&]() -> const char * { return words[++at].c_str(); };
         if (argument == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -92,29 +148,29 @@ int main(int argc, char *argv[])
             return 0;
         }
         if (argument == "--venue" && value) {
-            options.venue = argv[++i];
+            options.venue = next();
         } else if (argument == "--listen" && value) {
-            if (!zev::parseListen(argv[++i], options.address, options.port))
-                return usage(std::string("--listen ") + argv[i] +
+            if (!zev::parseListen(next(), options.address, options.port))
+                return usage(std::string("--listen ") + words[at] +
                              ": not ADDRESS:PORT (127.0.0.1:8720, [::1]:8720)");
         } else if (argument == "--state" && value) {
-            options.state = argv[++i];
+            options.state = next();
         } else if (argument == "--name" && value) {
-            options.names.push_back(argv[++i]);
+            options.names.push_back(next());
         } else if (argument == "--desk" && value) {
-            options.desk = splitNames(argv[++i]);
+            options.desk = splitNames(next());
         } else if (argument == "--journal-bytes" && value) {
             char *end = nullptr;
-            const long long bytes = std::strtoll(argv[++i], &end, 10);
+            const long long bytes = std::strtoll(next(), &end, 10);
             if (*end || bytes < 65536 || bytes > (1LL << 40))
-                return usage(std::string("--journal-bytes ") + argv[i] +
+                return usage(std::string("--journal-bytes ") + words[at] +
                              ": not a size from 65536 bytes");
             options.journalBytes = std::size_t(bytes);
         } else if (argument == "--frame-ports" && value) {
             char *end = nullptr;
-            const long first = std::strtol(argv[++i], &end, 10);
+            const long first = std::strtol(next(), &end, 10);
             if (*end || first < 0 || first > 65535)
-                return usage(std::string("--frame-ports ") + argv[i] +
+                return usage(std::string("--frame-ports ") + words[at] +
                              ": not a port (0 to 65535)");
             options.firstFramePort = int(first);
         } else {
