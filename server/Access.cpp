@@ -128,7 +128,6 @@ bool Access::load(std::string &error)
     // Sessions of users who are gone end with them.
     for (auto it = m_sessions.begin(); it != m_sessions.end();)
         it = findUser(it->second.user) ? std::next(it) : m_sessions.erase(it);
-    decoyHash();
     return true;
 }
 
@@ -198,14 +197,17 @@ void Access::login(const std::string &name, const std::string &password, const Q
     }
     if (m_hashing >= kMaxLoginsAtOnce + kMaxLoginsWaiting) return done(LoginResult::Busy, {}, 1);
     const User *user = findUser(name);
-    const std::string hash = user ? user->passwordHash : decoyHash();
+    const std::string hash = user ? user->passwordHash : std::string();
     ++m_hashing;
     QPointer<Access> guard(this);
     hashingPool().start([guard, name, password = std::string(password), hash, known = user != nullptr, address,
                          done = std::move(done)]() mutable {
+        // The decoy is made on this thread the first time it is needed.
+        const std::string &checked = known ? hash : decoyHash();
         const bool right =
-            known && password.size() <= kMaxPasswordBytes &&
-            crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+            password.size() <= kMaxPasswordBytes &&
+            crypto_pwhash_str_verify(checked.c_str(), password.data(), password.size()) == 0 &&
+            known;
         sodium_memzero(password.data(), password.size());
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),

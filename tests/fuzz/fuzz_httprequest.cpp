@@ -1,7 +1,12 @@
-// HTTP requests as any client may send them: refused with a status the server answers,
-// waited for while they may still become a request, or taken with a body exactly as long as
-// their Content-Length, never more bytes than were sent; paths that are taken hold no
-// segment that could climb out of a folder.
+// HTTP requests as any client may send them, and what the API reads from them: refused with a
+// status the server answers, waited for while they may still become a request, or taken with a
+// body exactly as long as their Content-Length, never more bytes than were sent; paths hold no
+// segment that could climb out of a folder, query parts no NUL, a preset name taken is a plain
+// file name, and the body's register entries name registers of the map.
+#include "files/Json.h"
+#include "files/ParameterJson.h"
+#include "files/VenueFile.h"
+#include "model/RegisterMap.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "wire/HttpRequest.h"
 
@@ -44,7 +49,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 check(!segment.empty() && segment != "." && segment != ".." &&
                       segment.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos);
         std::vector<std::pair<std::string, std::string>> pairs;
-        (void)zev::splitQuery(request.query, pairs);
+        if (zev::splitQuery(request.query, pairs))
+            for (const auto &[name, value] : pairs)
+                check(!name.empty() && name.find('\0') == std::string::npos &&
+                      value.find('\0') == std::string::npos);
+        // What the API does with the rest: a path's last segment as a preset's file name,
+        // the body as JSON and its entries as registers.
+        if (!segments.empty() && zev::roomNameProblem(segments.back()).empty())
+            check(segments.back().front() != '.' &&
+                  segments.back().find_first_of("/\\") == std::string::npos);
+        zev::JsonValue root;
+        std::string error;
+        if (zev::parseJson(request.body, root, error)) {
+            if (const zev::JsonValue *list = root.find("registers"))
+                for (const zev::JsonValue &item : list->items) {
+                    zev::RegisterEntry entry;
+                    int line = 0;
+                    if (zev::registerFromJson(item, entry, line, error))
+                        check(entry.row && zev::findRegister(entry.row->address) == entry.row);
+                }
+        }
         break;
     }
     }
