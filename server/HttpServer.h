@@ -41,7 +41,7 @@ constexpr qint64 kMaxUnsentBytes = 4 * 1024 * 1024;
 /// A refused client may go on sending what it had begun for this long and this much; then
 /// the connection is closed.
 constexpr int kDrainMs = 2000;
-constexpr qint64 kMaxDrainBytes = 1024 * 1024;
+constexpr qint64 kMaxDrainBytes = 64 * 1024 * 1024; ///< read and dropped, never held
 
 struct HttpResponse {
     int status = 200;

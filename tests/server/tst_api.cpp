@@ -285,7 +285,29 @@ void TestApi::gateKeepsOutWhoDoesNotBelong()
                         QByteArray::number(server.api) + "\r\nAuthorization: " + token +
                         "\r\nConnection: close\r\n\r\n");
     QVERIFY2(rebound.startsWith("HTTP/1.1 421 "), rebound.constData());
-    QCOMPARE(testing::http("GET", server.url("/api/v1/rooms")).status, 401);
+    // Every route: without a login, and with a viewer's where it changes something.
+    const QList<QPair<QByteArray, QString>> routes = {
+        {"GET", "/api/v1/server"},           {"GET", "/api/v1/me"},
+        {"GET", "/api/v1/rooms"},            {"GET", "/api/v1/rooms/stage"},
+        {"PATCH", "/api/v1/rooms/stage/registers"}, {"POST", "/api/v1/rooms/stage/lock"},
+        {"GET", "/api/v1/rooms/stage/history"},     {"POST", "/api/v1/rooms/stage/undo"},
+        {"GET", "/api/v1/presets"},          {"GET", "/api/v1/presets/house"},
+        {"PUT", "/api/v1/presets/house"},    {"DELETE", "/api/v1/presets/house"},
+        {"POST", "/api/v1/presets/house/recall"}, {"GET", "/api/v1/events"},
+        {"GET", "/metrics"},                 {"POST", "/api/v1/logout"}};
+    for (const auto &[method, path] : routes)
+        QVERIFY2(testing::http(method, server.url(path), R"({"rooms":"all"})",
+                               {{"Content-Type", kJson}})
+                         .status == 401,
+                 qPrintable(method + " " + path));
+    const QByteArray watcher = "Bearer " + testing::addToken(server.state, "watch", "w").toUtf8();
+    QTest::qWait(1100); // the server reads its users file again at most once a second
+    for (const auto &[method, path] : routes)
+        if (method != "GET" && !path.endsWith("logout"))
+            QVERIFY2(testing::http(method, server.url(path), R"({"rooms":"all"})",
+                                   {{"Authorization", watcher}, {"Content-Type", kJson}})
+                             .status == 403,
+                     qPrintable(method + " " + path));
     QCOMPARE(testing::http("GET", server.url("/api/v1/rooms"), {},
                            {{"Authorization", "Bearer not-a-token"}})
                  .status,
@@ -376,7 +398,7 @@ void TestApi::badInputIsRefusedAndChangesNothing()
                            {{"Authorization", token}, {"Content-Type", "text/plain"}})
                  .status,
              415);
-    QCOMPARE(testing::http("PATCH", registers, QByteArray(70000, ' '),
+    QCOMPARE(testing::http("PATCH", registers, QByteArray(10 * 1024 * 1024, ' '),
                            {{"Authorization", token}, {"Content-Type", kJson}})
                  .status,
              413);
@@ -398,7 +420,7 @@ void TestApi::badInputIsRefusedAndChangesNothing()
 }
 
 // A room's changes as its history, newest first, with who made them; undo takes the last one,
-// the last N, or those since a time back through the room's queue, and an undo is itself no
+// the last two, the last ten, or those since a time back through the room's queue, and an undo is itself no
 // change to undo; desk users undo nothing.
 void TestApi::historyAndUndo()
 {
@@ -444,8 +466,19 @@ void TestApi::historyAndUndo()
     QCOMPARE(after.size(), 5);
     QCOMPARE(after[0]["undoes"].toArray().size(), 2);
     QVERIFY(after[2]["undone"].toBool() && after[3]["undone"].toBool() && after[4]["undone"].toBool());
+    // Ten changes undone at once: the volume as it was before the first of them.
+    for (int i = 0; i < 10; ++i)
+        QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 50 + i), headers)
+                     .status,
+                 200);
+    reply = testing::http("POST", undo, R"({"count":10})", headers);
+    QCOMPARE(reply.json()["undone"].toArray().size(), 10);
+    QCOMPARE(int(sim.registers()[kMusicVolume]), 20);
     // A change made after a time, undone back to that time.
-    const QString since = after[0]["time"].toString();
+    const QString since = testing::http("GET", server.url("/api/v1/rooms/stage/history?limit=1"), {},
+                                        headers)
+                              .json()["changes"][0]["time"]
+                              .toString();
     QTest::qWait(5);
     QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 40), headers).status,
              200);
