@@ -3,7 +3,11 @@
 #include "files/Json.h"
 
 #include <QMetaObject>
+#include <QFile>
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -46,13 +50,59 @@ HttpServer::~HttpServer()
 
 bool HttpServer::listen(const QHostAddress &address, quint16 port, std::string &error)
 {
-    m_server = new QTcpServer(this);
+    if (m_tls.certificate.isNull()) {
+        m_server = new QTcpServer(this);
+    } else {
+        // Connections come to accept() once their TLS handshake is over.
+        auto *server = new QSslServer(this);
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setLocalCertificateChain(m_tls.chain);
+        configuration.setPrivateKey(m_tls.key);
+        configuration.setProtocol(QSsl::TlsV1_2OrLater);
+        configuration.setPeerVerifyMode(QSslSocket::VerifyNone); // clients are not asked for one
+        server->setSslConfiguration(configuration);
+        server->setHandshakeTimeout(kRequestTimeoutMs);
+        m_server = server;
+    }
     m_server->setMaxPendingConnections(kMaxConnections);
-    QObject::connect(m_server, &QTcpServer::newConnection, this, [this] { accept(); });
+    QObject::connect(m_server, &QTcpServer::pendingConnectionAvailable, this, [this] { accept(); });
     if (m_server->listen(address, port)) return true;
     error = address.toString().toStdString() + ":" + std::to_string(port) + ": " +
             m_server->errorString().toStdString();
     return false;
+}
+
+bool HttpServer::useTls(const std::string &certificateFile, const std::string &keyFile,
+                        std::string &error)
+{
+    QFile certificates(QString::fromStdString(certificateFile));
+    if (certificates.size() > kMaxPemBytes || !certificates.open(QIODevice::ReadOnly)) {
+        error = certificateFile + ": " + (certificates.size() > kMaxPemBytes
+                                              ? std::string("too large for a certificate")
+                                              : certificates.errorString().toStdString());
+        return false;
+    }
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(certificates.readAll(), QSsl::Pem);
+    if (chain.isEmpty() || chain.first().isNull()) {
+        error = certificateFile + ": no PEM certificate in it";
+        return false;
+    }
+    QFile keyText(QString::fromStdString(keyFile));
+    if (keyText.size() > kMaxPemBytes || !keyText.open(QIODevice::ReadOnly)) {
+        error = keyFile + ": " + (keyText.size() > kMaxPemBytes ? std::string("too large for a key")
+                                                                : keyText.errorString().toStdString());
+        return false;
+    }
+    const QByteArray pem = keyText.readAll();
+    QSslKey key;
+    for (QSsl::KeyAlgorithm algorithm : {QSsl::Ec, QSsl::Rsa})
+        if (key.isNull()) key = QSslKey(pem, algorithm, QSsl::Pem);
+    if (key.isNull()) {
+        error = keyFile + ": no unencrypted PEM key (EC or RSA) in it";
+        return false;
+    }
+    m_tls = {chain.first(), chain, key};
+    return true;
 }
 
 quint16 HttpServer::port() const

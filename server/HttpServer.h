@@ -21,6 +21,8 @@
 #include "wire/HttpRequest.h"
 
 #include <QHostAddress>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QObject>
 #include <functional>
 #include <map>
@@ -41,6 +43,8 @@ constexpr qint64 kMaxUnsentBytes = 4 * 1024 * 1024;
 /// A refused client may go on sending what it had begun for this long and this much; then
 /// the connection is closed.
 constexpr int kDrainMs = 2000;
+/// A certificate chain or a key file is never near this.
+constexpr qint64 kMaxPemBytes = 1024 * 1024;
 constexpr qint64 kMaxDrainBytes = 64 * 1024 * 1024; ///< read and dropped, never held
 
 struct HttpResponse {
@@ -79,6 +83,9 @@ public:
     HttpServer(Handler handler, Upgrade upgrade, HttpLimits limits = {},
                QObject *parent = nullptr);
     ~HttpServer() override;
+    /// Serves HTTPS with the PEM certificate (and the chain after it) and its unencrypted PEM
+    /// key; before listen(). False with `error` naming the file that is not right.
+    bool useTls(const std::string &certificateFile, const std::string &keyFile, std::string &error);
     /// False with `error` when the address and port cannot be listened on.
     bool listen(const QHostAddress &address, quint16 port, std::string &error);
     quint16 port() const;
@@ -99,8 +106,14 @@ private:
     void drop(QTcpSocket *socket);
     void refuse(QTcpSocket *socket, int status, const std::string &message);
 
+    struct Tls {
+        QSslCertificate certificate;
+        QList<QSslCertificate> chain;
+        QSslKey key;
+    };
     Handler m_handler;
     Upgrade m_upgrade;
+    Tls m_tls;
     HttpLimits m_limits;
     QTcpServer *m_server = nullptr;
     std::map<QTcpSocket *, Connection> m_connections;

@@ -18,6 +18,8 @@ struct ServerOptions {
     std::vector<std::string> desk;  ///< the front desk's registers, by machine name
     int firstFramePort = -1;        ///< none
     std::size_t journalBytes = kDefaultJournalBytes;
+    std::string certificate; ///< PEM; with `key`, the API speaks HTTPS
+    std::string key;
 };
 
 /// The state folder when none is given: systemd's STATE_DIRECTORY, or the user's

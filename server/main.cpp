@@ -28,7 +28,7 @@ namespace {
 constexpr const char *kUsage =
     "Usage: zev720d [--config FILE] --venue FILE [--listen ADDRESS:PORT] [--state DIR]\n"
     "               [--name HOST]... [--desk NAME,NAME...] [--journal-bytes N]\n"
-    "               [--frame-ports FIRST]\n"
+    "               [--certificate FILE --key FILE] [--frame-ports FIRST]\n"
     "       zev720d user add|remove|list ...   (zev720d user --help)\n"
     "       zev720d token add|remove ...\n"
     "\n"
@@ -47,6 +47,8 @@ constexpr const char *kUsage =
     "                         and Origin it accepts besides localhost, 127.0.0.1 and [::1])\n"
     "  --desk NAME,NAME       the registers desk users may change (default\n"
     "                         MusicVolumeTrackBar,MicVolumeTrackBar)\n"
+    "  --certificate FILE     HTTPS with this PEM certificate (its chain after it) and\n"
+    "  --key FILE             its unencrypted PEM key; cookies are then Secure\n"
     "  --journal-bytes N      the journal of changes in the state folder is kept within N\n"
     "                         bytes, the oldest going first (default 16 MiB)\n"
     "  --frame-ports FIRST    room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
@@ -159,6 +161,10 @@ int main(int argc, char *argv[])
             options.names.push_back(next());
         } else if (argument == "--desk" && value) {
             options.desk = splitNames(next());
+        } else if (argument == "--certificate" && value) {
+            options.certificate = next();
+        } else if (argument == "--key" && value) {
+            options.key = next();
         } else if (argument == "--journal-bytes" && value) {
             char *end = nullptr;
             const long long bytes = std::strtoll(next(), &end, 10);
@@ -178,7 +184,11 @@ int main(int argc, char *argv[])
         }
     }
     if (options.venue.empty()) return usage("--venue FILE is needed");
+    if (options.certificate.empty() != options.key.empty())
+        return usage("--certificate FILE and --key FILE go together");
+    const bool tls = !options.certificate.empty();
     zev::ApiOptions api;
+    api.secure = !options.certificate.empty();
     for (const std::string &name : options.desk) {
         const zev::RegisterRow *row = zev::findRegisterByName(name);
         if (!row) return usage("--desk: no register '" + name + "'");
@@ -205,7 +215,7 @@ int main(int argc, char *argv[])
     }
     QFile::setPermissions(QString::fromStdString(options.state),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    zev::Access access(options.state + "/users", false);
+    zev::Access access(options.state + "/users", tls);
     if (!access.load(error)) {
         std::fprintf(stderr, "zev720d: %s\n", error.c_str());
         return 1;
@@ -279,6 +289,10 @@ int main(int argc, char *argv[])
                          [&handler](const zev::HttpRequest &request, QTcpSocket *socket) {
                              return handler.upgrade(request, socket);
                          });
+    if (tls && !http.useTls(options.certificate, options.key, error)) {
+        std::fprintf(stderr, "zev720d: TLS: %s\n", error.c_str());
+        return 2;
+    }
     if (!http.listen(options.address, options.port, error)) {
         std::fprintf(stderr, "zev720d: the API: %s\n", error.c_str());
         return 1;
@@ -287,7 +301,8 @@ int main(int argc, char *argv[])
     const QString shown = options.address.protocol() == QAbstractSocket::IPv6Protocol
                               ? "[" + options.address.toString() + "]"
                               : options.address.toString();
-    std::printf("API: http://%s:%u/api/v1/\n", shown.toUtf8().constData(), http.port());
+    std::printf("API: %s://%s:%u/api/v1/\n", tls ? "https" : "http", shown.toUtf8().constData(),
+                http.port());
     if (access.userCount() == 0)
         std::printf("API: no users yet (zev720d user add NAME --role technician --state %s)\n",
                     options.state.c_str());

@@ -16,11 +16,11 @@ zev_install_packages() {
     "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
-# The build, the panel's font, the venue server's WebSockets and password hashing, and the
-# validators of the desktop entry and metainfo.
+# The build, the panel's font, the venue server's WebSockets and password hashing, the
+# validators of the desktop entry and metainfo, and openssl for the tests' certificates.
 ZEV_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev
     qt6-websockets-dev libsodium-dev fonts-noto-cjk appstream desktop-file-utils ser2net iproute2
-    help2man)
+    help2man openssl)
 
 # Configures and builds into build/ with two jobs; warnings are errors under CI.
 zev_build() {

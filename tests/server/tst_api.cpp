@@ -9,6 +9,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QSslConfiguration>
+#include <QWebSocket>
 #include <QTest>
 
 using testing::EventClient;
@@ -82,6 +84,7 @@ private slots:
     void historyAndUndo();
     void presetsStoredAndRecalled();
     void restartKeepsWhatTheStateFolderHolds();
+    void httpsWithTheVenuesCertificate();
 
 private:
     testing::WorkingFolder m_folder;
@@ -622,6 +625,69 @@ void TestApi::restartKeepsWhatTheStateFolderHolds()
              "house");
     QVERIFY(QFileInfo(state.filePath("users")).exists());
     QVERIFY(!testing::readFile(state.filePath("users")).contains("tech-password"));
+}
+
+// With a certificate and its key the API speaks HTTPS only: the session cookie is Secure, the
+// pages' origin is https://, and the event stream is wss://.
+void TestApi::httpsWithTheVenuesCertificate()
+{
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                              "ec_paramgen_curve:P-256", "-days", "2", "-nodes", "-keyout",
+                              "key.pem", "-out", "cert.pem", "-subj", "/CN=127.0.0.1", "-addext",
+                              "subjectAltName=IP:127.0.0.1"});
+    QVERIFY2(openssl.waitForFinished(20000) && openssl.exitCode() == 0,
+             openssl.readAllStandardError().constData());
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY(server.start("venue.csv", ": online", {"--certificate", "cert.pem", "--key", "key.pem"}));
+    QVERIFY(server.out.contains("API: https://127.0.0.1:"));
+    QSslConfiguration trust = QSslConfiguration::defaultConfiguration();
+    trust.setCaCertificates(QSslCertificate::fromPath("cert.pem"));
+    const QString base = QString("https://127.0.0.1:%1").arg(server.api);
+    QNetworkAccessManager manager;
+    const auto call = [&](const QByteArray &method, const QString &path, const QByteArray &body,
+                          const QMap<QByteArray, QByteArray> &headers) {
+        QNetworkRequest request{QUrl(base + path)};
+        request.setSslConfiguration(trust);
+        for (auto it = headers.begin(); it != headers.end(); ++it) request.setRawHeader(it.key(), it.value());
+        QNetworkReply *reply = manager.sendCustomRequest(request, method, body);
+        (void)QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000);
+        reply->deleteLater();
+        return std::pair{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                         reply->rawHeader("Set-Cookie")};
+    };
+    const auto [status, cookie] = call("POST", "/api/v1/login", R"({"user":"tech","password":"tech-password"})",
+                                       {{"Content-Type", kJson}});
+    QCOMPARE(status, 200);
+    QVERIFY2(cookie.contains("; Secure") && cookie.contains("HttpOnly"), cookie.constData());
+    const QByteArray session = cookie.split(';').first();
+    const QByteArray change = patch("MusicVolumeTrackBar", "value", 28);
+    QCOMPARE(call("PATCH", "/api/v1/rooms/stage/registers", change,
+                  {{"Cookie", session}, {"Origin", base.toUtf8()}, {"Content-Type", kJson}})
+                 .first,
+             200);
+    QCOMPARE(call("PATCH", "/api/v1/rooms/stage/registers", change,
+                  {{"Cookie", session}, {"Origin", QString("http://127.0.0.1:%1").arg(server.api).toUtf8()},
+                   {"Content-Type", kJson}})
+                 .first,
+             403);
+    QCOMPARE(int(sim.registers()[kMusicVolume]), 28);
+    QWebSocket events;
+    events.setSslConfiguration(trust);
+    QString hello;
+    QObject::connect(&events, &QWebSocket::textMessageReceived, &events,
+                     [&hello](const QString &text) { hello = text; });
+    QNetworkRequest upgrade{QUrl(QString("wss://127.0.0.1:%1/api/v1/events").arg(server.api))};
+    upgrade.setRawHeader("Cookie", session);
+    upgrade.setRawHeader("Origin", base.toUtf8());
+    events.open(upgrade);
+    QVERIFY(QTest::qWaitFor([&] { return hello.contains("\"hello\""); }, 5000));
+    // Plain HTTP on the HTTPS port gets nothing.
+    QVERIFY(!testing::rawHttp(server.api, "GET /api/v1/me HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+                 .startsWith("HTTP/1.1 200"));
 }
 
 QTEST_GUILESS_MAIN(TestApi)

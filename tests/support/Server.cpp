@@ -34,8 +34,8 @@ bool VenueServer::start(const QString &venue, const QString &until, const QStrin
                                                        state} +
                                                extra);
     if (!process.waitForStarted()) return false;
-    const bool up = waitFor("API: http://");
-    const auto match = QRegularExpression("API: http://127.0.0.1:(\\d+)/").match(out);
+    const bool up = waitFor("API: http");
+    const auto match = QRegularExpression("API: https?://127.0.0.1:(\\d+)/").match(out);
     if (!up || !match.hasMatch()) return false;
     api = quint16(match.captured(1).toUInt());
     const QRegularExpression line("^(\\S+): frame port (tcp://\\S+)$",
