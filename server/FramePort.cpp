@@ -6,6 +6,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -44,6 +45,17 @@ quint16 FramePort::port() const
 void FramePort::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        const QHostAddress from = socket->peerAddress();
+        const bool allowed =
+            from.isLoopback() ||
+            std::any_of(m_allowed.begin(), m_allowed.end(), [&](const QHostAddress &address) {
+                return address.isEqual(from, QHostAddress::ConvertV4MappedToIPv4);
+            });
+        if (!allowed) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         Client &client = m_clients[socket];
         const std::string peer = socket->peerAddress().toString().toStdString() + ":" +
                                  std::to_string(socket->peerPort());

@@ -19,6 +19,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 class QTcpServer;
 class QTcpSocket;
@@ -32,6 +33,8 @@ public:
     ~FramePort() override;
     /// False with `error` when the address and port cannot be listened on.
     bool listen(const QHostAddress &address, quint16 port, std::string &error);
+    /// Besides this machine, only these addresses may connect; others are closed at once.
+    void allow(std::vector<QHostAddress> addresses) { m_allowed = std::move(addresses); }
     quint16 port() const;
     int clients() const { return int(m_clients.size()); }
 
@@ -56,6 +59,7 @@ private:
     RoomHolder &m_room;
     QTcpServer *m_server = nullptr;
     std::map<QTcpSocket *, Client> m_clients;
+    std::vector<QHostAddress> m_allowed;
 };
 
 } // namespace zev

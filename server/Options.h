@@ -17,6 +17,7 @@ struct ServerOptions {
     std::vector<std::string> names; ///< more names of this server for Host and Origin
     std::vector<std::string> desk;  ///< the front desk's registers, by machine name
     int firstFramePort = -1;        ///< none
+    std::vector<QHostAddress> frameAllowed; ///< besides loopback; none: listen on loopback
     std::size_t journalBytes = kDefaultJournalBytes;
     std::string certificate; ///< PEM; with `key`, the API speaks HTTPS
     std::string key;

@@ -29,6 +29,7 @@ constexpr const char *kUsage =
     "Usage: zev720d [--config FILE] --venue FILE [--listen ADDRESS:PORT] [--state DIR]\n"
     "               [--name HOST]... [--desk NAME,NAME...] [--journal-bytes N]\n"
     "               [--certificate FILE --key FILE] [--frame-ports FIRST]\n"
+    "               [--frame-allow ADDRESS]...\n"
     "       zev720d user add|remove|list ...   (zev720d user --help)\n"
     "       zev720d token add|remove ...\n"
     "\n"
@@ -54,6 +55,9 @@ constexpr const char *kUsage =
     "  --frame-ports FIRST    room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
     "                         FIRST + i, for the panel (tcp://127.0.0.1:PORT in ZEV720.ports) and\n"
     "                         zev720ctl; 0: ports the system chooses, printed at the start\n"
+    "  --frame-allow ADDRESS  frame ports listen on every address, and take connections from\n"
+    "                         this machine and the addresses given (the processor's frames\n"
+    "                         carry no login: name only the technicians' PCs)\n"
     "  --version, --help\n";
 
 constexpr std::size_t kMaxConfigBytes = 64 * 1024;
@@ -161,6 +165,11 @@ int main(int argc, char *argv[])
             options.names.push_back(next());
         } else if (argument == "--desk" && value) {
             options.desk = splitNames(next());
+        } else if (argument == "--frame-allow" && value) {
+            QHostAddress address;
+            if (!address.setAddress(QString::fromUtf8(next())))
+                return usage(std::string("--frame-allow ") + words[at] + ": not an address");
+            options.frameAllowed.push_back(address);
         } else if (argument == "--certificate" && value) {
             options.certificate = next();
         } else if (argument == "--key" && value) {
@@ -248,7 +257,11 @@ int main(int argc, char *argv[])
             room.port = std::make_unique<zev::FramePort>(*room.holder);
             const quint16 port =
                 options.firstFramePort == 0 ? 0 : quint16(options.firstFramePort + int(i));
-            if (!room.port->listen(QHostAddress::LocalHost, port, error)) {
+            // Loopback only, unless addresses of the venue's LAN are let in by name.
+            room.port->allow(options.frameAllowed);
+            if (!room.port->listen(options.frameAllowed.empty() ? QHostAddress(QHostAddress::LocalHost)
+                                                                : QHostAddress(QHostAddress::Any),
+                                   port, error)) {
                 std::fprintf(stderr, "zev720d: %s: frame port %s\n", room.name.c_str(),
                              error.c_str());
                 return 1;
