@@ -100,6 +100,7 @@ private slots:
     }
     void nameServerThatNeverAnswers();
     void peerThatVanishes();
+    void framePortsTakeOnlyTheNamedAddresses();
 
 private:
     QString m_peer; ///< the peer's namespace
@@ -259,6 +260,47 @@ void TestIsolated::peerThatVanishes()
     QVERIFY2(out.contains(QRegularExpression("near  \\S+  ok")), qPrintable(out));
     QVERIFY(clock.elapsed() < 12000);
     QVERIFY(run(inPeer + QStringList{"ip", "link", "set", "zev-peer", "up"}));
+}
+
+// zev720d's frame ports, opened to the venue's LAN with --frame-allow, take the named PC and
+// close on any other; in this namespace alone, the peer's is the LAN.
+void TestIsolated::framePortsTakeOnlyTheNamedAddresses()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    const QStringList inPeer{"ip", "netns", "exec", m_peer};
+    for (const char *allowed : {kPeer, "10.231.0.9"}) {
+        QProcess server;
+        server.start(testing::buildDir() + "/zev720d",
+                     {"--venue", "venue.csv", "--state", "state", "--listen", "127.0.0.1:0",
+                      "--frame-ports", "0", "--frame-allow", allowed});
+        QString out;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                out += QString::fromUtf8(server.readAllStandardOutput());
+                return out.contains("stage: online");
+            },
+            10000));
+        const QString port =
+            QRegularExpression("frame port tcp://127.0.0.1:(\\d+)").match(out).captured(1);
+        QProcess pull;
+        pull.start(inPeer.first(),
+                   inPeer.mid(1) + QStringList{testing::buildDir() + "/zev720ctl", "pull",
+                                               QString("tcp://%1:%2").arg(kHere, port),
+                                               "from-peer.dat"});
+        QVERIFY(pull.waitForFinished(30000));
+        if (allowed == kPeer) {
+            QVERIFY2(pull.exitCode() == 0, pull.readAllStandardError().constData());
+            QCOMPARE(testing::readFile("from-peer.dat").size(), 5632);
+        } else {
+            QCOMPARE(pull.exitCode(), 3);
+        }
+        // This machine itself is always let in.
+        QCOMPARE(ctl({"pull", "tcp://127.0.0.1:" + port, "here.dat"}).code, 0);
+        server.terminate();
+        QVERIFY(server.waitForFinished(10000));
+        QFile::remove("from-peer.dat");
+    }
 }
 
 int main(int argc, char *argv[])
