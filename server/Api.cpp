@@ -199,8 +199,15 @@ void Api::route(Call &call)
         response.headers.emplace_back("Set-Cookie", m_access.cookie({}));
         return respond(std::move(response));
     }
-    if (what == "events" && path.size() == 3)
-        return respond(problem(400, "a WebSocket: GET with Upgrade: websocket", "Upgrade"));
+    if (what == "events" && path.size() == 3) {
+        // An upgrade that reached this far was refused by the gate's Origin or for room.
+        if (!request.wantsWebSocket())
+            return respond(problem(400, "a WebSocket: GET with Upgrade: websocket", "Upgrade"));
+        if (!originAllowed(request))
+            return respond(problem(403, "the upgrade comes from a page of another site (Origin)",
+                                   "Origin"));
+        return respond(problem(503, "as many event clients as the server takes"));
+    }
     if (what == "presets") return presets(call);
     if (what != "rooms") return respond(problem(404, "no such path", "path"));
     if (path.size() == 3) {
@@ -245,21 +252,32 @@ void Api::route(Call &call)
     return respond(problem(404, "no such path", "path"));
 }
 
-void Api::login(Call &call)
+bool Api::jsonBody(Call &call, JsonValue &root)
 {
     const HttpRequest &request = call.exchange->request();
+    const std::string *type = request.header("content-type");
+    std::string error;
+    if (!type || lower(*type).rfind("application/json", 0) != 0) {
+        respond(call.exchange, problem(415, "the body is JSON (Content-Type: application/json)",
+                                       "Content-Type"));
+        return false;
+    }
+    if (!parseJson(request.body, root, error)) {
+        respond(call.exchange, problem(400, error, "body"));
+        return false;
+    }
+    return true;
+}
+
+void Api::login(Call &call)
+{
     const auto exchange = call.exchange;
     const auto respond = [this, exchange](HttpResponse response) {
         ++m_responses[response.status];
         exchange->respond(std::move(response));
     };
-    const std::string *type = request.header("content-type");
-    if (!type || lower(*type).rfind("application/json", 0) != 0)
-        return respond(problem(415, "the body is JSON (Content-Type: application/json)",
-                               "Content-Type"));
     JsonValue root;
-    std::string error;
-    if (!parseJson(request.body, root, error)) return respond(problem(400, error, "body"));
+    if (!jsonBody(call, root)) return;
     const JsonValue *user = root.find("user");
     const JsonValue *password = root.find("password");
     if (root.type != JsonValue::Type::Object || !user || user->type != JsonValue::Type::String)
@@ -317,18 +335,13 @@ bool Api::takeWrites(const Principal &who, double count, int &retryAfter)
 
 void Api::patchRegisters(Call &call, HeldRoom &room)
 {
-    const HttpRequest &request = call.exchange->request();
     const auto respond = [&](HttpResponse response) {
         ++m_responses[response.status];
         call.exchange->respond(std::move(response));
     };
-    const std::string *type = request.header("content-type");
-    if (!type || lower(*type).rfind("application/json", 0) != 0)
-        return respond(problem(415, "the body is JSON (Content-Type: application/json)",
-                               "Content-Type"));
     JsonValue root;
     std::string error;
-    if (!parseJson(request.body, root, error)) return respond(problem(400, error, "body"));
+    if (!jsonBody(call, root)) return;
     const JsonValue *list = root.find("registers");
     if (root.type != JsonValue::Type::Object || !list || list->type != JsonValue::Type::Array ||
         list->items.empty())
@@ -547,20 +560,13 @@ void Api::storePreset(Call &call, const std::string &name)
 
 void Api::recall(Call &call, const std::string &name)
 {
-    const HttpRequest &request = call.exchange->request();
     ParameterModel model;
     std::string error;
     bool missing = false;
     if (!m_presets.load(name, model, error, &missing))
         return respond(call.exchange, problem(missing ? 404 : 500, error, "preset"));
-    const std::string *type = request.header("content-type");
-    if (!type || lower(*type).rfind("application/json", 0) != 0)
-        return respond(call.exchange,
-                       problem(415, "the body is JSON (Content-Type: application/json)",
-                               "Content-Type"));
     JsonValue root;
-    if (!parseJson(request.body, root, error))
-        return respond(call.exchange, problem(400, error, "body"));
+    if (!jsonBody(call, root)) return;
     const JsonValue *list = root.find("rooms");
     if (root.type != JsonValue::Type::Object || root.members.size() != 1 || !list)
         return respond(call.exchange, problem(400, "{\"rooms\": [ROOM...]} or \"all\"", "rooms"));
@@ -669,15 +675,8 @@ void Api::undo(Call &call, HeldRoom &room)
     std::size_t count = 1;
     std::string since;
     if (!request.body.empty()) {
-        const std::string *type = request.header("content-type");
-        if (!type || lower(*type).rfind("application/json", 0) != 0)
-            return respond(call.exchange,
-                           problem(415, "the body is JSON (Content-Type: application/json)",
-                                   "Content-Type"));
         JsonValue root;
-        std::string error;
-        if (!parseJson(request.body, root, error))
-            return respond(call.exchange, problem(400, error, "body"));
+        if (!jsonBody(call, root)) return;
         if (root.type != JsonValue::Type::Object || root.members.size() > 1)
             return respond(call.exchange,
                            problem(400, "{\"count\": N} or {\"since\": TIME}", "body"));

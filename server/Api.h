@@ -32,6 +32,7 @@
 // change only the registers of `deskRegisters`. Errors are RFC 9457 problems naming the field.
 #pragma once
 
+#include "files/Json.h"
 #include "server/Access.h"
 #include "server/Events.h"
 #include "server/HttpServer.h"
@@ -90,6 +91,8 @@ private:
     bool originAllowed(const HttpRequest &request) const;
     void route(Call &call);
     void login(Call &call);
+    /// The request's JSON body; false once it has answered why there is none.
+    bool jsonBody(Call &call, JsonValue &root);
     void patchRegisters(Call &call, HeldRoom &room);
     void lock(Call &call, HeldRoom &room);
     void history(Call &call, HeldRoom &room);
