@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <csignal>
 #include <memory>
+#include <unistd.h>
 #include <sys/stat.h>
 
 using namespace zev;
@@ -87,7 +88,8 @@ private:
 void TestStartup::init()
 {
     m_folder = std::make_unique<testing::WorkingFolder>();
-    qputenv("ZEV720_COM1", "/nonexistent/zev720-test-port");
+    qputenv("ZEV720_COM1",
+            QByteArray("/nonexistent/zev720-test-port-") + QByteArray::number(qint64(getpid())));
 }
 
 void TestStartup::cleanup()

@@ -420,6 +420,32 @@ void TestApi::badInputIsRefusedAndChangesNothing()
     QVERIFY2(smuggled.startsWith("HTTP/1.1 501 ") && smuggled.contains("Connection: close"),
              smuggled.constData());
     QCOMPARE(sim.registers(), before);
+
+    // Writes beyond a client's rate: four requests of all 56 registers at once (as they are),
+    // the fourth past the burst of 200.
+    QJsonArray all;
+    for (const QJsonValue &r : testing::http("GET", server.url("/api/v1/rooms/stage"), {},
+                                             {{"Authorization", token}})
+                                   .json()["registers"]
+                                   .toArray())
+        all.append(QJsonObject{{"name", r["name"]}, {"value", r["value"]}});
+    const QByteArray everything = QJsonDocument(QJsonObject{{"registers", all}}).toJson();
+    QNetworkAccessManager manager;
+    QList<int> statuses;
+    for (int i = 0; i < 4; ++i) {
+        QNetworkRequest request{QUrl(registers)};
+        request.setRawHeader("Authorization", token);
+        request.setRawHeader("Content-Type", kJson);
+        QNetworkReply *reply = manager.sendCustomRequest(request, "PATCH", everything);
+        QObject::connect(reply, &QNetworkReply::finished, reply, [&statuses, reply] {
+            statuses.append(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+            reply->deleteLater();
+        });
+    }
+    QVERIFY(QTest::qWaitFor([&] { return statuses.size() == 4; }, 20000));
+    QCOMPARE(statuses.count(200), 3);
+    QCOMPARE(statuses.count(429), 1);
+    QCOMPARE(sim.registers(), before);
 }
 
 // A room's changes as its history, newest first, with who made them; undo takes the last one,

@@ -3,6 +3,7 @@
 #include "ui/Main.h"
 
 #include <malloc.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -23,8 +24,12 @@ namespace testing {
 
 TMainForm *newMainForm(bool realTime)
 {
+    // A name of this process's own: the serial layer's lock file is named after the device, and
+    // suites run side by side would otherwise find each other's lock ("held by another
+    // program") on the same missing device.
     if (qEnvironmentVariableIsEmpty("ZEV720_COM1"))
-        qputenv("ZEV720_COM1", "/nonexistent/zev720-test-port");
+        qputenv("ZEV720_COM1",
+                QByteArray("/nonexistent/zev720-test-port-") + QByteArray::number(qint64(getpid())));
     auto *form = new TMainForm;
     if (form->model().realTime != realTime) form->RunCtlDataBitBtnClick();
     return form;
