@@ -110,6 +110,13 @@ bool UsersStore::save(const std::vector<User> &users, std::string &error) const
 Access::Access(std::string usersPath, bool secureCookies, QObject *parent)
     : QObject(parent), m_store(std::move(usersPath)), m_secure(secureCookies)
 {
+    QObject::connect(&m_watch, &QTimer::timeout, this, [this] { reloadIfChanged(); });
+    m_watch.start(std::chrono::milliseconds(kReloadCheck).count());
+}
+
+bool Access::stillValid(const Principal &who) const
+{
+    return findUser(who.user) && (who.session.empty() || m_sessions.count(who.session));
 }
 
 bool Access::load(std::string &error)
@@ -128,6 +135,7 @@ bool Access::load(std::string &error)
     // Sessions of users who are gone end with them.
     for (auto it = m_sessions.begin(); it != m_sessions.end();)
         it = findUser(it->second.user) ? std::next(it) : m_sessions.erase(it);
+    emit usersChanged();
     return true;
 }
 

@@ -11,7 +11,8 @@
 //   failures   per address: after the n-th failed login in a row the next is answered only
 //              after 2^(n-1) seconds (at most kMaxLoginDelaySeconds); a success clears it
 //
-// The users file is read again when it changes (zev720d user add while the server runs).
+// The users file is read again when it changes (zev720d user add while the server runs),
+// looked at once a second; what was let in by a user who is gone is let go.
 //
 // Thread safety: the event loop's thread, except the hashing, which touches no member.
 #pragma once
@@ -20,6 +21,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -75,6 +77,8 @@ public:
     /// Reads the users file; false with `error` when it is refused.
     bool load(std::string &error);
     std::size_t userCount();
+    /// Whoever it was, is it still let in: the user exists, and a session has not ended.
+    bool stillValid(const Principal &who) const;
 
     /// The principal of a request's Authorization and Cookie headers (either may be null).
     std::optional<Principal> identify(const std::string *authorization, const std::string *cookie);
@@ -85,6 +89,12 @@ public:
     void login(const std::string &user, const std::string &password, const QHostAddress &from,
                std::function<void(LoginResult, const std::string &session, int wait)> done);
     void logout(const std::string &session);
+
+signals:
+    /// The users file was read again: users, roles or tokens may be gone.
+    void usersChanged();
+
+public:
     /// The Set-Cookie value that gives a browser the session, or ends it (empty id).
     std::string cookie(const std::string &session) const;
 
@@ -111,6 +121,7 @@ private:
     int m_hashing = 0;
     std::chrono::steady_clock::time_point m_checked;
     std::string m_stamp; ///< the users file's size and time when read
+    QTimer m_watch;      ///< the file is looked at this often even when no request comes
 };
 
 } // namespace zev

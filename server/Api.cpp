@@ -84,6 +84,10 @@ Api::Api(Venue &venue, Access &access, Events &events, Journal &journal, Presets
                      [this](HeldRoom &room, const RegisterChange &change) { confirmed(room, change); });
     QObject::connect(&m_venue, &Venue::stateChanged, this,
                      [this](HeldRoom &room) { roomState(room); });
+    // A stream lasts no longer than what let it in.
+    QObject::connect(&m_access, &Access::usersChanged, this, [this] {
+        m_events.keepOnly([this](const Principal &who) { return m_access.stillValid(who); });
+    });
     QObject::connect(&m_venue, &Venue::mirrorRead, this, [this](HeldRoom &room) {
         m_events.broadcast("{\"type\":\"room\",\"room\":" + roomSummary(room, true) + "}");
     });
@@ -195,6 +199,8 @@ void Api::route(Call &call)
     if (what == "logout" && path.size() == 3) {
         if (method != "POST") return respond(problem(405, "POST only"));
         m_access.logout(call.who.session);
+        const std::string ended = call.who.session;
+        m_events.keepOnly([&ended](const Principal &who) { return ended.empty() || who.session != ended; });
         HttpResponse response = json(200, "{}");
         response.headers.emplace_back("Set-Cookie", m_access.cookie({}));
         return respond(std::move(response));
@@ -916,6 +922,10 @@ std::string Api::metrics() const
            "# TYPE zev720d_event_clients_dropped_total counter\n"
            "zev720d_event_clients_dropped_total " +
            std::to_string(m_events.dropped()) + "\n";
+    out += "# HELP zev720d_journal_write_errors_total Journal lines that could not be written.\n"
+           "# TYPE zev720d_journal_write_errors_total counter\n"
+           "zev720d_journal_write_errors_total " +
+           std::to_string(m_journal.failedWrites()) + "\n";
     out += "# HELP zev720d_http_responses_total HTTP responses by status.\n"
            "# TYPE zev720d_http_responses_total counter\n";
     for (const auto &[status, count] : m_responses)

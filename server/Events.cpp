@@ -80,6 +80,19 @@ void Events::send(QWebSocket *socket, Client &client, const std::string &message
     client.backlog += socket->sendTextMessage(QString::fromStdString(message)) + 14;
 }
 
+void Events::keepOnly(const std::function<bool(const Principal &)> &keep)
+{
+    std::vector<QWebSocket *> gone;
+    for (const auto &[socket, client] : m_clients)
+        if (!keep(client.who)) gone.push_back(socket);
+    for (QWebSocket *socket : gone) {
+        QObject::disconnect(socket, nullptr, this, nullptr);
+        m_clients.erase(socket);
+        socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("logged out"));
+        socket->deleteLater();
+    }
+}
+
 void Events::broadcast(const std::string &message)
 {
     std::vector<QWebSocket *> sockets;

@@ -7,6 +7,7 @@
 #include "server/Access.h"
 
 #include <QObject>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -29,6 +30,8 @@ public:
     /// its first message. False when there are kMaxEventClients already.
     bool take(QTcpSocket *socket, const Principal &who, std::string hello);
     void broadcast(const std::string &message);
+    /// Closes the clients for whom `keep` says no.
+    void keepOnly(const std::function<bool(const Principal &)> &keep);
     int clients() const { return int(m_clients.size()); }
     std::uint64_t dropped() const { return m_dropped; }
 

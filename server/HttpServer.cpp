@@ -4,6 +4,7 @@
 
 #include <QMetaObject>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -75,6 +76,11 @@ bool HttpServer::listen(const QHostAddress &address, quint16 port, std::string &
 bool HttpServer::useTls(const std::string &certificateFile, const std::string &keyFile,
                         std::string &error)
 {
+    for (const std::string &name : {certificateFile, keyFile})
+        if (!QFileInfo(QString::fromStdString(name)).isFile()) {
+            error = name + ": no such file (a plain file is needed)";
+            return false;
+        }
     QFile certificates(QString::fromStdString(certificateFile));
     if (certificates.size() > kMaxPemBytes || !certificates.open(QIODevice::ReadOnly)) {
         error = certificateFile + ": " + (certificates.size() > kMaxPemBytes

@@ -134,6 +134,14 @@ void Journal::take(JournalEntry entry)
 bool Journal::open(std::string &error)
 {
     const std::string path = m_folder + "/journal";
+    // Only files: a device or a pipe in its place would be read for ever.
+    for (const std::string &name : {path + ".1", path}) {
+        const QFileInfo info(QString::fromStdString(name));
+        if (info.exists() && !info.isFile()) {
+            error = name + ": not a plain file";
+            return false;
+        }
+    }
     read(path + ".1", false);
     read(path, true);
     m_file = std::make_unique<QFile>(QString::fromStdString(path));
@@ -151,8 +159,13 @@ const JournalEntry &Journal::append(JournalEntry entry)
     const std::string line = journalLine(entry) + "\n";
     if (m_file && m_file->isOpen()) {
         if (m_file->size() + qint64(line.size()) > qint64(m_maxBytes / 2)) rotate();
-        m_file->write(line.data(), qint64(line.size()));
-        m_file->flush(); // in the system's hands: a crash of this program loses nothing
+        // In the system's hands once flushed: a crash of this program loses nothing.
+        if (m_file->write(line.data(), qint64(line.size())) != qint64(line.size()) ||
+            !m_file->flush()) {
+            if (m_failedWrites++ == 0)
+                qWarning("zev720d: %s: %s (the changes stay in memory, counted in /metrics)",
+                         qPrintable(m_file->fileName()), qPrintable(m_file->errorString()));
+        }
         m_dirty = true;
         if (!m_sync.isActive()) m_sync.start(kSyncMs);
     }

@@ -66,6 +66,8 @@ public:
     const std::deque<JournalEntry> &history(const std::string &room) const;
     /// Lines dropped when opened (cut off, or not journal lines).
     int dropped() const { return m_dropped; }
+    /// Lines that could not be written (a full disk): told once, then counted.
+    std::uint64_t failedWrites() const { return m_failedWrites; }
     void sync();
 
 private:
@@ -79,6 +81,7 @@ private:
     std::map<std::string, std::deque<JournalEntry>> m_rooms;
     std::uint64_t m_next = 1;
     int m_dropped = 0;
+    std::uint64_t m_failedWrites = 0;
     bool m_dirty = false;
     QTimer m_sync;
 };

@@ -260,8 +260,8 @@ void TestApi::roomLostAndBackAloneAmongTheRooms()
 
 // The gate: a request by another name (Host), from a page of another site (Origin), from no
 // user, or from a user whose role does not allow it is refused, and the processor is left as
-// it was; failed logins are slowed; a server that would listen beyond loopback with no user
-// refuses to start.
+// it was; failed logins are slowed; an event stream ends with the session or the user that
+// opened it; a server that would listen beyond loopback with no user refuses to start.
 void TestApi::gateKeepsOutWhoDoesNotBelong()
 {
     Sim sim;
@@ -356,11 +356,20 @@ void TestApi::gateKeepsOutWhoDoesNotBelong()
     QTest::qWait(1100);
     const QByteArray tech = login(server, "tech", "tech-password", &status);
     QCOMPARE(status, 200);
+    // A stream lasts no longer than what let it in: the session, the user.
+    EventClient browser, script;
+    QVERIFY(browser.open(server.api, {{"Cookie", tech}, {"Origin", origin}}));
+    QVERIFY(script.open(server.api, {{"Authorization", watcher}}));
     QCOMPARE(testing::http("POST", server.url("/api/v1/logout"), {},
                            {{"Cookie", tech}, {"Origin", origin}})
                  .status,
              200);
     QCOMPARE(testing::http("GET", server.url("/api/v1/me"), {}, {{"Cookie", tech}}).status, 401);
+    QVERIFY(QTest::qWaitFor([&] { return !browser.connected(); }, 3000));
+    QCOMPARE(run({"zev720d", "user", "remove", "watch", "--state", server.state}), 0);
+    QVERIFY(QTest::qWaitFor([&] { return !script.connected(); }, 5000));
+    QCOMPARE(testing::http("GET", server.url("/api/v1/me"), {}, {{"Authorization", watcher}}).status,
+             401);
 }
 
 // Input that is not what the API takes gets a 4xx naming the field, and nothing changes.

@@ -50,6 +50,12 @@ void TestJournal::damageIsLeftOutAndTheRestKept()
     QVERIFY(a01.front().undone && !a01.back().undone);
     QCOMPARE(a01.back().undoes, std::vector<std::uint64_t>{1});
     QCOMPARE(journal.history("B02").front().after, std::uint8_t(30));
+    // What is no file is no journal: a device in its place would be read for ever.
+    QTemporaryDir other;
+    QVERIFY(QFile::link("/dev/zero", other.filePath("journal")));
+    zev::Journal device(other.path().toStdString(), zev::kDefaultJournalBytes);
+    QVERIFY(!device.open(error));
+    QVERIFY2(error.find("not a plain file") != std::string::npos, error.c_str());
     // New lines follow the last whole one, with the next id.
     QCOMPARE(journal.append(change("A01", 20, 21)).id, std::uint64_t(4));
     journal.sync();
