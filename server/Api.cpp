@@ -151,6 +151,13 @@ void Api::handle(const std::shared_ptr<HttpExchange> &exchange)
     Call call{exchange, {}, {}};
     if (!splitPath(request.path, call.path))
         return respond(problem(404, "no such path", "path"));
+    // The pages: anyone who reaches the server by its name may load them; what they show
+    // comes from the API behind the gate.
+    if (m_web && (call.path.empty() || (call.path.front() != "api" && call.path.front() != "metrics"))) {
+        if (request.method != "GET" && request.method != "HEAD")
+            return respond(problem(405, "pages are read with GET"));
+        return respond(m_web->get(call.path));
+    }
     if (changesSomething(request.method) && !originAllowed(request))
         return respond(problem(403, "the request comes from a page of another site (Origin)",
                                "Origin"));

@@ -23,6 +23,7 @@
 //                                                       room's result, ok, differs or failed
 //   GET   /api/v1/events                    viewer      a WebSocket of events
 //   GET   /metrics                          viewer      Prometheus text
+//   GET   /, /venue.html, ...               anyone      the pages (WebFiles)
 //
 // The gate, in order: the Host header must name this server (so a page on another site that
 // has its name resolve to a loopback address reaches nothing); the request must come from a
@@ -39,6 +40,7 @@
 #include "server/Journal.h"
 #include "server/Presets.h"
 #include "server/Venue.h"
+#include "server/WebFiles.h"
 
 #include <QObject>
 #include <chrono>
@@ -74,6 +76,8 @@ public:
     /// A WebSocket upgrade to /api/v1/events that passes the gate is taken by the event stream.
     bool upgrade(const HttpRequest &request, QTcpSocket *socket);
     void setPort(quint16 port) { m_options.port = port; }
+    /// Serves the pages of this folder outside /api/ and /metrics.
+    void servePages(const WebFiles *web) { m_web = web; }
 
 private:
     struct Call {
@@ -130,6 +134,7 @@ private:
     Events &m_events;
     Journal &m_journal;
     Presets &m_presets;
+    const WebFiles *m_web = nullptr;
     ApiOptions m_options;
     std::map<std::pair<HeldRoom *, std::uint8_t>, Undoing> m_undoing;
     std::map<std::string, Bucket> m_buckets;

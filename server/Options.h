@@ -21,6 +21,7 @@ struct ServerOptions {
     std::size_t journalBytes = kDefaultJournalBytes;
     std::string certificate; ///< PEM; with `key`, the API speaks HTTPS
     std::string key;
+    std::string web; ///< the pages' folder; empty: WebFiles::defaultFolder()
 };
 
 /// The state folder when none is given: systemd's STATE_DIRECTORY, or the user's

@@ -12,6 +12,7 @@
 #include "server/Presets.h"
 #include "server/Options.h"
 #include "server/Venue.h"
+#include "server/WebFiles.h"
 #include "wire/TextFile.h"
 
 #include <QCoreApplication>
@@ -29,7 +30,7 @@ constexpr const char *kUsage =
     "Usage: zev720d [--config FILE] --venue FILE [--listen ADDRESS:PORT] [--state DIR]\n"
     "               [--name HOST]... [--desk NAME,NAME...] [--journal-bytes N]\n"
     "               [--certificate FILE --key FILE] [--frame-ports FIRST]\n"
-    "               [--frame-allow ADDRESS]...\n"
+    "               [--frame-allow ADDRESS]... [--web DIR]\n"
     "       zev720d user add|remove|list ...   (zev720d user --help)\n"
     "       zev720d token add|remove ...\n"
     "\n"
@@ -50,6 +51,8 @@ constexpr const char *kUsage =
     "                         MusicVolumeTrackBar,MicVolumeTrackBar)\n"
     "  --certificate FILE     HTTPS with this PEM certificate (its chain after it) and\n"
     "  --key FILE             its unencrypted PEM key; cookies are then Secure\n"
+    "  --web DIR              the pages for browsers (default: web/ beside the program, or\n"
+    "                         ../share/zev720/web)\n"
     "  --journal-bytes N      the journal of changes in the state folder is kept within N\n"
     "                         bytes, the oldest going first (default 16 MiB)\n"
     "  --frame-ports FIRST    room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
@@ -170,6 +173,8 @@ int main(int argc, char *argv[])
             if (!address.setAddress(QString::fromUtf8(next())))
                 return usage(std::string("--frame-allow ") + words[at] + ": not an address");
             options.frameAllowed.push_back(address);
+        } else if (argument == "--web" && value) {
+            options.web = next();
         } else if (argument == "--certificate" && value) {
             options.certificate = next();
         } else if (argument == "--key" && value) {
@@ -311,6 +316,12 @@ int main(int argc, char *argv[])
         return 1;
     }
     handler.setPort(http.port());
+    const zev::WebFiles web(options.web.empty() ? zev::WebFiles::defaultFolder() : options.web);
+    if (web.present())
+        handler.servePages(&web);
+    else
+        std::printf("pages: none in %s\n", options.web.empty() ? zev::WebFiles::defaultFolder().c_str()
+                                                               : options.web.c_str());
     const QString shown = options.address.protocol() == QAbstractSocket::IPv6Protocol
                               ? "[" + options.address.toString() + "]"
                               : options.address.toString();

@@ -9,6 +9,7 @@ cmake_minimum_required(VERSION 3.25)
 #   ui/        every window and its handlers                            (Qt Widgets)
 #   server/    the venue server, zev720d, on the room engine (Qt Core, Network, WebSockets)
 #   app/       the panel's entry
+#   web/       the pages zev720d serves (HTML, CSS, JavaScript modules; no C++)
 # The members of the three windows are defined in ui/ alone, and neither zev720ctl nor zev720d
 # links Qt Widgets or Qt Gui.
 #   cmake -DSOURCE_DIR=... [-DCTL=path/to/zev720ctl] [-DSERVER=path/to/zev720d] -P layers.cmake
@@ -24,7 +25,7 @@ set(below_ui model wire files settings link room)
 set(below_app model wire files settings link room ui)
 set(below_server model wire files settings link room)
 set(layers model wire files settings link room ui app server)
-set(all_folders ${layers} tools tests bench)
+set(all_folders ${layers} tools tests bench web)
 
 foreach(folder IN LISTS layers)
   file(GLOB_RECURSE sources "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp")

@@ -5,6 +5,7 @@
 #include "support/Server.h"
 #include "support/Sim.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -85,6 +86,7 @@ private slots:
     void presetsStoredAndRecalled();
     void restartKeepsWhatTheStateFolderHolds();
     void httpsWithTheVenuesCertificate();
+    void pagesServedFromTheirFolderAlone();
 
 private:
     testing::WorkingFolder m_folder;
@@ -723,6 +725,46 @@ void TestApi::httpsWithTheVenuesCertificate()
     // Plain HTTP on the HTTPS port gets nothing.
     QVERIFY(!testing::rawHttp(server.api, "GET /api/v1/me HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
                  .startsWith("HTTP/1.1 200"));
+}
+
+// The pages are files of their folder, served to anyone who reaches the server by its name:
+// nothing outside the folder (dot segments, a link out, a hidden file), nothing that is no
+// page's kind, nothing large, nothing but GET.
+void TestApi::pagesServedFromTheirFolderAlone()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    QVERIFY(QDir().mkpath("pages/js"));
+    QVERIFY(testing::writeFile("pages/index.html", "<!doctype html><title>x</title>"));
+    QVERIFY(testing::writeFile("pages/js/a.js", "export const a = 1;"));
+    QVERIFY(testing::writeFile("pages/.secret.html", "hidden"));
+    QVERIFY(testing::writeFile("pages/tool.exe", "MZ"));
+    QVERIFY(testing::writeFile("pages/big.js", QByteArray(3 * 1024 * 1024, ' ')));
+    QVERIFY(testing::writeFile("outside.html", "outside"));
+    QVERIFY(QFile::link(QDir::current().absoluteFilePath("outside.html"), "pages/link.html"));
+    VenueServer server;
+    QVERIFY(server.start("venue.csv", ": online", {"--web", "pages"}));
+    testing::HttpReply page = testing::http("GET", server.url("/"));
+    QCOMPARE(page.status, 200);
+    QCOMPARE(page.headers.value("content-type"), QByteArray("text/html; charset=utf-8"));
+    QVERIFY(page.headers.value("content-security-policy").contains("default-src 'self'"));
+    QCOMPARE(testing::http("GET", server.url("/js/a.js")).headers.value("content-type"),
+             QByteArray("text/javascript; charset=utf-8"));
+    for (const char *path : {"/.secret.html", "/tool.exe", "/big.js", "/link.html", "/js", "/nope.html"})
+        QVERIFY2(testing::http("GET", server.url(path)).status == 404, path);
+    const QByteArray port = QByteArray::number(server.api);
+    for (const QByteArray &target : {QByteArray("/../outside.html"), QByteArray("/js/%2e%2e/%2e%2e/outside.html"),
+                                     QByteArray("/js%2f..%2f..%2foutside.html")})
+        QVERIFY2(testing::rawHttp(server.api, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+                                                  "\r\nConnection: close\r\n\r\n")
+                     .startsWith("HTTP/1.1 404 "),
+                 target.constData());
+    QVERIFY(testing::rawHttp(server.api, "GET / HTTP/1.1\r\nHost: attacker.example:" + port +
+                                             "\r\nConnection: close\r\n\r\n")
+                .startsWith("HTTP/1.1 421 "));
+    QCOMPARE(testing::http("POST", server.url("/index.html"), "x").status, 405);
+    // The API behind the pages still asks who it is.
+    QCOMPARE(testing::http("GET", server.url("/api/v1/rooms")).status, 401);
 }
 
 QTEST_GUILESS_MAIN(TestApi)
