@@ -26,6 +26,7 @@
 
 using namespace zev;
 using testing::Sim;
+using testing::tickUntil;
 using testing::WorkingFolder;
 
 namespace {
@@ -90,16 +91,6 @@ void portFiveIs(const QString &line, PortSettings settings = {})
     std::string error;
     if (!SavePortSettings(error)) qFatal("%s", error.c_str());
     testing::writeFile("ZEV720.ports", ("# the rack in room A\n5 = " + line + "\n").toUtf8());
-}
-
-bool tickUntil(TMainForm &form, const std::function<bool()> &done)
-{
-    QElapsedTimer clock;
-    for (clock.start(); clock.elapsed() < 10000; QTest::qWait(2)) {
-        form.Timer1Timer();
-        if (done()) return true;
-    }
-    return false;
 }
 
 } // namespace

@@ -3,11 +3,11 @@
 // made through the API. The panel runs here, on the offscreen platform; the server and the
 // emulator are the real programs.
 #include "settings/PortSettings.h"
+#include "support/Gui.h"
 #include "support/Server.h"
 #include "support/Sim.h"
 #include "ui/Main.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -16,20 +16,7 @@
 
 using namespace zev;
 using testing::Sim;
-
-namespace {
-
-bool tickUntil(TMainForm &form, const std::function<bool()> &done)
-{
-    QElapsedTimer clock;
-    for (clock.start(); clock.elapsed() < 10000; QTest::qWait(2)) {
-        form.Timer1Timer();
-        if (done()) return true;
-    }
-    return false;
-}
-
-} // namespace
+using testing::tickUntil;
 
 class TestPanelApi : public QObject {
     Q_OBJECT

@@ -121,6 +121,16 @@ void chooseFile(const std::function<void()> &action, const QString &name, int fi
     action();
 }
 
+bool tickUntil(TMainForm &form, const std::function<bool()> &done)
+{
+    QElapsedTimer clock;
+    for (clock.start(); clock.elapsed() < 10000; QTest::qWait(2)) {
+        form.Timer1Timer();
+        if (done()) return true;
+    }
+    return false;
+}
+
 qint64 runEventLoop(int ms, const std::function<bool()> &done)
 {
     QEventLoop loop;

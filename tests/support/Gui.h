@@ -39,6 +39,9 @@ void chooseFile(const std::function<void()> &action, const QString &name, int fi
 /// milliseconds between two of its passes: how long the window stopped answering at worst.
 qint64 runEventLoop(int ms, const std::function<bool()> &done = {});
 
+/// Runs the window's poll timer by hand, a tick every 2 ms or so, until `done` holds (true) or
+/// 10 s have passed (false).
+bool tickUntil(TMainForm &form, const std::function<bool()> &done);
 /// Bytes the program holds from the heap right now.
 std::size_t heapInUse();
 
