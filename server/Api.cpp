@@ -3,6 +3,8 @@
 #include "files/Json.h"
 #include "files/ParameterFile.h"
 #include "files/ParameterJson.h"
+#include "model/EditRules.h"
+#include "server/LayoutJson.h"
 #include "model/Shown.h"
 
 #include <QDateTime>
@@ -221,6 +223,10 @@ void Api::route(Call &call)
                                    "Origin"));
         return respond(problem(503, "as many event clients as the server takes"));
     }
+    if (what == "layout" && path.size() == 3) {
+        if (!get) return respond(problem(405, "GET only"));
+        return respond(json(200, layoutJson()));
+    }
     if (what == "presets") return presets(call);
     if (what != "rooms") return respond(problem(404, "no such path", "path"));
     if (path.size() == 3) {
@@ -357,34 +363,93 @@ void Api::patchRegisters(Call &call, HeldRoom &room)
     if (!jsonBody(call, root)) return;
     const JsonValue *list = root.find("registers");
     if (root.type != JsonValue::Type::Object || !list || list->type != JsonValue::Type::Array ||
-        list->items.empty())
-        return respond(problem(400, "registers: a list of {\"name\", \"value\" or \"shown\"}",
+        list->items.empty() || list->items.size() > kTransferSetSize)
+        return respond(problem(400,
+                               "registers: a list of {\"name\", \"value\", \"shown\" or "
+                               "\"step\"}, at most one per register",
                                "registers"));
-    for (const auto &member : root.members)
-        if (member.name != "registers")
-            return respond(problem(400, "unknown field \"" + member.name + "\"", member.name));
+    bool rules = true;
+    for (const auto &member : root.members) {
+        if (member.name == "rules" && member.value.type == JsonValue::Type::Bool) {
+            rules = member.value.boolean;
+            if (!rules && call.who.role != Role::Technician)
+                return respond(problem(403, "rules: only a technician writes past the rules", "rules"));
+        } else if (member.name != "registers") {
+            return respond(problem(400,
+                                   member.name == "rules" ? "rules: true or false"
+                                                          : "unknown field \"" + member.name + "\"",
+                                   member.name));
+        }
+    }
     // Every entry is checked before anything is written: a request is taken whole or not at all.
-    std::map<std::uint8_t, std::uint8_t> writes;
+    struct Wanted {
+        const RegisterRow *row;
+        std::uint8_t value;
+        int step; ///< +1 or -1: one position up or down the bar from where it stands
+    };
+    std::vector<Wanted> wanted;
     for (std::size_t i = 0; i < list->items.size(); ++i) {
-        RegisterEntry entry;
-        int line = 0;
+        const JsonValue &item = list->items[i];
         const std::string field = "registers[" + std::to_string(i) + "]";
-        if (!registerFromJson(list->items[i], entry, line, error))
-            return respond(problem(422, error, field));
-        if (!writes.emplace(entry.row->address, entry.value).second)
-            return respond(problem(422, machineName(*entry.row) + ": given twice", field));
+        Wanted entry{nullptr, 0, 0};
+        if (const JsonValue *step = item.find("step"); step && item.type == JsonValue::Type::Object) {
+            const JsonValue *name = item.find("name");
+            entry.row = name && name->type == JsonValue::Type::String
+                            ? findRegisterByName(name->text)
+                            : nullptr;
+            if (!entry.row || item.members.size() != 2)
+                return respond(problem(422, "a step is {\"name\": REGISTER, \"step\": 1 or -1}", field));
+            if (!step->isIntegerIn(-1, 1) || step->number == 0 ||
+                controlKind(*entry.row) != ControlKind::TrackBar)
+                return respond(problem(422, machineName(*entry.row) +
+                                                ": step is 1 or -1, on a bar", field));
+            entry.step = int(step->number);
+        } else {
+            RegisterEntry read;
+            int line = 0;
+            if (!registerFromJson(item, read, line, error)) return respond(problem(422, error, field));
+            entry.row = read.row;
+            entry.value = read.value;
+        }
+        for (const Wanted &other : wanted)
+            if (other.row == entry.row)
+                return respond(problem(422, machineName(*entry.row) + ": given twice", field));
         if (call.who.role == Role::Desk &&
             std::find(m_options.deskRegisters.begin(), m_options.deskRegisters.end(),
                       entry.row->address) == m_options.deskRegisters.end())
             return respond(problem(403, machineName(*entry.row) + ": not a front desk control",
                                    field));
+        wanted.push_back(entry);
     }
     int retryAfter = 0;
-    if (!takeWrites(call.who, double(writes.size()), retryAfter)) {
+    if (!takeWrites(call.who, double(wanted.size()), retryAfter)) {
         HttpResponse response = problem(429, "too many changes; slow down", "registers");
         response.headers.emplace_back("Retry-After", std::to_string(retryAfter));
         return respond(std::move(response));
     }
+    // The changes are made, in the order given, on a copy of what the processor holds, by the
+    // rules the panel's controls follow: a coupled bar moves its partner, a mode brings back
+    // its block. What ends different from the processor is written.
+    ParameterModel work = room.modes;
+    work.image = room.holder->mirror();
+    for (const Wanted &entry : wanted) {
+        std::uint8_t value = entry.value;
+        if (entry.step) {
+            const auto stepped = steppedValue(*entry.row, work.image[entry.row->address], entry.step);
+            if (!stepped) continue; // at the end of the bar already
+            value = *stepped;
+        }
+        if (rules)
+            applyEdit(work, entry.row->address, value);
+        else
+            work.image[entry.row->address] = value;
+    }
+    std::map<std::uint8_t, std::uint8_t> writes;
+    for (const RegisterRow &row : registerMap())
+        if (work.image[row.address] != room.holder->mirror()[row.address])
+            writes[row.address] = work.image[row.address];
+    // The mode memories follow the choice as soon as it is taken, as the panel's do.
+    if (room.holder->state() == RoomHolder::State::Online) room.modes.modeSlots = work.modeSlots;
     const std::string name = room.name;
     writeAndWait(call, room, writes, [name](const std::map<std::uint8_t, std::uint8_t> &got) {
         std::string body = "{\"room\":" + jsonQuoted(name) + ",\"registers\":[";
@@ -558,6 +623,7 @@ void Api::storePreset(Call &call, const std::string &name)
                                        "fromRoom"));
             model.startAfresh();
             model.image = room->holder->mirror();
+            model.modeSlots = room->modes.modeSlots;
         } else if (!parametersFromJson(request.body, "body", model, error)) {
             return respond(call.exchange, problem(422, error, "body"));
         }
@@ -622,6 +688,8 @@ void Api::recall(Call &call, const std::string &name)
                 if (room.holder->mirror()[row.address] != model.image[row.address])
                     writes[row.address] = model.image[row.address];
         const RegisterImage wanted = model.image;
+        // The preset's mode memories come with it, as opening the file in the panel brings them.
+        if (room.holder->state() == RoomHolder::State::Online) room.modes.modeSlots = model.modeSlots;
         startWrites(room, writes, who,
                     [this, results, i, exchange = call.exchange, name, roomName = room.name, wanted,
                      held = &room](int status, const std::string &why, const auto &) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "files/VenueFile.h"
+#include "model/ParameterModel.h"
 #include "room/RoomHolder.h"
 #include "server/FramePort.h"
 
@@ -25,6 +26,9 @@ struct HeldRoom {
     std::unique_ptr<FramePort> port;
     /// The processor's data locked since the last change (none: not known since the start).
     std::optional<bool> locked;
+    /// The room's mode memories (modeSlots; the image is unused): what each EQ mode and DSP
+    /// mode K1 to K4 brings back when chosen, from the factory's until a preset is recalled.
+    ParameterModel modes;
     std::array<std::uint64_t, kLatencyBuckets.size()> latency{}; ///< writes at or under each
     std::uint64_t writes = 0;
     double latencySum = 0;

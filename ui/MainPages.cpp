@@ -1,5 +1,6 @@
 // The three pages of the main window, built from the layout table: grouping, order and texts
 // are the table's, ranges and initial states the register rows'. Positions are free.
+#include "model/EditRules.h"
 #include "model/Encoding.h"
 #include "model/Layout.h"
 #include "model/RegisterMap.h"
@@ -241,10 +242,12 @@ void TMainForm::buildPages()
         }
 
     // Effect controls: the bars of echo, reverb, chorus and tremolo with all their labels.
-    for (int a = 50; a <= 64; ++a)
-        if (m_frameCaptions[a] && !m_effectControls.contains(m_frameCaptions[a]))
+    for (int a = 0; a < 256; ++a)
+        if (zev::isEffectRegister(std::uint8_t(a)) && m_frameCaptions[a] &&
+            !m_effectControls.contains(m_frameCaptions[a]))
             m_effectControls << m_frameCaptions[a];
-    for (int a = 50; a <= 64; ++a) {
+    for (int a = 0; a < 256; ++a) {
+        if (!zev::isEffectRegister(std::uint8_t(a))) continue;
         m_effectControls << m_bars[a] << m_valueLabels[a];
         for (QLabel *caption : m_captionLabels[a])
             m_effectControls << caption;

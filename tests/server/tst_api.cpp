@@ -79,6 +79,7 @@ class TestApi : public QObject {
 private slots:
     void changesReachTheProcessorAndEveryClient();
     void twoClientsWritingOneRegister();
+    void thePanelsRulesAndSteps();
     void roomLostAndBackAloneAmongTheRooms();
     void gateKeepsOutWhoDoesNotBelong();
     void badInputIsRefusedAndChangesNothing();
@@ -169,6 +170,69 @@ void TestApi::changesReachTheProcessorAndEveryClient()
     QVERIFY(metrics.contains("zev720d_event_clients 2\n"));
     // Two API writes, the lock, and the push's 56.
     QVERIFY(metrics.contains("zev720d_write_latency_seconds_count{room=\"stage\"} 59\n"));
+}
+
+// What a page sends is what the panel's controls would do: the layout names every control
+// with what it offers; a desk's "+" is one shown step; a maximum moved below the volume drags
+// it; a mode brings back its block and keeps the one it left; only a technician writes past
+// the rules.
+void TestApi::thePanelsRulesAndSteps()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY(testing::addUser(server.state, "front", "desk", "desk-password"));
+    const QByteArray tech = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
+    const QByteArray desk = "Bearer " + testing::addToken(server.state, "front", "t").toUtf8();
+    QVERIFY(server.start("venue.csv"));
+    const QString registers = server.url("/api/v1/rooms/stage/registers");
+    const auto send = [&](const QByteArray &who, const QByteArray &body) {
+        return testing::http("PATCH", registers, body, {{"Authorization", who}, {"Content-Type", kJson}});
+    };
+
+    const QJsonObject layout =
+        testing::http("GET", server.url("/api/v1/layout"), {}, {{"Authorization", desk}}).json();
+    const QJsonArray pages = layout["pages"].toArray();
+    QCOMPARE(pages.size(), 3);
+    QCOMPARE(pages[2]["caption"], "效果调整");
+    const QJsonObject volume = pages[0]["children"][0]["children"][0].toObject();
+    QCOMPARE(volume["name"], "MusicVolumeTrackBar");
+    QCOMPARE(volume["positions"].toArray().size(), 89);
+    QCOMPARE(volume["positions"][20], (QJsonArray{20, "68dB"}));
+    QCOMPARE(volume["positions"][88], (QJsonArray{127, "0dB"}));
+
+    QCOMPARE(send(desk, patch("MusicVolumeTrackBar", "step", 1)).status, 200);
+    QCOMPARE(int(sim.registers()[kMusicVolume]), 19); // "69dB"
+    QCOMPARE(send(desk, patch("EchoLevelTrackBar", "step", 1)).status, 403);
+    QCOMPARE(send(desk, patch("MusicVolumeTrackBar", "step", 2)).status, 422);
+    QCOMPARE(send(desk, R"({"registers":[{"name":"MusicVolumeTrackBar","value":30}],"rules":false})").status, 403);
+
+    // The maximum below the volume drags the volume: both registers change on the processor.
+    testing::HttpReply reply = send(tech, patch("MusicMaxVolumeTrackBar", "value", 40));
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.json()["registers"].toArray().size(), 2);
+    QCOMPARE(int(sim.registers()[16]), 40);
+    QCOMPARE(int(sim.registers()[17]), 40);
+    // The volume above its maximum stops there; past the rules it goes where it is told.
+    QCOMPARE(send(tech, patch("MusicVolumeTrackBar", "value", 10)).status, 200);
+    QCOMPARE(int(sim.registers()[16]), 40);
+    QCOMPARE(send(tech, R"({"registers":[{"name":"MusicVolumeTrackBar","value":10}],"rules":false})").status, 200);
+    QCOMPARE(int(sim.registers()[16]), 10);
+
+    // Another DSP mode brings its echo and reverb; the mode left brings back what it had,
+    // changed here.
+    QCOMPARE(send(tech, patch("EchoLevelTrackBar", "value", 7)).status, 200);
+    const zev::RegisterImage before = sim.registers();
+    const int mode = before[49], other = mode == 3 ? 4 : 3;
+    QCOMPARE(send(tech, patch("DSPModeRadioGroup", "value", other)).status, 200);
+    zev::RegisterImage now = sim.registers();
+    QCOMPARE(int(now[49]), other);
+    QCOMPARE(int(now[50]), int(zev::dspPresets()[std::size_t(other - 1)].values[0]));
+    QCOMPARE(send(tech, patch("DSPModeRadioGroup", "value", mode)).status, 200);
+    now = sim.registers();
+    QVERIFY(std::equal(&now[50], &now[60], &before[50]));
+    QCOMPARE(send(tech, patch("DSPModeRadioGroup", "value", 21)).status, 422);
 }
 
 // Two clients that write one register at once: the processor, the server's mirror and the
