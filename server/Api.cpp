@@ -18,7 +18,7 @@ namespace zev {
 struct Api::Waiting {
     HeldRoom *room = nullptr;
     std::set<std::uint8_t> addresses;        ///< not confirmed yet
-    std::map<std::uint8_t, std::uint8_t> got; ///< confirmed, with the processor's value
+    Confirmed got; ///< confirmed, with the processor's value
     std::unique_ptr<QTimer> timer;
     Done done;
 };
@@ -138,6 +138,9 @@ bool Api::upgrade(const HttpRequest &request, QTcpSocket *socket)
         hello += (first ? "" : ",") + roomSummary(room, false);
         first = false;
     }
+    hello += "],\"desk\":[";
+    for (std::size_t i = 0; i < m_options.deskRegisters.size(); ++i)
+        hello += (i ? "," : "") + jsonQuoted(machineName(*findRegister(m_options.deskRegisters[i])));
     return m_events.take(socket, *who, hello + "]}");
 }
 
@@ -451,13 +454,15 @@ void Api::patchRegisters(Call &call, HeldRoom &room)
     // The mode memories follow the choice as soon as it is taken, as the panel's do.
     if (room.holder->state() == RoomHolder::State::Online) room.modes.modeSlots = work.modeSlots;
     const std::string name = room.name;
-    writeAndWait(call, room, writes, [name](const std::map<std::uint8_t, std::uint8_t> &got) {
+    writeAndWait(call, room, writes, [name](const Confirmed &got) {
         std::string body = "{\"room\":" + jsonQuoted(name) + ",\"registers\":[";
         bool first = true;
-        for (const auto &[address, value] : got) {
+        for (const auto &[address, value] : got.values) {
             body += (first ? "" : ",") + registerToJson(*findRegister(address), value);
             first = false;
         }
+        body += "],\"ids\":[";
+        for (std::size_t i = 0; i < got.ids.size(); ++i) body += (i ? "," : "") + std::to_string(got.ids[i]);
         return body + "]}";
     });
 }
@@ -549,6 +554,10 @@ void Api::presets(Call &call)
         if (call.who.role == Role::Viewer)
             return respond(call.exchange, problem(403, "a viewer changes nothing", "role"));
         return recall(call, name);
+    }
+    if (path.size() == 5 && path[4] == "compare") {
+        if (!get) return respond(call.exchange, problem(405, "GET only"));
+        return compare(call, name);
     }
     if (path.size() != 4) return respond(call.exchange, problem(404, "no such path", "path"));
     if (get) {
@@ -719,6 +728,38 @@ void Api::recall(Call &call, const std::string &name)
     }
 }
 
+void Api::compare(Call &call, const std::string &name)
+{
+    ParameterModel model;
+    std::string error;
+    bool missing = false;
+    if (!m_presets.load(name, model, error, &missing))
+        return respond(call.exchange, problem(missing ? 404 : 500, error, "preset"));
+    std::string body = "{\"preset\":" + jsonQuoted(name) + ",\"rooms\":[";
+    bool firstRoom = true;
+    for (HeldRoom &room : m_venue.rooms()) {
+        body += std::string(firstRoom ? "" : ",") + "{\"room\":" + jsonQuoted(room.name) + ",\"differs\":";
+        firstRoom = false;
+        if (!room.holder->mirrored()) {
+            body += "null}"; // not read yet: nothing to compare
+            continue;
+        }
+        body += "[";
+        bool first = true;
+        for (const RegisterRow &row : registerMap()) {
+            const std::uint8_t here = room.holder->mirror()[row.address];
+            if (here == model.image[row.address]) continue;
+            body += std::string(first ? "" : ",") + "{\"name\":" + jsonQuoted(machineName(row)) +
+                    ",\"title\":" + jsonQuoted(nameForPeople(row.address)) +
+                    ",\"shown\":" + jsonQuoted(shownValue(row, here)) +
+                    ",\"preset\":" + jsonQuoted(shownValue(row, model.image[row.address])) + "}";
+            first = false;
+        }
+        body += "]}";
+    }
+    respond(call.exchange, json(200, body + "]}"));
+}
+
 void Api::history(Call &call, HeldRoom &room)
 {
     std::vector<std::pair<std::string, std::string>> query;
@@ -755,15 +796,21 @@ void Api::undo(Call &call, HeldRoom &room)
     const HttpRequest &request = call.exchange->request();
     std::size_t count = 1;
     std::string since;
+    std::set<std::uint64_t> ids; ///< these changes, a page's one step, and no others
     if (!request.body.empty()) {
         JsonValue root;
         if (!jsonBody(call, root)) return;
         if (root.type != JsonValue::Type::Object || root.members.size() > 1)
             return respond(call.exchange,
-                           problem(400, "{\"count\": N} or {\"since\": TIME}", "body"));
+                           problem(400, "{\"count\": N}, {\"since\": TIME} or {\"ids\": [ID...]}", "body"));
         for (const auto &member : root.members) {
             if (member.name == "count" && member.value.isIntegerIn(1, double(kHistoryPerRoom))) {
                 count = std::size_t(member.value.number);
+            } else if (member.name == "ids" && member.value.type == JsonValue::Type::Array &&
+                       !member.value.items.empty() && member.value.items.size() <= kHistoryPerRoom &&
+                       std::all_of(member.value.items.begin(), member.value.items.end(),
+                                   [](const JsonValue &id) { return id.isIntegerIn(1, 9007199254740991.0); })) {
+                for (const JsonValue &id : member.value.items) ids.insert(std::uint64_t(id.number));
             } else if (member.name == "since" && member.value.type == JsonValue::Type::String) {
                 const QDateTime time =
                     QDateTime::fromString(QString::fromStdString(member.value.text), Qt::ISODateWithMs);
@@ -776,6 +823,9 @@ void Api::undo(Call &call, HeldRoom &room)
                                problem(400,
                                        member.name == "count"
                                            ? "count: from 1 to " + std::to_string(kHistoryPerRoom)
+                                       : member.name == "ids"
+                                           ? "ids: a list of up to " + std::to_string(kHistoryPerRoom) +
+                                                 " change ids, as history gives them"
                                            : "unknown field \"" + member.name + "\"",
                                        member.name));
             }
@@ -785,26 +835,30 @@ void Api::undo(Call &call, HeldRoom &room)
     // register goes back to its value before the oldest of them.
     const std::deque<JournalEntry> &entries = m_journal.history(room.name);
     std::map<std::uint8_t, std::uint8_t> writes;
-    std::map<std::uint8_t, std::vector<std::uint64_t>> ids;
+    std::map<std::uint8_t, std::vector<std::uint64_t>> byRegister;
     std::vector<std::uint64_t> undone;
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
         if (it->undone || !it->undoes.empty()) continue;
-        if (since.empty() ? undone.size() == count : it->time <= since) break;
+        if (!ids.empty()) {
+            if (!ids.count(it->id)) continue;
+        } else if (since.empty() ? undone.size() == count : it->time <= since) {
+            break;
+        }
         writes[it->address] = it->before;
-        ids[it->address].push_back(it->id);
+        byRegister[it->address].push_back(it->id);
         undone.push_back(it->id);
     }
     if (writes.empty())
         return respond(call.exchange, problem(409, "nothing to undo in room '" + room.name + "'"));
-    for (const auto &[address, value] : writes) m_undoing[{&room, address}] = {value, ids[address]};
+    for (const auto &[address, value] : writes) m_undoing[{&room, address}] = {value, byRegister[address]};
     const std::string name = room.name;
-    writeAndWait(call, room, writes, [name, undone](const std::map<std::uint8_t, std::uint8_t> &got) {
+    writeAndWait(call, room, writes, [name, undone](const Confirmed &got) {
         std::string body = "{\"room\":" + jsonQuoted(name) + ",\"undone\":[";
         for (std::size_t i = 0; i < undone.size(); ++i)
             body += (i ? "," : "") + std::to_string(undone[i]);
         body += "],\"registers\":[";
         bool first = true;
-        for (const auto &[address, value] : got) {
+        for (const auto &[address, value] : got.values) {
             body += (first ? "" : ",") + registerToJson(*findRegister(address), value);
             first = false;
         }
@@ -835,7 +889,8 @@ void Api::confirmed(HeldRoom &room, const RegisterChange &change)
             ++it;
             continue;
         }
-        waiting.got[change.address] = change.after;
+        waiting.got.values[change.address] = change.after;
+        if (entry) waiting.got.ids.push_back(entry->id);
         if (!waiting.addresses.empty()) {
             ++it;
             continue;

@@ -103,8 +103,15 @@ private:
     void presets(Call &call);
     void storePreset(Call &call, const std::string &name);
     void recall(Call &call, const std::string &name);
+    /// Each room's registers that differ from the preset, as people read them.
+    void compare(Call &call, const std::string &name);
     void undo(Call &call, HeldRoom &room);
-    using Body = std::function<std::string(const std::map<std::uint8_t, std::uint8_t> &)>;
+    /// What the processor confirmed of a request: the values, and the journal entries made.
+    struct Confirmed {
+        std::map<std::uint8_t, std::uint8_t> values;
+        std::vector<std::uint64_t> ids;
+    };
+    using Body = std::function<std::string(const Confirmed &)>;
     /// Queues the writes and answers the call once the processor has confirmed them all
     /// (`body` of the confirmed values), or with the reason it could not.
     void writeAndWait(Call &call, HeldRoom &room, const std::map<std::uint8_t, std::uint8_t> &writes,
@@ -112,8 +119,7 @@ private:
     void respond(const std::shared_ptr<HttpExchange> &exchange, HttpResponse response);
     /// Called once: 200 and the confirmed values, or 503 (the room is or went offline) or 504
     /// (not confirmed in time) with the reason and what was confirmed.
-    using Done = std::function<void(int status, const std::string &why,
-                                    const std::map<std::uint8_t, std::uint8_t> &got)>;
+    using Done = std::function<void(int status, const std::string &why, const Confirmed &got)>;
     void startWrites(HeldRoom &room, const std::map<std::uint8_t, std::uint8_t> &writes,
                      const std::string &who, Done done);
     void confirmed(HeldRoom &room, const RegisterChange &change);

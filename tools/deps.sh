@@ -21,6 +21,16 @@ zev_install_packages() {
 ZEV_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev
     qt6-websockets-dev libsodium-dev fonts-noto-cjk appstream desktop-file-utils ser2net iproute2
     help2man openssl)
+# What the tests need besides: Chromium, its driver and Selenium for the page tests.
+ZEV_TEST_PACKAGES=(chromium chromium-driver python3-selenium)
+
+# What the page tests load besides the pages: axe-core from the npm registry, at the version
+# tests/web/package-lock.json names. Node.js and npm from Debian where the machine has none.
+zev_install_page_tools() {
+    command -v npm >/dev/null || zev_install_packages nodejs npm
+    [ -f "$ZEV_ROOT/tests/web/node_modules/axe-core/axe.min.js" ] && return 0
+    npm ci --prefix "$ZEV_ROOT/tests/web" --no-audit --no-fund
+}
 
 # Configures and builds into build/ with two jobs; warnings are errors under CI.
 zev_build() {

@@ -1,10 +1,11 @@
 // The venue server's API as the pages use it: JSON over fetch with the session cookie, and the
 // event stream. Everything the pages show comes from here.
-export async function call(method, path, body) {
+export async function call(method, path, body, type) {
+  const raw = type !== undefined;
   const response = await fetch(`/api/v1/${path}`, {
     method,
-    headers: body === undefined ? {} : { 'Content-Type': 'application/json' },
-    body: body === undefined ? undefined : JSON.stringify(body),
+    headers: body === undefined ? {} : { 'Content-Type': raw ? type : 'application/json' },
+    body: body === undefined ? undefined : raw ? body : JSON.stringify(body),
     credentials: 'same-origin',
   });
   const data = await response.json().catch(() => ({}));

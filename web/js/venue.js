@@ -1,91 +1,275 @@
 // Every room as a tile: its name, its state (and why it is offline), the front desk's
-// registers as the panel shows them, and its lock; kept live from the event stream.
+// registers as the panel shows them with − and + for those who may change them, its lock, a
+// preset to recall, and where it differs from the house preset; kept live from the event
+// stream. Tiles are made once and then only their texts change, so focus stays where it is.
 import { call, events } from './api.js';
-import { applyTexts, text } from './texts.js';
+import { element, isTechnician, later, mayChange, startPage } from './page.js';
+import { text } from './texts.js';
 
-const rooms = new Map(); // name -> the room as the API gives it
+const rooms = new Map(); // name -> { room, tile: { item, state, values: Map, lock, differs, ... } }
+let desk = [];           // the front desk's registers, by machine name
+let presets = [];
+let me = null;
+let house = localStorage.getItem('zev720.house') || '';
+let comparison = new Map(); // room -> the registers differing from the house preset, or null
 const list = document.getElementById('rooms');
 const status = document.getElementById('status');
+const filter = document.getElementById('filter');
+const sort = document.getElementById('sort');
+const houseChoice = document.getElementById('house');
+sort.value = localStorage.getItem('zev720.sort') || 'name';
 
-function tile(room) {
-  const item = document.createElement('li');
-  item.className = 'room';
-  item.dataset.room = room.name;
-  const title = document.createElement('h2');
-  title.textContent = room.name;
-  const state = document.createElement('p');
-  state.className = `state state-${room.state}`;
-  state.textContent = text(room.state) + (room.reason ? ` (${room.reason})` : '');
-  const values = document.createElement('dl');
-  values.className = 'values';
-  for (const register of room.registers) {
-    const name = document.createElement('dt');
-    name.textContent = register.title;
-    const value = document.createElement('dd');
-    value.dataset.register = register.name;
-    value.textContent = register.shown;
-    values.append(name, value);
-  }
-  const lock = document.createElement('p');
-  lock.className = 'lock';
-  lock.textContent = room.locked === null ? text('lockUnknown') : text(room.locked ? 'locked' : 'unlocked');
-  item.append(title, state, values, lock);
-  item.setAttribute('aria-label', room.name);
-  return item;
+function say(message) {
+  status.textContent = message;
 }
 
-function show(name) {
-  const room = rooms.get(name);
-  const fresh = tile(room);
-  const old = list.querySelector(`[data-room="${CSS.escape(name)}"]`);
-  if (old) old.replaceWith(fresh); else list.append(fresh);
+function stateText(room) {
+  return text(room.state) + (room.reason ? ` (${room.reason})` : '');
+}
+
+function lockText(room) {
+  return room.locked === null || room.locked === undefined ? text('lockUnknown') : text(room.locked ? 'locked' : 'unlocked');
+}
+
+function registerOf(room, name) {
+  return room.registers.find((r) => r.name === name);
+}
+
+async function change(roomName, name, step) {
+  try {
+    await call('PATCH', `rooms/${encodeURIComponent(roomName)}/registers`, { registers: [{ name, step }] });
+  } catch (error) {
+    say(`${roomName}: ${error.message}`);
+  }
+}
+
+function makeTile(room) {
+  const item = element('li', 'room');
+  item.dataset.room = room.name;
+  const heading = element('h2');
+  if (isTechnician(me)) {
+    const link = element('a', '', room.name);
+    link.href = `room.html?room=${encodeURIComponent(room.name)}`;
+    heading.append(link);
+  } else {
+    heading.textContent = room.name;
+  }
+  const state = element('p', 'state');
+  const differs = element('details', 'differs');
+  differs.hidden = true;
+  const summary = element('summary');
+  const differing = element('ul');
+  differs.append(summary, differing);
+  const values = element('dl', 'values');
+  const shown = new Map();
+  const buttons = [];
+  for (const name of desk) {
+    const title = element('dt');
+    const value = element('dd');
+    const output = element('output', 'value');
+    const id = `v-${room.name}-${name}`;
+    output.id = id;
+    if (mayChange(me)) {
+      const down = element('button', 'step', '−');
+      const up = element('button', 'step', '+');
+      down.type = up.type = 'button';
+      down.dataset.step = '-1';
+      up.dataset.step = '1';
+      for (const button of [down, up]) {
+        button.setAttribute('aria-describedby', id);
+        button.addEventListener('click', () => change(room.name, name, Number(button.dataset.step)));
+        buttons.push(button);
+      }
+      value.append(down, output, up);
+    } else {
+      value.append(output);
+    }
+    values.append(title, value);
+    shown.set(name, { title, output, down: value.querySelector('[data-step="-1"]'), up: value.querySelector('[data-step="1"]') });
+  }
+  const lock = element('p', 'lock');
+  const lockState = element('span');
+  lock.append(lockState);
+  let lockButton = null;
+  let recallChoice = null;
+  let recallButton = null;
+  const result = element('output', 'result');
+  item.append(heading, state, values, lock);
+  if (mayChange(me)) {
+    lockButton = element('button', '', '');
+    lockButton.type = 'button';
+    lockButton.addEventListener('click', async () => {
+      try {
+        await call('POST', `rooms/${encodeURIComponent(room.name)}/lock`);
+      } catch (error) {
+        say(`${room.name}: ${error.message}`);
+      }
+    });
+    lock.append(' ', lockButton);
+    const recall = element('div', 'recall');
+    recallChoice = element('select');
+    recallChoice.id = `p-${room.name}`;
+    const label = element('label');
+    label.htmlFor = recallChoice.id;
+    recallButton = element('button', '', '');
+    recallButton.type = 'button';
+    recallButton.addEventListener('click', async () => {
+      if (!recallChoice.value) return;
+      result.textContent = text('sending');
+      try {
+        const answer = await call('POST', `presets/${encodeURIComponent(recallChoice.value)}/recall`, { rooms: [room.name] });
+        const one = answer.results[0];
+        result.textContent = one.result === 'failed' ? `${text('failed')}: ${one.detail}` : text(one.result === 'ok' ? 'done' : 'differsResult');
+      } catch (error) {
+        result.textContent = `${text('failed')}: ${error.message}`;
+      }
+    });
+    recall.append(label, recallChoice, recallButton, result);
+    item.append(recall);
+  }
+  item.append(differs);
+  const tile = { item, state, values: shown, lockState, lockButton, recallChoice, recallButton, differs, summary, differing, label: item.querySelector('.recall label'), buttons };
+  return tile;
+}
+
+function fillPresetChoice(choice) {
+  const keep = choice.value;
+  choice.replaceChildren(...presets.map((p) => Object.assign(element('option', '', p.name), { value: p.name })));
+  if (presets.some((p) => p.name === keep)) choice.value = keep;
+}
+
+function update(name) {
+  const { room, tile } = rooms.get(name);
+  tile.item.dataset.state = room.state;
+  tile.state.className = `state state-${room.state}`;
+  tile.state.textContent = stateText(room);
+  const online = room.state === 'online';
+  for (const [register, shown] of tile.values) {
+    const value = registerOf(room, register);
+    shown.output.textContent = value ? value.shown : '—';
+    shown.title.textContent = value ? value.title : register;
+    for (const [button, key] of [[shown.down, 'lower'], [shown.up, 'higher']])
+      if (button) {
+        button.setAttribute('aria-label', text(key, { what: shown.title.textContent }));
+        button.disabled = !online || !value;
+      }
+  }
+  tile.lockState.textContent = lockText(room);
+  if (tile.lockButton) {
+    tile.lockButton.textContent = text('lock');
+    tile.lockButton.setAttribute('aria-label', `${text('lock')} ${room.name}`);
+    tile.lockButton.disabled = !online;
+    tile.label.textContent = text('recallPreset');
+    tile.recallButton.textContent = text('recall');
+    tile.recallButton.setAttribute('aria-label', `${text('recall')} ${room.name}`);
+    tile.recallButton.disabled = !online || presets.length === 0;
+  }
+  const differs = comparison.get(name);
+  tile.differs.hidden = !house || differs === undefined;
+  tile.item.classList.toggle('differs-from-house', Boolean(house && differs && differs.length));
+  if (house && differs !== undefined) {
+    tile.summary.textContent = differs === null ? text('notRead')
+      : differs.length ? text('differs', { preset: house, n: differs.length }) : text('same', { preset: house });
+    tile.summary.title = (differs || []).map((d) => `${d.title}: ${d.shown}`).join('\n');
+    tile.differing.replaceChildren(...(differs || []).map((d) =>
+      element('li', '', `${d.title}: ${d.shown} (${text('inPreset', { value: d.preset })})`)));
+  }
+}
+
+const stateOrder = { offline: 0, stopped: 1, connecting: 2, online: 3 };
+
+// Sorted and filtered; tiles are moved, not made again.
+function arrange() {
+  const needle = filter.value.trim().toLowerCase();
+  const all = [...rooms.values()];
+  all.sort((a, b) => (sort.value === 'state' ? stateOrder[a.room.state] - stateOrder[b.room.state] : 0)
+    || a.room.name.localeCompare(b.room.name, undefined, { numeric: true }));
+  let shown = 0;
+  for (const { room, tile } of all) {
+    const match = !needle || room.name.toLowerCase().includes(needle) || room.state.includes(needle)
+      || stateText(room).toLowerCase().includes(needle);
+    tile.item.hidden = !match;
+    if (match) ++shown;
+  }
+  list.append(...all.map((r) => r.tile.item));
+  document.getElementById('count').textContent = text('shownRooms', { n: shown, all: all.length });
 }
 
 function showAll() {
-  list.replaceChildren(...[...rooms.values()].map(tile));
+  for (const name of rooms.keys()) update(name);
+  arrange();
+}
+
+const compareSoon = later(compare, 300);
+
+async function compare() {
+  comparison = new Map();
+  if (house) {
+    try {
+      const answer = await call('GET', `presets/${encodeURIComponent(house)}/compare`);
+      for (const r of answer.rooms) comparison.set(r.room, r.differs);
+    } catch (error) {
+      say(`${house}: ${error.message}`);
+    }
+  }
+  for (const name of rooms.keys()) update(name);
 }
 
 function take(event) {
   if (event.type === 'hello') {
+    desk = event.desk;
+    for (const { tile } of rooms.values()) tile.item.remove();
     rooms.clear();
-    for (const room of event.rooms) rooms.set(room.name, room);
-    return showAll();
+    for (const room of event.rooms) rooms.set(room.name, { room, tile: makeTile(room) });
+    for (const { tile } of rooms.values()) if (tile.recallChoice) fillPresetChoice(tile.recallChoice);
+    showAll();
+    return compareSoon();
   }
+  if (event.type === 'recall') return compareSoon();
+  const name = event.type === 'room' ? event.room.name : event.room;
+  const known = rooms.get(name);
+  if (!known) return;
+  const { room } = known;
   if (event.type === 'room') {
-    const room = event.room;
-    const known = rooms.get(room.name);
-    // Only the desk's registers are kept, as /rooms gives them.
-    if (known) room.registers = room.registers.filter((r) => known.registers.some((k) => k.name === r.name));
-    rooms.set(room.name, room);
-    return show(room.name);
-  }
-  const room = rooms.get(event.room);
-  if (!room) return;
-  if (event.type === 'state') {
+    Object.assign(room, event.room, { registers: event.room.registers.filter((r) => desk.includes(r.name)) });
+  } else if (event.type === 'state') {
     room.state = event.state;
     room.reason = event.reason;
+    if (sort.value === 'state' || filter.value) arrange();
   } else if (event.type === 'change') {
     if ('locked' in event) room.locked = event.locked;
-    const register = event.register && room.registers.find((r) => r.name === event.register.name);
+    const register = event.register && registerOf(room, event.register.name);
     if (register) Object.assign(register, event.register);
   }
-  show(event.room);
+  update(name);
+  if (house && event.type !== 'state') compareSoon();
+}
+
+async function loadPresets() {
+  try {
+    presets = (await call('GET', 'presets')).presets;
+  } catch {
+    presets = [];
+  }
+  const keep = house;
+  houseChoice.replaceChildren(Object.assign(element('option', '', text('none')), { value: '' }),
+    ...presets.map((p) => Object.assign(element('option', '', p.name), { value: p.name })));
+  houseChoice.value = presets.some((p) => p.name === keep) ? keep : '';
+  house = houseChoice.value;
 }
 
 async function start() {
-  try {
-    const me = await call('GET', 'me');
-    document.getElementById('who').textContent = `${me.user} (${me.role})`;
-  } catch {
-    location.assign('index.html');
-    return;
-  }
-  events(take, (open) => { status.textContent = open ? '' : text('lost'); });
+  me = await startPage(() => { houseChoice.options[0].textContent = text('none'); showAll(); });
+  if (!me) return;
+  await loadPresets();
+  events(take, (open) => say(open ? '' : text('lost')));
 }
 
-document.getElementById('logout').addEventListener('click', async () => {
-  await call('POST', 'logout').catch(() => {});
-  location.assign('index.html');
+filter.addEventListener('input', arrange);
+sort.addEventListener('change', () => { localStorage.setItem('zev720.sort', sort.value); arrange(); });
+houseChoice.addEventListener('change', () => {
+  house = houseChoice.value;
+  localStorage.setItem('zev720.house', house);
+  compare();
 });
-applyTexts(showAll);
 start();

@@ -1,0 +1,240 @@
+"""The venue server's pages in a real browser (Debian's Chromium, headless) against the real
+server and processor emulators on loopback: each role, live tiles, the room page's controls,
+A/B and undo, presets recalled into rooms, English, and axe-core on every page."""
+import os
+import sys
+import time
+import unittest
+
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+
+sys.path.insert(0, os.path.dirname(__file__))
+from browser import axe, browser, log_in, tile_value, wait  # noqa: E402
+from venue import Venue  # noqa: E402
+
+BUILD = os.environ.get('ZEV_BUILD_DIR', os.path.join(os.path.dirname(__file__), '..', '..', 'build'))
+AXE = os.path.join(os.path.dirname(__file__), 'node_modules', 'axe-core', 'axe.min.js')
+USERS = {'tech': ('technician', 'tech-password'), 'front': ('desk', 'desk-password'),
+         'watch': ('viewer', 'viewer-password')}
+MUSIC_VOLUME, MUSIC_MAX = 16, 17
+READ = 252  # a read request's value: the server's quiet check, not a change
+
+
+def changes(frames):
+    return [f for f in frames if f[1] != READ and f[0] not in (6, 7)]
+
+
+class Pages(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # A and B plain, C a faulty unit (register 16 stores one more than written), D nowhere.
+        cls.venue = Venue(BUILD, {'A': (), 'B': (), 'C': ('--mangle', '16'), 'D': None}, USERS)
+        cls.browsers = []
+
+    @classmethod
+    def tearDownClass(cls):
+        for driver in cls.browsers:
+            driver.quit()
+        cls.venue.close()
+
+    def open(self, user, width=1280, height=900, language='zh'):
+        driver = browser(width, height)
+        self.browsers.append(driver)
+        log_in(driver, self.venue.base, user, USERS[user][1], language)
+        return driver
+
+    def tile(self, driver, room):
+        return driver.find_element(By.CSS_SELECTOR, f'[data-room="{room}"]')
+
+    def test_each_role_sees_the_venue_and_the_desk_changes_a_volume(self):
+        viewer = self.open('watch')
+        desk = self.open('front')
+        technician = self.open('tech')
+        for driver in (viewer, desk, technician):
+            wait(driver, lambda d: len(d.find_elements(By.CSS_SELECTOR, '.room')) == 4)
+            wait(driver, lambda d: '离线' in self.tile(d, 'D').find_element(By.CLASS_NAME, 'state').text)
+            self.assertEqual(self.tile(driver, 'A').find_element(By.CLASS_NAME, 'state').text, '在线')
+            shown = self.venue.api('GET', 'rooms/A')['registers'][0]['shown']
+            self.assertEqual(tile_value(driver, 'A', 0), shown)
+            self.assertIn('no such device', self.tile(driver, 'D').find_element(By.CLASS_NAME, 'state').text)
+        # Buttons and links as the role allows.
+        self.assertFalse(self.tile(viewer, 'A').find_elements(By.CSS_SELECTOR, 'button'))
+        self.assertFalse(self.tile(desk, 'A').find_elements(By.CSS_SELECTOR, 'h2 a'))
+        self.assertTrue(self.tile(technician, 'A').find_elements(By.CSS_SELECTOR, 'h2 a'))
+        self.assertTrue(viewer.find_element(By.CSS_SELECTOR, 'a[href="presets.html"]').get_attribute('hidden'))
+
+        before = self.venue.emulators['A'].registers()[MUSIC_VOLUME]
+        up = self.tile(desk, 'A').find_element(By.CSS_SELECTOR, 'button[data-step="1"]')
+        self.assertEqual(up.accessible_name, '音乐调整 音量 提高')
+        shown = tile_value(desk, 'A', 0)
+        up.click()
+        higher = f'{int(shown[:-2]) + 1}dB'
+        wait(desk, lambda d: tile_value(d, 'A', 0) == higher, message='the desk sees its change')
+        self.assertEqual(self.venue.emulators['A'].registers()[MUSIC_VOLUME], before - 1)
+        wait(viewer, lambda d: tile_value(d, 'A', 0) == higher, message='a second browser sees it')
+        # Lock, from the desk: every browser shows it.
+        self.tile(desk, 'A').find_element(By.CSS_SELECTOR, '.lock button').click()
+        wait(viewer, lambda d: self.tile(d, 'A').find_element(By.CSS_SELECTOR, '.lock span').text == '已锁定')
+
+        # Filter and sort: by name, by state (offline first).
+        desk.find_element(By.ID, 'filter').send_keys('离线')
+        visible = lambda d: [t.get_attribute('data-room') for t in d.find_elements(By.CSS_SELECTOR, '.room') if t.is_displayed()]
+        wait(desk, lambda d: visible(d) == ['D'])
+        desk.find_element(By.ID, 'filter').clear()
+        desk.find_element(By.ID, 'filter').send_keys(Keys.BACKSPACE)
+        desk.find_element(By.CSS_SELECTOR, '#sort option[value=state]').click()
+        wait(desk, lambda d: visible(d) == ['D', 'A', 'B', 'C'])
+
+    def test_a_room_goes_offline_on_the_page_and_comes_back(self):
+        viewer = self.open('watch')
+        emulator = self.venue.emulators['B']
+        emulator.kill()
+        state = lambda d: self.tile(d, 'B').find_element(By.CLASS_NAME, 'state').text
+        wait(viewer, lambda d: state(d).startswith('离线'), 15, 'B offline on the page')
+        emulator.start()  # the same port again
+        wait(viewer, lambda d: state(d) == '在线', 40, 'B back online on the page')
+        self.assertEqual(tile_value(viewer, 'B', 0), '68dB')
+
+    def test_the_technicians_room_page(self):
+        driver = self.open('tech')
+        emulator = self.venue.emulators['A']
+        driver.get(self.venue.base + '/room.html?room=A')
+        bar = wait(driver, lambda d: d.find_element(By.ID, 'c-MusicMaxVolumeTrackBar'))
+        wait(driver, lambda d: d.find_element(By.CSS_SELECTOR, '#room-state').text == '在线')
+        self.assertEqual([t.text for t in driver.find_elements(By.CSS_SELECTOR, '[role=tab]')],
+                         ['音乐调整', '话筒调整', '效果调整'])
+        self.assertEqual(bar.accessible_name, '音乐调整 最大音量')
+        volume = driver.find_element(By.ID, 'c-MusicVolumeTrackBar')
+        start = emulator.registers()[MUSIC_VOLUME]
+
+        # The keyboard moves a bar one position (towards the top: one dB up).
+        volume.send_keys(Keys.ARROW_RIGHT)
+        wait(driver, lambda d: emulator.registers()[MUSIC_VOLUME] == start - 1, message='one step up on the processor')
+        # A drag of the maximum bar far down drags the volume along (the panel's rule), and
+        # is one step to undo.
+        before = emulator.registers()
+        ActionChains(driver).click_and_hold(bar).move_by_offset(-bar.size['width'] // 2 + 5, 0).pause(0.3) \
+            .move_by_offset(-10, 0).release().perform()
+        wait(driver, lambda d: emulator.registers()[MUSIC_MAX] > before[MUSIC_MAX] + 20, message='the max bar dragged down')
+        wait(driver, lambda d: emulator.registers()[MUSIC_VOLUME] >= emulator.registers()[MUSIC_MAX], message='the volume follows')
+        dragged = emulator.registers()
+        time.sleep(0.5)  # the drag's last request answered
+        undo = driver.find_element(By.ID, 'undo')
+        wait(driver, lambda d: undo.is_enabled())
+        undo.click()
+        wait(driver, lambda d: emulator.registers()[MUSIC_MAX] == before[MUSIC_MAX], message='undo puts the max back')
+        self.assertEqual(emulator.registers()[MUSIC_VOLUME], before[MUSIC_VOLUME])
+        driver.find_element(By.ID, 'redo').click()
+        wait(driver, lambda d: emulator.registers()[MUSIC_MAX] == dragged[MUSIC_MAX], message='redo')
+        # The history lists the changes, newest first.
+        wait(driver, lambda d: '最大音量' in d.find_element(By.CSS_SELECTOR, '#history li').text)
+
+        # A change made elsewhere moves the control here.
+        self.venue.api('PATCH', 'rooms/A/registers', {'registers': [{'name': 'MusicMaxVolumeTrackBar', 'shown': '80dB'}]})
+        wait(driver, lambda d: d.find_element(By.CSS_SELECTOR, '#c-MusicMaxVolumeTrackBar + output').text == '80dB')
+        # The effect page: a fixed DSP mode disables the effect bars.
+        driver.find_element(By.ID, 'tab-2').click()
+        echo = driver.find_element(By.ID, 'c-EchoLevelTrackBar')
+        self.assertTrue(echo.is_displayed() and echo.is_enabled())
+        driver.find_element(By.CSS_SELECTOR, 'input[value=fixed]').click()
+        wait(driver, lambda d: emulator.registers()[49] == 5)
+        wait(driver, lambda d: not echo.is_enabled())
+        driver.find_element(By.CSS_SELECTOR, 'input[name="r-DSPModeRadioGroup"][value="1"]').click()
+        wait(driver, lambda d: echo.is_enabled())
+
+    def test_ab_sends_only_the_registers_that_differ(self):
+        driver = self.open('tech')
+        emulator = self.venue.emulators['A']
+        driver.get(self.venue.base + '/room.html?room=A')
+        wait(driver, lambda d: d.find_element(By.CSS_SELECTOR, '#room-state').text == '在线')
+        driver.find_element(By.ID, 'keep-a').click()
+        self.venue.api('PATCH', 'rooms/A/registers', {'registers': [
+            {'name': 'EchoLevelTrackBar', 'value': 10}, {'name': 'MicVolumeTrackBar', 'value': 40}]})
+        mic = '#c-MicVolumeTrackBar + output'  # on a page not shown: its text, not what shows
+        wait(driver, lambda d: d.find_element(By.CSS_SELECTOR, mic).get_attribute('textContent') == '48dB')
+        driver.find_element(By.ID, 'keep-b').click()
+        seen = len(emulator.received())
+        driver.find_element(By.TAG_NAME, 'body').send_keys('x')  # back to A
+        wait(driver, lambda d: 'A' in d.find_element(By.ID, 'ab-state').text)
+        wait(driver, lambda d: len(changes(emulator.received()[seen:])) == 2)
+        time.sleep(0.3)
+        self.assertEqual(sorted(a for a, _ in changes(emulator.received()[seen:])), [32, 50])
+        seen = len(emulator.received())
+        driver.find_element(By.ID, 'switch').click()  # and to B
+        wait(driver, lambda d: emulator.registers()[32] == 40)
+        time.sleep(0.3)
+        self.assertEqual(sorted(a for a, _ in changes(emulator.received()[seen:])), [32, 50])
+
+    def test_a_preset_recalled_into_four_rooms_one_failing(self):
+        driver = self.open('tech')
+        # A volume that the faulty unit C cannot hold.
+        self.venue.api('PATCH', 'rooms/A/registers', {'registers': [{'name': 'MusicVolumeTrackBar', 'value': 30}]})
+        driver.get(self.venue.base + '/presets.html')
+        wait(driver, lambda d: d.find_elements(By.CSS_SELECTOR, '#recall-rooms input'))
+        driver.find_element(By.CSS_SELECTOR, '#store-room option[value=A]').click()
+        driver.find_element(By.ID, 'store-name').send_keys('house')
+        driver.find_element(By.CSS_SELECTOR, '#store button').click()
+        wait(driver, lambda d: d.find_elements(By.XPATH, '//tbody/tr/th[text()="house"]'))
+        driver.find_element(By.ID, 'all-rooms').click()
+        driver.find_element(By.CSS_SELECTOR, '#recall-preset option[value=house]').click()
+        driver.find_element(By.CSS_SELECTOR, '#recall button[type=submit]').click()
+        result = lambda d, room: d.find_element(By.XPATH, f'//table[@id="results"]//th[text()="{room}"]/..').text
+        wait(driver, lambda d: all('等待中' not in result(d, r) for r in 'ABCD'), 20, 'every room answered')
+        self.assertIn('一致', result(driver, 'A'))
+        self.assertIn('一致', result(driver, 'B'))
+        self.assertIn('有差异', result(driver, 'C'))
+        self.assertIn('音乐调整 音量', result(driver, 'C'))
+        self.assertIn('失败', result(driver, 'D'))
+        self.assertIn('offline', result(driver, 'D'))
+        self.assertEqual(self.venue.emulators['B'].registers()[MUSIC_VOLUME],
+                         self.venue.emulators['A'].registers()[MUSIC_VOLUME])
+        # The venue page marks the rooms that differ from the house preset, with the controls.
+        driver.get(self.venue.base + '/venue.html')
+        wait(driver, lambda d: d.find_elements(By.CSS_SELECTOR, '#house option[value=house]'))
+        driver.find_element(By.CSS_SELECTOR, '#house option[value=house]').click()
+        wait(driver, lambda d: 'differs-from-house' in self.tile(d, 'C').get_attribute('class'))
+        self.assertNotIn('differs-from-house', self.tile(driver, 'A').get_attribute('class'))
+        self.assertIn('音乐调整 音量', self.tile(driver, 'C').find_element(By.TAG_NAME, 'summary').get_attribute('title'))
+
+    def test_english_is_chosen_and_remembered(self):
+        driver = self.open('front', language='zh')
+        driver.find_element(By.ID, 'language').click()
+        wait(driver, lambda d: d.find_element(By.TAG_NAME, 'h1').text == 'Venue')
+        driver.refresh()
+        wait(driver, lambda d: d.find_elements(By.CSS_SELECTOR, '.room .state'))
+        self.assertEqual(driver.find_element(By.TAG_NAME, 'h1').text, 'Venue')
+        self.assertEqual(driver.find_element(By.TAG_NAME, 'html').get_attribute('lang'), 'en')
+        wait(driver, lambda d: self.tile(d, 'A').find_element(By.CLASS_NAME, 'state').text == 'online')
+        up = self.tile(driver, 'A').find_element(By.CSS_SELECTOR, 'button[data-step="1"]')
+        self.assertEqual(up.accessible_name, '音乐调整 音量 up')  # the register's name stays the panel's
+
+    def test_every_page_passes_axe(self):
+        with open(AXE) as f:
+            source = f.read()
+        problems = {}
+        for user, language in (('tech', 'zh'), ('front', 'en')):
+            driver = self.open(user, 390, 844, language)
+            for page in ('venue.html', 'room.html?room=A', 'presets.html'):
+                driver.get(self.venue.base + '/' + page)
+                wait(driver, lambda d: d.find_element(By.ID, 'who').text)
+                time.sleep(0.5)
+                tabs = driver.find_elements(By.CSS_SELECTOR, '[role=tab]') or [None]
+                for tab in tabs:
+                    if tab is not None:
+                        tab.click()
+                    found = axe(driver, source)
+                    if found:
+                        problems[f'{user} {page} {tab.text if tab else ""}'] = [(v['id'], v['help'], [n['html'][:80] for n in v['nodes'][:3]]) for v in found]
+        login = browser(360, 740)
+        self.browsers.append(login)
+        login.get(self.venue.base + '/index.html')
+        found = axe(login, source)
+        if found:
+            problems['login'] = [(v['id'], v['help']) for v in found]
+        self.assertEqual(problems, {})
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)

@@ -1,0 +1,132 @@
+"""A venue on loopback for the page tests and the page benchmark: processor emulators on TCP,
+zev720d with users in a state folder of its own, and a plain HTTP client with an API token."""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import urllib.request
+
+
+NO_PROXY = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+
+
+class Emulator:
+    def __init__(self, build, folder, name, port=0, extra=()):
+        self.build, self.folder, self.name, self.extra = build, folder, name, list(extra)
+        self.log = os.path.join(folder, f'{name}.frames')
+        self.dump = os.path.join(folder, f'{name}.dump')
+        self.port = port
+        self.start()
+
+    def start(self):
+        self.process = subprocess.Popen(
+            [os.path.join(self.build, 'zev720-sim'), '--listen', f'127.0.0.1:{self.port}', '--log', self.log,
+             '--dump', self.dump, *self.extra],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.line = self.process.stdout.readline().strip()
+        self.port = int(self.line.rsplit(':', 1)[1])
+
+    def registers(self):
+        self.process.stdin.write('dump\n')
+        self.process.stdin.flush()
+        while not self.process.stdout.readline().startswith('dumped'):
+            pass
+        with open(self.dump, 'rb') as f:
+            return f.read()
+
+    def received(self):
+        """The frames written to the processor, as (address, value), oldest first."""
+        frames = []
+        with open(self.log) as f:
+            for line in f:
+                parts = line.split()
+                if len(parts) == 7 and parts[1] == 'rx':
+                    frames.append((int(parts[3], 16), int(parts[4], 16)))
+        return frames
+
+    def kill(self):
+        self.process.kill()
+        self._end()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+        self._end()
+
+    def _end(self):
+        self.process.wait()
+        self.process.stdin.close()
+        self.process.stdout.close()
+
+
+class Venue:
+    """Rooms named as given; a room whose value is None has a line that leads nowhere."""
+
+    def __init__(self, build, rooms, users):
+        self.build = build
+        self.folder = tempfile.mkdtemp(prefix='zev720-pages-')
+        self.state = os.path.join(self.folder, 'state')
+        self.emulators = {}
+        lines = ['room, line']
+        for name, extra in rooms.items():
+            if extra is None:
+                lines.append(f'{name}, /dev/zev720-not-here')
+                continue
+            self.emulators[name] = Emulator(build, self.folder, name, extra=extra)
+            lines.append(f'{name}, {self.emulators[name].line}')
+        with open(os.path.join(self.folder, 'venue.csv'), 'w') as f:
+            f.write('\n'.join(lines) + '\n')
+        for user, (role, password) in users.items():
+            subprocess.run([self.zev720d, 'user', 'add', user, '--role', role, '--state', self.state],
+                           input=password + '\n', text=True, check=True, stdout=subprocess.DEVNULL)
+        self.token = subprocess.run([self.zev720d, 'token', 'add', next(iter(users)), 'tests', '--state', self.state],
+                                    text=True, check=True, capture_output=True).stdout.split()[-1]
+        self.output = []
+        self.server = subprocess.Popen([self.zev720d, '--venue', os.path.join(self.folder, 'venue.csv'),
+                                        '--state', self.state, '--listen', '127.0.0.1:0'],
+                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        threading.Thread(target=self._read, daemon=True).start()
+        self.wait_for(lambda: any(line.startswith('API: ') for line in self.output), 'the API to listen')
+        api = next(line for line in self.output if line.startswith('API: '))
+        self.base = api.split()[1].split('/api/')[0]
+        for name in self.emulators:
+            self.wait_for(lambda: f'{name}: online' in self.output, f'{name} online')
+
+    @property
+    def zev720d(self):
+        return os.path.join(self.build, 'zev720d')
+
+    def _read(self):
+        for line in self.server.stdout:
+            self.output.append(line.strip())
+
+    @staticmethod
+    def wait_for(condition, what, seconds=15):
+        end = time.monotonic() + seconds
+        while not condition():
+            if time.monotonic() > end:
+                raise AssertionError(f'waited {seconds} s for {what}')
+            time.sleep(0.02)
+
+    def api(self, method, path, body=None):
+        request = urllib.request.Request(self.base + '/api/v1/' + path, method=method,
+                                         data=None if body is None else json.dumps(body).encode(),
+                                         headers={'Authorization': 'Bearer ' + self.token,
+                                                  **({} if body is None else {'Content-Type': 'application/json'})})
+        with NO_PROXY.open(request, timeout=15) as reply:
+            return json.loads(reply.read() or b'{}')
+
+    def close(self):
+        self.server.send_signal(signal.SIGTERM)
+        try:
+            self.server.wait(10)
+        except subprocess.TimeoutExpired:
+            self.server.kill()
+        self.server.stdout.close()
+        for emulator in self.emulators.values():
+            emulator.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
