@@ -140,7 +140,9 @@ bool Api::upgrade(const HttpRequest &request, QTcpSocket *socket)
     }
     hello += "],\"desk\":[";
     for (std::size_t i = 0; i < m_options.deskRegisters.size(); ++i)
-        hello += (i ? "," : "") + jsonQuoted(machineName(*findRegister(m_options.deskRegisters[i])));
+        hello += std::string(i ? "," : "") + "{\"name\":" +
+                 jsonQuoted(machineName(*findRegister(m_options.deskRegisters[i]))) + ",\"title\":" +
+                 jsonQuoted(nameForPeople(m_options.deskRegisters[i])) + "}";
     return m_events.take(socket, *who, hello + "]}");
 }
 

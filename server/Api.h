@@ -6,11 +6,14 @@
 //   GET   /api/v1/me                        viewer      who the request is from
 //   GET   /api/v1/rooms                     viewer      every room: state, lock, desk registers
 //   GET   /api/v1/rooms/{room}              viewer      one room with all 56 registers
-//   PATCH /api/v1/rooms/{room}/registers    desk        {"registers": [{"name", "value" or
-//                                                       "shown"}]}: answered once confirmed
+//   GET   /api/v1/layout                    viewer      the panel's pages and controls
+//   PATCH /api/v1/rooms/{room}/registers    desk        {"registers": [{"name", "value",
+//                                                       "shown" or "step"}], "rules"}: made by
+//                                                       the panel's rules, answered once
+//                                                       confirmed
 //   POST  /api/v1/rooms/{room}/lock         desk        the processor's lock command
 //   GET   /api/v1/rooms/{room}/history      viewer      its latest changes (?limit=N)
-//   POST  /api/v1/rooms/{room}/undo         technician  {"count": N} or {"since": TIME}: the
+//   POST  /api/v1/rooms/{room}/undo         technician  {"count"}, {"since"} or {"ids"}: the
 //                                                       values before those changes, back
 //                                                       through the room's queue
 //   GET   /api/v1/presets                   viewer      the presets
@@ -19,6 +22,7 @@
 //   PUT   /api/v1/presets/{name}            technician  {"fromRoom": ROOM}, a show --json
 //                                                       document, or a .dat file's bytes
 //   DELETE /api/v1/presets/{name}           technician
+//   GET   /api/v1/presets/{name}/compare    viewer      each room's registers that differ
 //   POST  /api/v1/presets/{name}/recall     desk        {"rooms": [ROOM...]} or "all": each
 //                                                       room's result, ok, differs or failed
 //   GET   /api/v1/events                    viewer      a WebSocket of events

@@ -7,7 +7,7 @@ import { element, isTechnician, later, mayChange, startPage } from './page.js';
 import { text } from './texts.js';
 
 const rooms = new Map(); // name -> { room, tile: { item, state, values: Map, lock, differs, ... } }
-let desk = [];           // the front desk's registers, by machine name
+let desk = [];           // the front desk's registers: { name, title }
 let presets = [];
 let me = null;
 let house = localStorage.getItem('zev720.house') || '';
@@ -54,7 +54,9 @@ function makeTile(room) {
   } else {
     heading.textContent = room.name;
   }
-  const state = element('p', 'state');
+  const state = element('span', 'state');
+  const top = element('div', 'top');
+  top.append(heading, state);
   const differs = element('details', 'differs');
   differs.hidden = true;
   const summary = element('summary');
@@ -63,7 +65,7 @@ function makeTile(room) {
   const values = element('dl', 'values');
   const shown = new Map();
   const buttons = [];
-  for (const name of desk) {
+  for (const { name } of desk) {
     const title = element('dt');
     const value = element('dd');
     const output = element('output', 'value');
@@ -94,7 +96,7 @@ function makeTile(room) {
   let recallChoice = null;
   let recallButton = null;
   const result = element('output', 'result');
-  item.append(heading, state, values, lock);
+  item.append(top, values, lock);
   if (mayChange(me)) {
     lockButton = element('button', '', '');
     lockButton.type = 'button';
@@ -109,8 +111,6 @@ function makeTile(room) {
     const recall = element('div', 'recall');
     recallChoice = element('select');
     recallChoice.id = `p-${room.name}`;
-    const label = element('label');
-    label.htmlFor = recallChoice.id;
     recallButton = element('button', '', '');
     recallButton.type = 'button';
     recallButton.addEventListener('click', async () => {
@@ -124,11 +124,11 @@ function makeTile(room) {
         result.textContent = `${text('failed')}: ${error.message}`;
       }
     });
-    recall.append(label, recallChoice, recallButton, result);
+    recall.append(recallChoice, recallButton, result);
     item.append(recall);
   }
   item.append(differs);
-  const tile = { item, state, values: shown, lockState, lockButton, recallChoice, recallButton, differs, summary, differing, label: item.querySelector('.recall label'), buttons };
+  const tile = { item, state, values: shown, lockState, lockButton, recallChoice, recallButton, differs, summary, differing, buttons };
   return tile;
 }
 
@@ -147,7 +147,7 @@ function update(name) {
   for (const [register, shown] of tile.values) {
     const value = registerOf(room, register);
     shown.output.textContent = value ? value.shown : '—';
-    shown.title.textContent = value ? value.title : register;
+    shown.title.textContent = desk.find((d) => d.name === register).title;
     for (const [button, key] of [[shown.down, 'lower'], [shown.up, 'higher']])
       if (button) {
         button.setAttribute('aria-label', text(key, { what: shown.title.textContent }));
@@ -159,13 +159,14 @@ function update(name) {
     tile.lockButton.textContent = text('lock');
     tile.lockButton.setAttribute('aria-label', `${text('lock')} ${room.name}`);
     tile.lockButton.disabled = !online;
-    tile.label.textContent = text('recallPreset');
+    tile.recallChoice.setAttribute('aria-label', `${text('recallPreset')} ${room.name}`);
     tile.recallButton.textContent = text('recall');
     tile.recallButton.setAttribute('aria-label', `${text('recall')} ${room.name}`);
     tile.recallButton.disabled = !online || presets.length === 0;
   }
   const differs = comparison.get(name);
-  tile.differs.hidden = !house || differs === undefined;
+  // Marked where it differs (or cannot be compared yet); a room like the preset shows nothing.
+  tile.differs.hidden = !house || differs === undefined || (differs !== null && !differs.length);
   tile.item.classList.toggle('differs-from-house', Boolean(house && differs && differs.length));
   if (house && differs !== undefined) {
     tile.summary.textContent = differs === null ? text('notRead')
@@ -231,7 +232,7 @@ function take(event) {
   if (!known) return;
   const { room } = known;
   if (event.type === 'room') {
-    Object.assign(room, event.room, { registers: event.room.registers.filter((r) => desk.includes(r.name)) });
+    Object.assign(room, event.room, { registers: event.room.registers.filter((r) => desk.some((d) => d.name === r.name)) });
   } else if (event.type === 'state') {
     room.state = event.state;
     room.reason = event.reason;
