@@ -4,13 +4,14 @@
 #include "files/ParameterFile.h"
 #include "files/ParameterJson.h"
 #include "model/EditRules.h"
-#include "server/LayoutJson.h"
 #include "model/Shown.h"
+#include "server/LayoutJson.h"
 
 #include <QDateTime>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <set>
 
 namespace zev {
@@ -454,7 +455,10 @@ void Api::patchRegisters(Call &call, HeldRoom &room)
         if (work.image[row.address] != room.holder->mirror()[row.address])
             writes[row.address] = work.image[row.address];
     // The mode memories follow the choice as soon as it is taken, as the panel's do.
-    if (room.holder->state() == RoomHolder::State::Online) room.modes.modeSlots = work.modeSlots;
+    if (room.holder->state() == RoomHolder::State::Online && room.modes.modeSlots != work.modeSlots) {
+        room.modes.modeSlots = work.modeSlots;
+        modesChanged(room);
+    }
     const std::string name = room.name;
     writeAndWait(call, room, writes, [name](const Confirmed &got) {
         std::string body = "{\"room\":" + jsonQuoted(name) + ",\"registers\":[";
@@ -700,7 +704,10 @@ void Api::recall(Call &call, const std::string &name)
                     writes[row.address] = model.image[row.address];
         const RegisterImage wanted = model.image;
         // The preset's mode memories come with it, as opening the file in the panel brings them.
-        if (room.holder->state() == RoomHolder::State::Online) room.modes.modeSlots = model.modeSlots;
+        if (room.holder->state() == RoomHolder::State::Online && room.modes.modeSlots != model.modeSlots) {
+            room.modes.modeSlots = model.modeSlots;
+            modesChanged(room);
+        }
         startWrites(room, writes, who,
                     [this, results, i, exchange = call.exchange, name, roomName = room.name, wanted,
                      held = &room](int status, const std::string &why, const auto &) {
@@ -901,6 +908,31 @@ void Api::confirmed(HeldRoom &room, const RegisterChange &change)
         it = m_waiting.erase(it);
         held->done(200, {}, held->got);
     }
+}
+
+void Api::keepModeMemories(const std::string &folder)
+{
+    m_modes = std::make_unique<Presets>(folder);
+    for (HeldRoom &room : m_venue.rooms()) {
+        ParameterModel kept;
+        std::string error;
+        bool missing = false;
+        if (m_modes->load(room.name, kept, error, &missing))
+            room.modes.modeSlots = kept.modeSlots;
+        else if (!missing)
+            std::fprintf(stderr, "%s: mode memories from the factory: %s\n", room.name.c_str(),
+                         error.c_str());
+    }
+}
+
+void Api::modesChanged(HeldRoom &room)
+{
+    if (!m_modes) return;
+    ParameterModel kept = room.modes;
+    kept.image = room.holder->mirror();
+    std::string error;
+    if (!m_modes->store(room.name, kept, error))
+        std::fprintf(stderr, "%s: mode memories not kept: %s\n", room.name.c_str(), error.c_str());
 }
 
 void Api::roomState(HeldRoom &room)

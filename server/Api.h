@@ -80,6 +80,9 @@ public:
     /// A WebSocket upgrade to /api/v1/events that passes the gate is taken by the event stream.
     bool upgrade(const HttpRequest &request, QTcpSocket *socket);
     void setPort(quint16 port) { m_options.port = port; }
+    /// Keeps each room's mode memories as a parameter file named after it in `folder`, so that
+    /// a restart brings them back; reads those there now.
+    void keepModeMemories(const std::string &folder);
     /// Serves the pages of this folder outside /api/ and /metrics.
     void servePages(const WebFiles *web) { m_web = web; }
 
@@ -128,6 +131,7 @@ private:
                      const std::string &who, Done done);
     void confirmed(HeldRoom &room, const RegisterChange &change);
     void roomState(HeldRoom &room);
+    void modesChanged(HeldRoom &room);
     bool takeWrites(const Principal &who, double count, int &retryAfter);
     std::string roomSummary(HeldRoom &room, bool allRegisters) const;
     std::string serverJson() const;
@@ -145,6 +149,7 @@ private:
     Journal &m_journal;
     Presets &m_presets;
     const WebFiles *m_web = nullptr;
+    std::unique_ptr<Presets> m_modes;
     ApiOptions m_options;
     std::map<std::pair<HeldRoom *, std::uint8_t>, Undoing> m_undoing;
     std::map<std::string, Bucket> m_buckets;

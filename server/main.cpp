@@ -303,6 +303,7 @@ int main(int argc, char *argv[])
     zev::Presets presets(options.state + "/presets");
     zev::Events events;
     zev::Api handler(venue, access, events, journal, presets, api);
+    handler.keepModeMemories(options.state + "/modes");
     zev::HttpServer http([&handler](const auto &exchange) { handler.handle(exchange); },
                          [&handler](const zev::HttpRequest &request, QTcpSocket *socket) {
                              return handler.upgrade(request, socket);

@@ -186,9 +186,9 @@ void TestApi::thePanelsRulesAndSteps()
     const QByteArray tech = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
     const QByteArray desk = "Bearer " + testing::addToken(server.state, "front", "t").toUtf8();
     QVERIFY(server.start("venue.csv"));
-    const QString registers = server.url("/api/v1/rooms/stage/registers");
     const auto send = [&](const QByteArray &who, const QByteArray &body) {
-        return testing::http("PATCH", registers, body, {{"Authorization", who}, {"Content-Type", kJson}});
+        return testing::http("PATCH", server.url("/api/v1/rooms/stage/registers"), body,
+                             {{"Authorization", who}, {"Content-Type", kJson}});
     };
 
     const QJsonObject layout =
@@ -233,6 +233,38 @@ void TestApi::thePanelsRulesAndSteps()
     now = sim.registers();
     QVERIFY(std::equal(&now[50], &now[60], &before[50]));
     QCOMPARE(send(tech, patch("DSPModeRadioGroup", "value", 21)).status, 422);
+
+    // The mode memories outlast a restart: the echo kept with this mode comes back to it.
+    QCOMPARE(send(tech, patch("EchoLevelTrackBar", "value", 9)).status, 200);
+    QCOMPARE(send(tech, patch("DSPModeRadioGroup", "value", other)).status, 200);
+    server.stop();
+    QVERIFY(server.start("venue.csv"));
+    QCOMPARE(send(tech, patch("DSPModeRadioGroup", "value", mode)).status, 200);
+    QCOMPARE(int(sim.registers()[50]), 9);
+
+    // Undo of named changes and a preset compared, refused where they make no sense.
+    const QString undo = server.url("/api/v1/rooms/stage/undo");
+    const QMap<QByteArray, QByteArray> json{{"Authorization", tech}, {"Content-Type", kJson}};
+    QCOMPARE(testing::http("POST", undo, R"({"ids":[]})", json).status, 400);
+    QCOMPARE(testing::http("POST", undo, R"({"ids":["1"]})", json).status, 400);
+    QCOMPARE(testing::http("POST", undo, R"({"ids":[999999]})", json).status, 409);
+    reply = send(tech, patch("MicVolumeTrackBar", "value", 44));
+    QCOMPARE(reply.status, 200);
+    const QJsonArray ids = reply.json()["ids"].toArray();
+    QCOMPARE(ids.size(), 1);
+    QCOMPARE(testing::http("POST", undo, QJsonDocument(QJsonObject{{"ids", ids}}).toJson(), json).status, 200);
+    QCOMPARE(int(sim.registers()[kMicVolume]), int(before[kMicVolume]));
+    QCOMPARE(testing::http("GET", server.url("/api/v1/presets/none/compare"), {}, json).status, 404);
+    QCOMPARE(testing::http("GET", server.url("/api/v1/presets/.hidden/compare"), {}, json).status, 400);
+    QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/house"), R"({"fromRoom":"stage"})", json).status, 200);
+    const QJsonObject same =
+        testing::http("GET", server.url("/api/v1/presets/house/compare"), {}, {{"Authorization", desk}}).json();
+    QCOMPARE(same["rooms"][0]["differs"].toArray().size(), 0);
+    QCOMPARE(send(tech, patch("MicVolumeTrackBar", "shown", "50dB")).status, 200);
+    const QJsonObject differs =
+        testing::http("GET", server.url("/api/v1/presets/house/compare"), {}, {{"Authorization", desk}}).json();
+    QCOMPARE(differs["rooms"][0]["differs"][0]["title"], "话筒调整 音量");
+    QCOMPARE(differs["rooms"][0]["differs"][0]["shown"], "50dB");
 }
 
 // Two clients that write one register at once: the processor, the server's mirror and the

@@ -29,6 +29,7 @@ VenueServer::~VenueServer()
 
 bool VenueServer::start(const QString &venue, const QString &until, const QStringList &extra)
 {
+    out.clear(); // a restart's output is its own
     process.start(buildDir() + "/zev720d", QStringList{"--venue", venue, "--frame-ports", "0",
                                                        "--listen", "127.0.0.1:0", "--state",
                                                        state} +
