@@ -121,12 +121,18 @@ class Venue:
             return json.loads(reply.read() or b'{}')
 
     def close(self):
+        """Ends the server (which must end cleanly: status 0, nothing a sanitizer found) and the
+        emulators."""
         self.server.send_signal(signal.SIGTERM)
         try:
-            self.server.wait(10)
+            status = self.server.wait(20)
         except subprocess.TimeoutExpired:
             self.server.kill()
+            status = 'killed after 20 s'
+        time.sleep(0.1)  # the last lines of its output read
         self.server.stdout.close()
         for emulator in self.emulators.values():
             emulator.stop()
         shutil.rmtree(self.folder, ignore_errors=True)
+        if status != 0:
+            raise AssertionError(f'zev720d ended with {status}:\n' + '\n'.join(self.output[-40:]))

@@ -12,6 +12,7 @@ let presets = [];
 let me = null;
 let house = localStorage.getItem('zev720.house') || '';
 let comparison = new Map(); // room -> the registers differing from the house preset, or null
+let outputs = 0;
 const list = document.getElementById('rooms');
 const status = document.getElementById('status');
 const filter = document.getElementById('filter');
@@ -69,7 +70,7 @@ function makeTile(room) {
     const title = element('dt');
     const value = element('dd');
     const output = element('output', 'value');
-    const id = `v-${room.name}-${name}`;
+    const id = `value-${++outputs}`; // room names may hold spaces, which ids may not
     output.id = id;
     if (mayChange(me)) {
       const down = element('button', 'step', '−');
@@ -110,7 +111,6 @@ function makeTile(room) {
     lock.append(' ', lockButton);
     const recall = element('div', 'recall');
     recallChoice = element('select');
-    recallChoice.id = `p-${room.name}`;
     recallButton = element('button', '', '');
     recallButton.type = 'button';
     recallButton.addEventListener('click', async () => {
