@@ -966,6 +966,7 @@ std::string Api::roomSummary(HeldRoom &room, bool allRegisters) const
         out += ",\"reason\":" + jsonQuoted(holder.reason());
     out += ",\"locked\":" + std::string(!room.locked ? "null" : *room.locked ? "true" : "false");
     out += ",\"pending\":" + std::to_string(holder.pendingWrites());
+    if (room.port) out += ",\"framePort\":" + std::to_string(room.port->port());
     out += ",\"registers\":[";
     if (holder.mirrored()) {
         bool first = true;

@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zev {
@@ -17,6 +18,8 @@ struct ServerOptions {
     std::vector<std::string> names; ///< more names of this server for Host and Origin
     std::vector<std::string> desk;  ///< the front desk's registers, by machine name
     int firstFramePort = -1;        ///< none
+    /// Rooms with a frame port of their own ("K01" on 4101), whatever --frame-ports gives.
+    std::vector<std::pair<std::string, quint16>> framePorts;
     std::vector<QHostAddress> frameAllowed; ///< besides loopback; none: listen on loopback
     std::size_t journalBytes = kDefaultJournalBytes;
     std::string certificate; ///< PEM; with `key`, the API speaks HTTPS

@@ -9,8 +9,8 @@
 #include "server/Events.h"
 #include "server/HttpServer.h"
 #include "server/Journal.h"
-#include "server/Presets.h"
 #include "server/Options.h"
+#include "server/Presets.h"
 #include "server/Venue.h"
 #include "server/WebFiles.h"
 #include "wire/TextFile.h"
@@ -18,8 +18,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <cstdio>
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -30,7 +31,7 @@ constexpr const char *kUsage =
     "Usage: zev720d [--config FILE] --venue FILE [--listen ADDRESS:PORT] [--state DIR]\n"
     "               [--name HOST]... [--desk NAME,NAME...] [--journal-bytes N]\n"
     "               [--certificate FILE --key FILE] [--frame-ports FIRST]\n"
-    "               [--frame-allow ADDRESS]... [--web DIR]\n"
+    "               [--frame-port ROOM=PORT]... [--frame-allow ADDRESS]... [--web DIR]\n"
     "       zev720d user add|remove|list ...   (zev720d user --help)\n"
     "       zev720d token add|remove ...\n"
     "\n"
@@ -58,6 +59,8 @@ constexpr const char *kUsage =
     "  --frame-ports FIRST    room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
     "                         FIRST + i, for the panel (tcp://127.0.0.1:PORT in ZEV720.ports) and\n"
     "                         zev720ctl; 0: ports the system chooses, printed at the start\n"
+    "  --frame-port ROOM=PORT this room's frame port, kept whatever the order of the venue\n"
+    "                         file (\"frame-port K01=4101\" in a config file)\n"
     "  --frame-allow ADDRESS  frame ports listen on every address, and take connections from\n"
     "                         this machine and the addresses given (the processor's frames\n"
     "                         carry no login: name only the technicians' PCs)\n"
@@ -78,7 +81,8 @@ bool configWords(const std::string &text, const std::string &file, std::vector<s
         std::string line = text.substr(at, end - at);
         at = end + 1;
         line = line.substr(0, line.find('#'));
-        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+            line.pop_back();
         std::size_t start = line.find_first_not_of(" \t\r");
         if (start == std::string::npos) continue;
         line = line.substr(start);
@@ -87,7 +91,8 @@ bool configWords(const std::string &text, const std::string &file, std::vector<s
         const std::size_t value =
             space == std::string::npos ? std::string::npos : line.find_first_not_of(" \t", space);
         if (key == "config" || key.rfind("-", 0) == 0 || value == std::string::npos) {
-            error = file + ":" + std::to_string(number) + ": not 'OPTION VALUE' (listen 127.0.0.1:8720)";
+            error = file + ":" + std::to_string(number) +
+                    ": not 'OPTION VALUE' (listen 127.0.0.1:8720)";
             return false;
         }
         words.push_back("--" + key);
@@ -132,7 +137,8 @@ int main(int argc, char *argv[])
         if (std::string(argv[i]) == "--config" && i + 1 < argc) {
             std::string text, error;
             const std::string file = argv[++i];
-            if (zev::readTextFile(file, kMaxConfigBytes, text, error) != zev::TextFileStatus::Read) {
+            if (zev::readTextFile(file, kMaxConfigBytes, text, error) !=
+                zev::TextFileStatus::Read) {
                 std::fprintf(stderr, "zev720d: %s\n",
                              error.empty() ? (file + ": no such file").c_str() : error.c_str());
                 return 2;
@@ -168,6 +174,17 @@ int main(int argc, char *argv[])
             options.names.push_back(next());
         } else if (argument == "--desk" && value) {
             options.desk = splitNames(next());
+        } else if (argument == "--frame-port" && value) {
+            const std::string text = next();
+            const std::size_t equals = text.rfind('=');
+            char *end = nullptr;
+            const long port =
+                equals == std::string::npos ? 0 : std::strtol(text.c_str() + equals + 1, &end, 10);
+            if (equals == std::string::npos || equals == 0 || !end || *end ||
+                end == text.c_str() + equals + 1 || port < 1 || port > 65535)
+                return usage("--frame-port " + text +
+                             ": not ROOM=PORT (K01=4101, a port from 1 to 65535)");
+            options.framePorts.emplace_back(text.substr(0, equals), quint16(port));
         } else if (argument == "--frame-allow" && value) {
             QHostAddress address;
             if (!address.setAddress(QString::fromUtf8(next())))
@@ -217,6 +234,27 @@ int main(int argc, char *argv[])
                      error.empty() ? (options.venue + ": no such file").c_str() : error.c_str());
         return 2;
     }
+    // Each room's frame port: its own, else FIRST + its place in the venue file, else none.
+    std::vector<int> framePorts(rooms.size(), -1);
+    if (options.firstFramePort > 0 && options.firstFramePort + rooms.size() - 1 > 65535)
+        return usage("--frame-ports " + std::to_string(options.firstFramePort) + ": " +
+                     std::to_string(rooms.size()) + " rooms do not fit below port 65536");
+    if (options.firstFramePort >= 0)
+        for (std::size_t i = 0; i < framePorts.size(); ++i)
+            framePorts[i] = options.firstFramePort == 0 ? 0 : options.firstFramePort + int(i);
+    for (const auto &[name, port] : options.framePorts) {
+        const auto room = std::find_if(rooms.begin(), rooms.end(),
+                                       [&](const zev::VenueRoom &r) { return r.name == name; });
+        if (room == rooms.end())
+            return usage("--frame-port " + name + "=" + std::to_string(port) + ": no room '" +
+                         name + "' in " + options.venue);
+        framePorts[std::size_t(room - rooms.begin())] = port;
+    }
+    for (std::size_t i = 0; i < framePorts.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (framePorts[i] > 0 && framePorts[i] == framePorts[j])
+                return usage("frame port " + std::to_string(framePorts[i]) + " given to both " +
+                             rooms[j].name + " and " + rooms[i].name);
     if (!zev::sodiumReady()) {
         std::fprintf(stderr, "zev720d: libsodium cannot start (no random source)\n");
         return 1;
@@ -256,37 +294,34 @@ int main(int argc, char *argv[])
                              std::fflush(stdout);
                          });
     }
-    if (options.firstFramePort >= 0) {
-        for (std::size_t i = 0; i < venue.rooms().size(); ++i) {
-            zev::HeldRoom &room = venue.rooms()[i];
-            room.port = std::make_unique<zev::FramePort>(*room.holder);
-            const quint16 port =
-                options.firstFramePort == 0 ? 0 : quint16(options.firstFramePort + int(i));
-            // Loopback only, unless addresses of the venue's LAN are let in by name.
-            room.port->allow(options.frameAllowed);
-            if (!room.port->listen(options.frameAllowed.empty() ? QHostAddress(QHostAddress::LocalHost)
-                                                                : QHostAddress(QHostAddress::Any),
-                                   port, error)) {
-                std::fprintf(stderr, "zev720d: %s: frame port %s\n", room.name.c_str(),
-                             error.c_str());
-                return 1;
-            }
-            std::printf("%s: frame port tcp://127.0.0.1:%u\n", room.name.c_str(),
-                        room.port->port());
-            const std::string name = room.name;
-            const auto tell = [name](const char *what) {
-                return [name, what](const std::string &who) {
-                    std::printf("%s: %s %s\n", name.c_str(), who.c_str(), what);
-                    std::fflush(stdout);
-                };
-            };
-            QObject::connect(room.port.get(), &zev::FramePort::joined, &app, tell("joined"));
-            QObject::connect(room.port.get(), &zev::FramePort::left, &app, tell("left"));
+    for (std::size_t i = 0; i < venue.rooms().size(); ++i) {
+        if (framePorts[i] < 0) continue;
+        zev::HeldRoom &room = venue.rooms()[i];
+        room.port = std::make_unique<zev::FramePort>(*room.holder);
+        const quint16 port = quint16(framePorts[i]);
+        // Loopback only, unless addresses of the venue's LAN are let in by name.
+        room.port->allow(options.frameAllowed);
+        if (!room.port->listen(options.frameAllowed.empty() ? QHostAddress(QHostAddress::LocalHost)
+                                                            : QHostAddress(QHostAddress::Any),
+                               port, error)) {
+            std::fprintf(stderr, "zev720d: %s: frame port %s\n", room.name.c_str(), error.c_str());
+            return 1;
         }
+        std::printf("%s: frame port tcp://127.0.0.1:%u\n", room.name.c_str(), room.port->port());
+        const std::string name = room.name;
+        const auto tell = [name](const char *what) {
+            return [name, what](const std::string &who) {
+                std::printf("%s: %s %s\n", name.c_str(), who.c_str(), what);
+                std::fflush(stdout);
+            };
+        };
+        QObject::connect(room.port.get(), &zev::FramePort::joined, &app, tell("joined"));
+        QObject::connect(room.port.get(), &zev::FramePort::left, &app, tell("left"));
     }
 
     api.hosts = {"localhost", "127.0.0.1", "[::1]"};
-    for (const std::string &name : options.names) api.hosts.push_back(name);
+    for (const std::string &name : options.names)
+        api.hosts.push_back(name);
     if (!options.address.isLoopback() && options.address != QHostAddress::Any &&
         options.address != QHostAddress::AnyIPv6 && options.address != QHostAddress::AnyIPv4)
         api.hosts.push_back(options.address.protocol() == QAbstractSocket::IPv6Protocol
@@ -321,8 +356,9 @@ int main(int argc, char *argv[])
     if (web.present())
         handler.servePages(&web);
     else
-        std::printf("pages: none in %s\n", options.web.empty() ? zev::WebFiles::defaultFolder().c_str()
-                                                               : options.web.c_str());
+        std::printf("pages: none in %s\n", options.web.empty()
+                                               ? zev::WebFiles::defaultFolder().c_str()
+                                               : options.web.c_str());
     const QString shown = options.address.protocol() == QAbstractSocket::IPv6Protocol
                               ? "[" + options.address.toString() + "]"
                               : options.address.toString();

@@ -158,6 +158,7 @@ void TestApi::changesReachTheProcessorAndEveryClient()
                                  .json();
     QCOMPARE(room["registers"].toArray().size(), zev::kTransferSetSize);
     QCOMPARE(room["locked"].toBool(true), false);
+    QCOMPARE("tcp://127.0.0.1:" + QString::number(room["framePort"].toInt()), line);
     reply = testing::http("POST", server.url("/api/v1/rooms/stage/lock"), {},
                           {{"Authorization", token}});
     QCOMPARE(reply.status, 200);

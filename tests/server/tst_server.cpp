@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <csignal>
@@ -26,8 +27,8 @@ Run ctl(const QStringList &arguments)
     QProcess process;
     process.start(testing::buildDir() + "/zev720ctl", arguments);
     process.waitForFinished(30000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput() +
-                                                  process.readAllStandardError())};
+    return {process.exitCode(),
+            QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())};
 }
 
 int connects(const Sim &sim)
@@ -47,6 +48,7 @@ private slots:
     void panelThroughTheServer();
     void roomThatIsNotThereAnswersNothing();
     void clientThatBabblesIsCutOff();
+    void roomsKeepTheirOwnFramePorts();
     void badArgumentsAndVenues();
 
 private:
@@ -101,7 +103,8 @@ void TestServer::panelThroughTheServer()
     testing::VenueServer server;
     QVERIFY2(server.start("venue.csv"), qPrintable(server.out));
     QVERIFY(QDir().mkpath("panel"));
-    QVERIFY(testing::writeFile("panel/ZEV720.ports", ("1 = " + server.ports["stage"] + "\n").toUtf8()));
+    QVERIFY(
+        testing::writeFile("panel/ZEV720.ports", ("1 = " + server.ports["stage"] + "\n").toUtf8()));
     QProcess panel;
     panel.setWorkingDirectory(QDir("panel").absolutePath());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -166,6 +169,48 @@ void TestServer::clientThatBabblesIsCutOff()
     QVERIFY(QTest::qWaitFor([&] { return babbler.state() == QAbstractSocket::UnconnectedState; },
                             5000));
     QCOMPARE(ctl({"pull", server.ports["stage"], "after.dat"}).status, 0);
+}
+
+// A room given its own frame port keeps it whatever its place in the venue file; the others
+// still get theirs. A port named for a room that is not there, or for two rooms, and ports
+// past 65535 are refused before anything is held.
+void TestServer::roomsKeepTheirOwnFramePorts()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile(
+        "venue.csv", ("bar, /dev/zev720-not-here\nstage, " + sim.path() + "\n").toUtf8()));
+    QTcpServer probe; // a port that is free now
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const QString own = QString::number(probe.serverPort());
+    probe.close();
+    testing::VenueServer server;
+    QVERIFY2(server.start("venue.csv", ": online", {"--frame-port", "stage=" + own}),
+             qPrintable(server.out));
+    QCOMPARE(server.ports["stage"], "tcp://127.0.0.1:" + own);
+    QVERIFY(!server.ports["bar"].isEmpty() && server.ports["bar"] != server.ports["stage"]);
+    QCOMPARE(ctl({"pull", "tcp://127.0.0.1:" + own, "stage.dat"}).status, 0);
+    QCOMPARE(testing::readFile("stage.dat").size(), 5632);
+    server.stop();
+
+    const auto refused = [](const QStringList &extra) {
+        QProcess process;
+        process.start(testing::buildDir() + "/zev720d",
+                      QStringList{"--venue", "venue.csv", "--state", "refused-state"} + extra);
+        process.waitForFinished(10000);
+        return Run{process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+    };
+    const Run unknown = refused({"--frame-port", "lobby=4101"});
+    QVERIFY2(unknown.status == 2 && unknown.out.contains("no room 'lobby'"),
+             qPrintable(unknown.out));
+    const Run twice = refused({"--frame-port", "bar=4101", "--frame-port", "stage=4101"});
+    QVERIFY2(twice.status == 2 && twice.out.contains("4101 given to both bar and stage"),
+             qPrintable(twice.out));
+    QCOMPARE(refused({"--frame-ports", "4100", "--frame-port", "stage=4100"}).status, 2);
+    QCOMPARE(refused({"--frame-port", "stage=0"}).status, 2);
+    QCOMPARE(refused({"--frame-port", "stage"}).status, 2);
+    const Run past = refused({"--frame-ports", "65535"});
+    QVERIFY2(past.status == 2 && past.out.contains("do not fit"), qPrintable(past.out));
+    QVERIFY(!QFile::exists("refused-state"));
 }
 
 void TestServer::badArgumentsAndVenues()
