@@ -246,7 +246,7 @@ private:
                 ++m_at;
                 return true;
             }
-            if (c < 0x20) return fail("a control character inside a string");
+            if (c < 0x20 || c == 0x7F) return fail("a control character inside a string");
             if (c >= 0x80) {
                 if (!utf8(out)) return false;
                 continue;

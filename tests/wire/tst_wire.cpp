@@ -181,6 +181,9 @@ void TestWire::jsonTakenOnlyWhenPlainlyMeant_data()
     QTest::newRow("nested as deep as allowed") << QByteArray(32, '[') + QByteArray(32, ']') << "";
     QTest::newRow("an escaped NUL") << QByteArray("[\"a\\u0000\"]") << "line 1: a control character";
     QTest::newRow("a raw tab") << QByteArray("[\"a\tb\"]") << "line 1: a control character";
+    // DEL is refused raw as it is escaped, so that what the writer escapes reads back.
+    QTest::newRow("a raw DEL") << QByteArray("[\"a\x7f\"]") << "line 1: a control character";
+    QTest::newRow("an escaped DEL") << QByteArray("[\"a\\u007f\"]") << "line 1: a control character";
     QTest::newRow("half a surrogate") << QByteArray("[\"\\ud800x\"]") << "line 1: half a surrogate";
     QTest::newRow("an overlong byte") << QByteArray("[\"\xC0\x80\"]") << "line 1: text that is not UTF-8";
     QTest::newRow("a leading zero") << QByteArray("[01]") << "line 1: ',' or ']' belongs here";
