@@ -2,9 +2,9 @@
 
 #include "files/Json.h"
 
-#include <QMetaObject>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaObject>
 #include <QPointer>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -12,8 +12,25 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 
 namespace zev {
+namespace {
+
+// Who a connection counts against: an IPv4 address (as itself or mapped into IPv6), or an
+// IPv6 address's /64, which one machine may fill with addresses of its own.
+QString addressGroup(const QHostAddress &peer)
+{
+    bool isV4 = false;
+    const quint32 v4 = peer.toIPv4Address(&isV4);
+    if (isV4) return QHostAddress(v4).toString();
+    Q_IPV6ADDR bytes = peer.toIPv6Address();
+    for (int i = 8; i < 16; ++i)
+        bytes[i] = 0;
+    return QHostAddress(bytes).toString() + "/64";
+}
+
+} // namespace
 
 void HttpExchange::respond(HttpResponse response)
 {
@@ -83,20 +100,22 @@ bool HttpServer::useTls(const std::string &certificateFile, const std::string &k
         }
     QFile certificates(QString::fromStdString(certificateFile));
     if (certificates.size() > kMaxPemBytes || !certificates.open(QIODevice::ReadOnly)) {
-        error = certificateFile + ": " + (certificates.size() > kMaxPemBytes
-                                              ? std::string("too large for a certificate")
-                                              : certificates.errorString().toStdString());
+        error = certificateFile + ": " +
+                (certificates.size() > kMaxPemBytes ? std::string("too large for a certificate")
+                                                    : certificates.errorString().toStdString());
         return false;
     }
-    const QList<QSslCertificate> chain = QSslCertificate::fromData(certificates.readAll(), QSsl::Pem);
+    const QList<QSslCertificate> chain =
+        QSslCertificate::fromData(certificates.readAll(), QSsl::Pem);
     if (chain.isEmpty() || chain.first().isNull()) {
         error = certificateFile + ": no PEM certificate in it";
         return false;
     }
     QFile keyText(QString::fromStdString(keyFile));
     if (keyText.size() > kMaxPemBytes || !keyText.open(QIODevice::ReadOnly)) {
-        error = keyFile + ": " + (keyText.size() > kMaxPemBytes ? std::string("too large for a key")
-                                                                : keyText.errorString().toStdString());
+        error = keyFile + ": " +
+                (keyText.size() > kMaxPemBytes ? std::string("too large for a key")
+                                               : keyText.errorString().toStdString());
         return false;
     }
     const QByteArray pem = keyText.readAll();
@@ -119,7 +138,12 @@ quint16 HttpServer::port() const
 void HttpServer::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        if (int(m_connections.size()) >= kMaxConnections) {
+        const QString from = addressGroup(socket->peerAddress());
+        const auto fromThere =
+            std::count_if(m_connections.begin(), m_connections.end(),
+                          [&](const auto &item) { return item.second.from == from; });
+        if (int(m_connections.size()) >= kMaxConnections ||
+            fromThere >= kMaxConnectionsPerAddress) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -127,6 +151,7 @@ void HttpServer::accept()
         // Qt reads from the system no more than one request can be.
         socket->setReadBufferSize(qint64(m_limits.maxHead + m_limits.maxBody + 1));
         Connection &connection = m_connections[socket];
+        connection.from = from;
         connection.timer = new QTimer(socket);
         connection.timer->setSingleShot(true);
         QObject::connect(connection.timer, &QTimer::timeout, socket, [socket] { socket->abort(); });
@@ -206,8 +231,8 @@ void HttpServer::answer(HttpExchange &exchange, const HttpResponse &response)
     if (it == m_connections.end()) return;
     Connection &connection = it->second;
     const bool keepAlive = exchange.m_request.keepAlive && !connection.closing;
-    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
-                       httpReason(response.status) + "\r\n";
+    std::string head =
+        "HTTP/1.1 " + std::to_string(response.status) + " " + httpReason(response.status) + "\r\n";
     if (!response.contentType.empty()) head += "Content-Type: " + response.contentType + "\r\n";
     head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
     head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
@@ -215,7 +240,8 @@ void HttpServer::answer(HttpExchange &exchange, const HttpResponse &response)
     head += "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
             "X-Frame-Options: DENY\r\nReferrer-Policy: no-referrer\r\n"
             "Content-Security-Policy: default-src 'self'; frame-ancestors 'none'\r\n";
-    for (const auto &[name, value] : response.headers) head += name + ": " + value + "\r\n";
+    for (const auto &[name, value] : response.headers)
+        head += name + ": " + value + "\r\n";
     head += "\r\n";
     socket->write(head.data(), qint64(head.size()));
     if (exchange.m_request.method != "HEAD")
@@ -239,7 +265,8 @@ void HttpServer::answer(HttpExchange &exchange, const HttpResponse &response)
     connection.timer->start(kIdleTimeoutMs);
     // A request that came behind this one is read once this call has returned.
     QMetaObject::invokeMethod(
-        this, [this, guard = QPointer<QTcpSocket>(socket)] {
+        this,
+        [this, guard = QPointer<QTcpSocket>(socket)] {
             if (guard) take(guard);
         },
         Qt::QueuedConnection);

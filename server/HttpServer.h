@@ -5,6 +5,8 @@
 //
 // Bounds, each checked before any work is done for it:
 //   kMaxConnections     more are closed at once (the server's descriptors stay its own)
+//   kMaxConnectionsPerAddress  likewise from one address (an IPv6 /64 counting as one), so
+//                       that one machine on the LAN cannot take every place from the desk
 //   kRequestTimeoutMs   a request must arrive whole this long after its first byte, so a
 //                       client dripping bytes holds nothing for long
 //   kIdleTimeoutMs      a kept-alive connection with nothing to say is closed
@@ -21,9 +23,9 @@
 #include "wire/HttpRequest.h"
 
 #include <QHostAddress>
+#include <QObject>
 #include <QSslCertificate>
 #include <QSslKey>
-#include <QObject>
 #include <functional>
 #include <map>
 #include <memory>
@@ -37,6 +39,8 @@ class QTimer;
 namespace zev {
 
 constexpr int kMaxConnections = 128;
+/// A browser opens six at most; several behind one address still fit.
+constexpr int kMaxConnectionsPerAddress = 32;
 constexpr int kRequestTimeoutMs = 10000;
 constexpr int kIdleTimeoutMs = 60000;
 constexpr qint64 kMaxUnsentBytes = 4 * 1024 * 1024;
@@ -80,8 +84,7 @@ public:
     /// Takes the socket (true) or leaves the request to the handler (false).
     using Upgrade = std::function<bool(const HttpRequest &, QTcpSocket *)>;
 
-    HttpServer(Handler handler, Upgrade upgrade, HttpLimits limits = {},
-               QObject *parent = nullptr);
+    HttpServer(Handler handler, Upgrade upgrade, HttpLimits limits = {}, QObject *parent = nullptr);
     ~HttpServer() override;
     /// Serves HTTPS with the PEM certificate (and the chain after it) and its unencrypted PEM
     /// key; before listen(). False with `error` naming the file that is not right.
@@ -99,6 +102,7 @@ private:
         bool closing = false;
         bool draining = false; ///< refused: its input is dropped until it closes
         qint64 drained = 0;
+        QString from; ///< the peer's address, or its /64 for IPv6
     };
     void accept();
     void take(QTcpSocket *socket);

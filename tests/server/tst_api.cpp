@@ -2,6 +2,7 @@
 // and WebSocket clients, zev720ctl on the frame ports, and the emulator on pseudo-terminals
 // and TCP, every connection on this machine's loopback.
 #include "model/RegisterMap.h"
+#include "server/HttpServer.h"
 #include "support/Server.h"
 #include "support/Sim.h"
 
@@ -11,8 +12,9 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSslConfiguration>
-#include <QWebSocket>
+#include <QTcpSocket>
 #include <QTest>
+#include <QWebSocket>
 
 using testing::EventClient;
 using testing::Sim;
@@ -28,8 +30,8 @@ const QByteArray kJson = "application/json";
 
 QByteArray patch(const QString &name, const QString &field, const QJsonValue &value)
 {
-    return QJsonDocument(QJsonObject{{"registers", QJsonArray{QJsonObject{{"name", name},
-                                                                           {field, value}}}}})
+    return QJsonDocument(
+               QJsonObject{{"registers", QJsonArray{QJsonObject{{"name", name}, {field, value}}}}})
         .toJson(QJsonDocument::Compact);
 }
 
@@ -37,10 +39,10 @@ QByteArray patch(const QString &name, const QString &field, const QJsonValue &va
 QByteArray login(const VenueServer &server, const QString &user, const QString &password,
                  int *status = nullptr)
 {
-    const testing::HttpReply reply = testing::http(
-        "POST", server.url("/api/v1/login"),
-        QJsonDocument(QJsonObject{{"user", user}, {"password", password}}).toJson(),
-        {{"Content-Type", kJson}, {"Origin", server.url("").toUtf8()}});
+    const testing::HttpReply reply =
+        testing::http("POST", server.url("/api/v1/login"),
+                      QJsonDocument(QJsonObject{{"user", user}, {"password", password}}).toJson(),
+                      {{"Content-Type", kJson}, {"Origin", server.url("").toUtf8()}});
     if (status) *status = reply.status;
     return reply.headers.value("set-cookie").split(';').first();
 }
@@ -68,7 +70,8 @@ int run(const QStringList &arguments, QString *out = nullptr)
     QProcess process;
     process.start(testing::buildDir() + "/" + arguments.first(), arguments.mid(1));
     process.waitForFinished(30000);
-    if (out) *out = QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+    if (out)
+        *out = QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
     return process.exitCode();
 }
 
@@ -83,6 +86,7 @@ private slots:
     void roomLostAndBackAloneAmongTheRooms();
     void gateKeepsOutWhoDoesNotBelong();
     void badInputIsRefusedAndChangesNothing();
+    void connectionsBoundedPerAddressAndInAll();
     void historyAndUndo();
     void presetsStoredAndRecalled();
     void restartKeepsWhatTheStateFolderHolds();
@@ -116,10 +120,9 @@ void TestApi::changesReachTheProcessorAndEveryClient()
     QCOMPARE(desk.messages.first()["type"], "hello");
     QCOMPARE(desk.messages.first()["rooms"][0]["registers"][0]["shown"], "68dB");
 
-    testing::HttpReply reply =
-        testing::http("PATCH", server.url("/api/v1/rooms/stage/registers"),
-                      patch("MusicVolumeTrackBar", "shown", "60dB"),
-                      {{"Authorization", token}, {"Content-Type", kJson}});
+    testing::HttpReply reply = testing::http("PATCH", server.url("/api/v1/rooms/stage/registers"),
+                                             patch("MusicVolumeTrackBar", "shown", "60dB"),
+                                             {{"Authorization", token}, {"Content-Type", kJson}});
     QCOMPARE(reply.status, 200);
     QCOMPARE(reply.json()["registers"][0]["value"].toInt(), 28);
     QCOMPARE(int(sim.registers()[kMusicVolume]), 28);
@@ -153,18 +156,17 @@ void TestApi::changesReachTheProcessorAndEveryClient()
     }));
     QVERIFY(hasChange(script, kEffectVolume, 5, "frame port"));
 
-    const QJsonObject room = testing::http("GET", server.url("/api/v1/rooms/stage"), {},
-                                           {{"Authorization", token}})
-                                 .json();
+    const QJsonObject room =
+        testing::http("GET", server.url("/api/v1/rooms/stage"), {}, {{"Authorization", token}})
+            .json();
     QCOMPARE(room["registers"].toArray().size(), zev::kTransferSetSize);
     QCOMPARE(room["locked"].toBool(true), false);
     QCOMPARE("tcp://127.0.0.1:" + QString::number(room["framePort"].toInt()), line);
     reply = testing::http("POST", server.url("/api/v1/rooms/stage/lock"), {},
                           {{"Authorization", token}});
     QCOMPARE(reply.status, 200);
-    QVERIFY(script.waitFor([](const QJsonObject &m) {
-        return m["type"] == "change" && m["locked"] == true;
-    }));
+    QVERIFY(script.waitFor(
+        [](const QJsonObject &m) { return m["type"] == "change" && m["locked"] == true; }));
     const QByteArray metrics =
         testing::http("GET", server.url("/metrics"), {}, {{"Authorization", token}}).body;
     QVERIFY2(metrics.contains("zev720d_rooms{state=\"online\"} 1\n"), metrics.constData());
@@ -207,7 +209,10 @@ void TestApi::thePanelsRulesAndSteps()
     QCOMPARE(int(sim.registers()[kMusicVolume]), 19); // "69dB"
     QCOMPARE(send(desk, patch("EchoLevelTrackBar", "step", 1)).status, 403);
     QCOMPARE(send(desk, patch("MusicVolumeTrackBar", "step", 2)).status, 422);
-    QCOMPARE(send(desk, R"({"registers":[{"name":"MusicVolumeTrackBar","value":30}],"rules":false})").status, 403);
+    QCOMPARE(
+        send(desk, R"({"registers":[{"name":"MusicVolumeTrackBar","value":30}],"rules":false})")
+            .status,
+        403);
 
     // The maximum below the volume drags the volume: both registers change on the processor.
     testing::HttpReply reply = send(tech, patch("MusicMaxVolumeTrackBar", "value", 40));
@@ -218,7 +223,10 @@ void TestApi::thePanelsRulesAndSteps()
     // The volume above its maximum stops there; past the rules it goes where it is told.
     QCOMPARE(send(tech, patch("MusicVolumeTrackBar", "value", 10)).status, 200);
     QCOMPARE(int(sim.registers()[16]), 40);
-    QCOMPARE(send(tech, R"({"registers":[{"name":"MusicVolumeTrackBar","value":10}],"rules":false})").status, 200);
+    QCOMPARE(
+        send(tech, R"({"registers":[{"name":"MusicVolumeTrackBar","value":10}],"rules":false})")
+            .status,
+        200);
     QCOMPARE(int(sim.registers()[16]), 10);
 
     // Another DSP mode brings its echo and reverb; the mode left brings back what it had,
@@ -253,17 +261,26 @@ void TestApi::thePanelsRulesAndSteps()
     QCOMPARE(reply.status, 200);
     const QJsonArray ids = reply.json()["ids"].toArray();
     QCOMPARE(ids.size(), 1);
-    QCOMPARE(testing::http("POST", undo, QJsonDocument(QJsonObject{{"ids", ids}}).toJson(), json).status, 200);
+    QCOMPARE(
+        testing::http("POST", undo, QJsonDocument(QJsonObject{{"ids", ids}}).toJson(), json).status,
+        200);
     QCOMPARE(int(sim.registers()[kMicVolume]), int(before[kMicVolume]));
-    QCOMPARE(testing::http("GET", server.url("/api/v1/presets/none/compare"), {}, json).status, 404);
-    QCOMPARE(testing::http("GET", server.url("/api/v1/presets/.hidden/compare"), {}, json).status, 400);
-    QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/house"), R"({"fromRoom":"stage"})", json).status, 200);
-    const QJsonObject same =
-        testing::http("GET", server.url("/api/v1/presets/house/compare"), {}, {{"Authorization", desk}}).json();
+    QCOMPARE(testing::http("GET", server.url("/api/v1/presets/none/compare"), {}, json).status,
+             404);
+    QCOMPARE(testing::http("GET", server.url("/api/v1/presets/.hidden/compare"), {}, json).status,
+             400);
+    QCOMPARE(
+        testing::http("PUT", server.url("/api/v1/presets/house"), R"({"fromRoom":"stage"})", json)
+            .status,
+        200);
+    const QJsonObject same = testing::http("GET", server.url("/api/v1/presets/house/compare"), {},
+                                           {{"Authorization", desk}})
+                                 .json();
     QCOMPARE(same["rooms"][0]["differs"].toArray().size(), 0);
     QCOMPARE(send(tech, patch("MicVolumeTrackBar", "shown", "50dB")).status, 200);
-    const QJsonObject differs =
-        testing::http("GET", server.url("/api/v1/presets/house/compare"), {}, {{"Authorization", desk}}).json();
+    const QJsonObject differs = testing::http("GET", server.url("/api/v1/presets/house/compare"),
+                                              {}, {{"Authorization", desk}})
+                                    .json();
     QCOMPARE(differs["rooms"][0]["differs"][0]["title"], "话筒调整 音量");
     QCOMPARE(differs["rooms"][0]["differs"][0]["shown"], "50dB");
 }
@@ -289,8 +306,8 @@ void TestApi::twoClientsWritingOneRegister()
         QNetworkRequest request{QUrl(server.url("/api/v1/rooms/stage/registers"))};
         request.setRawHeader("Authorization", i % 2 ? one : two);
         request.setRawHeader("Content-Type", kJson);
-        QNetworkReply *reply =
-            manager.sendCustomRequest(request, "PATCH", patch("MusicVolumeTrackBar", "value", 30 + i));
+        QNetworkReply *reply = manager.sendCustomRequest(
+            request, "PATCH", patch("MusicVolumeTrackBar", "value", 30 + i));
         QObject::connect(reply, &QNetworkReply::finished, reply, [&finished, reply] {
             finished += reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
             reply->deleteLater();
@@ -298,9 +315,9 @@ void TestApi::twoClientsWritingOneRegister()
     }
     QVERIFY(QTest::qWaitFor([&] { return finished == 20; }, 20000));
     const int held = sim.registers()[kMusicVolume];
-    const QJsonObject room = testing::http("GET", server.url("/api/v1/rooms/stage"), {},
-                                           {{"Authorization", one}})
-                                 .json();
+    const QJsonObject room =
+        testing::http("GET", server.url("/api/v1/rooms/stage"), {}, {{"Authorization", one}})
+            .json();
     int mirrored = -1;
     for (const QJsonValue &r : room["registers"].toArray())
         if (r["address"].toInt() == kMusicVolume) mirrored = r["value"].toInt();
@@ -331,10 +348,12 @@ void TestApi::roomLostAndBackAloneAmongTheRooms()
     QVERIFY(client.open(server.api, {{"Authorization", token}}));
 
     stage->stop();
-    QVERIFY(client.waitFor([](const QJsonObject &m) {
-        return m["type"] == "state" && m["room"] == "stage" && m["state"] == "offline" &&
-               !m["reason"].toString().isEmpty();
-    }, 15000));
+    QVERIFY(client.waitFor(
+        [](const QJsonObject &m) {
+            return m["type"] == "state" && m["room"] == "stage" && m["state"] == "offline" &&
+                   !m["reason"].toString().isEmpty();
+        },
+        15000));
     const testing::HttpReply refused =
         testing::http("PATCH", server.url("/api/v1/rooms/stage/registers"),
                       patch("MusicVolumeTrackBar", "value", 40),
@@ -345,14 +364,17 @@ void TestApi::roomLostAndBackAloneAmongTheRooms()
 
     const QString port = line.section(':', -1);
     stage = std::make_unique<Sim>(QStringList{"--listen", "127.0.0.1:" + port});
-    QVERIFY(client.waitFor([](const QJsonObject &m) {
-        return m["type"] == "room" && m["room"]["name"] == "stage" &&
-               m["room"]["state"] == "online" &&
-               m["room"]["registers"].toArray().size() == zev::kTransferSetSize;
-    }, 40000));
+    QVERIFY(client.waitFor(
+        [](const QJsonObject &m) {
+            return m["type"] == "room" && m["room"]["name"] == "stage" &&
+                   m["room"]["state"] == "online" &&
+                   m["room"]["registers"].toArray().size() == zev::kTransferSetSize;
+        },
+        40000));
     QCOMPARE(stage->frames().size() >= zev::kTransferSetSize, true);
     QCOMPARE(int(stage->registers()[kMusicVolume]), 20); // the refused change never went out
-    for (const QJsonObject &m : client.messages) QVERIFY(m["room"] != "bar");
+    for (const QJsonObject &m : client.messages)
+        QVERIFY(m["room"] != "bar");
     QCOMPARE(server.out.count("bar: online"), 1);
     QVERIFY(!server.out.contains("bar: offline"));
 }
@@ -367,10 +389,10 @@ void TestApi::gateKeepsOutWhoDoesNotBelong()
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
     VenueServer server;
     QString said;
-    QCOMPARE(run({"zev720d", "--venue", "venue.csv", "--listen", "0.0.0.0:0", "--state",
-                  server.state},
-                 &said),
-             1);
+    QCOMPARE(
+        run({"zev720d", "--venue", "venue.csv", "--listen", "0.0.0.0:0", "--state", server.state},
+            &said),
+        1);
     QVERIFY2(said.contains("no user exists yet"), qPrintable(said));
     QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
     QVERIFY(testing::addUser(server.state, "front", "desk", "desk-password"));
@@ -383,25 +405,32 @@ void TestApi::gateKeepsOutWhoDoesNotBelong()
 
     // Another name for this address, as a page whose name was made to resolve here sends it.
     const QByteArray rebound = testing::rawHttp(
-        server.api, "GET /api/v1/rooms HTTP/1.1\r\nHost: attacker.example:" +
-                        QByteArray::number(server.api) + "\r\nAuthorization: " + token +
-                        "\r\nConnection: close\r\n\r\n");
+        server.api,
+        "GET /api/v1/rooms HTTP/1.1\r\nHost: attacker.example:" + QByteArray::number(server.api) +
+            "\r\nAuthorization: " + token + "\r\nConnection: close\r\n\r\n");
     QVERIFY2(rebound.startsWith("HTTP/1.1 421 "), rebound.constData());
     // Every route: without a login, and with a viewer's where it changes something.
-    const QList<QPair<QByteArray, QString>> routes = {
-        {"GET", "/api/v1/server"},           {"GET", "/api/v1/me"},
-        {"GET", "/api/v1/rooms"},            {"GET", "/api/v1/rooms/stage"},
-        {"PATCH", "/api/v1/rooms/stage/registers"}, {"POST", "/api/v1/rooms/stage/lock"},
-        {"GET", "/api/v1/rooms/stage/history"},     {"POST", "/api/v1/rooms/stage/undo"},
-        {"GET", "/api/v1/presets"},          {"GET", "/api/v1/presets/house"},
-        {"PUT", "/api/v1/presets/house"},    {"DELETE", "/api/v1/presets/house"},
-        {"POST", "/api/v1/presets/house/recall"}, {"GET", "/api/v1/events"},
-        {"GET", "/metrics"},                 {"POST", "/api/v1/logout"}};
+    const QList<QPair<QByteArray, QString>> routes = {{"GET", "/api/v1/server"},
+                                                      {"GET", "/api/v1/me"},
+                                                      {"GET", "/api/v1/rooms"},
+                                                      {"GET", "/api/v1/rooms/stage"},
+                                                      {"PATCH", "/api/v1/rooms/stage/registers"},
+                                                      {"POST", "/api/v1/rooms/stage/lock"},
+                                                      {"GET", "/api/v1/rooms/stage/history"},
+                                                      {"POST", "/api/v1/rooms/stage/undo"},
+                                                      {"GET", "/api/v1/presets"},
+                                                      {"GET", "/api/v1/presets/house"},
+                                                      {"PUT", "/api/v1/presets/house"},
+                                                      {"DELETE", "/api/v1/presets/house"},
+                                                      {"POST", "/api/v1/presets/house/recall"},
+                                                      {"GET", "/api/v1/events"},
+                                                      {"GET", "/metrics"},
+                                                      {"POST", "/api/v1/logout"}};
     for (const auto &[method, path] : routes)
-        QVERIFY2(testing::http(method, server.url(path), R"({"rooms":"all"})",
-                               {{"Content-Type", kJson}})
-                         .status == 401,
-                 qPrintable(method + " " + path));
+        QVERIFY2(
+            testing::http(method, server.url(path), R"({"rooms":"all"})", {{"Content-Type", kJson}})
+                    .status == 401,
+            qPrintable(method + " " + path));
     const QByteArray watcher = "Bearer " + testing::addToken(server.state, "watch", "w").toUtf8();
     QTest::qWait(1100); // the server reads its users file again at most once a second
     for (const auto &[method, path] : routes)
@@ -431,9 +460,9 @@ void TestApi::gateKeepsOutWhoDoesNotBelong()
     QCOMPARE(beyond.status, 403);
     QCOMPARE(beyond.json()["field"], "registers[1]");
     // The desk's own cookie from another site's page, or with no Origin at all.
-    QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 1),
-                           {{"Cookie", desk}, {"Origin", "http://attacker.example"},
-                            {"Content-Type", kJson}})
+    QCOMPARE(testing::http(
+                 "PATCH", registers, patch("MusicVolumeTrackBar", "value", 1),
+                 {{"Cookie", desk}, {"Origin", "http://attacker.example"}, {"Content-Type", kJson}})
                  .status,
              403);
     QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 1),
@@ -447,9 +476,9 @@ void TestApi::gateKeepsOutWhoDoesNotBelong()
     // A wrong password; the next try from the address at once is slowed; later it is taken.
     login(server, "tech", "wrong-password", &status);
     QCOMPARE(status, 401);
-    const testing::HttpReply slowed = testing::http(
-        "POST", server.url("/api/v1/login"), R"({"user":"tech","password":"tech-password"})",
-        {{"Content-Type", kJson}});
+    const testing::HttpReply slowed =
+        testing::http("POST", server.url("/api/v1/login"),
+                      R"({"user":"tech","password":"tech-password"})", {{"Content-Type", kJson}});
     QCOMPARE(slowed.status, 429);
     QVERIFY(slowed.headers.contains("retry-after"));
     QTest::qWait(1100);
@@ -467,8 +496,51 @@ void TestApi::gateKeepsOutWhoDoesNotBelong()
     QVERIFY(QTest::qWaitFor([&] { return !browser.connected(); }, 3000));
     QCOMPARE(run({"zev720d", "user", "remove", "watch", "--state", server.state}), 0);
     QVERIFY(QTest::qWaitFor([&] { return !script.connected(); }, 5000));
-    QCOMPARE(testing::http("GET", server.url("/api/v1/me"), {}, {{"Authorization", watcher}}).status,
-             401);
+    QCOMPARE(
+        testing::http("GET", server.url("/api/v1/me"), {}, {{"Authorization", watcher}}).status,
+        401);
+}
+
+// One machine cannot take every connection: its 33rd is closed at once while another
+// address is served; all addresses together stop at 128, and a place freed is taken again.
+// (127.0.0.2 to .6 are this machine's loopback, each a client address of its own.)
+void TestApi::connectionsBoundedPerAddressAndInAll()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(server.start("venue.csv"));
+    std::vector<std::unique_ptr<QTcpSocket>> open;
+    const auto connect = [&](const char *from) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->bind(QHostAddress(QString(from)), 0);
+        socket->connectToHost(QHostAddress::LocalHost, server.api);
+        socket->waitForConnected(2000);
+        return socket;
+    };
+    // Served: a request gets its answer (401 without a login).
+    const auto served = [&](const char *from) {
+        const auto socket = connect(from);
+        socket->write("GET /api/v1/server HTTP/1.1\r\nHost: 127.0.0.1:" +
+                      QByteArray::number(server.api) + "\r\n\r\n");
+        return QTest::qWaitFor([&] { return socket->peek(12).startsWith("HTTP/1.1 401"); }, 3000);
+    };
+    const auto closedAtOnce = [&](const char *from) {
+        const auto socket = connect(from);
+        return QTest::qWaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; },
+                               3000);
+    };
+    for (int i = 0; i < zev::kMaxConnectionsPerAddress; ++i)
+        open.push_back(connect("127.0.0.2"));
+    QVERIFY(closedAtOnce("127.0.0.2"));
+    QVERIFY(served("127.0.0.3"));
+    for (const char *from : {"127.0.0.3", "127.0.0.4", "127.0.0.5"})
+        for (int i = 0; i < zev::kMaxConnectionsPerAddress; ++i)
+            open.push_back(connect(from));
+    QCOMPARE(int(open.size()), zev::kMaxConnections);
+    QVERIFY(closedAtOnce("127.0.0.6"));
+    open.front()->abort();
+    QVERIFY(QTest::qWaitFor([&] { return served("127.0.0.6"); }, 3000));
 }
 
 // Input that is not what the API takes gets a 4xx naming the field, and nothing changes.
@@ -513,10 +585,10 @@ void TestApi::badInputIsRefusedAndChangesNothing()
                            {{"Authorization", token}, {"Content-Type", kJson}})
                  .status,
              413);
-    QCOMPARE(testing::http("GET", server.url("/api/v1/rooms/elsewhere"), {},
-                           {{"Authorization", token}})
-                 .json()["field"],
-             "room");
+    QCOMPARE(
+        testing::http("GET", server.url("/api/v1/rooms/elsewhere"), {}, {{"Authorization", token}})
+            .json()["field"],
+        "room");
     const QByteArray escape = testing::rawHttp(
         server.api, "GET /api/v1/rooms/%2e%2e/server HTTP/1.1\r\nHost: 127.0.0.1:" +
                         QByteArray::number(server.api) + "\r\nAuthorization: " + token +
@@ -532,10 +604,10 @@ void TestApi::badInputIsRefusedAndChangesNothing()
     // Writes beyond a client's rate: four requests of all 56 registers at once (as they are),
     // the fourth past the burst of 200.
     QJsonArray all;
-    for (const QJsonValue &r : testing::http("GET", server.url("/api/v1/rooms/stage"), {},
-                                             {{"Authorization", token}})
-                                   .json()["registers"]
-                                   .toArray())
+    for (const QJsonValue &r :
+         testing::http("GET", server.url("/api/v1/rooms/stage"), {}, {{"Authorization", token}})
+             .json()["registers"]
+             .toArray())
         all.append(QJsonObject{{"name", r["name"]}, {"value", r["value"]}});
     const QByteArray everything = QJsonDocument(QJsonObject{{"registers", all}}).toJson();
     QNetworkAccessManager manager;
@@ -557,8 +629,8 @@ void TestApi::badInputIsRefusedAndChangesNothing()
 }
 
 // A room's changes as its history, newest first, with who made them; undo takes the last one,
-// the last two, the last ten, or those since a time back through the room's queue, and an undo is itself no
-// change to undo; desk users undo nothing.
+// the last two, the last ten, or those since a time back through the room's queue, and an undo is
+// itself no change to undo; desk users undo nothing.
 void TestApi::historyAndUndo()
 {
     Sim sim;
@@ -572,9 +644,11 @@ void TestApi::historyAndUndo()
     const QString registers = server.url("/api/v1/rooms/stage/registers");
     const QString undo = server.url("/api/v1/rooms/stage/undo");
     const QMap<QByteArray, QByteArray> headers{{"Authorization", token}, {"Content-Type", kJson}};
-    for (const auto &[name, value] : {std::pair{"MusicVolumeTrackBar", 28}, {"MusicVolumeTrackBar", 30},
+    for (const auto &[name, value] : {std::pair{"MusicVolumeTrackBar", 28},
+                                      {"MusicVolumeTrackBar", 30},
                                       {"MicVolumeTrackBar", 20}})
-        QCOMPARE(testing::http("PATCH", registers, patch(name, "value", value), headers).status, 200);
+        QCOMPARE(testing::http("PATCH", registers, patch(name, "value", value), headers).status,
+                 200);
 
     const QJsonArray changes =
         testing::http("GET", server.url("/api/v1/rooms/stage/history?limit=2"), {}, headers)
@@ -602,27 +676,32 @@ void TestApi::historyAndUndo()
             .toArray();
     QCOMPARE(after.size(), 5);
     QCOMPARE(after[0]["undoes"].toArray().size(), 2);
-    QVERIFY(after[2]["undone"].toBool() && after[3]["undone"].toBool() && after[4]["undone"].toBool());
+    QVERIFY(after[2]["undone"].toBool() && after[3]["undone"].toBool() &&
+            after[4]["undone"].toBool());
     // Ten changes undone at once: the volume as it was before the first of them.
     for (int i = 0; i < 10; ++i)
-        QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 50 + i), headers)
+        QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 50 + i),
+                               headers)
                      .status,
                  200);
     reply = testing::http("POST", undo, R"({"count":10})", headers);
     QCOMPARE(reply.json()["undone"].toArray().size(), 10);
     QCOMPARE(int(sim.registers()[kMusicVolume]), 20);
     // A change made after a time, undone back to that time.
-    const QString since = testing::http("GET", server.url("/api/v1/rooms/stage/history?limit=1"), {},
-                                        headers)
-                              .json()["changes"][0]["time"]
-                              .toString();
+    const QString since =
+        testing::http("GET", server.url("/api/v1/rooms/stage/history?limit=1"), {}, headers)
+            .json()["changes"][0]["time"]
+            .toString();
     QTest::qWait(5);
-    QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 40), headers).status,
+    QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 40), headers)
+                 .status,
              200);
-    reply = testing::http("POST", undo, QJsonDocument(QJsonObject{{"since", since}}).toJson(), headers);
+    reply =
+        testing::http("POST", undo, QJsonDocument(QJsonObject{{"since", since}}).toJson(), headers);
     QCOMPARE(reply.status, 200);
     QCOMPARE(int(sim.registers()[kMusicVolume]), 20);
-    QCOMPARE(testing::http("POST", undo, R"({"since":"yesterday"})", headers).json()["field"], "since");
+    QCOMPARE(testing::http("POST", undo, R"({"since":"yesterday"})", headers).json()["field"],
+             "since");
 }
 
 // Presets are parameter files in the state folder that zev720ctl reads as they are: stored
@@ -643,7 +722,8 @@ void TestApi::presetsStoredAndRecalled()
     const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
     const QByteArray desk = "Bearer " + testing::addToken(server.state, "front", "t").toUtf8();
     QVERIFY(server.start("venue.csv", "d: offline"));
-    QVERIFY(server.waitFor("c: online") && server.waitFor("b: online") && server.waitFor("a: online"));
+    QVERIFY(server.waitFor("c: online") && server.waitFor("b: online") &&
+            server.waitFor("a: online"));
     const QMap<QByteArray, QByteArray> json{{"Authorization", token}, {"Content-Type", kJson}};
     QCOMPARE(testing::http("PATCH", server.url("/api/v1/rooms/a/registers"),
                            patch("MusicVolumeTrackBar", "value", 28), json)
@@ -668,15 +748,21 @@ void TestApi::presetsStoredAndRecalled()
                  .status,
              200);
     const QByteArray asJson = testing::http("GET", house, {}, {{"Authorization", token}}).body;
-    QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/%E5%91%A8%E4%BA%94"), asJson, json).status,
-             200);
+    QCOMPARE(
+        testing::http("PUT", server.url("/api/v1/presets/%E5%91%A8%E4%BA%94"), asJson, json).status,
+        200);
     QCOMPARE(testing::readFile(server.state + "/presets/周五.dat"), dat.body);
-    QCOMPARE(testing::http("GET", server.url("/api/v1/presets"), {}, json).json()["presets"].toArray().size(),
+    QCOMPARE(testing::http("GET", server.url("/api/v1/presets"), {}, json)
+                 .json()["presets"]
+                 .toArray()
+                 .size(),
              3);
-    QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/.hidden"), R"({"fromRoom":"a"})", json)
-                 .json()["field"],
-             "preset");
-    for (const char *bad : {"/api/v1/presets/a%5Cb", "/api/v1/presets/%2E%2E", "/api/v1/presets/a%2Fb"})
+    QCOMPARE(
+        testing::http("PUT", server.url("/api/v1/presets/.hidden"), R"({"fromRoom":"a"})", json)
+            .json()["field"],
+        "preset");
+    for (const char *bad :
+         {"/api/v1/presets/a%5Cb", "/api/v1/presets/%2E%2E", "/api/v1/presets/a%2Fb"})
         QCOMPARE(testing::http("PUT", server.url(bad), R"({"fromRoom":"a"})", json).status, 404);
     QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/HOUSE"), R"({"fromRoom":"a"})", json)
                  .status,
@@ -706,16 +792,16 @@ void TestApi::presetsStoredAndRecalled()
     QCOMPARE(results[3]["result"], "failed");
     QVERIFY(results[3]["detail"].toString().contains("offline"));
     QCOMPARE(int(b.registers()[kMusicVolume]), 28);
-    QVERIFY(events.waitFor([](const QJsonObject &m) {
-        return m["type"] == "recall" && m["result"]["room"] == "d";
-    }));
+    QVERIFY(events.waitFor(
+        [](const QJsonObject &m) { return m["type"] == "recall" && m["result"]["room"] == "d"; }));
     QCOMPARE(testing::http("DELETE", house, {}, {{"Authorization", token}}).status, 200);
     QVERIFY(!QFile::exists(stored));
     QCOMPARE(testing::http("POST", house + "/recall", R"({"rooms":"all"})", json).status, 404);
 }
 
 // Users, tokens, presets and the journal live in the state folder: a restarted server takes
-// the same token, has the presets and knows the room's history; the sessions of browsers were the old server's.
+// the same token, has the presets and knows the room's history; the sessions of browsers were the
+// old server's.
 void TestApi::restartKeepsWhatTheStateFolderHolds()
 {
     Sim sim;
@@ -733,7 +819,8 @@ void TestApi::restartKeepsWhatTheStateFolderHolds()
                                {{"Authorization", token}, {"Content-Type", kJson}})
                      .status,
                  200);
-        QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/house"), R"({"fromRoom":"stage"})",
+        QCOMPARE(testing::http("PUT", server.url("/api/v1/presets/house"),
+                               R"({"fromRoom":"stage"})",
                                {{"Authorization", token}, {"Content-Type", kJson}})
                      .status,
                  200);
@@ -766,17 +853,18 @@ void TestApi::restartKeepsWhatTheStateFolderHolds()
 void TestApi::httpsWithTheVenuesCertificate()
 {
     QProcess openssl;
-    openssl.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt",
-                              "ec_paramgen_curve:P-256", "-days", "2", "-nodes", "-keyout",
-                              "key.pem", "-out", "cert.pem", "-subj", "/CN=127.0.0.1", "-addext",
-                              "subjectAltName=IP:127.0.0.1"});
+    openssl.start("openssl",
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-days",
+                   "2", "-nodes", "-keyout", "key.pem", "-out", "cert.pem", "-subj",
+                   "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
     QVERIFY2(openssl.waitForFinished(20000) && openssl.exitCode() == 0,
              openssl.readAllStandardError().constData());
     Sim sim;
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
     VenueServer server;
     QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
-    QVERIFY(server.start("venue.csv", ": online", {"--certificate", "cert.pem", "--key", "key.pem"}));
+    QVERIFY(
+        server.start("venue.csv", ": online", {"--certificate", "cert.pem", "--key", "key.pem"}));
     QVERIFY(server.out.contains("API: https://127.0.0.1:"));
     QSslConfiguration trust = QSslConfiguration::defaultConfiguration();
     trust.setCaCertificates(QSslCertificate::fromPath("cert.pem"));
@@ -786,15 +874,17 @@ void TestApi::httpsWithTheVenuesCertificate()
                           const QMap<QByteArray, QByteArray> &headers) {
         QNetworkRequest request{QUrl(base + path)};
         request.setSslConfiguration(trust);
-        for (auto it = headers.begin(); it != headers.end(); ++it) request.setRawHeader(it.key(), it.value());
+        for (auto it = headers.begin(); it != headers.end(); ++it)
+            request.setRawHeader(it.key(), it.value());
         QNetworkReply *reply = manager.sendCustomRequest(request, method, body);
         (void)QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000);
         reply->deleteLater();
         return std::pair{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
                          reply->rawHeader("Set-Cookie")};
     };
-    const auto [status, cookie] = call("POST", "/api/v1/login", R"({"user":"tech","password":"tech-password"})",
-                                       {{"Content-Type", kJson}});
+    const auto [status, cookie] =
+        call("POST", "/api/v1/login", R"({"user":"tech","password":"tech-password"})",
+             {{"Content-Type", kJson}});
     QCOMPARE(status, 200);
     QVERIFY2(cookie.contains("; Secure") && cookie.contains("HttpOnly"), cookie.constData());
     const QByteArray session = cookie.split(';').first();
@@ -804,7 +894,8 @@ void TestApi::httpsWithTheVenuesCertificate()
                  .first,
              200);
     QCOMPARE(call("PATCH", "/api/v1/rooms/stage/registers", change,
-                  {{"Cookie", session}, {"Origin", QString("http://127.0.0.1:%1").arg(server.api).toUtf8()},
+                  {{"Cookie", session},
+                   {"Origin", QString("http://127.0.0.1:%1").arg(server.api).toUtf8()},
                    {"Content-Type", kJson}})
                  .first,
              403);
@@ -847,13 +938,15 @@ void TestApi::pagesServedFromTheirFolderAlone()
     QVERIFY(page.headers.value("content-security-policy").contains("default-src 'self'"));
     QCOMPARE(testing::http("GET", server.url("/js/a.js")).headers.value("content-type"),
              QByteArray("text/javascript; charset=utf-8"));
-    for (const char *path : {"/.secret.html", "/tool.exe", "/big.js", "/link.html", "/js", "/nope.html"})
+    for (const char *path :
+         {"/.secret.html", "/tool.exe", "/big.js", "/link.html", "/js", "/nope.html"})
         QVERIFY2(testing::http("GET", server.url(path)).status == 404, path);
     const QByteArray port = QByteArray::number(server.api);
-    for (const QByteArray &target : {QByteArray("/../outside.html"), QByteArray("/js/%2e%2e/%2e%2e/outside.html"),
-                                     QByteArray("/js%2f..%2f..%2foutside.html")})
-        QVERIFY2(testing::rawHttp(server.api, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + port +
-                                                  "\r\nConnection: close\r\n\r\n")
+    for (const QByteArray &target :
+         {QByteArray("/../outside.html"), QByteArray("/js/%2e%2e/%2e%2e/outside.html"),
+          QByteArray("/js%2f..%2f..%2foutside.html")})
+        QVERIFY2(testing::rawHttp(server.api, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                                  port + "\r\nConnection: close\r\n\r\n")
                      .startsWith("HTTP/1.1 404 "),
                  target.constData());
     QVERIFY(testing::rawHttp(server.api, "GET / HTTP/1.1\r\nHost: attacker.example:" + port +
