@@ -51,7 +51,7 @@ void FramePort::accept()
             std::any_of(m_allowed.begin(), m_allowed.end(), [&](const QHostAddress &address) {
                 return address.isEqual(from, QHostAddress::ConvertV4MappedToIPv4);
             });
-        if (!allowed) {
+        if (!allowed || int(m_clients.size()) >= kMaxFrameClients) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -88,10 +88,10 @@ void FramePort::take(QTcpSocket *socket)
     const QByteArray input = std::exchange(client.input, {});
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(input.constData());
     std::vector<std::pair<std::uint8_t, std::uint8_t>> frames;
-    const std::size_t done = scanFrames(bytes, std::size_t(input.size()),
-                                        [&](std::uint8_t address, std::uint8_t value) {
-                                            frames.emplace_back(address, value);
-                                        });
+    const std::size_t done =
+        scanFrames(bytes, std::size_t(input.size()), [&](std::uint8_t address, std::uint8_t value) {
+            frames.emplace_back(address, value);
+        });
     client.input = input.mid(qsizetype(done));
     for (const auto &[address, value] : frames) {
         const auto still = m_clients.find(socket); // a reply may have cut it off
@@ -100,14 +100,14 @@ void FramePort::take(QTcpSocket *socket)
     }
 }
 
-void FramePort::frame(QTcpSocket *socket, Client &client, std::uint8_t address,
-                      std::uint8_t value)
+void FramePort::frame(QTcpSocket *socket, Client &client, std::uint8_t address, std::uint8_t value)
 {
     const bool online = m_room.state() == RoomHolder::State::Online;
     if (!online) return; // a room that is not there answers nothing
     if (value == kCommandValue && (address == kConnectAddress || address == kDisconnectAddress))
         return reply(socket, address, kCommandReply);
-    if (value == kReadRequest) return reply(socket, address, std::uint8_t(m_room.mirror()[address] + 1));
+    if (value == kReadRequest)
+        return reply(socket, address, std::uint8_t(m_room.mirror()[address] + 1));
     client.waiting.insert(address);
     m_room.write(address, value, client.writer);
 }

@@ -9,7 +9,8 @@
 //
 // An offline room answers nothing, as a processor switched off would. A client's unread input
 // is bounded: bytes that are no frame are dropped, and a client that sends more than it could
-// mean is cut off.
+// mean is cut off. At most kMaxFrameClients are connected at once; more are closed at once,
+// so that no client can use up the server's open files.
 #pragma once
 
 #include "room/RoomHolder.h"
@@ -25,6 +26,9 @@ class QTcpServer;
 class QTcpSocket;
 
 namespace zev {
+
+/// Clients of one frame port at once: the panel and a few runs of zev720ctl.
+constexpr int kMaxFrameClients = 8;
 
 class FramePort : public QObject {
     Q_OBJECT
@@ -47,8 +51,8 @@ private:
     struct Client {
         QByteArray input;
         std::set<std::uint8_t> waiting; ///< registers whose confirmation it waits for
-        std::string who;    ///< "frame port 127.0.0.1:50312", for people
-        std::string writer; ///< the same as its writes carry it
+        std::string who;                ///< "frame port 127.0.0.1:50312", for people
+        std::string writer;             ///< the same as its writes carry it
     };
     void accept();
     void take(QTcpSocket *socket);

@@ -4,6 +4,7 @@
 #include "files/VenueFile.h"
 #include "link/EndSignals.h"
 #include "model/Shown.h"
+#include "room/OpenFiles.h"
 #include "server/Access.h"
 #include "server/Api.h"
 #include "server/Events.h"
@@ -281,6 +282,16 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // Every room's line and frame port, every client the bounds let in: raise the limit on
+    // open files as far as allowed, and say so when even that may not hold them all.
+    const zev::OpenFileBudget files = zev::openFileBudget();
+    std::size_t wanted = 64 + std::size_t(zev::kMaxConnections + zev::kMaxEventClients);
+    for (const int port : framePorts)
+        wanted += 2 + (port >= 0 ? 1 + std::size_t(zev::kMaxFrameClients) : 0);
+    if (files.limit > 0 && wanted > std::size_t(files.limit))
+        std::printf("open files: the limit is %d, and the rooms and clients may need %zu; raise "
+                    "it (LimitNOFILE= in the service) or some may be refused\n",
+                    files.limit, wanted);
     zev::Venue venue(rooms);
     for (zev::HeldRoom &room : venue.rooms()) {
         const std::string name = room.name;

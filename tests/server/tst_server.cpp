@@ -1,6 +1,7 @@
 // zev720d as its clients meet it: the real server, zev720ctl and the emulator on a
 // pseudo-terminal, every connection on this machine's loopback.
 #include "model/RegisterMap.h"
+#include "server/FramePort.h"
 #include "support/Gui.h"
 #include "support/Server.h"
 #include "support/Sim.h"
@@ -155,6 +156,8 @@ void TestServer::roomThatIsNotThereAnswersNothing()
 }
 
 // Noise without frames: the client is cut off at its bound, the room serves the next one.
+// Clients beyond the port's bound are closed at once (so none can use up the server's open
+// files), and a place freed is taken again.
 void TestServer::clientThatBabblesIsCutOff()
 {
     Sim sim;
@@ -169,6 +172,24 @@ void TestServer::clientThatBabblesIsCutOff()
     QVERIFY(QTest::qWaitFor([&] { return babbler.state() == QAbstractSocket::UnconnectedState; },
                             5000));
     QCOMPARE(ctl({"pull", server.ports["stage"], "after.dat"}).status, 0);
+
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i <= zev::kMaxFrameClients; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost("127.0.0.1", quint16(url.port()));
+        QVERIFY(idle.back()->waitForConnected(2000));
+    }
+    QVERIFY(QTest::qWaitFor(
+        [&] { return idle.back()->state() == QAbstractSocket::UnconnectedState; }, 3000));
+    QCOMPARE(ctl({"pull", server.ports["stage"], "full.dat"}).status, 3);
+    server.waitFor("", 0);
+    const int left = int(server.out.count(" left"));
+    idle.front()->disconnectFromHost();
+    QVERIFY(QTest::qWaitFor([&] {
+        server.waitFor("", 0);
+        return server.out.count(" left") > left;
+    }));
+    QCOMPARE(ctl({"pull", server.ports["stage"], "freed.dat"}).status, 0);
 }
 
 // A room given its own frame port keeps it whatever its place in the venue file; the others
