@@ -139,11 +139,7 @@ void HttpServer::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         const QString from = addressGroup(socket->peerAddress());
-        const auto fromThere =
-            std::count_if(m_connections.begin(), m_connections.end(),
-                          [&](const auto &item) { return item.second.from == from; });
-        if (int(m_connections.size()) >= kMaxConnections ||
-            fromThere >= kMaxConnectionsPerAddress) {
+        if (!makeRoom(from)) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -152,6 +148,7 @@ void HttpServer::accept()
         socket->setReadBufferSize(qint64(m_limits.maxHead + m_limits.maxBody + 1));
         Connection &connection = m_connections[socket];
         connection.from = from;
+        connection.since = std::chrono::steady_clock::now();
         connection.timer = new QTimer(socket);
         connection.timer->setSingleShot(true);
         QObject::connect(connection.timer, &QTimer::timeout, socket, [socket] { socket->abort(); });
@@ -162,6 +159,33 @@ void HttpServer::accept()
             if (socket->state() != QAbstractSocket::ConnectedState) drop(socket);
         });
     }
+}
+
+bool HttpServer::makeRoom(const QString &from)
+{
+    const auto fromThere =
+        std::count_if(m_connections.begin(), m_connections.end(),
+                      [&](const auto &item) { return item.second.from == from; });
+    const bool addressFull = fromThere >= kMaxConnectionsPerAddress;
+    if (!addressFull && int(m_connections.size()) < kMaxConnections) return true;
+    // A connection that waits for nothing but a next request gives way, the one idle longest
+    // first (of the same address when that address is at its bound): browsers keep such
+    // connections open, and open a new one when theirs is closed.
+    QTcpSocket *idlest = nullptr;
+    std::chrono::steady_clock::time_point since{};
+    for (const auto &[socket, connection] : m_connections) {
+        if ((addressFull && connection.from != from) || connection.busy || connection.closing ||
+            connection.draining || socket->bytesAvailable() > 0)
+            continue;
+        if (!idlest || connection.since < since) {
+            idlest = socket;
+            since = connection.since;
+        }
+    }
+    if (!idlest) return false;
+    idlest->disconnectFromHost();
+    drop(idlest);
+    return true;
 }
 
 void HttpServer::drop(QTcpSocket *socket)
@@ -263,6 +287,7 @@ void HttpServer::answer(HttpExchange &exchange, const HttpResponse &response)
         return;
     }
     connection.timer->start(kIdleTimeoutMs);
+    connection.since = std::chrono::steady_clock::now();
     // A request that came behind this one is read once this call has returned.
     QMetaObject::invokeMethod(
         this,

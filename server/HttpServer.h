@@ -4,7 +4,9 @@
 // it is answered), so what a client can make the server hold is one head and one body.
 //
 // Bounds, each checked before any work is done for it:
-//   kMaxConnections     more are closed at once (the server's descriptors stay its own)
+//   kMaxConnections     beyond it, the connection idle longest (waiting for its next request)
+//                       is closed to make room, or the new one when none is idle (the
+//                       server's descriptors stay its own)
 //   kMaxConnectionsPerAddress  likewise from one address (an IPv6 /64 counting as one), so
 //                       that one machine on the LAN cannot take every place from the desk
 //   kRequestTimeoutMs   a request must arrive whole this long after its first byte, so a
@@ -26,6 +28,7 @@
 #include <QObject>
 #include <QSslCertificate>
 #include <QSslKey>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -102,11 +105,14 @@ private:
         bool closing = false;
         bool draining = false; ///< refused: its input is dropped until it closes
         qint64 drained = 0;
-        QString from; ///< the peer's address, or its /64 for IPv6
+        QString from;                                ///< the peer's address, or its /64 for IPv6
+        std::chrono::steady_clock::time_point since; ///< accepted, or its last answer sent
     };
     void accept();
     void take(QTcpSocket *socket);
     void answer(HttpExchange &exchange, const HttpResponse &response);
+    /// Whether a connection from `from` may be taken, closing an idle one to make room.
+    bool makeRoom(const QString &from);
     void drop(QTcpSocket *socket);
     void refuse(QTcpSocket *socket, int status, const std::string &message);
 
