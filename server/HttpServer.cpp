@@ -138,7 +138,9 @@ quint16 HttpServer::port() const
 void HttpServer::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        const QString from = addressGroup(socket->peerAddress());
+        // This machine's own clients (a local proxy, scripts, tools) are not one LAN machine.
+        const QString from =
+            socket->peerAddress().isLoopback() ? QString() : addressGroup(socket->peerAddress());
         if (!makeRoom(from)) {
             socket->abort();
             socket->deleteLater();
@@ -148,7 +150,6 @@ void HttpServer::accept()
         socket->setReadBufferSize(qint64(m_limits.maxHead + m_limits.maxBody + 1));
         Connection &connection = m_connections[socket];
         connection.from = from;
-        connection.since = std::chrono::steady_clock::now();
         connection.timer = new QTimer(socket);
         connection.timer->setSingleShot(true);
         QObject::connect(connection.timer, &QTimer::timeout, socket, [socket] { socket->abort(); });
@@ -164,18 +165,20 @@ void HttpServer::accept()
 bool HttpServer::makeRoom(const QString &from)
 {
     const auto fromThere =
-        std::count_if(m_connections.begin(), m_connections.end(),
-                      [&](const auto &item) { return item.second.from == from; });
+        from.isEmpty() ? 0
+                       : std::count_if(m_connections.begin(), m_connections.end(),
+                                       [&](const auto &item) { return item.second.from == from; });
     const bool addressFull = fromThere >= kMaxConnectionsPerAddress;
     if (!addressFull && int(m_connections.size()) < kMaxConnections) return true;
-    // A connection that waits for nothing but a next request gives way, the one idle longest
-    // first (of the same address when that address is at its bound): browsers keep such
-    // connections open, and open a new one when theirs is closed.
+    // A connection that has been answered and waits for nothing but a next request gives way,
+    // the one idle longest first (of the same address when that address is at its bound):
+    // browsers keep such connections open, and open a new one when theirs is closed. One that
+    // has not yet sent its first request keeps its place until its request's time is up.
     QTcpSocket *idlest = nullptr;
     std::chrono::steady_clock::time_point since{};
     for (const auto &[socket, connection] : m_connections) {
-        if ((addressFull && connection.from != from) || connection.busy || connection.closing ||
-            connection.draining || socket->bytesAvailable() > 0)
+        if ((addressFull && connection.from != from) || !connection.answered || connection.busy ||
+            connection.closing || connection.draining || socket->bytesAvailable() > 0)
             continue;
         if (!idlest || connection.since < since) {
             idlest = socket;
@@ -288,6 +291,7 @@ void HttpServer::answer(HttpExchange &exchange, const HttpResponse &response)
     }
     connection.timer->start(kIdleTimeoutMs);
     connection.since = std::chrono::steady_clock::now();
+    connection.answered = true;
     // A request that came behind this one is read once this call has returned.
     QMetaObject::invokeMethod(
         this,

@@ -8,7 +8,8 @@
 //                       is closed to make room, or the new one when none is idle (the
 //                       server's descriptors stay its own)
 //   kMaxConnectionsPerAddress  likewise from one address (an IPv6 /64 counting as one), so
-//                       that one machine on the LAN cannot take every place from the desk
+//                       that one machine on the LAN cannot take every place from the desk;
+//                       loopback, this machine itself, is bound by kMaxConnections alone
 //   kRequestTimeoutMs   a request must arrive whole this long after its first byte, so a
 //                       client dripping bytes holds nothing for long
 //   kIdleTimeoutMs      a kept-alive connection with nothing to say is closed
@@ -105,8 +106,10 @@ private:
         bool closing = false;
         bool draining = false; ///< refused: its input is dropped until it closes
         qint64 drained = 0;
-        QString from;                                ///< the peer's address, or its /64 for IPv6
-        std::chrono::steady_clock::time_point since; ///< accepted, or its last answer sent
+        /// The peer's address, or its /64 for IPv6; empty for this machine's own (loopback)
+        QString from;
+        bool answered = false;                       ///< kept alive after an answer
+        std::chrono::steady_clock::time_point since; ///< its last answer sent
     };
     void accept();
     void take(QTcpSocket *socket);

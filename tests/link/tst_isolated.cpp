@@ -4,8 +4,10 @@
 // peer, joined to it by a veth pair; nothing leaves this machine. Without the right to make
 // namespaces (not root, or a container that forbids it) it says so and skips.
 #include "files/ParameterFile.h"
+#include "server/HttpServer.h"
 #include "settings/PortSettings.h"
 #include "support/Gui.h"
+#include "support/Server.h"
 #include "support/Sim.h"
 #include "ui/Main.h"
 #include "ui/PortDialog.h"
@@ -17,8 +19,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+#include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
 #include <sched.h>
@@ -101,6 +105,7 @@ private slots:
     void nameServerThatNeverAnswers();
     void peerThatVanishes();
     void framePortsTakeOnlyTheNamedAddresses();
+    void apiConnectionsBoundedPerMachine();
 
 private:
     QString m_peer; ///< the peer's namespace
@@ -301,6 +306,80 @@ void TestIsolated::framePortsTakeOnlyTheNamedAddresses()
         QVERIFY(server.waitForFinished(10000));
         QFile::remove("from-peer.dat");
     }
+}
+
+// The API from the venue's LAN (the peer): one machine with 32 requests under way has its
+// 33rd connection closed at once while another address is served; its connections answered
+// and kept alive make way for a new one of its own, the one idle longest closed.
+void TestIsolated::apiConnectionsBoundedPerMachine()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    QVERIFY(testing::addUser("state", "tech", "technician", "tech-password"));
+    QProcess server;
+    server.start(testing::buildDir() + "/zev720d",
+                 {"--venue", "venue.csv", "--state", "state", "--listen", QString(kHere) + ":0"});
+    QString out;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            out += QString::fromUtf8(server.readAllStandardOutput());
+            return out.contains("stage: online");
+        },
+        10000));
+    const quint16 port =
+        quint16(QRegularExpression("API: http://[0-9.]+:(\\d+)/").match(out).captured(1).toUInt());
+    QVERIFY(port);
+    const int peerSpace = ::open(("/run/netns/" + m_peer).toLocal8Bit().constData(), O_RDONLY);
+    const int ownSpace = ::open("/proc/self/ns/net", O_RDONLY);
+    QVERIFY(peerSpace >= 0 && ownSpace >= 0);
+    const QByteArray request = "GET /api/v1/server HTTP/1.1\r\nHost: " + QByteArray(kHere) + ":" +
+                               QByteArray::number(port) + "\r\n\r\n";
+    // A socket made in the peer's namespace is the peer's, wherever it is used.
+    const auto connect = [&](bool fromPeer) {
+        auto socket = std::make_unique<QTcpSocket>();
+        if (fromPeer) {
+            ::setns(peerSpace, CLONE_NEWNET);
+            socket->bind(QHostAddress(QString(kPeer)), 0);
+            ::setns(ownSpace, CLONE_NEWNET);
+        }
+        socket->connectToHost(QHostAddress(QString(kHere)), port);
+        socket->waitForConnected(2000);
+        return socket;
+    };
+    const auto answered = [&](bool fromPeer) {
+        auto socket = connect(fromPeer);
+        socket->write(request);
+        if (!QTest::qWaitFor([&] { return socket->peek(12).startsWith("HTTP/1.1 401"); }, 3000))
+            socket.reset();
+        return socket;
+    };
+    const auto closedAtOnce = [](QTcpSocket &socket) {
+        return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
+                               3000);
+    };
+    std::vector<std::unique_ptr<QTcpSocket>> begun;
+    for (int i = 0; i < zev::kMaxConnectionsPerAddress; ++i) {
+        begun.push_back(connect(true));
+        begun.back()->write(request.left(request.indexOf('\n') + 1));
+    }
+    QTest::qWait(200); // the server has read them
+    QVERIFY(closedAtOnce(*connect(true)));
+    QVERIFY(answered(false));
+    begun.clear();
+    QTest::qWait(200);
+
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    while (idle.size() < std::size_t(zev::kMaxConnectionsPerAddress)) {
+        idle.push_back(answered(true));
+        QVERIFY(idle.back());
+    }
+    QVERIFY(answered(true));
+    QVERIFY(closedAtOnce(*idle.front()));
+    QCOMPARE(idle.back()->state(), QAbstractSocket::ConnectedState);
+    ::close(peerSpace);
+    ::close(ownSpace);
+    server.terminate();
+    QVERIFY(server.waitForFinished(10000));
 }
 
 int main(int argc, char *argv[])

@@ -11,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QTcpSocket>
 #include <QTest>
@@ -86,7 +87,7 @@ private slots:
     void roomLostAndBackAloneAmongTheRooms();
     void gateKeepsOutWhoDoesNotBelong();
     void badInputIsRefusedAndChangesNothing();
-    void connectionsBoundedPerAddressAndInAll();
+    void connectionsBoundedInAll();
     void historyAndUndo();
     void presetsStoredAndRecalled();
     void restartKeepsWhatTheStateFolderHolds();
@@ -171,8 +172,12 @@ void TestApi::changesReachTheProcessorAndEveryClient()
         testing::http("GET", server.url("/metrics"), {}, {{"Authorization", token}}).body;
     QVERIFY2(metrics.contains("zev720d_rooms{state=\"online\"} 1\n"), metrics.constData());
     QVERIFY(metrics.contains("zev720d_event_clients 2\n"));
-    // Two API writes, the lock, and the push's 56.
-    QVERIFY(metrics.contains("zev720d_write_latency_seconds_count{room=\"stage\"} 59\n"));
+    // Two API writes, the lock, and the push's 56 (and any frame zev720ctl sent again while
+    // the first waited for the processor, on a loaded machine).
+    const auto count =
+        QRegularExpression("zev720d_write_latency_seconds_count\\{room=\"stage\"\\} (\\d+)\n")
+            .match(QString::fromUtf8(metrics));
+    QVERIFY2(count.hasMatch() && count.captured(1).toInt() >= 59, metrics.constData());
 }
 
 // What a page sends is what the panel's controls would do: the layout names every control
@@ -501,64 +506,57 @@ void TestApi::gateKeepsOutWhoDoesNotBelong()
         401);
 }
 
-// One machine cannot take every connection: with 32 requests under way its 33rd connection
-// is closed at once while another address is served; idle connections (waiting for a next
-// request) make way, the one idle longest closed; all addresses together stop at 128.
-// (127.0.0.2 to .8 are this machine's loopback, each a client address of its own.)
-void TestApi::connectionsBoundedPerAddressAndInAll()
+// 128 connections in all, this machine's own (loopback) bound by nothing else: with 128
+// requests under way the next connection is closed at once; connections answered and kept
+// alive make way for a new one, the one idle longest closed. (One machine of the LAN is bound
+// at 32: tst_isolated, which has a LAN of its own.)
+void TestApi::connectionsBoundedInAll()
 {
     Sim sim;
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
     VenueServer server;
     QVERIFY(server.start("venue.csv"));
-    const auto connect = [&](const char *from) {
+    const QByteArray request =
+        "GET /api/v1/server HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(server.api) +
+        "\r\n\r\n";
+    const auto connect = [&] {
         auto socket = std::make_unique<QTcpSocket>();
-        socket->bind(QHostAddress(QString(from)), 0);
         socket->connectToHost(QHostAddress::LocalHost, server.api);
         socket->waitForConnected(2000);
         return socket;
     };
-    const auto begun = [&](const char *from) { // a request's first line, the rest to come
-        auto socket = connect(from);
-        socket->write("GET /api/v1/server HTTP/1.1\r\n");
+    const auto begun = [&] { // a request's first line, the rest to come
+        auto socket = connect();
+        socket->write(request.left(request.indexOf('\n') + 1));
         socket->waitForBytesWritten(1000);
         return socket;
     };
-    // Served: a request gets its answer (401 without a login).
-    const auto served = [&](const char *from) {
-        const auto socket = connect(from);
-        socket->write("GET /api/v1/server HTTP/1.1\r\nHost: 127.0.0.1:" +
-                      QByteArray::number(server.api) + "\r\n\r\n");
-        return QTest::qWaitFor([&] { return socket->peek(12).startsWith("HTTP/1.1 401"); }, 3000);
-    };
-    const auto closedAtOnce = [&](const char *from) {
-        const auto socket = connect(from);
-        return QTest::qWaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; },
-                               3000);
+    const auto answered = [&] { // its answer (401 without a login) read, the connection kept
+        auto socket = connect();
+        socket->write(request);
+        if (!QTest::qWaitFor([&] { return socket->peek(12).startsWith("HTTP/1.1 401"); }, 3000))
+            socket.reset();
+        return socket;
     };
     std::vector<std::unique_ptr<QTcpSocket>> open;
-    for (int i = 0; i < zev::kMaxConnectionsPerAddress; ++i)
-        open.push_back(begun("127.0.0.2"));
+    for (int i = 0; i < zev::kMaxConnections; ++i)
+        open.push_back(begun());
     QTest::qWait(200); // the server has read them
-    QVERIFY(closedAtOnce("127.0.0.2"));
-    QVERIFY(served("127.0.0.3"));
+    const auto late = connect();
+    QVERIFY(QTest::qWaitFor([&] { return late->state() == QAbstractSocket::UnconnectedState; }));
 
+    open.resize(zev::kMaxConnections / 2);
+    QTest::qWait(200); // the server has seen them go
     std::vector<std::unique_ptr<QTcpSocket>> idle;
-    for (int i = 0; i < zev::kMaxConnectionsPerAddress; ++i)
-        idle.push_back(connect("127.0.0.4"));
-    QTest::qWait(200);
-    QVERIFY(served("127.0.0.4"));
+    while (idle.size() < std::size_t(zev::kMaxConnections / 2)) {
+        idle.push_back(answered());
+        QVERIFY(idle.back());
+    }
+    QVERIFY(answered());
     QVERIFY(QTest::qWaitFor(
-        [&] { return idle.front()->state() == QAbstractSocket::UnconnectedState; }, 3000));
-    QVERIFY(idle.back()->state() == QAbstractSocket::ConnectedState);
-    idle.clear();
-
-    for (const char *from : {"127.0.0.5", "127.0.0.6", "127.0.0.7"})
-        for (int i = 0; i < zev::kMaxConnectionsPerAddress; ++i)
-            open.push_back(begun(from));
-    QCOMPARE(int(open.size()), zev::kMaxConnections);
-    QTest::qWait(200);
-    QVERIFY(closedAtOnce("127.0.0.8"));
+        [&] { return idle.front()->state() == QAbstractSocket::UnconnectedState; }));
+    QCOMPARE(idle.back()->state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(open.back()->state(), QAbstractSocket::ConnectedState);
 }
 
 // Input that is not what the API takes gets a 4xx naming the field, and nothing changes.

@@ -8,6 +8,7 @@ import time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
 from selenium.webdriver.support.ui import WebDriverWait
 
 
@@ -30,7 +31,10 @@ def browser(width=1280, height=900, language=None):
 
 
 def wait(driver, condition, seconds=10, message=''):
-    return WebDriverWait(driver, seconds, poll_frequency=0.02).until(lambda d: condition(d), message)
+    # A list the page makes anew between finding an element and reading it is looked at again.
+    return WebDriverWait(driver, seconds, poll_frequency=0.02,
+                         ignored_exceptions=(NoSuchElementException, StaleElementReferenceException)).until(
+        lambda d: condition(d), message)
 
 
 def log_in(driver, base, user, password, language='zh'):
