@@ -10,8 +10,10 @@ work=$(mktemp -d)
 group=
 trap '[ -z "$group" ] || kill -KILL -- "-$group" 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; cat "$work/script.out" >&2; exit 1; }
-# Ports above the system's ephemeral range, chosen per run.
-api=$((20000 + RANDOM % 20000))
+# Ports below the system's ephemeral range (where the suites beside this one get theirs from
+# the system), chosen per run: the API's and the eight rooms' after it.
+first_ephemeral=$(cut -f1 /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || echo 32768)
+api=$((10000 + RANDOM % (first_ephemeral - 10000 - 16)))
 ZEV_BUILD_DIR="$build_dir" ZEV_RUN_DIR="$work/run" ZEV_VENUE_PORT=$api ZEV_FRAME_PORT=$((api + 1)) \
     setsid bash "$source_dir/tools/run-venue" --no-build </dev/null >"$work/script.out" 2>&1 &
 script=$!
