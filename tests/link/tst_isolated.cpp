@@ -22,6 +22,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
@@ -275,19 +276,10 @@ void TestIsolated::framePortsTakeOnlyTheNamedAddresses()
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
     const QStringList inPeer{"ip", "netns", "exec", m_peer};
     for (const char *allowed : {kPeer, "10.231.0.9"}) {
-        QProcess server;
-        server.start(testing::buildDir() + "/zev720d",
-                     {"--venue", "venue.csv", "--state", "state", "--listen", "127.0.0.1:0",
-                      "--frame-ports", "0", "--frame-allow", allowed});
-        QString out;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                out += QString::fromUtf8(server.readAllStandardOutput());
-                return out.contains("stage: online");
-            },
-            10000));
-        const QString port =
-            QRegularExpression("frame port tcp://127.0.0.1:(\\d+)").match(out).captured(1);
+        testing::VenueServer server;
+        QVERIFY2(server.start("venue.csv", "stage: online", {"--frame-allow", allowed}),
+                 qPrintable(server.out));
+        const QString port = QString::number(QUrl(server.ports["stage"]).port());
         QProcess pull;
         pull.start(inPeer.first(),
                    inPeer.mid(1) + QStringList{testing::buildDir() + "/zev720ctl", "pull",
@@ -302,8 +294,8 @@ void TestIsolated::framePortsTakeOnlyTheNamedAddresses()
         }
         // This machine itself is always let in.
         QCOMPARE(ctl({"pull", "tcp://127.0.0.1:" + port, "here.dat"}).code, 0);
-        server.terminate();
-        QVERIFY(server.waitForFinished(10000));
+        server.stop();
+        QCOMPARE(server.process.state(), QProcess::NotRunning);
         QFile::remove("from-peer.dat");
     }
 }
@@ -315,20 +307,11 @@ void TestIsolated::apiConnectionsBoundedPerMachine()
 {
     Sim sim;
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
-    QVERIFY(testing::addUser("state", "tech", "technician", "tech-password"));
-    QProcess server;
-    server.start(testing::buildDir() + "/zev720d",
-                 {"--venue", "venue.csv", "--state", "state", "--listen", QString(kHere) + ":0"});
-    QString out;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            out += QString::fromUtf8(server.readAllStandardOutput());
-            return out.contains("stage: online");
-        },
-        10000));
-    const quint16 port =
-        quint16(QRegularExpression("API: http://[0-9.]+:(\\d+)/").match(out).captured(1).toUInt());
-    QVERIFY(port);
+    testing::VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY2(server.start("venue.csv", "stage: online", {"--listen", QString(kHere) + ":0"}),
+             qPrintable(server.out));
+    const quint16 port = server.api;
     const int peerSpace = ::open(("/run/netns/" + m_peer).toLocal8Bit().constData(), O_RDONLY);
     const int ownSpace = ::open("/proc/self/ns/net", O_RDONLY);
     QVERIFY(peerSpace >= 0 && ownSpace >= 0);
@@ -378,8 +361,8 @@ void TestIsolated::apiConnectionsBoundedPerMachine()
     QCOMPARE(idle.back()->state(), QAbstractSocket::ConnectedState);
     ::close(peerSpace);
     ::close(ownSpace);
-    server.terminate();
-    QVERIFY(server.waitForFinished(10000));
+    server.stop();
+    QCOMPARE(server.process.state(), QProcess::NotRunning);
 }
 
 int main(int argc, char *argv[])

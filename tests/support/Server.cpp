@@ -30,13 +30,13 @@ VenueServer::~VenueServer()
 bool VenueServer::start(const QString &venue, const QString &until, const QStringList &extra)
 {
     out.clear(); // a restart's output is its own
-    process.start(buildDir() + "/zev720d", QStringList{"--venue", venue, "--frame-ports", "0",
-                                                       "--listen", "127.0.0.1:0", "--state",
-                                                       state} +
-                                               extra);
+    process.start(buildDir() + "/zev720d",
+                  QStringList{"--venue", venue, "--frame-ports", "0", "--listen", "127.0.0.1:0",
+                              "--state", state} +
+                      extra);
     if (!process.waitForStarted()) return false;
     const bool up = waitFor("API: http");
-    const auto match = QRegularExpression("API: https?://127.0.0.1:(\\d+)/").match(out);
+    const auto match = QRegularExpression("API: https?://[^/\\s]+:(\\d+)/").match(out);
     if (!up || !match.hasMatch()) return false;
     api = quint16(match.captured(1).toUInt());
     const QRegularExpression line("^(\\S+): frame port (tcp://\\S+)$",
@@ -74,8 +74,7 @@ bool addUser(const QString &state, const QString &name, const QString &role,
              const QString &password)
 {
     QProcess process;
-    process.start(buildDir() + "/zev720d",
-                  {"user", "add", name, "--role", role, "--state", state});
+    process.start(buildDir() + "/zev720d", {"user", "add", name, "--role", role, "--state", state});
     process.write((password + "\n").toUtf8());
     process.closeWriteChannel();
     return process.waitForFinished(20000) && process.exitCode() == 0;
@@ -105,7 +104,8 @@ HttpReply http(const QByteArray &method, const QString &url, const QByteArray &b
     HttpReply out;
     out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     out.body = reply->readAll();
-    for (const auto &pair : reply->rawHeaderPairs()) out.headers[pair.first.toLower()] = pair.second;
+    for (const auto &pair : reply->rawHeaderPairs())
+        out.headers[pair.first.toLower()] = pair.second;
     reply->deleteLater();
     return out;
 }
@@ -149,8 +149,8 @@ bool EventClient::connected() const
 
 bool EventClient::waitFor(const std::function<bool(const QJsonObject &)> &match, int ms)
 {
-    return QTest::qWaitFor(
-        [&] { return std::any_of(messages.begin(), messages.end(), match); }, ms);
+    return QTest::qWaitFor([&] { return std::any_of(messages.begin(), messages.end(), match); },
+                           ms);
 }
 
 } // namespace testing
