@@ -100,6 +100,37 @@ std::optional<std::uint8_t> valueShowing(const RegisterRow &row, const std::stri
     return std::nullopt;
 }
 
+bool controlShows(const RegisterRow &row, std::uint8_t value)
+{
+    return shownValue(row, value).rfind("? ", 0) != 0;
+}
+
+std::optional<UnshownValue> firstUnshownValue(const ParameterModel &model)
+{
+    const auto problem = [](const std::string &where, const RegisterRow &row, std::uint8_t value) {
+        const std::string name = machineName(row);
+        return UnshownValue{where + name, where + name + ": value " + std::to_string(value) +
+                                              " is no value that this control shows"};
+    };
+    for (const RegisterRow &row : registerMap())
+        if (!controlShows(row, model.image[row.address])) return problem({}, row, model.image[row.address]);
+    // The slot of each mode with a button of its own holds the block that choosing the mode
+    // brings back; a fixed DSP mode brings back nothing.
+    for (const RegisterRow &mode : registerMap()) {
+        if (controlKind(mode) != ControlKind::Mode) continue;
+        for (const Choice &choice : mode.choices) {
+            if (choice.value >= kSlotCount) continue;
+            for (int address = mode.blockFirst; address <= mode.blockLast; ++address) {
+                const RegisterRow &row = *findRegister(std::uint8_t(address));
+                const std::uint8_t value = model.modeSlots[choice.value][std::size_t(address)];
+                if (!controlShows(row, value))
+                    return problem("slot " + std::to_string(choice.value) + ": ", row, value);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace zev
 
 namespace zev {

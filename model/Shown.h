@@ -5,6 +5,7 @@
 #pragma once
 
 #include "model/Layout.h"
+#include "model/ParameterModel.h"
 #include "model/RegisterMap.h"
 
 #include <cstdint>
@@ -34,5 +35,18 @@ std::optional<double> numberShown(const std::string &text);
 
 /// The register value that shows `text`, if any.
 std::optional<std::uint8_t> valueShowing(const RegisterRow &row, const std::string &text);
+
+/// Whether a control of the register shows the value: the values the panel's controls can
+/// produce, and no others (a bar's positions, a check box's two, a radio button's own).
+bool controlShows(const RegisterRow &row, std::uint8_t value);
+
+/// A value that no control shows, found where a recall would send it to a processor: in the
+/// image's registers, or in a mode slot's block (what choosing that mode brings back).
+struct UnshownValue {
+    std::string field;  ///< "MusicVolumeTrackBar", or "slot 5: EchoVolumeTrackBar"
+    std::string detail; ///< "MusicVolumeTrackBar: value 250 is no value that this control shows"
+};
+/// The first such value of the model, if any.
+std::optional<UnshownValue> firstUnshownValue(const ParameterModel &model);
 
 } // namespace zev

@@ -1063,6 +1063,12 @@ std::string Api::metrics() const
             [](HeldRoom &r) { return r.holder->counters().unanswered; });
     counter("zev720d_reconnects_total", "Times a room came back online after being offline.",
             [](HeldRoom &r) { return r.holder->counters().reconnects; });
+    counter("zev720d_frame_port_frames_refused_total",
+            "Frames refused by a frame port: writes to no register, or of a value no control shows.",
+            [](HeldRoom &r) { return r.port ? r.port->refusedFrames() : 0; });
+    counter("zev720d_frame_port_clients_closed_total",
+            "Frame port connections closed for bytes that are no frame.",
+            [](HeldRoom &r) { return r.port ? r.port->closedClients() : 0; });
     out += "# HELP zev720d_write_latency_seconds From a write's queueing to the processor's "
            "confirmation.\n# TYPE zev720d_write_latency_seconds histogram\n";
     for (HeldRoom &room : m_venue.rooms()) {

@@ -1,6 +1,7 @@
 #include "server/FramePort.h"
 
 #include "model/RegisterMap.h"
+#include "model/Shown.h"
 #include "server/Venue.h"
 #include "wire/FrameCodec.h"
 
@@ -84,20 +85,34 @@ void FramePort::take(QTcpSocket *socket)
         socket->abort();
         return;
     }
-    // Taken out first: a reply may end the connection, and the client with it.
-    const QByteArray input = std::exchange(client.input, {});
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(input.constData());
+    // Every frame must start where the one before it ended, from the first byte on: the whole
+    // input is checked before any frame of it is acted on.
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(client.input.constData());
+    const std::size_t size = std::size_t(client.input.size());
     std::vector<std::pair<std::uint8_t, std::uint8_t>> frames;
-    const std::size_t done =
-        scanFrames(bytes, std::size_t(input.size()), [&](std::uint8_t address, std::uint8_t value) {
-            frames.emplace_back(address, value);
-        });
-    client.input = input.mid(qsizetype(done));
+    std::size_t at = 0;
+    for (; size - at >= std::size_t(kFrameSize); at += kFrameSize) {
+        if (!isFrameAt(bytes + at)) break;
+        frames.emplace_back(bytes[at + 1], bytes[at + 2]);
+    }
+    if ((size - at >= std::size_t(kFrameSize)) || (at < size && bytes[at] != kFrameStart)) {
+        ++m_closedClients;
+        socket->abort();
+        return;
+    }
+    client.input.remove(0, qsizetype(at));
     for (const auto &[address, value] : frames) {
         const auto still = m_clients.find(socket); // a reply may have cut it off
         if (still == m_clients.end()) return;
         frame(socket, still->second, address, value);
     }
+}
+
+bool FramePort::writable(std::uint8_t address, std::uint8_t value)
+{
+    if (address == kLockAddress) return value == kCommandValue;
+    const RegisterRow *row = findRegister(address);
+    return row && controlShows(*row, value);
 }
 
 void FramePort::frame(QTcpSocket *socket, Client &client, std::uint8_t address, std::uint8_t value)
@@ -108,6 +123,10 @@ void FramePort::frame(QTcpSocket *socket, Client &client, std::uint8_t address, 
         return reply(socket, address, kCommandReply);
     if (value == kReadRequest)
         return reply(socket, address, std::uint8_t(m_room.mirror()[address] + 1));
+    if (!writable(address, value)) {
+        ++m_refusedFrames;
+        return;
+    }
     client.waiting.insert(address);
     m_room.write(address, value, client.writer);
 }

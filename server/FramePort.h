@@ -7,10 +7,14 @@
 //   lock and writes      queued on the room (the latest value of a register wins) and answered
 //                        when the processor confirms, with the value it holds
 //
-// An offline room answers nothing, as a processor switched off would. A client's unread input
-// is bounded: bytes that are no frame are dropped, and a client that sends more than it could
-// mean is cut off. At most kMaxFrameClients are connected at once; more are closed at once,
-// so that no client can use up the server's open files.
+// Its clients send nothing but frames, so a connection whose bytes are no frame where a
+// frame must start (an HTTP request a web page sends, a TLS hello, a WebSocket handshake) is
+// closed at once, before any frame it sent is acted on: a page in a browser on a machine the
+// port accepts cannot reach the room. A write is taken only for a register of the map with a
+// value its control shows, or for the lock command; any other frame is refused as a
+// processor ignores a bad frame, without a reply, and counted. An offline room answers
+// nothing, as a processor switched off would. At most kMaxFrameClients are connected at
+// once; more are closed at once, so that no client can use up the server's open files.
 #pragma once
 
 #include "room/RoomHolder.h"
@@ -41,6 +45,10 @@ public:
     void allow(std::vector<QHostAddress> addresses) { m_allowed = std::move(addresses); }
     quint16 port() const;
     int clients() const { return int(m_clients.size()); }
+    /// Frames refused: writes to no register, or of a value no control shows.
+    std::uint64_t refusedFrames() const { return m_refusedFrames; }
+    /// Connections closed for bytes that are no frame.
+    std::uint64_t closedClients() const { return m_closedClients; }
 
 signals:
     /// A client came or went ("frame port 127.0.0.1:50312").
@@ -56,6 +64,8 @@ private:
     };
     void accept();
     void take(QTcpSocket *socket);
+    /// Whether a frame's write may go to the processor.
+    static bool writable(std::uint8_t address, std::uint8_t value);
     void frame(QTcpSocket *socket, Client &client, std::uint8_t address, std::uint8_t value);
     void confirmed(const RegisterChange &change);
     static void reply(QTcpSocket *socket, std::uint8_t address, std::uint8_t value);
@@ -64,6 +74,8 @@ private:
     QTcpServer *m_server = nullptr;
     std::map<QTcpSocket *, Client> m_clients;
     std::vector<QHostAddress> m_allowed;
+    std::uint64_t m_refusedFrames = 0;
+    std::uint64_t m_closedClients = 0;
 };
 
 } // namespace zev

@@ -7,11 +7,13 @@
 #include "support/Sim.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QUrl>
 #include <csignal>
 
 using testing::Sim;
@@ -49,6 +51,7 @@ private slots:
     void panelThroughTheServer();
     void roomThatIsNotThereAnswersNothing();
     void clientThatBabblesIsCutOff();
+    void framePortTakesNothingButFrames();
     void roomsKeepTheirOwnFramePorts();
     void badArgumentsAndVenues();
 
@@ -190,6 +193,80 @@ void TestServer::clientThatBabblesIsCutOff()
         return server.out.count(" left") > left;
     }));
     QCOMPARE(ctl({"pull", server.ports["stage"], "freed.dat"}).status, 0);
+}
+
+// What a web page can make a browser send to a frame port (an HTTP request with frames in its
+// body, a WebSocket handshake), a TLS hello, and frames with noise behind them are closed at
+// once without a write. Frames that no control of the panel could make (a value past a
+// register's range, an address without a register, a command with another value) are
+// refused without a reply, counted, and the connection goes on; a good write then reaches the
+// processor and is journaled with the client's address.
+void TestServer::framePortTakesNothingButFrames()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    testing::VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
+    QVERIFY2(server.start("venue.csv"), qPrintable(server.out));
+    const quint16 port = quint16(QUrl(server.ports["stage"]).port());
+    const QByteArray frame = testing::hex("FE 10 05 15 FD"); // music volume to 83dB
+    const auto writes = [&] {
+        int count = 0;
+        for (const testing::LoggedFrame &f : sim.frames())
+            count += f.value() != zev::kReadRequest && f.address() != zev::kConnectAddress &&
+                     f.address() != zev::kDisconnectAddress;
+        return count;
+    };
+    const int before = writes();
+    const QList<QByteArray> streams{
+        "POST / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+            "\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\n" + frame,
+        "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n",
+        testing::hex("16 03 01 02 00 01 00 01 FC 03 03") + frame,
+        frame + "GET / HTTP/1.1\r\n",
+        frame + testing::hex("FE 10 05 00 FD"), // its checksum wrong
+    };
+    for (int i = 0; i < streams.size(); ++i) {
+        QTcpSocket socket;
+        socket.connectToHost("127.0.0.1", port);
+        QVERIFY(socket.waitForConnected(2000));
+        socket.write(streams[i]);
+        QVERIFY2(QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
+                                 5000),
+                 qPrintable(QString("stream %1 was not closed").arg(i)));
+    }
+
+    QTcpSocket client;
+    client.connectToHost("127.0.0.1", port);
+    QVERIFY(client.waitForConnected(2000));
+    for (const char *bad : {"FE 10 C8 D8 FD", "FE 10 FE 0E FD", "FE FA 05 FF FD", "FE 03 05 08 FD",
+                            "FE 06 05 0B FD", "FE 30 7F AF FD"})
+        client.write(testing::hex(bad));
+    client.write(testing::hex("FE 10 FC 0C FD")); // a read: answered with what the room holds
+    QVERIFY(QTest::qWaitFor([&] { return client.bytesAvailable() >= 5; }, 5000));
+    QCOMPARE(client.read(5), testing::hex("FE 10 15 25 FD"));
+    QCOMPARE(client.state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(writes(), before);
+
+    client.write(frame);
+    QVERIFY(QTest::qWaitFor([&] { return client.bytesAvailable() >= 5; }, 5000));
+    QCOMPARE(client.read(5), testing::hex("FE 10 06 16 FD"));
+    QCOMPARE(int(sim.registers()[16]), 5);
+    QCOMPARE(writes(), before + 1);
+    const testing::HttpReply metrics =
+        testing::http("GET", server.url("/metrics"), {}, {{"Authorization", token}});
+    QVERIFY2(metrics.body.contains("zev720d_frame_port_frames_refused_total{room=\"stage\"} 6") &&
+                 metrics.body.contains("zev720d_frame_port_clients_closed_total{room=\"stage\"} 5"),
+             metrics.body.constData());
+    const QString peer = "127.0.0.1:" + QString::number(client.localPort());
+    const testing::HttpReply history = testing::http(
+        "GET", server.url("/api/v1/rooms/stage/history"), {}, {{"Authorization", token}});
+    const QJsonArray changes = history.json()["changes"].toArray();
+    QVERIFY2(changes.size() == 1 && changes[0]["user"] == peer &&
+                 changes[0]["through"] == "frame port" && changes[0]["after"].toInt() == 5,
+             history.body.constData());
 }
 
 // A room given its own frame port keeps it whatever its place in the venue file; the others

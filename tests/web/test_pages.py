@@ -1,8 +1,11 @@
 """The venue server's pages in a real browser (Debian's Chromium, headless) against the real
 server and processor emulators on loopback: each role, live tiles, the room page's controls,
 A/B and undo, presets recalled into rooms, English, and axe-core on every page."""
+import http.server
 import os
+import re
 import sys
+import threading
 import time
 import unittest
 
@@ -197,6 +200,49 @@ class Pages(unittest.TestCase):
         wait(driver, lambda d: 'differs-from-house' in self.tile(d, 'C').get_attribute('class'))
         self.assertNotIn('differs-from-house', self.tile(driver, 'A').get_attribute('class'))
         self.assertIn('音乐调整 音量', self.tile(driver, 'C').find_element(By.TAG_NAME, 'summary').get_attribute('title'))
+
+    def test_a_web_page_cannot_reach_a_frame_port(self):
+        # A page of another site (here another port of this machine, as any page a browser
+        # on the server PC opens) sends a frame as a request body and over a WebSocket.
+        class Page(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                self.send_response(200)
+                self.send_header('Content-Type', 'text/html')
+                self.end_headers()
+                self.wfile.write(b'<!doctype html><title>elsewhere</title>')
+
+            def log_message(self, *args):
+                pass
+
+        site = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Page)
+        threading.Thread(target=site.serve_forever, daemon=True).start()
+        try:
+            driver = browser()
+            self.browsers.append(driver)
+            driver.get(f'http://127.0.0.1:{site.server_address[1]}/')
+            emulator = self.venue.emulators['B']
+            port = self.venue.frame_port('B')
+            before = changes(emulator.received())
+            closed = lambda: int(re.search(r'zev720d_frame_port_clients_closed_total\{room="B"\} (\d+)',
+                                           self.venue.metrics()).group(1))
+            closed_before = closed()
+            driver.execute_async_script(
+                'const done = arguments[arguments.length - 1], port = arguments[0];'
+                'const frame = new Uint8Array([0xFE, 0x10, 0x05, 0x15, 0xFD]);'
+                'const post = fetch(`http://127.0.0.1:${port}/`, {method: "POST", mode: "no-cors", body: frame})'
+                '  .catch(() => null);'
+                'const socket = new Promise(resolve => {'
+                '  const ws = new WebSocket(`ws://127.0.0.1:${port}/`); ws.binaryType = "arraybuffer";'
+                '  ws.onopen = () => ws.send(frame); ws.onerror = ws.onclose = () => resolve(null);'
+                '  setTimeout(resolve, 5000); });'
+                'Promise.all([post, socket]).then(() => done(null));', port)
+            wait(driver, lambda d: closed() >= closed_before + 2, message='both connections closed by the frame port')
+            self.assertEqual(changes(emulator.received()), before)
+            self.assertEqual(self.venue.api('GET', 'rooms/B')['registers'][0]['value'],
+                             emulator.registers()[MUSIC_VOLUME])
+        finally:
+            site.shutdown()
+            site.server_close()
 
     def test_english_is_chosen_and_remembered(self):
         driver = self.open('front', language='zh')

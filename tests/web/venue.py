@@ -87,7 +87,7 @@ class Venue:
                                     text=True, check=True, capture_output=True).stdout.split()[-1]
         self.output = []
         self.server = subprocess.Popen([self.zev720d, '--venue', os.path.join(self.folder, 'venue.csv'),
-                                        '--state', self.state, '--listen', '127.0.0.1:0'],
+                                        '--state', self.state, '--listen', '127.0.0.1:0', '--frame-ports', '0'],
                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         threading.Thread(target=self._read, daemon=True).start()
         self.wait_for(lambda: any(line.startswith('API: ') for line in self.output), 'the API to listen')
@@ -111,6 +111,16 @@ class Venue:
             if time.monotonic() > end:
                 raise AssertionError(f'waited {seconds} s for {what}')
             time.sleep(0.02)
+
+    def frame_port(self, room):
+        """The port of the room's frame port, as the server printed it."""
+        line = next(line for line in self.output if line.startswith(f'{room}: frame port tcp://'))
+        return int(line.rsplit(':', 1)[1])
+
+    def metrics(self):
+        request = urllib.request.Request(self.base + '/metrics', headers={'Authorization': 'Bearer ' + self.token})
+        with NO_PROXY.open(request, timeout=15) as reply:
+            return reply.read().decode()
 
     def api(self, method, path, body=None):
         request = urllib.request.Request(self.base + '/api/v1/' + path, method=method,
