@@ -1,6 +1,7 @@
 #include "server/Access.h"
 
 #include "files/AtomicFile.h"
+#include "server/ClientAddresses.h"
 #include "wire/TextFile.h"
 
 #include <QCoreApplication>
@@ -13,7 +14,6 @@
 namespace zev {
 namespace {
 
-constexpr const char *kCookieName = "zev720d_session";
 constexpr std::chrono::seconds kReloadCheck{1};
 
 QThreadPool &hashingPool()
@@ -116,7 +116,13 @@ Access::Access(std::string usersPath, bool secureCookies, QObject *parent)
 
 bool Access::stillValid(const Principal &who) const
 {
-    return findUser(who.user) && (who.session.empty() || m_sessions.count(who.session));
+    const User *user = findUser(who.user);
+    if (!user || user->role != who.role) return false;
+    if (!who.token.empty()) {
+        const auto token = m_tokens.find(who.token);
+        return token != m_tokens.end() && token->second == who.user;
+    }
+    return !who.session.empty() && m_sessions.count(who.session);
 }
 
 bool Access::load(std::string &error)
@@ -127,6 +133,16 @@ bool Access::load(std::string &error)
                                                   std::to_string(info.lastModified().toMSecsSinceEpoch())
                                             : "none";
     if (!m_store.load(users, error)) return false;
+    // A user whose password or role changed logs in again: its sessions end.
+    for (const User &before : m_users) {
+        const auto now = std::find_if(users.begin(), users.end(),
+                                      [&](const User &user) { return user.name == before.name; });
+        if (now == users.end() || now->passwordHash != before.passwordHash ||
+            now->role != before.role) {
+            std::erase_if(m_sessions, [&](const auto &item) { return item.second.user == before.name; });
+            m_knownPlaces.erase(before.name);
+        }
+    }
     m_users = std::move(users);
     m_stamp = stamp;
     m_tokens.clear();
@@ -176,10 +192,10 @@ std::optional<Principal> Access::identify(const std::string *authorization,
         if (token == m_tokens.end()) return std::nullopt;
         const User *user = findUser(token->second);
         if (!user) return std::nullopt;
-        return Principal{user->name, user->role, {}};
+        return Principal{user->name, user->role, {}, token->first};
     }
     if (!cookie) return std::nullopt;
-    const std::string id = cookieValue(*cookie, kCookieName);
+    const std::string id = cookieValue(*cookie, cookieName());
     const auto session = m_sessions.find(id);
     if (id.empty() || session == m_sessions.end()) return std::nullopt;
     const auto now = std::chrono::steady_clock::now();
@@ -189,7 +205,7 @@ std::optional<Principal> Access::identify(const std::string *authorization,
         return std::nullopt;
     }
     session->second.seen = now;
-    return Principal{user->name, user->role, id};
+    return Principal{user->name, user->role, id, {}};
 }
 
 void Access::login(const std::string &name, const std::string &password, const QHostAddress &from,
@@ -197,64 +213,119 @@ void Access::login(const std::string &name, const std::string &password, const Q
 {
     reloadIfChanged();
     const auto now = std::chrono::steady_clock::now();
-    const std::string address = from.toString().toStdString();
-    const auto failing = m_failures.find(address);
-    if (failing != m_failures.end() && now < failing->second.next) {
-        const auto wait = std::chrono::ceil<std::chrono::seconds>(failing->second.next - now);
-        return done(LoginResult::Slowed, {}, int(wait.count()));
+    const std::string place = ClientAddresses::loginGroup(from).toStdString();
+    const auto waitFor = [&](const std::map<std::string, Failures> &table, const std::string &key) {
+        const auto it = table.find(key);
+        if (it == table.end() || now >= it->second.next) return 0;
+        return int(std::chrono::ceil<std::chrono::seconds>(it->second.next - now).count());
+    };
+    const auto known = m_knownPlaces.find(name);
+    const bool knownPlace = known != m_knownPlaces.end() &&
+                            std::find(known->second.begin(), known->second.end(), place) !=
+                                known->second.end();
+    const auto refuse = [&](LoginResult result, int wait) {
+        count(result);
+        done(result, {}, wait);
+    };
+    // Reserved before hashing: what is checked here is what the hashes will be.
+    if (const int wait = waitFor(m_failures, place)) return refuse(LoginResult::Slowed, wait);
+    if (const int wait = waitFor(m_userFailures, name); wait && !knownPlace)
+        return refuse(LoginResult::UserSlowed, wait);
+    if (m_placesBusy.count(place) || (!knownPlace && m_namesBusy.count(name)))
+        return refuse(LoginResult::Busy, 1);
+    if (m_hashing + int(m_waiting.size()) >= kMaxLoginsAtOnce + kMaxLoginsWaiting) {
+        const auto unknown = std::find_if(m_waiting.rbegin(), m_waiting.rend(),
+                                          [](const Attempt &a) { return !a.known; });
+        if (!knownPlace || unknown == m_waiting.rend()) return refuse(LoginResult::Full, 1);
+        // A user at a PC of theirs goes before an unknown guess.
+        Attempt evicted = std::move(*unknown);
+        m_waiting.erase(std::next(unknown).base());
+        if (--m_placesBusy[evicted.place] == 0) m_placesBusy.erase(evicted.place);
+        if (--m_namesBusy[evicted.user] == 0) m_namesBusy.erase(evicted.user);
+        sodium_memzero(evicted.password.data(), evicted.password.size());
+        count(LoginResult::Full);
+        evicted.done(LoginResult::Full, {}, 1);
     }
-    if (m_hashing >= kMaxLoginsAtOnce + kMaxLoginsWaiting) return done(LoginResult::Busy, {}, 1);
-    const User *user = findUser(name);
-    const std::string hash = user ? user->passwordHash : std::string();
-    ++m_hashing;
-    QPointer<Access> guard(this);
-    hashingPool().start([guard, name, password = std::string(password), hash, known = user != nullptr, address,
-                         done = std::move(done)]() mutable {
-        // The decoy is made on this thread the first time it is needed.
-        const std::string &checked = known ? hash : decoyHash();
-        const bool right =
-            password.size() <= kMaxPasswordBytes &&
-            crypto_pwhash_str_verify(checked.c_str(), password.data(), password.size()) == 0 &&
-            known;
-        sodium_memzero(password.data(), password.size());
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [guard, name, right, address, done = std::move(done)] {
-                if (!guard) return;
-                Access &self = *guard;
-                --self.m_hashing;
-                const auto at = std::chrono::steady_clock::now();
-                if (!right) {
-                    if (self.m_failures.size() >= kMaxFailingAddresses &&
-                        !self.m_failures.count(address)) {
-                        const auto oldest = std::min_element(
-                            self.m_failures.begin(), self.m_failures.end(),
-                            [](const auto &a, const auto &b) {
-                                return a.second.order < b.second.order;
-                            });
-                        self.m_failures.erase(oldest);
-                    }
-                    Failures &failures = self.m_failures[address];
-                    failures.count = std::min(failures.count + 1, 16);
-                    failures.order = ++self.m_failureOrder;
-                    const int wait =
-                        std::min(1 << (failures.count - 1), kMaxLoginDelaySeconds);
-                    failures.next = at + std::chrono::seconds(wait);
-                    return done(LoginResult::Wrong, {}, wait);
-                }
-                self.m_failures.erase(address);
-                if (self.m_sessions.size() >= kMaxSessions) {
-                    const auto oldest = std::min_element(
-                        self.m_sessions.begin(), self.m_sessions.end(),
-                        [](const auto &a, const auto &b) { return a.second.seen < b.second.seen; });
-                    self.m_sessions.erase(oldest);
-                }
-                const std::string id = randomToken();
-                self.m_sessions[id] = {name, at};
-                done(LoginResult::Ok, id, 0);
-            },
-            Qt::QueuedConnection);
-    });
+    ++m_placesBusy[place];
+    ++m_namesBusy[name];
+    m_waiting.push_back({name, password, place, knownPlace, std::move(done)});
+    pump();
+}
+
+void Access::pump()
+{
+    while (m_hashing < kMaxLoginsAtOnce && !m_waiting.empty()) {
+        auto attempt = std::make_shared<Attempt>(std::move(m_waiting.front()));
+        m_waiting.pop_front();
+        const User *user = findUser(attempt->user);
+        const std::string hash = user ? user->passwordHash : std::string();
+        ++m_hashing;
+        QPointer<Access> guard(this);
+        hashingPool().start([guard, attempt, hash, known = user != nullptr]() {
+            // The decoy is made on this thread the first time it is needed.
+            const std::string &checked = known ? hash : decoyHash();
+            std::string &password = attempt->password;
+            const bool right =
+                password.size() <= kMaxPasswordBytes &&
+                crypto_pwhash_str_verify(checked.c_str(), password.data(), password.size()) == 0 &&
+                known;
+            sodium_memzero(password.data(), password.size());
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [guard, attempt, right] {
+                    if (guard) guard->finish(*attempt, right);
+                },
+                Qt::QueuedConnection);
+        });
+    }
+}
+
+void Access::fail(std::map<std::string, Failures> &table, const std::string &key,
+                  std::chrono::steady_clock::time_point at)
+{
+    if (table.size() >= kMaxFailingAddresses && !table.count(key))
+        table.erase(std::min_element(table.begin(), table.end(), [](const auto &a, const auto &b) {
+            return a.second.order < b.second.order;
+        }));
+    Failures &failures = table[key];
+    failures.count = std::min(failures.count + 1, 16);
+    failures.order = ++m_failureOrder;
+    failures.next = at + std::chrono::seconds(std::min(1 << (failures.count - 1), kMaxLoginDelaySeconds));
+}
+
+void Access::finish(const Attempt &attempt, bool right)
+{
+    --m_hashing;
+    if (--m_placesBusy[attempt.place] == 0) m_placesBusy.erase(attempt.place);
+    if (--m_namesBusy[attempt.user] == 0) m_namesBusy.erase(attempt.user);
+    const auto at = std::chrono::steady_clock::now();
+    // A user removed while the hash was checked is let in no more.
+    const User *user = findUser(attempt.user);
+    if (!right || !user) {
+        fail(m_failures, attempt.place, at);
+        fail(m_userFailures, attempt.user, at);
+        const int wait = int(std::chrono::ceil<std::chrono::seconds>(m_failures[attempt.place].next - at).count());
+        count(LoginResult::Wrong);
+        attempt.done(LoginResult::Wrong, {}, wait);
+        return pump();
+    }
+    m_failures.erase(attempt.place);
+    m_userFailures.erase(attempt.user);
+    std::vector<std::string> &places = m_knownPlaces[attempt.user];
+    std::erase(places, attempt.place);
+    places.push_back(attempt.place);
+    if (places.size() > kMaxKnownPlaces) places.erase(places.begin());
+    if (m_sessions.size() >= kMaxSessions) {
+        const auto oldest = std::min_element(
+            m_sessions.begin(), m_sessions.end(),
+            [](const auto &a, const auto &b) { return a.second.seen < b.second.seen; });
+        m_sessions.erase(oldest);
+    }
+    const std::string id = randomToken();
+    m_sessions[id] = {attempt.user, at};
+    count(LoginResult::Ok);
+    attempt.done(LoginResult::Ok, id, 0);
+    pump();
 }
 
 void Access::logout(const std::string &session)
@@ -262,10 +333,22 @@ void Access::logout(const std::string &session)
     m_sessions.erase(session);
 }
 
+std::optional<Principal> Access::sessionPrincipal(const std::string &session)
+{
+    const std::string cookie = cookieName() + "=" + session;
+    return identify(nullptr, &cookie);
+}
+
+std::string Access::cookieName() const
+{
+    // Under TLS the prefix makes browsers keep it only as the server set it: Secure, for this
+    // host alone, on every path.
+    return m_secure ? "__Host-zev720d_session" : "zev720d_session";
+}
+
 std::string Access::cookie(const std::string &session) const
 {
-    std::string value = std::string(kCookieName) + "=" + session +
-                        "; Path=/; HttpOnly; SameSite=Strict";
+    std::string value = cookieName() + "=" + session + "; Path=/; HttpOnly; SameSite=Strict";
     if (session.empty()) value += "; Max-Age=0";
     if (m_secure) value += "; Secure";
     return value;

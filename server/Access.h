@@ -3,16 +3,27 @@
 //
 //   passwords  Argon2id (libsodium's crypto_pwhash_str, its interactive limits: 64 MiB, two
 //              passes), checked on a worker thread so that the rooms never wait for a login;
-//              at most kMaxLoginsAtOnce at a time, a user that does not exist costs the same
-//   sessions   32 random bytes, a cookie (HttpOnly, SameSite=Strict, Secure under TLS), kept in
-//              memory only: a restarted server asks browsers to log in again; ended after
-//              kSessionIdleSeconds without a request, at most kMaxSessions
+//              at most kMaxLoginsAtOnce at a time and kMaxLoginsWaiting waiting, a user that
+//              does not exist costs the same
+//   sessions   32 random bytes, a cookie (HttpOnly, SameSite=Strict; under TLS Secure and
+//              named with the __Host- prefix), kept in memory only: a restarted server asks
+//              browsers to log in again; ended after kSessionIdleSeconds without a request,
+//              at most kMaxSessions; a user's are ended when the password or role changes
 //   tokens     32 random bytes shown once when made; the file keeps their BLAKE2b hash
-//   failures   per address: after the n-th failed login in a row the next is answered only
-//              after 2^(n-1) seconds (at most kMaxLoginDelaySeconds); a success clears it
+//   logins     counted by where they come from (ClientAddresses::loginGroup: this machine as
+//              one, an IPv6 /64 as one) and by user name. An attempt is reserved before its
+//              hash is checked: one at a time from a place, and one at a time for a name
+//              (but from a place the user has logged in from before). After the n-th failure
+//              in a row, the next attempt from that place, and for that name from any place
+//              the user has not logged in from, waits 2^(n-1) seconds (at most
+//              kMaxLoginDelaySeconds); a success clears both. So guesses are never checked in
+//              parallel, a name guessed from many places slows down, and its own user, from a
+//              PC of theirs, is not locked out. When the queue is full, an attempt from such
+//              a known place takes the place of the newest unknown one.
 //
 // The users file is read again when it changes (zev720d user add while the server runs),
-// looked at once a second; what was let in by a user who is gone is let go.
+// looked at once a second; what was let in by a user who is gone, or whose password or role
+// changed, is let go.
 //
 // Thread safety: the event loop's thread, except the hashing, which touches no member.
 #pragma once
@@ -23,6 +34,7 @@
 #include <QObject>
 #include <QTimer>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -37,14 +49,17 @@ constexpr int kSessionIdleSeconds = 12 * 3600;
 constexpr std::size_t kMaxSessions = 4096;
 constexpr int kMaxLoginDelaySeconds = 60;
 constexpr std::size_t kMaxPasswordBytes = 1024;
-/// Addresses whose failed logins are remembered; the oldest is forgotten first.
+/// Places and names whose failed logins are remembered; the oldest is forgotten first.
 constexpr std::size_t kMaxFailingAddresses = 10000;
+/// Places a user has logged in from, remembered for each user.
+constexpr std::size_t kMaxKnownPlaces = 16;
 
 /// Who a request comes from.
 struct Principal {
     std::string user;
     Role role = Role::Viewer;
     std::string session; ///< the session's id, or empty for a token
+    std::string token;   ///< the token's hash, or empty for a session
 };
 
 /// libsodium set up once; false when it cannot be (no random source).
@@ -77,18 +92,32 @@ public:
     /// Reads the users file; false with `error` when it is refused.
     bool load(std::string &error);
     std::size_t userCount();
-    /// Whoever it was, is it still let in: the user exists, and a session has not ended.
+    /// Whoever it was, is it still let in: the user exists with the same role, and the
+    /// session or the token has not ended.
     bool stillValid(const Principal &who) const;
 
     /// The principal of a request's Authorization and Cookie headers (either may be null).
     std::optional<Principal> identify(const std::string *authorization, const std::string *cookie);
 
-    enum class LoginResult { Ok, Wrong, Slowed, Busy };
+    enum class LoginResult {
+        Ok,
+        Wrong,
+        Slowed,    ///< failures from that place: wait
+        UserSlowed, ///< failures for that name: wait
+        Busy,      ///< an attempt from that place or for that name is under way: wait
+        Full,      ///< the queue is full
+    };
     /// Checks a password off the event loop's thread and calls `done` on it with the result,
-    /// the new session's id (Ok) and the seconds to wait (Slowed).
+    /// the new session's id (Ok) and the seconds to wait.
     void login(const std::string &user, const std::string &password, const QHostAddress &from,
                std::function<void(LoginResult, const std::string &session, int wait)> done);
     void logout(const std::string &session);
+    /// The principal of a session just made.
+    std::optional<Principal> sessionPrincipal(const std::string &session);
+    /// The session cookie's name: "__Host-zev720d_session" under TLS, "zev720d_session".
+    std::string cookieName() const;
+    /// Login attempts by result, for the metrics.
+    const std::map<LoginResult, std::uint64_t> &loginCounts() const { return m_loginCounts; }
 
 signals:
     /// The users file was read again: users, roles or tokens may be gone.
@@ -108,15 +137,34 @@ private:
         std::chrono::steady_clock::time_point next; ///< no attempt is taken before this
         std::uint64_t order = 0;
     };
+    struct Attempt {
+        std::string user;
+        std::string password;
+        std::string place;
+        bool known = false; ///< the user has logged in from this place before
+        std::function<void(LoginResult, const std::string &, int)> done;
+    };
     void reloadIfChanged();
     const User *findUser(const std::string &name) const;
+    /// Starts hashing the attempts waiting, as far as the workers allow.
+    void pump();
+    void finish(const Attempt &attempt, bool right);
+    void fail(std::map<std::string, Failures> &table, const std::string &key,
+              std::chrono::steady_clock::time_point at);
+    void count(LoginResult result) { ++m_loginCounts[result]; }
 
     UsersStore m_store;
     bool m_secure = false;
     std::vector<User> m_users;
     std::map<std::string, std::string> m_tokens; ///< hash → user
     std::map<std::string, Session> m_sessions;
-    std::map<std::string, Failures> m_failures; ///< by address
+    std::map<std::string, Failures> m_failures;     ///< by place
+    std::map<std::string, Failures> m_userFailures; ///< by user name
+    std::map<std::string, std::vector<std::string>> m_knownPlaces; ///< by user, newest last
+    std::deque<Attempt> m_waiting;
+    std::map<std::string, int> m_placesBusy; ///< places with an attempt waiting or hashed
+    std::map<std::string, int> m_namesBusy;  ///< likewise, names
+    std::map<LoginResult, std::uint64_t> m_loginCounts;
     std::uint64_t m_failureOrder = 0;
     int m_hashing = 0;
     std::chrono::steady_clock::time_point m_checked;

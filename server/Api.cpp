@@ -78,9 +78,9 @@ bool changesSomething(const std::string &method)
 } // namespace
 
 Api::Api(Venue &venue, Access &access, Events &events, Journal &journal, Presets &presets,
-         ApiOptions options, QObject *parent)
+         ClientAddresses &addresses, ApiOptions options, QObject *parent)
     : QObject(parent), m_venue(venue), m_access(access), m_events(events), m_journal(journal),
-      m_presets(presets), m_options(std::move(options))
+      m_presets(presets), m_addresses(addresses), m_options(std::move(options))
 {
     for (std::string &host : m_options.hosts) host = lower(host);
     QObject::connect(&m_venue, &Venue::changed, this,
@@ -144,7 +144,8 @@ bool Api::upgrade(const HttpRequest &request, QTcpSocket *socket)
         hello += std::string(i ? "," : "") + "{\"name\":" +
                  jsonQuoted(machineName(*findRegister(m_options.deskRegisters[i]))) + ",\"title\":" +
                  jsonQuoted(nameForPeople(m_options.deskRegisters[i])) + "}";
-    return m_events.take(socket, *who, hello + "]}");
+    m_eventRefusal.clear();
+    return m_events.take(socket, *who, hello + "]}", m_eventRefusal);
 }
 
 void Api::handle(const std::shared_ptr<HttpExchange> &exchange)
@@ -180,6 +181,7 @@ void Api::handle(const std::shared_ptr<HttpExchange> &exchange)
         return respond(std::move(response));
     }
     call.who = *who;
+    exchange->vouch();
     route(call);
 }
 
@@ -227,7 +229,8 @@ void Api::route(Call &call)
         if (!originAllowed(request))
             return respond(problem(403, "the upgrade comes from a page of another site (Origin)",
                                    "Origin"));
-        return respond(problem(503, "as many event clients as the server takes"));
+        return respond(problem(503, m_eventRefusal.empty() ? "as many event streams as the server takes"
+                                                           : m_eventRefusal));
     }
     if (what == "layout" && path.size() == 3) {
         if (!get) return respond(problem(405, "GET only"));
@@ -312,28 +315,39 @@ void Api::login(Call &call)
     for (const auto &member : root.members)
         if (member.name != "user" && member.name != "password")
             return respond(problem(400, "unknown field \"" + member.name + "\"", member.name));
+    if (user->text.size() > kMaxUserNameBytes)
+        return respond(problem(400, "user: at most " + std::to_string(kMaxUserNameBytes) + " bytes",
+                               "user"));
     const std::string name = user->text;
-    m_access.login(name, password->text, call.exchange->peer(),
+    const QHostAddress client =
+        m_addresses.client(call.exchange->peer(), call.exchange->request().header("x-forwarded-for"));
+    m_access.login(name, password->text, client,
                    [this, respond, name](Access::LoginResult result, const std::string &session,
                                          int wait) {
-                       if (result == Access::LoginResult::Ok) {
-                           const std::string cookie = "zev720d_session=" + session;
-                           const Principal who = *m_access.identify(nullptr, &cookie);
+                       using Result = Access::LoginResult;
+                       if (result == Result::Ok) {
+                           const auto who = m_access.sessionPrincipal(session);
+                           if (!who) return respond(problem(401, "wrong user name or password", "password"));
                            HttpResponse response =
                                json(200, "{\"user\":" + jsonQuoted(name) + ",\"role\":" +
-                                             jsonQuoted(roleName(who.role)) + "}");
+                                             jsonQuoted(roleName(who->role)) + "}");
                            response.headers.emplace_back("Set-Cookie", m_access.cookie(session));
                            return respond(std::move(response));
                        }
+                       const std::string later = "try again in " + std::to_string(wait) + " s";
                        HttpResponse response =
-                           result == Access::LoginResult::Wrong
-                               ? problem(401, "wrong user name or password", "password")
-                               : result == Access::LoginResult::Slowed
-                                     ? problem(429, "too many failed logins from this address; "
-                                                    "try again in " +
-                                                        std::to_string(wait) + " s")
-                                     : problem(503, "the server is busy with other logins");
-                       if (result != Access::LoginResult::Wrong)
+                           result == Result::Wrong ? problem(401, "wrong user name or password", "password")
+                           : result == Result::Slowed
+                               ? problem(429, "too many failed logins from this address; " + later)
+                           : result == Result::UserSlowed
+                               ? problem(429, "too many failed logins for this user; " + later +
+                                                  ", or from a PC the user has logged in from",
+                                         "user")
+                           : result == Result::Busy
+                               ? problem(429, "a login from this address or for this user is under "
+                                              "way; " + later)
+                               : problem(503, "the server is busy with other logins; " + later);
+                       if (result != Result::Wrong)
                            response.headers.emplace_back("Retry-After", std::to_string(wait));
                        respond(std::move(response));
                    });
@@ -1097,6 +1111,31 @@ std::string Api::metrics() const
            "# TYPE zev720d_journal_write_errors_total counter\n"
            "zev720d_journal_write_errors_total " +
            std::to_string(m_journal.failedWrites()) + "\n";
+    out += "# HELP zev720d_logins_total Login attempts by result.\n"
+           "# TYPE zev720d_logins_total counter\n";
+    const std::pair<Access::LoginResult, const char *> results[] = {
+        {Access::LoginResult::Ok, "ok"},          {Access::LoginResult::Wrong, "wrong"},
+        {Access::LoginResult::Slowed, "slowed"},  {Access::LoginResult::UserSlowed, "user_slowed"},
+        {Access::LoginResult::Busy, "busy"},      {Access::LoginResult::Full, "full"}};
+    for (const auto &[result, name] : results) {
+        const auto it = m_access.loginCounts().find(result);
+        out += std::string("zev720d_logins_total{result=\"") + name + "\"} " +
+               std::to_string(it == m_access.loginCounts().end() ? 0 : it->second) + "\n";
+    }
+    if (m_http) {
+        out += "# HELP zev720d_http_connections Connections of the API, event streams included.\n"
+               "# TYPE zev720d_http_connections gauge\nzev720d_http_connections " +
+               std::to_string(m_http->connections()) + "\n";
+        out += "# HELP zev720d_http_connections_closed_total Connections closed by a bound: "
+               "refused at once, given way to another, or past a deadline.\n"
+               "# TYPE zev720d_http_connections_closed_total counter\n"
+               "zev720d_http_connections_closed_total{reason=\"refused\"} " +
+               std::to_string(m_http->refused()) +
+               "\nzev720d_http_connections_closed_total{reason=\"gave_way\"} " +
+               std::to_string(m_http->gaveWay()) +
+               "\nzev720d_http_connections_closed_total{reason=\"deadline\"} " +
+               std::to_string(m_http->timedOut()) + "\n";
+    }
     out += "# HELP zev720d_http_responses_total HTTP responses by status.\n"
            "# TYPE zev720d_http_responses_total counter\n";
     for (const auto &[status, count] : m_responses)

@@ -75,11 +75,16 @@ class Api : public QObject {
     Q_OBJECT
 public:
     Api(Venue &venue, Access &access, Events &events, Journal &journal, Presets &presets,
-        ApiOptions options, QObject *parent = nullptr);
+        ClientAddresses &addresses, ApiOptions options, QObject *parent = nullptr);
     void handle(const std::shared_ptr<HttpExchange> &exchange);
     /// A WebSocket upgrade to /api/v1/events that passes the gate is taken by the event stream.
     bool upgrade(const HttpRequest &request, QTcpSocket *socket);
-    void setPort(quint16 port) { m_options.port = port; }
+    /// The listener the API is served on: its port, and its figures for the metrics.
+    void setListener(const HttpServer *http)
+    {
+        m_http = http;
+        m_options.port = http->port();
+    }
     /// Keeps each room's mode memories as a parameter file named after it in `folder`, so that
     /// a restart brings them back; reads those there now.
     void keepModeMemories(const std::string &folder);
@@ -148,6 +153,9 @@ private:
     Events &m_events;
     Journal &m_journal;
     Presets &m_presets;
+    ClientAddresses &m_addresses;
+    const HttpServer *m_http = nullptr;
+    std::string m_eventRefusal; ///< why the last upgrade was not taken
     const WebFiles *m_web = nullptr;
     std::unique_ptr<Presets> m_modes;
     ApiOptions m_options;

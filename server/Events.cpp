@@ -14,7 +14,8 @@ std::string peerKey(const QHostAddress &address, quint16 port)
 
 } // namespace
 
-Events::Events(QObject *parent) : QObject(parent)
+Events::Events(ClientAddresses &addresses, EventBounds bounds, QObject *parent)
+    : QObject(parent), m_addresses(addresses), m_bounds(bounds)
 {
     m_server = new QWebSocketServer(QStringLiteral("zev720d"), QWebSocketServer::NonSecureMode, this);
     m_server->setHandshakeTimeout(10000);
@@ -30,11 +31,26 @@ Events::~Events()
     }
 }
 
-bool Events::take(QTcpSocket *socket, const Principal &who, std::string hello)
+bool Events::take(QTcpSocket *socket, const Principal &who, std::string hello, std::string &refusal)
 {
-    if (int(m_clients.size() + m_waiting.size()) >= kMaxEventClients) return false;
+    const QString from = m_addresses.connectionGroup(socket->peerAddress());
+    int ofUser = 0, ofAddress = 0;
+    const auto counted = [&](const Principal &p, const QString &f) {
+        ofUser += p.user == who.user;
+        ofAddress += !from.isEmpty() && f == from;
+    };
+    for (const auto &[key, waiting] : m_waiting) counted(waiting.who, waiting.from);
+    for (const auto &[client, data] : m_clients) counted(data.who, data.from);
+    if (int(m_clients.size() + m_waiting.size()) >= m_bounds.total)
+        refusal = "as many event streams as the server takes (" + std::to_string(m_bounds.total) + ")";
+    else if (ofUser >= m_bounds.perUser)
+        refusal = "as many event streams as one user may open (" + std::to_string(m_bounds.perUser) + ")";
+    else if (ofAddress >= m_bounds.perAddress)
+        refusal = "as many event streams as one address may open (" +
+                  std::to_string(m_bounds.perAddress) + ")";
+    if (!refusal.empty()) return false;
     const std::string key = peerKey(socket->peerAddress(), socket->peerPort());
-    m_waiting[key] = {who, std::move(hello)};
+    m_waiting[key] = {who, from, std::move(hello)};
     QObject::connect(socket, &QTcpSocket::disconnected, this, [this, key] { m_waiting.erase(key); });
     m_server->handleConnection(socket);
     return true;
@@ -51,16 +67,24 @@ void Events::accept()
         }
         Client &client = m_clients[socket];
         client.who = waiting->second.who;
+        client.from = waiting->second.from;
         const std::string hello = std::move(waiting->second.hello);
         m_waiting.erase(waiting);
         socket->setMaxAllowedIncomingFrameSize(quint64(kMaxClientMessage));
         socket->setMaxAllowedIncomingMessageSize(quint64(kMaxClientMessage));
         QObject::connect(socket, &QWebSocket::bytesWritten, this, [this, socket](qint64 bytes) {
             const auto it = m_clients.find(socket);
-            if (it != m_clients.end()) it->second.backlog = std::max<qint64>(0, it->second.backlog - bytes);
+            if (it == m_clients.end()) return;
+            const qint64 left = std::max<qint64>(0, it->second.backlog - bytes);
+            m_backlogAll -= it->second.backlog - left;
+            it->second.backlog = left;
         });
         QObject::connect(socket, &QWebSocket::disconnected, this, [this, socket] {
-            if (m_clients.erase(socket)) socket->deleteLater();
+            const auto it = m_clients.find(socket);
+            if (it == m_clients.end()) return;
+            m_backlogAll -= it->second.backlog;
+            m_clients.erase(it);
+            socket->deleteLater();
         });
         send(socket, client, hello);
     }
@@ -71,13 +95,31 @@ void Events::send(QWebSocket *socket, Client &client, const std::string &message
     if (client.backlog > kMaxEventBacklog) {
         // It has not read the last megabyte: it goes, rather than the server holding more.
         ++m_dropped;
-        QObject::disconnect(socket, nullptr, this, nullptr);
-        m_clients.erase(socket);
-        socket->abort();
-        socket->deleteLater();
+        dropClient(socket);
         return;
     }
-    client.backlog += socket->sendTextMessage(QString::fromStdString(message)) + 14;
+    const qint64 bytes = socket->sendTextMessage(QString::fromStdString(message)) + 14;
+    client.backlog += bytes;
+    m_backlogAll += bytes;
+    while (m_backlogAll > kMaxEventBacklogAll) {
+        const auto largest = std::max_element(
+            m_clients.begin(), m_clients.end(),
+            [](const auto &a, const auto &b) { return a.second.backlog < b.second.backlog; });
+        if (largest == m_clients.end()) break;
+        ++m_dropped;
+        dropClient(largest->first);
+    }
+}
+
+void Events::dropClient(QWebSocket *socket)
+{
+    const auto it = m_clients.find(socket);
+    if (it == m_clients.end()) return;
+    m_backlogAll -= it->second.backlog;
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    m_clients.erase(it);
+    socket->abort();
+    socket->deleteLater();
 }
 
 void Events::keepOnly(const std::function<bool(const Principal &)> &keep)
@@ -87,6 +129,7 @@ void Events::keepOnly(const std::function<bool(const Principal &)> &keep)
         if (!keep(client.who)) gone.push_back(socket);
     for (QWebSocket *socket : gone) {
         QObject::disconnect(socket, nullptr, this, nullptr);
+        m_backlogAll -= m_clients[socket].backlog;
         m_clients.erase(socket);
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("logged out"));
         socket->deleteLater();

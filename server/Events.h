@@ -1,10 +1,14 @@
 // The venue server's event stream: WebSocket clients, each told every change, room state and
 // recall as one JSON text message. A client that does not read is dropped once
-// kMaxEventBacklog bytes wait for it, never buffered without bound; what clients send is
-// bounded and ignored.
+// kMaxEventBacklog bytes wait for it, and the largest backlog whenever all clients together
+// leave more than kMaxEventBacklogAll, never buffered without bound; what clients send is
+// bounded and ignored. Streams are bounded in all, per user and per address (the connection
+// bounds of the HTTP listener count them too), so that one viewer's pages or one machine
+// cannot take every stream from the others.
 #pragma once
 
 #include "server/Access.h"
+#include "server/ClientAddresses.h"
 
 #include <QObject>
 #include <functional>
@@ -18,17 +22,24 @@ class QWebSocketServer;
 namespace zev {
 
 constexpr qint64 kMaxEventBacklog = 1024 * 1024;
-constexpr int kMaxEventClients = 256;
+constexpr qint64 kMaxEventBacklogAll = 32 * 1024 * 1024;
 constexpr qint64 kMaxClientMessage = 4096;
+
+struct EventBounds {
+    int total = 512;
+    int perUser = 64;   ///< a user's pages on every PC of the desk and a few scripts
+    int perAddress = 56; ///< below the connections an address may have, for its calls
+};
 
 class Events : public QObject {
     Q_OBJECT
 public:
-    explicit Events(QObject *parent = nullptr);
+    explicit Events(ClientAddresses &addresses, EventBounds bounds = {}, QObject *parent = nullptr);
     ~Events() override;
     /// Makes the socket, which still holds the upgrade request, a client of `who`; `hello` is
-    /// its first message. False when there are kMaxEventClients already.
-    bool take(QTcpSocket *socket, const Principal &who, std::string hello);
+    /// its first message. False when a bound is reached (in all, for the user or for the
+    /// address), with the one in `refusal`.
+    bool take(QTcpSocket *socket, const Principal &who, std::string hello, std::string &refusal);
     void broadcast(const std::string &message);
     /// Closes the clients for whom `keep` says no.
     void keepOnly(const std::function<bool(const Principal &)> &keep);
@@ -38,14 +49,20 @@ public:
 private:
     struct Client {
         Principal who;
+        QString from; ///< what it counts against (ClientAddresses)
         qint64 backlog = 0;
     };
     struct Waiting {
         Principal who;
+        QString from;
         std::string hello;
     };
     void accept();
     void send(QWebSocket *socket, Client &client, const std::string &message);
+    void dropClient(QWebSocket *socket);
+    ClientAddresses &m_addresses;
+    EventBounds m_bounds;
+    qint64 m_backlogAll = 0;
 
     QWebSocketServer *m_server = nullptr;
     std::map<std::string, Waiting> m_waiting; ///< by peer address and port, until upgraded

@@ -25,13 +25,17 @@ struct ServerOptions {
     std::string certificate; ///< PEM; with `key`, the API speaks HTTPS
     std::string key;
     std::string web; ///< the pages' folder; empty: WebFiles::defaultFolder()
+    int maxConnections = 0; ///< 0: from the limit on open files
+    /// Reverse proxies whose X-Forwarded-For names the client.
+    std::vector<QHostAddress> trustedProxies;
 };
 
 /// The state folder when none is given: systemd's STATE_DIRECTORY, or the user's
 /// $XDG_STATE_HOME/zev720d (~/.local/state/zev720d).
 std::string defaultStateFolder();
 
-/// "127.0.0.1:8720", "[::1]:8720", "0.0.0.0:8720"; false when it is none.
+/// "127.0.0.1:8720", "[::1]:8720", "0.0.0.0:8720"; false when it is none. "[::]" is every
+/// address of both families, "0.0.0.0" every IPv4 address.
 bool parseListen(const std::string &text, QHostAddress &address, quint16 &port);
 
 /// zev720d user add|remove|list ..., zev720d token add|remove ...; the exit status.

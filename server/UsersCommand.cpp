@@ -40,6 +40,8 @@ bool parseListen(const std::string &text, QHostAddress &address, quint16 &port)
     const long number = std::strtol(rest.c_str() + 1, &end, 10);
     if (*end || number < 0 || number > 65535) return false;
     if (!address.setAddress(QString::fromStdString(host))) return false;
+    // Listening on [::] is listening on every address, IPv4 ones too, as users expect.
+    if (address == QHostAddress(QHostAddress::AnyIPv6)) address = QHostAddress(QHostAddress::Any);
     port = quint16(number);
     return true;
 }

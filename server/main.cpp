@@ -7,6 +7,7 @@
 #include "room/OpenFiles.h"
 #include "server/Access.h"
 #include "server/Api.h"
+#include "server/ClientAddresses.h"
 #include "server/Events.h"
 #include "server/HttpServer.h"
 #include "server/Journal.h"
@@ -33,6 +34,7 @@ constexpr const char *kUsage =
     "               [--name HOST]... [--desk NAME,NAME...] [--journal-bytes N]\n"
     "               [--certificate FILE --key FILE] [--frame-ports FIRST]\n"
     "               [--frame-port ROOM=PORT]... [--frame-allow ADDRESS]... [--web DIR]\n"
+    "               [--max-connections N] [--trusted-proxy ADDRESS]...\n"
     "       zev720d user add|remove|list ...   (zev720d user --help)\n"
     "       zev720d token add|remove ...\n"
     "\n"
@@ -43,8 +45,9 @@ constexpr const char *kUsage =
     "  --config FILE          options from a file, one a line without its dashes\n"
     "                         (\"listen 0.0.0.0:8720\"); options after it win\n"
     "  --venue FILE           the rooms\n"
-    "  --listen ADDRESS:PORT  the HTTP API (default 127.0.0.1:8720); an address other than\n"
-    "                         loopback only once a user exists\n"
+    "  --listen ADDRESS:PORT  the HTTP API (default 127.0.0.1:8720; [::]:PORT is every address\n"
+    "                         of both families); an address other than loopback only once a\n"
+    "                         user exists\n"
     "  --state DIR            users and what the server keeps (default $STATE_DIRECTORY, or\n"
     "                         ~/.local/state/zev720d)\n"
     "  --name HOST            a name or address by which browsers reach this server (the Host\n"
@@ -55,6 +58,11 @@ constexpr const char *kUsage =
     "  --key FILE             its unencrypted PEM key; cookies are then Secure\n"
     "  --web DIR              the pages for browsers (default: web/ beside the program, or\n"
     "                         ../share/zev720/web)\n"
+    "  --max-connections N    connections of the API at once, event streams included (default:\n"
+    "                         what the limit on open files leaves, at most 4096)\n"
+    "  --trusted-proxy ADDRESS  a reverse proxy in front of the server: its X-Forwarded-For\n"
+    "                         names the client of a login, and its connections are bound by\n"
+    "                         the total alone (any other peer's header is not read)\n"
     "  --journal-bytes N      the journal of changes in the state folder is kept within N\n"
     "                         bytes, the oldest going first (default 16 MiB)\n"
     "  --frame-ports FIRST    room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
@@ -69,19 +77,57 @@ constexpr const char *kUsage =
 
 constexpr std::size_t kMaxConfigBytes = 64 * 1024;
 
-// "listen 0.0.0.0:8720" a line, '#' to the end of a line a comment: the same as --listen
-// 0.0.0.0:8720 on the command line.
-bool configWords(const std::string &text, const std::string &file, std::vector<std::string> &words,
+// The options a config file may give, and whether one may be given more than once.
+struct ConfigKey {
+    const char *name;
+    bool repeats;
+};
+constexpr ConfigKey kConfigKeys[] = {
+    {"venue", false},        {"listen", false},        {"state", false},
+    {"name", true},          {"desk", false},          {"journal-bytes", false},
+    {"certificate", false},  {"key", false},           {"frame-ports", false},
+    {"frame-port", true},    {"frame-allow", true},    {"web", false},
+    {"max-connections", false}, {"trusted-proxy", true},
+};
+
+// An argument, and where it was written when a config file gave it ("zev720d.conf:4").
+struct Word {
+    std::string text;
+    std::string where;
+};
+
+// "listen 0.0.0.0:8720" a line: the same as --listen 0.0.0.0:8720 on the command line. A line
+// that starts with '#', or the rest of a line from a '#' after a space, is a comment; a '#'
+// inside a value, an unknown option, an option that is given once given twice, and a
+// byte-order mark are refused with the file and the line.
+bool configWords(const std::string &text, const std::string &file, std::vector<Word> &words,
                  std::string &error)
 {
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) {
+        error = file + ":1: starts with a byte-order mark; save it as plain UTF-8";
+        return false;
+    }
+    std::vector<std::pair<std::string, int>> seen;
     std::size_t at = 0;
     int number = 0;
     while (at < text.size()) {
         ++number;
+        const std::string where = file + ":" + std::to_string(number);
         const std::size_t end = std::min(text.find('\n', at), text.size());
         std::string line = text.substr(at, end - at);
         at = end + 1;
-        line = line.substr(0, line.find('#'));
+        for (std::size_t hash = line.find('#'); hash != std::string::npos; hash = line.find('#', hash + 1)) {
+            if (hash == 0 || line[hash - 1] == ' ' || line[hash - 1] == '\t') {
+                line.resize(hash);
+                break;
+            }
+            if (line.find_first_not_of(" \t") == hash) break; // a comment line, indented
+            error = where + ": '#' inside a value (a comment starts a line, or follows a space)";
+            return false;
+        }
+        if (const std::size_t first = line.find_first_not_of(" \t"); first != std::string::npos &&
+                                                                      line[first] == '#')
+            continue;
         while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
             line.pop_back();
         std::size_t start = line.find_first_not_of(" \t\r");
@@ -92,12 +138,25 @@ bool configWords(const std::string &text, const std::string &file, std::vector<s
         const std::size_t value =
             space == std::string::npos ? std::string::npos : line.find_first_not_of(" \t", space);
         if (key == "config" || key.rfind("-", 0) == 0 || value == std::string::npos) {
-            error = file + ":" + std::to_string(number) +
-                    ": not 'OPTION VALUE' (listen 127.0.0.1:8720)";
+            error = where + ": not 'OPTION VALUE' (listen 127.0.0.1:8720)";
             return false;
         }
-        words.push_back("--" + key);
-        words.push_back(line.substr(value));
+        const auto known = std::find_if(std::begin(kConfigKeys), std::end(kConfigKeys),
+                                        [&](const ConfigKey &k) { return key == k.name; });
+        if (known == std::end(kConfigKeys)) {
+            error = where + ": unknown option '" + key + "' (zev720d --help lists them)";
+            return false;
+        }
+        const auto before = std::find_if(seen.begin(), seen.end(),
+                                         [&](const auto &item) { return item.first == key; });
+        if (before != seen.end() && !known->repeats) {
+            error = where + ": '" + key + "' given again (first on line " +
+                    std::to_string(before->second) + ")";
+            return false;
+        }
+        seen.emplace_back(key, number);
+        words.push_back({"--" + key, where});
+        words.push_back({line.substr(value), where});
     }
     return true;
 }
@@ -133,7 +192,7 @@ int main(int argc, char *argv[])
     options.state = zev::defaultStateFolder();
     options.desk = {"MusicVolumeTrackBar", "MicVolumeTrackBar"};
     // A config file's lines stand where --config stands: options after it win.
-    std::vector<std::string> words;
+    std::vector<Word> words;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--config" && i + 1 < argc) {
             std::string text, error;
@@ -144,17 +203,22 @@ int main(int argc, char *argv[])
                              error.empty() ? (file + ": no such file").c_str() : error.c_str());
                 return 2;
             }
-            std::vector<std::string> more;
+            std::vector<Word> more;
             if (!configWords(text, file, more, error)) return usage(error);
             words.insert(words.end(), more.begin(), more.end());
         } else {
-            words.push_back(argv[i]);
+            words.push_back({argv[i], {}});
         }
     }
     for (std::size_t at = 0; at < words.size(); ++at) {
-        const std::string argument = words[at];
+        const std::string argument = words[at].text;
         const bool value = at + 1 < words.size();
-        const auto next = [&]() -> const char * { return words[++at].c_str(); };
+        const auto next = [&]() -> const char * { return words[++at].text.c_str(); };
+        // A value refused names where it was written.
+        const auto bad = [&](const std::string &message) {
+            return usage((words[at].where.empty() ? "" : words[at].where + ": ") + argument + " " +
+                         words[at].text + ": " + message);
+        };
         if (argument == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -167,8 +231,7 @@ int main(int argc, char *argv[])
             options.venue = next();
         } else if (argument == "--listen" && value) {
             if (!zev::parseListen(next(), options.address, options.port))
-                return usage(std::string("--listen ") + words[at] +
-                             ": not ADDRESS:PORT (127.0.0.1:8720, [::1]:8720)");
+                return bad("not ADDRESS:PORT (127.0.0.1:8720, [::1]:8720)");
         } else if (argument == "--state" && value) {
             options.state = next();
         } else if (argument == "--name" && value) {
@@ -183,14 +246,13 @@ int main(int argc, char *argv[])
                 equals == std::string::npos ? 0 : std::strtol(text.c_str() + equals + 1, &end, 10);
             if (equals == std::string::npos || equals == 0 || !end || *end ||
                 end == text.c_str() + equals + 1 || port < 1 || port > 65535)
-                return usage("--frame-port " + text +
-                             ": not ROOM=PORT (K01=4101, a port from 1 to 65535)");
+                return bad("not ROOM=PORT (K01=4101, a port from 1 to 65535)");
             options.framePorts.emplace_back(text.substr(0, equals), quint16(port));
-        } else if (argument == "--frame-allow" && value) {
+        } else if ((argument == "--frame-allow" || argument == "--trusted-proxy") && value) {
             QHostAddress address;
-            if (!address.setAddress(QString::fromUtf8(next())))
-                return usage(std::string("--frame-allow ") + words[at] + ": not an address");
-            options.frameAllowed.push_back(address);
+            if (!address.setAddress(QString::fromUtf8(next()))) return bad("not an address");
+            (argument == "--frame-allow" ? options.frameAllowed : options.trustedProxies)
+                .push_back(address);
         } else if (argument == "--web" && value) {
             options.web = next();
         } else if (argument == "--certificate" && value) {
@@ -201,18 +263,23 @@ int main(int argc, char *argv[])
             char *end = nullptr;
             const long long bytes = std::strtoll(next(), &end, 10);
             if (*end || bytes < 65536 || bytes > (1LL << 40))
-                return usage(std::string("--journal-bytes ") + words[at] +
-                             ": not a size from 65536 bytes");
+                return bad("not a size from 65536 bytes");
             options.journalBytes = std::size_t(bytes);
+        } else if (argument == "--max-connections" && value) {
+            char *end = nullptr;
+            const long count = std::strtol(next(), &end, 10);
+            if (*end || count < zev::kMinConnections || count > zev::kMaxConnections)
+                return bad("not a number from " + std::to_string(zev::kMinConnections) + " to " +
+                           std::to_string(zev::kMaxConnections));
+            options.maxConnections = int(count);
         } else if (argument == "--frame-ports" && value) {
             char *end = nullptr;
             const long first = std::strtol(next(), &end, 10);
-            if (*end || first < 0 || first > 65535)
-                return usage(std::string("--frame-ports ") + words[at] +
-                             ": not a port (0 to 65535)");
+            if (*end || first < 0 || first > 65535) return bad("not a port (0 to 65535)");
             options.firstFramePort = int(first);
         } else {
-            return usage("unknown argument '" + argument + "'");
+            return usage((words[at].where.empty() ? "" : words[at].where + ": ") +
+                         "unknown argument '" + argument + "'");
         }
     }
     if (options.venue.empty()) return usage("--venue FILE is needed");
@@ -282,16 +349,21 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // Every room's line and frame port, every client the bounds let in: raise the limit on
-    // open files as far as allowed, and say so when even that may not hold them all.
+    // Every room's line and frame port, then the clients: the limit on open files raised as
+    // far as allowed, and the connections bounded by what is left of it.
     const zev::OpenFileBudget files = zev::openFileBudget();
-    std::size_t wanted = 64 + std::size_t(zev::kMaxConnections + zev::kMaxEventClients);
+    std::size_t rooms_files = 64; // the program, the journal, the state folder, lookups
     for (const int port : framePorts)
-        wanted += 2 + (port >= 0 ? 1 + std::size_t(zev::kMaxFrameClients) : 0);
-    if (files.limit > 0 && wanted > std::size_t(files.limit))
-        std::printf("open files: the limit is %d, and the rooms and clients may need %zu; raise "
-                    "it (LimitNOFILE= in the service) or some may be refused\n",
-                    files.limit, wanted);
+        rooms_files += 2 + (port >= 0 ? 1 + std::size_t(zev::kMaxFrameClients) : 0);
+    const int left = files.limit > 0 ? files.limit - int(rooms_files) : zev::kMaxConnections;
+    const zev::ConnectionBounds bounds =
+        zev::connectionBounds(options.maxConnections ? options.maxConnections : left);
+    if (left < bounds.total)
+        std::printf("open files: the limit is %d, and the rooms and %d connections may need %zu; "
+                    "raise it (LimitNOFILE= in the service) or some may be refused\n",
+                    files.limit, bounds.total, rooms_files + std::size_t(bounds.total));
+    std::printf("connections: at most %d, %d from one address, %d with a request not read yet\n",
+                bounds.total, bounds.perAddress, bounds.unread);
     zev::Venue venue(rooms);
     for (zev::HeldRoom &room : venue.rooms()) {
         const std::string name = room.name;
@@ -347,13 +419,19 @@ int main(int argc, char *argv[])
         std::printf("journal: %d lines that were cut off or damaged were left out\n",
                     journal.dropped());
     zev::Presets presets(options.state + "/presets");
-    zev::Events events;
-    zev::Api handler(venue, access, events, journal, presets, api);
+    zev::ClientAddresses addresses;
+    addresses.trustProxies(options.trustedProxies);
+    zev::EventBounds eventBounds;
+    eventBounds.total = bounds.total / 2;
+    eventBounds.perAddress = std::max(1, bounds.perAddress - 8);
+    zev::Events events(addresses, eventBounds);
+    zev::Api handler(venue, access, events, journal, presets, addresses, api);
     handler.keepModeMemories(options.state + "/modes");
     zev::HttpServer http([&handler](const auto &exchange) { handler.handle(exchange); },
                          [&handler](const zev::HttpRequest &request, QTcpSocket *socket) {
                              return handler.upgrade(request, socket);
-                         });
+                         },
+                         addresses, bounds);
     if (tls && !http.useTls(options.certificate, options.key, error)) {
         std::fprintf(stderr, "zev720d: TLS: %s\n", error.c_str());
         return 2;
@@ -362,7 +440,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "zev720d: the API: %s\n", error.c_str());
         return 1;
     }
-    handler.setPort(http.port());
+    handler.setListener(&http);
     const zev::WebFiles web(options.web.empty() ? zev::WebFiles::defaultFolder() : options.web);
     if (web.present())
         handler.servePages(&web);

@@ -300,65 +300,106 @@ void TestIsolated::framePortsTakeOnlyTheNamedAddresses()
     }
 }
 
-// The API from the venue's LAN (the peer): one machine with 32 requests under way has its
-// 33rd connection closed at once while another address is served; its connections answered
-// and kept alive make way for a new one of its own, the one idle longest closed.
+// The API from the venue's LAN (the peer), 64 connections in all, 32 an address: one machine
+// with 32 connections answered and kept alive makes way on its own for its next, the one idle
+// longest closed, while another machine is served. On an IPv6 LAN, where every host has an
+// address of the server's own /64, each host counts alone: eight hosts with 32 connections
+// between them leave a ninth its place without closing any; outside the server's prefixes a
+// /64 counts as one machine.
 void TestIsolated::apiConnectionsBoundedPerMachine()
 {
+    const QStringList inPeer{"ip", "netns", "exec", m_peer};
+    QVERIFY(run({"ip", "-6", "addr", "add", "fd00:231::1/64", "dev", "zev-here", "nodad"}));
+    QVERIFY(run({"ip", "-6", "route", "add", "fd00:232::/64", "dev", "zev-here"}));
+    QStringList lan, far;
+    for (int host = 0x11; host <= 0x19; ++host) {
+        lan << QString("fd00:231::%1").arg(host, 0, 16);
+        QVERIFY(run(inPeer + QStringList{"ip", "-6", "addr", "add", lan.back() + "/64", "dev",
+                                         "zev-peer", "nodad"}));
+    }
+    for (int host = 0x11; host <= 0x15; ++host) {
+        far << QString("fd00:232::%1").arg(host, 0, 16);
+        QVERIFY(run(inPeer + QStringList{"ip", "-6", "addr", "add", far.back() + "/64", "dev",
+                                         "zev-peer", "nodad"}));
+    }
+    QVERIFY(run(inPeer + QStringList{"ip", "-6", "route", "add", "fd00:231::/64", "dev", "zev-peer"}));
+
     Sim sim;
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
     testing::VenueServer server;
     QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
-    QVERIFY2(server.start("venue.csv", "stage: online", {"--listen", QString(kHere) + ":0"}),
+    const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
+    QVERIFY2(server.start("venue.csv", "stage: online",
+                          {"--listen", "[::]:0", "--max-connections", "64", "--name", kHere,
+                           "--name", "[fd00:231::1]"}),
              qPrintable(server.out));
     const quint16 port = server.api;
     const int peerSpace = ::open(("/run/netns/" + m_peer).toLocal8Bit().constData(), O_RDONLY);
     const int ownSpace = ::open("/proc/self/ns/net", O_RDONLY);
     QVERIFY(peerSpace >= 0 && ownSpace >= 0);
-    const QByteArray request = "GET /api/v1/server HTTP/1.1\r\nHost: " + QByteArray(kHere) + ":" +
-                               QByteArray::number(port) + "\r\n\r\n";
     // A socket made in the peer's namespace is the peer's, wherever it is used.
-    const auto connect = [&](bool fromPeer) {
+    const auto answered = [&](const QString &from) {
+        const bool v6 = from.contains(':');
+        const QString to = v6 ? "fd00:231::1" : kHere;
         auto socket = std::make_unique<QTcpSocket>();
-        if (fromPeer) {
+        if (!from.isEmpty()) {
             ::setns(peerSpace, CLONE_NEWNET);
-            socket->bind(QHostAddress(QString(kPeer)), 0);
+            socket->bind(QHostAddress(from), 0);
             ::setns(ownSpace, CLONE_NEWNET);
         }
-        socket->connectToHost(QHostAddress(QString(kHere)), port);
+        socket->connectToHost(QHostAddress(to), port);
         socket->waitForConnected(2000);
-        return socket;
-    };
-    const auto answered = [&](bool fromPeer) {
-        auto socket = connect(fromPeer);
-        socket->write(request);
+        socket->write("GET /api/v1/server HTTP/1.1\r\nHost: " +
+                      (v6 ? "[" + to + "]" : to).toUtf8() + ":" + QByteArray::number(port) +
+                      "\r\n\r\n");
         if (!QTest::qWaitFor([&] { return socket->peek(12).startsWith("HTTP/1.1 401"); }, 3000))
             socket.reset();
         return socket;
     };
-    const auto closedAtOnce = [](QTcpSocket &socket) {
-        return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
-                               3000);
+    const auto connected = [](const std::vector<std::unique_ptr<QTcpSocket>> &sockets) {
+        return std::count_if(sockets.begin(), sockets.end(), [](const auto &s) {
+            return s->state() == QAbstractSocket::ConnectedState;
+        });
     };
-    std::vector<std::unique_ptr<QTcpSocket>> begun;
-    for (int i = 0; i < zev::kMaxConnectionsPerAddress; ++i) {
-        begun.push_back(connect(true));
-        begun.back()->write(request.left(request.indexOf('\n') + 1));
-    }
-    QTest::qWait(200); // the server has read them
-    QVERIFY(closedAtOnce(*connect(true)));
-    QVERIFY(answered(false));
-    begun.clear();
-    QTest::qWait(200);
 
     std::vector<std::unique_ptr<QTcpSocket>> idle;
-    while (idle.size() < std::size_t(zev::kMaxConnectionsPerAddress)) {
-        idle.push_back(answered(true));
+    while (idle.size() < std::size_t(32)) {
+        idle.push_back(answered(kPeer));
         QVERIFY(idle.back());
     }
-    QVERIFY(answered(true));
-    QVERIFY(closedAtOnce(*idle.front()));
+    QVERIFY(answered(kPeer));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return idle.front()->state() == QAbstractSocket::UnconnectedState; }, 3000));
     QCOMPARE(idle.back()->state(), QAbstractSocket::ConnectedState);
+    QVERIFY(answered({}));
+    idle.clear();
+
+    std::vector<std::unique_ptr<QTcpSocket>> hosts;
+    for (int i = 0; i < 32; ++i) {
+        hosts.push_back(answered(lan[i % 8]));
+        QVERIFY(hosts.back());
+    }
+    const auto gaveWay = [&] {
+        return QRegularExpression("reason=\"gave_way\"\\} (\\d+)")
+            .match(testing::http("GET", server.url("/metrics"), {}, {{"Authorization", token}}).body)
+            .captured(1)
+            .toInt();
+    };
+    const int closedBefore = gaveWay();
+    const auto ninth = answered(lan[8]);
+    QVERIFY(ninth);
+    QCOMPARE(gaveWay(), closedBefore);
+    QCOMPARE(connected(hosts), 32);
+    hosts.clear();
+
+    std::vector<std::unique_ptr<QTcpSocket>> outside;
+    for (int i = 0; i < 32; ++i) {
+        outside.push_back(answered(far[i % 4]));
+        QVERIFY(outside.back());
+    }
+    QVERIFY(answered(far[4]));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return outside.front()->state() == QAbstractSocket::UnconnectedState; }, 3000));
     ::close(peerSpace);
     ::close(ownSpace);
     server.stop();

@@ -87,7 +87,8 @@ private slots:
     void roomLostAndBackAloneAmongTheRooms();
     void gateKeepsOutWhoDoesNotBelong();
     void badInputIsRefusedAndChangesNothing();
-    void connectionsBoundedInAll();
+    void connectionsBoundedWithoutLockingAnyoneOut();
+    void eventStreamsBoundedPerUserAndAddress();
     void historyAndUndo();
     void presetsStoredAndRecalled();
     void restartKeepsWhatTheStateFolderHolds();
@@ -506,57 +507,170 @@ void TestApi::gateKeepsOutWhoDoesNotBelong()
         401);
 }
 
-// 128 connections in all, this machine's own (loopback) bound by nothing else: with 128
-// requests under way the next connection is closed at once; connections answered and kept
-// alive make way for a new one, the one idle longest closed. (One machine of the LAN is bound
-// at 32: tst_isolated, which has a LAN of its own.)
-void TestApi::connectionsBoundedInAll()
+// The connection bounds on this machine's loopback, with 64 connections in all (32 an address,
+// 16 with a request not read yet): clients dripping a request (slowloris) make way for one
+// that sends its request at once, the oldest first, and are closed at the head's deadline; one
+// address with 32 kept-alive connections gives way on its own, those of no user first, while
+// another address is served; a client that pipelines requests without reading the answers
+// has no more than one read at a time while another client is answered.
+void TestApi::connectionsBoundedWithoutLockingAnyoneOut()
 {
     Sim sim;
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
     VenueServer server;
-    QVERIFY(server.start("venue.csv"));
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    const QByteArray token = testing::addToken(server.state, "tech", "t").toUtf8();
+    QVERIFY(server.start("venue.csv", ": online", {"--max-connections", "64"}));
+    QVERIFY2(server.out.contains("connections: at most 64, 32 from one address, 16 with a "
+                                 "request not read yet"),
+             qPrintable(server.out));
     const QByteArray request =
         "GET /api/v1/server HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(server.api) +
         "\r\n\r\n";
-    const auto connect = [&] {
+    const QByteArray withToken = request.left(request.size() - 2) + "Authorization: Bearer " +
+                                 token + "\r\n\r\n";
+    const auto connect = [&](const char *from = "127.0.0.1") {
         auto socket = std::make_unique<QTcpSocket>();
+        socket->bind(QHostAddress(from), 0);
         socket->connectToHost(QHostAddress::LocalHost, server.api);
         socket->waitForConnected(2000);
         return socket;
     };
-    const auto begun = [&] { // a request's first line, the rest to come
-        auto socket = connect();
+    const auto begun = [&](const char *from = "127.0.0.1") { // a request's first line
+        auto socket = connect(from);
         socket->write(request.left(request.indexOf('\n') + 1));
         socket->waitForBytesWritten(1000);
         return socket;
     };
-    const auto answered = [&] { // its answer (401 without a login) read, the connection kept
-        auto socket = connect();
-        socket->write(request);
-        if (!QTest::qWaitFor([&] { return socket->peek(12).startsWith("HTTP/1.1 401"); }, 3000))
+    const auto answered = [&](const QByteArray &what, const char *from = "127.0.0.1") {
+        auto socket = connect(from);
+        socket->write(what);
+        if (!QTest::qWaitFor([&] { return socket->peek(12).startsWith("HTTP/1.1 "); }, 5000))
             socket.reset();
         return socket;
     };
-    std::vector<std::unique_ptr<QTcpSocket>> open;
-    for (int i = 0; i < zev::kMaxConnections; ++i)
-        open.push_back(begun());
-    QTest::qWait(200); // the server has read them
-    const auto late = connect();
-    QVERIFY(QTest::qWaitFor([&] { return late->state() == QAbstractSocket::UnconnectedState; }));
+    const auto closed = [](QTcpSocket &socket, int ms = 3000) {
+        return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
+                               ms);
+    };
+    const auto open = [](const std::vector<std::unique_ptr<QTcpSocket>> &sockets) {
+        return std::count_if(sockets.begin(), sockets.end(), [](const auto &s) {
+            return s->state() == QAbstractSocket::ConnectedState;
+        });
+    };
 
-    open.resize(zev::kMaxConnections / 2);
-    QTest::qWait(200); // the server has seen them go
+    // Slowloris from three addresses: only the 16 newest stay; a request sent whole is answered.
+    std::vector<std::unique_ptr<QTcpSocket>> dripping;
+    for (int i = 0; i < 40; ++i)
+        dripping.push_back(begun(i % 3 == 0 ? "127.0.0.3" : i % 3 == 1 ? "127.0.0.4" : "127.0.0.5"));
+    QVERIFY(closed(*dripping.front()));
+    QVERIFY(QTest::qWaitFor([&] { return open(dripping) == 16; }));
+    QVERIFY(dripping.back()->state() == QAbstractSocket::ConnectedState);
+    const auto victim = answered(withToken, "127.0.0.2");
+    QVERIFY(victim && victim->readAll().startsWith("HTTP/1.1 200"));
+    // The head's deadline ends the rest.
+    QVERIFY(closed(*dripping.back(), 15000));
+    QCOMPARE(open(dripping), 0);
+    dripping.clear();
+
+    // One address at its bound: its own connections make way, those of no user first.
     std::vector<std::unique_ptr<QTcpSocket>> idle;
-    while (idle.size() < std::size_t(zev::kMaxConnections / 2)) {
-        idle.push_back(answered());
+    idle.push_back(answered(withToken)); // a user's, the oldest
+    while (idle.size() < 32) {
+        idle.push_back(answered(request));
         QVERIFY(idle.back());
     }
-    QVERIFY(answered());
-    QVERIFY(QTest::qWaitFor(
-        [&] { return idle.front()->state() == QAbstractSocket::UnconnectedState; }));
+    QVERIFY(answered(request));
+    QVERIFY(closed(*idle[1]));
+    QCOMPARE(idle[0]->state(), QAbstractSocket::ConnectedState);
     QCOMPARE(idle.back()->state(), QAbstractSocket::ConnectedState);
-    QCOMPARE(open.back()->state(), QAbstractSocket::ConnectedState);
+    QVERIFY(answered(request, "127.0.0.2"));
+
+    // Pipelined requests whose answers are not read: the server stops reading them (nothing
+    // piles up in it), serves others meanwhile, and goes on once the answers are read.
+    const auto greedy = connect("127.0.0.6");
+    const QByteArray layout = "GET /api/v1/layout HTTP/1.1\r\nHost: 127.0.0.1:" +
+                              QByteArray::number(server.api) + "\r\nAuthorization: Bearer " +
+                              token + "\r\n\r\n";
+    constexpr int kAsked = 2000; // far more answers than the system's buffers hold
+    greedy->setReadBufferSize(1);
+    for (int i = 0; i < kAsked; ++i)
+        greedy->write(layout);
+    const auto layoutsAnswered = [&] {
+        const testing::HttpReply metrics = testing::http("GET", server.url("/metrics"), {},
+                                                         {{"Authorization", "Bearer " + token}});
+        const auto found =
+            QRegularExpression("zev720d_http_responses_total\\{status=\"200\"\\} (\\d+)")
+                .match(QString::fromUtf8(metrics.body));
+        return found.hasMatch() ? found.captured(1).toInt() : -1;
+    };
+    QVERIFY(QTest::qWaitFor([&] { return layoutsAnswered() > 0; }));
+    QVERIFY(answered(withToken, "127.0.0.7"));
+    const int stalled = layoutsAnswered();
+    QVERIFY2(stalled > 0 && stalled < kAsked / 2, qPrintable(QString::number(stalled)));
+    QCOMPARE(greedy->state(), QAbstractSocket::ConnectedState);
+    greedy->setReadBufferSize(0);
+    qint64 read = 0;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            read += greedy->readAll().size();
+            return layoutsAnswered() >= kAsked;
+        },
+        30000));
+    const testing::HttpReply metrics = testing::http("GET", server.url("/metrics"), {},
+                                                     {{"Authorization", "Bearer " + token}});
+    QVERIFY(metrics.body.contains("zev720d_http_connections_closed_total{reason=\"gave_way\"}"));
+}
+
+// Event streams are bounded per user and per address: one viewer's pages cannot take every
+// stream from a technician, nor one machine from the others. (The handshakes are written by
+// hand, from several loopback addresses.)
+void TestApi::eventStreamsBoundedPerUserAndAddress()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY(testing::addUser(server.state, "watch", "viewer", "watch-password"));
+    QVERIFY(testing::addUser(server.state, "lobby", "viewer", "lobby-password"));
+    const QByteArray tech = testing::addToken(server.state, "tech", "t").toUtf8();
+    const QByteArray watch = testing::addToken(server.state, "watch", "t").toUtf8();
+    const QByteArray lobby = testing::addToken(server.state, "lobby", "t").toUtf8();
+    QVERIFY(server.start("venue.csv"));
+    std::vector<std::unique_ptr<QTcpSocket>> streams;
+    // The status line of an upgrade from `from` by the token's user; the socket is kept.
+    const auto upgrade = [&](const QByteArray &token, const char *from) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->bind(QHostAddress(from), 0);
+        socket->connectToHost(QHostAddress::LocalHost, server.api);
+        socket->waitForConnected(2000);
+        socket->write("GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1:" +
+                      QByteArray::number(server.api) +
+                      "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: "
+                      "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\nAuthorization: "
+                      "Bearer " +
+                      token + "\r\n\r\n");
+        QByteArray got;
+        (void)QTest::qWaitFor(
+            [&] {
+                got += socket->readAll();
+                return got.contains("\r\n\r\n");
+            },
+            5000);
+        streams.push_back(std::move(socket));
+        return got;
+    };
+    const char *const addresses[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"};
+    for (int i = 0; i < 64; ++i)
+        QVERIFY(upgrade(watch, addresses[i % 4]).startsWith("HTTP/1.1 101"));
+    const QByteArray refused = upgrade(watch, "127.0.0.6");
+    QVERIFY2(refused.startsWith("HTTP/1.1 503") && refused.contains("one user"), refused.constData());
+    QVERIFY(upgrade(tech, "127.0.0.6").startsWith("HTTP/1.1 101"));
+    for (int i = 0; i < 56; ++i)
+        QVERIFY(upgrade(lobby, "127.0.0.7").startsWith("HTTP/1.1 101"));
+    const QByteArray full = upgrade(lobby, "127.0.0.7");
+    QVERIFY2(full.startsWith("HTTP/1.1 503") && full.contains("one address"), full.constData());
+    QVERIFY(upgrade(lobby, "127.0.0.8").startsWith("HTTP/1.1 101"));
 }
 
 // Input that is not what the API takes gets a 4xx naming the field, and nothing changes.
@@ -864,8 +978,10 @@ void TestApi::restartKeepsWhatTheStateFolderHolds()
     QVERIFY(!testing::readFile(state.filePath("users")).contains("tech-password"));
 }
 
-// With a certificate and its key the API speaks HTTPS only: the session cookie is Secure, the
-// pages' origin is https://, and the event stream is wss://.
+// With a certificate and its key the API speaks HTTPS only: the session cookie is Secure and
+// __Host- named, browsers are told to keep to HTTPS (HSTS), the pages' origin is https://, and
+// the event stream is wss://. Connections that never begin their TLS handshake make way for
+// one that does.
 void TestApi::httpsWithTheVenuesCertificate()
 {
     QProcess openssl;
@@ -879,8 +995,18 @@ void TestApi::httpsWithTheVenuesCertificate()
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
     VenueServer server;
     QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
-    QVERIFY(
-        server.start("venue.csv", ": online", {"--certificate", "cert.pem", "--key", "key.pem"}));
+    QVERIFY(server.start("venue.csv", ": online",
+                         {"--certificate", "cert.pem", "--key", "key.pem", "--max-connections", "64"}));
+    std::vector<std::unique_ptr<QTcpSocket>> silent;
+    for (int i = 0; i < 40; ++i) {
+        silent.push_back(std::make_unique<QTcpSocket>());
+        silent.back()->bind(QHostAddress(QString("127.0.0.%1").arg(2 + i % 4)), 0);
+        silent.back()->connectToHost(QHostAddress::LocalHost, server.api);
+        QVERIFY(silent.back()->waitForConnected(2000));
+    }
+    QVERIFY(QTest::qWaitFor([&] {
+        return silent.front()->state() == QAbstractSocket::UnconnectedState;
+    }));
     QVERIFY(server.out.contains("API: https://127.0.0.1:"));
     QSslConfiguration trust = QSslConfiguration::defaultConfiguration();
     trust.setCaCertificates(QSslCertificate::fromPath("cert.pem"));
@@ -895,25 +1021,27 @@ void TestApi::httpsWithTheVenuesCertificate()
         QNetworkReply *reply = manager.sendCustomRequest(request, method, body);
         (void)QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000);
         reply->deleteLater();
-        return std::pair{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                         reply->rawHeader("Set-Cookie")};
+        return std::tuple{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                          reply->rawHeader("Set-Cookie"),
+                          reply->rawHeader("Strict-Transport-Security")};
     };
-    const auto [status, cookie] =
+    const auto [status, cookie, hsts] =
         call("POST", "/api/v1/login", R"({"user":"tech","password":"tech-password"})",
              {{"Content-Type", kJson}});
     QCOMPARE(status, 200);
-    QVERIFY2(cookie.contains("; Secure") && cookie.contains("HttpOnly"), cookie.constData());
+    QVERIFY2(cookie.startsWith("__Host-zev720d_session=") && cookie.contains("; Secure") &&
+                 cookie.contains("HttpOnly") && cookie.contains("Path=/"),
+             cookie.constData());
+    QCOMPARE(hsts, QByteArray("max-age=31536000"));
     const QByteArray session = cookie.split(';').first();
     const QByteArray change = patch("MusicVolumeTrackBar", "value", 28);
-    QCOMPARE(call("PATCH", "/api/v1/rooms/stage/registers", change,
-                  {{"Cookie", session}, {"Origin", base.toUtf8()}, {"Content-Type", kJson}})
-                 .first,
+    QCOMPARE(std::get<0>(call("PATCH", "/api/v1/rooms/stage/registers", change,
+                              {{"Cookie", session}, {"Origin", base.toUtf8()}, {"Content-Type", kJson}})),
              200);
-    QCOMPARE(call("PATCH", "/api/v1/rooms/stage/registers", change,
-                  {{"Cookie", session},
-                   {"Origin", QString("http://127.0.0.1:%1").arg(server.api).toUtf8()},
-                   {"Content-Type", kJson}})
-                 .first,
+    QCOMPARE(std::get<0>(call("PATCH", "/api/v1/rooms/stage/registers", change,
+                              {{"Cookie", session},
+                               {"Origin", QString("http://127.0.0.1:%1").arg(server.api).toUtf8()},
+                               {"Content-Type", kJson}})),
              403);
     QCOMPARE(int(sim.registers()[kMusicVolume]), 28);
     QWebSocket events;
