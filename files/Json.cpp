@@ -4,6 +4,33 @@
 #include <cstdlib>
 
 namespace zev {
+
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at)
+{
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80) return 1;
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || at + length > text.size()) return 0;
+    unsigned code = lead & (0x3Fu >> (length - 1));
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+bool isUtf8(std::string_view text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8SequenceLength(text, at);
+        if (length == 0) return false;
+        at += length;
+    }
+    return true;
+}
 namespace {
 
 class Parser {
@@ -215,24 +242,12 @@ private:
         }
     }
 
-    // One UTF-8 sequence, checked: no overlong forms, no surrogates, nothing past U+10FFFF.
     bool utf8(std::string &out)
     {
-        const auto lead = static_cast<unsigned char>(m_text[m_at]);
-        int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        if (length == 0 || lead > 0xF4 || m_at + std::size_t(length) > m_text.size())
-            return fail("text that is not UTF-8");
-        unsigned code = lead & (0x3Fu >> (length - 1));
-        for (int i = 1; i < length; ++i) {
-            const auto next = static_cast<unsigned char>(m_text[m_at + std::size_t(i)]);
-            if ((next & 0xC0) != 0x80) return fail("text that is not UTF-8");
-            code = (code << 6) | (next & 0x3F);
-        }
-        const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return fail("text that is not UTF-8");
-        out.append(m_text.substr(m_at, std::size_t(length)));
-        m_at += std::size_t(length);
+        const std::size_t length = utf8SequenceLength(m_text, m_at);
+        if (length == 0) return fail("text that is not UTF-8");
+        out.append(m_text.substr(m_at, length));
+        m_at += length;
         return true;
     }
 

@@ -50,4 +50,10 @@ bool parseJson(std::string_view text, JsonValue &root, std::string &error);
 /// The text as a JSON string, quotes included, with control characters escaped.
 std::string jsonQuoted(std::string_view text);
 
+/// The length of the UTF-8 sequence at `at` (1 for ASCII), or 0 when it is none: overlong
+/// forms, surrogates and code points past U+10FFFF are none.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at);
+/// Whether the whole text is UTF-8.
+bool isUtf8(std::string_view text);
+
 } // namespace zev

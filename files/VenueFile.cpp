@@ -1,5 +1,7 @@
 #include "files/VenueFile.h"
 
+#include "files/Json.h"
+
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -67,6 +69,7 @@ std::string roomNameProblem(const std::string &name)
     if (name.size() > kMaxRoomNameBytes)
         return "longer than " + std::to_string(kMaxRoomNameBytes) + " bytes";
     if (name.front() == '.') return "starts with '.'";
+    if (!isUtf8(name)) return "is not UTF-8 text";
     for (unsigned char c : name) {
         if (c == '/' || c == '\\') return "has a '/' or '\\' (it names a file in the folder)";
         if (c < 0x20 || c == 0x7F) return "has a control character";

@@ -566,9 +566,9 @@ void Api::presets(Call &call)
         }
         return respond(call.exchange, json(200, body + "]}"));
     }
-    const std::string &name = path[3];
-    if (const std::string problemText = Presets::nameProblem(name); !problemText.empty())
-        return respond(call.exchange, problem(400, problemText, "preset"));
+    if (const std::string problemText = Presets::nameProblem(path[3]); !problemText.empty())
+        return respond(call.exchange, problem(400, "preset name: " + problemText, "preset"));
+    const std::string name = Presets::canonical(path[3]);
     if (path.size() == 5 && path[4] == "recall") {
         if (method != "POST") return respond(call.exchange, problem(405, "POST only"));
         if (call.who.role == Role::Viewer)
@@ -661,6 +661,9 @@ void Api::storePreset(Call &call, const std::string &name)
                        problem(415, "JSON, or a parameter file as application/octet-stream",
                                "Content-Type"));
     }
+    // Nothing is kept that a recall would send and no control of the panel could make.
+    if (const auto unshown = firstUnshownValue(model))
+        return respond(call.exchange, problem(422, unshown->detail, unshown->field));
     if (!m_presets.store(name, model, error))
         return respond(call.exchange, problem(409, error, "preset"));
     respond(call.exchange, json(200, "{\"stored\":" + jsonQuoted(name) + "}"));
@@ -673,6 +676,12 @@ void Api::recall(Call &call, const std::string &name)
     bool missing = false;
     if (!m_presets.load(name, model, error, &missing))
         return respond(call.exchange, problem(missing ? 404 : 500, error, "preset"));
+    // One stored before presets were checked, or put in the folder by hand.
+    if (const auto unshown = firstUnshownValue(model))
+        return respond(call.exchange,
+                       problem(422, "preset '" + name + "': " + unshown->detail +
+                                        "; nothing was recalled (store it again)",
+                               unshown->field));
     JsonValue root;
     if (!jsonBody(call, root)) return;
     const JsonValue *list = root.find("rooms");
@@ -931,11 +940,21 @@ void Api::keepModeMemories(const std::string &folder)
         ParameterModel kept;
         std::string error;
         bool missing = false;
-        if (m_modes->load(room.name, kept, error, &missing))
-            room.modes.modeSlots = kept.modeSlots;
-        else if (!missing)
+        if (m_modes->load(room.name, kept, error, &missing)) {
+            // Only the slots are kept from the file: they alone are checked.
+            ParameterModel memories;
+            memories.startAfresh();
+            memories.loadFactoryValues();
+            memories.modeSlots = kept.modeSlots;
+            if (const auto unshown = firstUnshownValue(memories))
+                std::fprintf(stderr, "%s: mode memories from the factory: %s\n", room.name.c_str(),
+                             unshown->detail.c_str());
+            else
+                room.modes.modeSlots = kept.modeSlots;
+        } else if (!missing) {
             std::fprintf(stderr, "%s: mode memories from the factory: %s\n", room.name.c_str(),
                          error.c_str());
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "server/ClientAddresses.h"
 
+#include "wire/HttpRequest.h"
+
 #include <QNetworkInterface>
 #include <algorithm>
 
@@ -72,14 +74,9 @@ QString ClientAddresses::loginGroup(const QHostAddress &client)
 QHostAddress ClientAddresses::client(const QHostAddress &peer, const std::string *forwardedFor) const
 {
     if (!forwardedFor || !isTrustedProxy(peer)) return peer;
-    // "client, proxy1, proxy2": the last one is what the trusted proxy saw.
-    const std::size_t comma = forwardedFor->rfind(',');
-    std::string last = comma == std::string::npos ? *forwardedFor : forwardedFor->substr(comma + 1);
-    last.erase(0, last.find_first_not_of(" \t"));
-    last.erase(last.find_last_not_of(" \t") + 1);
-    if (last.size() > 2 && last.front() == '[' && last.back() == ']') last = last.substr(1, last.size() - 2);
+    const std::string_view last = lastForwardedAddress(*forwardedFor);
     QHostAddress address;
-    return address.setAddress(QString::fromStdString(last)) ? address : peer;
+    return address.setAddress(QString::fromUtf8(last.data(), qsizetype(last.size()))) ? address : peer;
 }
 
 } // namespace zev

@@ -87,20 +87,17 @@ void FramePort::take(QTcpSocket *socket)
     }
     // Every frame must start where the one before it ended, from the first byte on: the whole
     // input is checked before any frame of it is acted on.
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(client.input.constData());
-    const std::size_t size = std::size_t(client.input.size());
     std::vector<std::pair<std::uint8_t, std::uint8_t>> frames;
-    std::size_t at = 0;
-    for (; size - at >= std::size_t(kFrameSize); at += kFrameSize) {
-        if (!isFrameAt(bytes + at)) break;
-        frames.emplace_back(bytes[at + 1], bytes[at + 2]);
-    }
-    if ((size - at >= std::size_t(kFrameSize)) || (at < size && bytes[at] != kFrameStart)) {
+    const std::size_t done =
+        takeFrames(reinterpret_cast<const std::uint8_t *>(client.input.constData()),
+                   std::size_t(client.input.size()),
+                   [&](std::uint8_t address, std::uint8_t value) { frames.emplace_back(address, value); });
+    if (done == kNotFrames) {
         ++m_closedClients;
         socket->abort();
         return;
     }
-    client.input.remove(0, qsizetype(at));
+    client.input.remove(0, qsizetype(done));
     for (const auto &[address, value] : frames) {
         const auto still = m_clients.find(socket); // a reply may have cut it off
         if (still == m_clients.end()) return;

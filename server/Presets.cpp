@@ -2,6 +2,7 @@
 
 #include "files/ParameterFile.h"
 #include "files/VenueFile.h"
+#include "model/Shown.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -12,18 +13,49 @@
 namespace zev {
 namespace {
 
-std::string folded(std::string text)
+// What people would read as the same name.
+QString folded(const std::string &text)
 {
-    for (char &c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    return QString::fromStdString(text)
+        .normalized(QString::NormalizationForm_C)
+        .toCaseFolded()
+        .normalized(QString::NormalizationForm_C);
 }
 
 } // namespace
 
 std::string Presets::nameProblem(const std::string &name)
 {
-    return roomNameProblem(name);
+    if (std::string problem = roomNameProblem(name); !problem.empty()) return problem;
+    return roomNameProblem(canonical(name));
+}
+
+std::string Presets::canonical(const std::string &name)
+{
+    return QString::fromStdString(name).normalized(QString::NormalizationForm_C).toStdString();
+}
+
+std::string Presets::withoutPath(const std::string &error, const std::string &name) const
+{
+    std::string out = error;
+    for (const std::string &path : {path(name), m_folder})
+        for (std::size_t at = out.find(path); at != std::string::npos; at = out.find(path))
+            out.replace(at, path.size(), "preset '" + name + "'");
+    return out;
+}
+
+std::vector<std::string> Presets::problems() const
+{
+    std::vector<std::string> out;
+    for (const PresetInfo &preset : list()) {
+        ParameterModel model;
+        std::string error;
+        if (!load(preset.name, model, error))
+            out.push_back(preset.name + ": " + error);
+        else if (const auto unshown = firstUnshownValue(model))
+            out.push_back(preset.name + ": " + unshown->detail);
+    }
+    return out;
 }
 
 std::vector<PresetInfo> Presets::list() const
@@ -40,14 +72,17 @@ std::vector<PresetInfo> Presets::list() const
     return out;
 }
 
-bool Presets::load(const std::string &name, ParameterModel &model, std::string &error,
+bool Presets::load(const std::string &given, ParameterModel &model, std::string &error,
                    bool *missing) const
 {
     if (missing) *missing = false;
-    if (const std::string problem = nameProblem(name); !problem.empty()) {
+    if (const std::string problem = nameProblem(given); !problem.empty()) {
         error = problem;
         return false;
     }
+    std::string name = canonical(given);
+    if (!parameterFileExists(path(name)))
+        if (const std::string other = lookAlike(name); !other.empty()) name = other;
     ParameterModel read;
     switch (readWholeParameterFile(path(name), read, error)) {
     case ReadStatus::Read:
@@ -58,26 +93,29 @@ bool Presets::load(const std::string &name, ParameterModel &model, std::string &
         error = "no preset '" + name + "'";
         return false;
     case ReadStatus::Failed:
+        error = withoutPath(error, name);
         break;
     }
     return false;
 }
 
-std::string Presets::sameInAnotherCase(const std::string &name) const
+std::string Presets::lookAlike(const std::string &name) const
 {
+    const QString wanted = folded(name);
     for (const PresetInfo &preset : list())
-        if (preset.name != name && folded(preset.name) == folded(name)) return preset.name;
+        if (preset.name != name && folded(preset.name) == wanted) return preset.name;
     return {};
 }
 
-bool Presets::store(const std::string &name, const ParameterModel &model, std::string &error) const
+bool Presets::store(const std::string &given, const ParameterModel &model, std::string &error) const
 {
-    if (const std::string problem = nameProblem(name); !problem.empty()) {
+    if (const std::string problem = nameProblem(given); !problem.empty()) {
         error = problem;
         return false;
     }
-    if (const std::string other = sameInAnotherCase(name); !other.empty()) {
-        error = "'" + name + "' would be the same file as the preset '" + other + "'";
+    const std::string name = canonical(given);
+    if (const std::string other = lookAlike(name); !other.empty()) {
+        error = "'" + name + "' is the preset '" + other + "' to the eye: one name for both";
         return false;
     }
     if (!parameterFileExists(path(name)) && list().size() >= kMaxPresets) {
@@ -85,24 +123,29 @@ bool Presets::store(const std::string &name, const ParameterModel &model, std::s
         return false;
     }
     if (!QDir().mkpath(QString::fromStdString(m_folder))) {
-        error = m_folder + ": the folder cannot be made";
+        error = "the presets' folder cannot be made";
         return false;
     }
-    return writeParameterFile(path(name), model, error);
+    if (writeParameterFile(path(name), model, error)) return true;
+    error = withoutPath(error, name);
+    return false;
 }
 
-bool Presets::remove(const std::string &name, std::string &error) const
+bool Presets::remove(const std::string &given, std::string &error) const
 {
-    if (const std::string problem = nameProblem(name); !problem.empty()) {
+    if (const std::string problem = nameProblem(given); !problem.empty()) {
         error = problem;
         return false;
     }
+    std::string name = canonical(given);
+    if (!parameterFileExists(path(name)))
+        if (const std::string other = lookAlike(name); !other.empty()) name = other;
     if (!parameterFileExists(path(name))) {
         error = "no preset '" + name + "'";
         return false;
     }
     if (!QFile::remove(QString::fromStdString(path(name)))) {
-        error = path(name) + ": cannot be removed";
+        error = "preset '" + name + "' cannot be removed";
         return false;
     }
     return true;

@@ -1,9 +1,15 @@
 // The venue server's presets: named parameter files (5,632 bytes, as the panel and zev720ctl
 // write them) in the state folder's "presets" folder, written with the same safe saves.
 //
-// A preset's name becomes a file name, so it is checked as a room's name is: no '/', '\',
-// leading '.', control character, or more than kMaxRoomNameBytes; and two names that differ
-// only in case are one preset, as their files would be one on many disks.
+// A preset's name becomes a file name, so it is checked as a room's name is: UTF-8, no '/',
+// '\', leading '.', control character, or more than kMaxRoomNameBytes. It is kept in Unicode's
+// composed form (NFC), and two names that differ only in case or in composition ("é" as one
+// character or as "e" and an accent) are one preset: people cannot tell them apart, and many
+// disks would make them one file. Errors name the preset, never a path of the server's.
+//
+// What a preset holds is what a recall sends: the API stores and recalls one only when every
+// register, and every block a mode brings back, holds a value its control shows
+// (firstUnshownValue); problems() finds those in the folder that do not.
 #pragma once
 
 #include "model/ParameterModel.h"
@@ -26,6 +32,10 @@ public:
     explicit Presets(std::string folder) : m_folder(std::move(folder)) {}
     /// The problem with a name ("'../x' ..."), or empty when it can be a preset's.
     static std::string nameProblem(const std::string &name);
+    /// The name as presets are kept: composed (NFC).
+    static std::string canonical(const std::string &name);
+    /// Each stored preset that a recall would refuse, with why ("house: slot 4: ...").
+    std::vector<std::string> problems() const;
     std::vector<PresetInfo> list() const;
     /// False with `error`; `missing` tells a preset that is not there from one that cannot be
     /// read.
@@ -37,8 +47,10 @@ public:
 
 private:
     std::string path(const std::string &name) const { return m_folder + "/" + name + ".dat"; }
-    /// The stored name that is the same in another case, if any.
-    std::string sameInAnotherCase(const std::string &name) const;
+    /// The stored name that people would take for this one (another case or composition).
+    std::string lookAlike(const std::string &name) const;
+    /// An error of the file layer with the preset's name where its path stood.
+    std::string withoutPath(const std::string &error, const std::string &name) const;
     std::string m_folder;
 };
 

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <cstdlib>
 
@@ -49,7 +50,9 @@ bool parseListen(const std::string &text, QHostAddress &address, quint16 &port)
 namespace {
 
 constexpr const char *kUsersUsage =
-    "Usage: zev720d user add NAME --role viewer|desk|technician [--state DIR]\n"
+    "Usage: zev720d user add NAME --role viewer|desk|technician [--keep-tokens] [--state DIR]\n"
+    "                                   a user that exists gets the new password and role; its\n"
+    "                                   sessions end, and its tokens unless --keep-tokens\n"
     "       zev720d user remove NAME [--state DIR]\n"
     "       zev720d user list [--state DIR]\n"
     "       zev720d token add NAME LABEL [--state DIR]     prints a new API token once\n"
@@ -68,8 +71,11 @@ int usersCommand(const std::vector<std::string> &arguments)
     std::vector<std::string> words;
     std::string state = defaultStateFolder();
     std::string roleText;
+    bool keepTokens = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == "--state" && i + 1 < arguments.size())
+        if (arguments[i] == "--keep-tokens")
+            keepTokens = true;
+        else if (arguments[i] == "--state" && i + 1 < arguments.size())
             state = arguments[++i];
         else if (arguments[i] == "--role" && i + 1 < arguments.size())
             roleText = arguments[++i];
@@ -122,9 +128,12 @@ int usersCommand(const std::vector<std::string> &arguments)
         if (hash.empty()) return fail("the password could not be hashed (out of memory)");
         const auto existing = find(name);
         const bool known = existing != users.end();
+        std::size_t tokensRemoved = 0;
         if (known) {
             existing->role = role;
             existing->passwordHash = hash;
+            // A changed password is often a leaked one: what was handed out with it goes too.
+            if (!keepTokens) tokensRemoved = std::exchange(existing->tokens, {}).size();
         } else {
             if (users.size() >= kMaxUsers) return fail("there are as many users as can be");
             users.push_back({name, role, hash, {}});
@@ -132,6 +141,11 @@ int usersCommand(const std::vector<std::string> &arguments)
         if (!store.save(users, error)) return fail(error);
         std::printf("%s: %s %s\n", name.c_str(),
                     known ? "now" : "added as", roleName(role));
+        if (known && keepTokens)
+            std::printf("%s: logged out everywhere; its tokens kept\n", name.c_str());
+        else if (known)
+            std::printf("%s: logged out everywhere; %zu tokens removed (--keep-tokens keeps them)\n",
+                        name.c_str(), tokensRemoved);
         return 0;
     }
     const auto user = find(name);

@@ -8,6 +8,7 @@
 #include "server/Access.h"
 #include "server/Api.h"
 #include "server/ClientAddresses.h"
+#include "server/ConfigFile.h"
 #include "server/Events.h"
 #include "server/HttpServer.h"
 #include "server/Journal.h"
@@ -75,92 +76,6 @@ constexpr const char *kUsage =
     "                         carry no login: name only the technicians' PCs)\n"
     "  --version, --help\n";
 
-constexpr std::size_t kMaxConfigBytes = 64 * 1024;
-
-// The options a config file may give, and whether one may be given more than once.
-struct ConfigKey {
-    const char *name;
-    bool repeats;
-};
-constexpr ConfigKey kConfigKeys[] = {
-    {"venue", false},        {"listen", false},        {"state", false},
-    {"name", true},          {"desk", false},          {"journal-bytes", false},
-    {"certificate", false},  {"key", false},           {"frame-ports", false},
-    {"frame-port", true},    {"frame-allow", true},    {"web", false},
-    {"max-connections", false}, {"trusted-proxy", true},
-};
-
-// An argument, and where it was written when a config file gave it ("zev720d.conf:4").
-struct Word {
-    std::string text;
-    std::string where;
-};
-
-// "listen 0.0.0.0:8720" a line: the same as --listen 0.0.0.0:8720 on the command line. A line
-// that starts with '#', or the rest of a line from a '#' after a space, is a comment; a '#'
-// inside a value, an unknown option, an option that is given once given twice, and a
-// byte-order mark are refused with the file and the line.
-bool configWords(const std::string &text, const std::string &file, std::vector<Word> &words,
-                 std::string &error)
-{
-    if (text.rfind("\xEF\xBB\xBF", 0) == 0) {
-        error = file + ":1: starts with a byte-order mark; save it as plain UTF-8";
-        return false;
-    }
-    std::vector<std::pair<std::string, int>> seen;
-    std::size_t at = 0;
-    int number = 0;
-    while (at < text.size()) {
-        ++number;
-        const std::string where = file + ":" + std::to_string(number);
-        const std::size_t end = std::min(text.find('\n', at), text.size());
-        std::string line = text.substr(at, end - at);
-        at = end + 1;
-        for (std::size_t hash = line.find('#'); hash != std::string::npos; hash = line.find('#', hash + 1)) {
-            if (hash == 0 || line[hash - 1] == ' ' || line[hash - 1] == '\t') {
-                line.resize(hash);
-                break;
-            }
-            if (line.find_first_not_of(" \t") == hash) break; // a comment line, indented
-            error = where + ": '#' inside a value (a comment starts a line, or follows a space)";
-            return false;
-        }
-        if (const std::size_t first = line.find_first_not_of(" \t"); first != std::string::npos &&
-                                                                      line[first] == '#')
-            continue;
-        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
-            line.pop_back();
-        std::size_t start = line.find_first_not_of(" \t\r");
-        if (start == std::string::npos) continue;
-        line = line.substr(start);
-        const std::size_t space = line.find_first_of(" \t");
-        const std::string key = line.substr(0, space);
-        const std::size_t value =
-            space == std::string::npos ? std::string::npos : line.find_first_not_of(" \t", space);
-        if (key == "config" || key.rfind("-", 0) == 0 || value == std::string::npos) {
-            error = where + ": not 'OPTION VALUE' (listen 127.0.0.1:8720)";
-            return false;
-        }
-        const auto known = std::find_if(std::begin(kConfigKeys), std::end(kConfigKeys),
-                                        [&](const ConfigKey &k) { return key == k.name; });
-        if (known == std::end(kConfigKeys)) {
-            error = where + ": unknown option '" + key + "' (zev720d --help lists them)";
-            return false;
-        }
-        const auto before = std::find_if(seen.begin(), seen.end(),
-                                         [&](const auto &item) { return item.first == key; });
-        if (before != seen.end() && !known->repeats) {
-            error = where + ": '" + key + "' given again (first on line " +
-                    std::to_string(before->second) + ")";
-            return false;
-        }
-        seen.emplace_back(key, number);
-        words.push_back({"--" + key, where});
-        words.push_back({line.substr(value), where});
-    }
-    return true;
-}
-
 int usage(const std::string &message)
 {
     std::fprintf(stderr, "zev720d: %s\n%s", message.c_str(), kUsage);
@@ -192,19 +107,19 @@ int main(int argc, char *argv[])
     options.state = zev::defaultStateFolder();
     options.desk = {"MusicVolumeTrackBar", "MicVolumeTrackBar"};
     // A config file's lines stand where --config stands: options after it win.
-    std::vector<Word> words;
+    std::vector<zev::ConfigWord> words;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--config" && i + 1 < argc) {
             std::string text, error;
             const std::string file = argv[++i];
-            if (zev::readTextFile(file, kMaxConfigBytes, text, error) !=
+            if (zev::readTextFile(file, zev::kMaxConfigBytes, text, error) !=
                 zev::TextFileStatus::Read) {
                 std::fprintf(stderr, "zev720d: %s\n",
                              error.empty() ? (file + ": no such file").c_str() : error.c_str());
                 return 2;
             }
-            std::vector<Word> more;
-            if (!configWords(text, file, more, error)) return usage(error);
+            std::vector<zev::ConfigWord> more;
+            if (!zev::configWords(text, file, more, error)) return usage(error);
             words.insert(words.end(), more.begin(), more.end());
         } else {
             words.push_back({argv[i], {}});
@@ -419,6 +334,8 @@ int main(int argc, char *argv[])
         std::printf("journal: %d lines that were cut off or damaged were left out\n",
                     journal.dropped());
     zev::Presets presets(options.state + "/presets");
+    for (const std::string &problem : presets.problems())
+        std::printf("presets: %s (not recalled until it is stored again)\n", problem.c_str());
     zev::ClientAddresses addresses;
     addresses.trustProxies(options.trustedProxies);
     zev::EventBounds eventBounds;

@@ -27,21 +27,23 @@ constexpr bool isFrameAt(const std::uint8_t *p)
            p[3] == static_cast<std::uint8_t>(p[1] + p[2]);
 }
 
-/// Scans bytes as they came from a peer: calls `frame(address, value)` for each valid frame in
-/// order and skips bytes that start none. Returns how many bytes are done with; the rest, fewer
-/// than a frame, may be the start of one still arriving.
+/// What takeFrames gives back for a stream in which a frame must start where none does.
+constexpr std::size_t kNotFrames = static_cast<std::size_t>(-1);
+
+/// Takes a stream that must be frames from its first byte on, as a frame port takes its
+/// clients' bytes: the whole of `bytes` is checked first, and only then is `frame(address,
+/// value)` called for each frame, in order. Returns how many bytes are done with (the rest,
+/// fewer than a frame and starting as one does, may be a frame still arriving), or kNotFrames,
+/// without a call, when bytes that are no frame stand where a frame must start.
 template <typename OnFrame>
-std::size_t scanFrames(const std::uint8_t *bytes, std::size_t size, OnFrame &&frame)
+std::size_t takeFrames(const std::uint8_t *bytes, std::size_t size, OnFrame &&frame)
 {
     std::size_t at = 0;
-    while (size - at >= std::size_t(kFrameSize)) {
-        if (isFrameAt(bytes + at)) {
-            frame(bytes[at + 1], bytes[at + 2]);
-            at += kFrameSize;
-        } else {
-            ++at;
-        }
-    }
+    for (; size - at >= std::size_t(kFrameSize); at += kFrameSize)
+        if (!isFrameAt(bytes + at)) return kNotFrames;
+    if (at < size && bytes[at] != kFrameStart) return kNotFrames;
+    for (std::size_t i = 0; i < at; i += kFrameSize)
+        frame(bytes[i + 1], bytes[i + 2]);
     return at;
 }
 

@@ -297,4 +297,14 @@ const char *httpReason(int status)
     return "Unknown";
 }
 
+std::string_view lastForwardedAddress(std::string_view header)
+{
+    const std::size_t comma = header.rfind(',');
+    std::string_view last = comma == std::string_view::npos ? header : header.substr(comma + 1);
+    while (!last.empty() && (last.front() == ' ' || last.front() == '\t')) last.remove_prefix(1);
+    while (!last.empty() && (last.back() == ' ' || last.back() == '\t')) last.remove_suffix(1);
+    if (last.size() >= 2 && last.front() == '[' && last.back() == ']') last = last.substr(1, last.size() - 2);
+    return last;
+}
+
 } // namespace zev

@@ -73,6 +73,11 @@ bool splitPath(std::string_view path, std::vector<std::string> &segments);
 /// The query's "name=value" pairs decoded, in order; false when one is malformed.
 bool splitQuery(std::string_view query, std::vector<std::pair<std::string, std::string>> &pairs);
 
+/// The last address of an X-Forwarded-For ("client, proxy1, proxy2"): what the proxy that
+/// sent the request saw, trimmed of blanks and of the brackets around an IPv6 address; empty
+/// when the last entry is empty.
+std::string_view lastForwardedAddress(std::string_view header);
+
 /// The text of a status code ("Not Found").
 const char *httpReason(int status);
 

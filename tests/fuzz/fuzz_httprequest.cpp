@@ -1,7 +1,7 @@
 // HTTP requests as any client may send them, and what the API reads from them: refused with a
 // status the server answers, waited for while they may still become a request, or taken with a
 // body exactly as long as their Content-Length, never more bytes than were sent; paths hold no
-// segment that could climb out of a folder, query parts no NUL, a preset name taken is a plain
+// segment that could climb out of a folder, query parts no NUL, a forwarded address no comma, a preset name taken is a plain
 // file name, and the body's register entries name registers of the map.
 #include "files/Json.h"
 #include "files/ParameterJson.h"
@@ -53,6 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             for (const auto &[name, value] : pairs)
                 check(!name.empty() && name.find('\0') == std::string::npos &&
                       value.find('\0') == std::string::npos);
+        // A proxy's X-Forwarded-For: its last address, a part of the header without a comma or
+        // blanks around it.
+        if (const std::string *forwarded = request.header("x-forwarded-for")) {
+            const std::string_view last = zev::lastForwardedAddress(*forwarded);
+            check(last.find(',') == std::string_view::npos &&
+                  (last.empty() || (last.front() != ' ' && last.back() != ' ')) &&
+                  forwarded->find(last) != std::string::npos);
+        }
         // What the API does with the rest: a path's last segment as a preset's file name,
         // the body as JSON and its entries as registers.
         if (!segments.empty() && zev::roomNameProblem(segments.back()).empty())

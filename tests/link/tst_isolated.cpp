@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMetaObject>
 #include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
@@ -24,6 +25,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <netinet/in.h>
 #include <sched.h>
@@ -107,6 +109,7 @@ private slots:
     void peerThatVanishes();
     void framePortsTakeOnlyTheNamedAddresses();
     void apiConnectionsBoundedPerMachine();
+    void loginFloodBesideARealUser();
 
 private:
     QString m_peer; ///< the peer's namespace
@@ -404,6 +407,88 @@ void TestIsolated::apiConnectionsBoundedPerMachine()
     ::close(ownSpace);
     server.stop();
     QCOMPARE(server.process.state(), QProcess::NotRunning);
+}
+
+// Wrong logins from 60 addresses of the LAN at once, many for the desk's own user name, the
+// flood kept up as answers come: the desk user, at the PC it has logged in from before, still
+// gets in at once, and the flood gets no more than two hashes at a time.
+void TestIsolated::loginFloodBesideARealUser()
+{
+    const QStringList inPeer{"ip", "netns", "exec", m_peer};
+    QStringList flooders;
+    for (int host = 100; host < 160; ++host) {
+        flooders << QString("10.231.0.%1").arg(host);
+        QVERIFY(run(inPeer + QStringList{"ip", "addr", "add", flooders.back() + "/24", "dev", "zev-peer"}));
+    }
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    testing::VenueServer server;
+    QVERIFY(testing::addUser(server.state, "front", "desk", "desk-password"));
+    QVERIFY2(server.start("venue.csv", "stage: online",
+                          {"--listen", "0.0.0.0:0", "--name", kHere}),
+             qPrintable(server.out));
+    const auto deskLogin = [&] {
+        return testing::http("POST", server.url("/api/v1/login"),
+                             R"({"user":"front","password":"desk-password"})",
+                             {{"Content-Type", "application/json"}});
+    };
+    QCOMPARE(deskLogin().status, 200); // the desk's PC, known from now on
+
+    const int peerSpace = ::open(("/run/netns/" + m_peer).toLocal8Bit().constData(), O_RDONLY);
+    const int ownSpace = ::open("/proc/self/ns/net", O_RDONLY);
+    QVERIFY(peerSpace >= 0 && ownSpace >= 0);
+    bool flooding = true;
+    int answered = 0;
+    std::vector<std::unique_ptr<QTcpSocket>> sockets(std::size_t(flooders.size()));
+    std::function<void(int)> guess = [&](int i) {
+        if (!flooding) return;
+        auto socket = std::make_unique<QTcpSocket>();
+        ::setns(peerSpace, CLONE_NEWNET);
+        socket->bind(QHostAddress(flooders[i]), 0);
+        ::setns(ownSpace, CLONE_NEWNET);
+        const QByteArray body = R"({"user":")" + QByteArray(i % 2 ? "front" : "guess") +
+                                QByteArray::number(answered) + R"(","password":"wrong"})";
+        QTcpSocket *raw = socket.get();
+        const QByteArray port = QByteArray::number(server.api);
+        QObject::connect(raw, &QTcpSocket::connected, raw, [raw, body, port] {
+            raw->write("POST /api/v1/login HTTP/1.1\r\nHost: " + QByteArray(kHere) + ":" + port +
+                       "\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                       "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        });
+        QObject::connect(raw, &QTcpSocket::disconnected, raw, [&, i, raw] {
+            ++answered;
+            raw->deleteLater();
+            (void)sockets[std::size_t(i)].release();
+            QMetaObject::invokeMethod(qApp, [&, i] { guess(i); }, Qt::QueuedConnection);
+        });
+        socket->connectToHost(QHostAddress(QString(kHere)), server.api);
+        sockets[std::size_t(i)] = std::move(socket);
+    };
+    for (int i = 0; i < flooders.size(); ++i)
+        guess(i);
+    QVERIFY(QTest::qWaitFor([&] { return answered >= 200; }, 20000));
+    QElapsedTimer clock;
+    clock.start();
+    int status = 0;
+    while (status != 200 && clock.elapsed() < 5000)
+        status = deskLogin().status;
+    const qint64 took = clock.elapsed();
+    flooding = false;
+    const QByteArray metrics =
+        testing::http("GET", server.url("/metrics"), {},
+                      {{"Cookie", deskLogin().headers.value("set-cookie").split(';').first()}})
+            .body;
+    QStringList counts;
+    for (const QString &line : QString::fromUtf8(metrics).split('\n'))
+        if (line.startsWith("zev720d_logins_total{")) counts << line.mid(21);
+    qInfo("the desk got in after %lld ms of a flood of %d wrong logins; logins: %s", took, answered,
+          qPrintable(counts.join(", ")));
+    QCOMPARE(status, 200);
+    QVERIFY(metrics.contains("zev720d_logins_total{result=\"wrong\"}"));
+    sockets.clear();
+    ::close(peerSpace);
+    ::close(ownSpace);
+    server.stop();
 }
 
 int main(int argc, char *argv[])

@@ -87,10 +87,13 @@ private slots:
     void roomLostAndBackAloneAmongTheRooms();
     void gateKeepsOutWhoDoesNotBelong();
     void badInputIsRefusedAndChangesNothing();
+    void loginsAreNeverCheckedInParallel();
+    void passwordChangeEndsSessions();
     void connectionsBoundedWithoutLockingAnyoneOut();
     void eventStreamsBoundedPerUserAndAddress();
     void historyAndUndo();
     void presetsStoredAndRecalled();
+    void presetsHoldOnlyWhatTheControlsMake();
     void restartKeepsWhatTheStateFolderHolds();
     void httpsWithTheVenuesCertificate();
     void pagesServedFromTheirFolderAlone();
@@ -505,6 +508,117 @@ void TestApi::gateKeepsOutWhoDoesNotBelong()
     QCOMPARE(
         testing::http("GET", server.url("/api/v1/me"), {}, {{"Authorization", watcher}}).status,
         401);
+}
+
+// Logins are never checked in parallel from one place: 20 wrong ones at once from one address,
+// and 60 from 60 addresses of this machine, have at most one password hashed (the others are
+// told to wait). Behind a proxy named with --trusted-proxy, its X-Forwarded-For names the
+// place; from any other peer that header is not read.
+void TestApi::loginsAreNeverCheckedInParallel()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY(testing::addUser(server.state, "front", "desk", "desk-password"));
+    QVERIFY(server.start("venue.csv"));
+    quint16 port = server.api;
+    // Every attempt sent at once, each on its own connection from its own address; their
+    // statuses once all are answered.
+    const auto atOnce = [&](const QStringList &from, const QByteArray &user,
+                            const QByteArray &forwarded = {}) {
+        const QByteArray body = R"({"user":")" + user + R"(","password":"wrong"})";
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (const QString &address : from) {
+            sockets.push_back(std::make_unique<QTcpSocket>());
+            sockets.back()->bind(QHostAddress(address), 0);
+            sockets.back()->connectToHost(QHostAddress::LocalHost, port);
+        }
+        for (auto &socket : sockets) {
+            socket->waitForConnected(2000);
+            socket->write("POST /api/v1/login HTTP/1.1\r\nHost: 127.0.0.1:" +
+                          QByteArray::number(port) +
+                          "\r\nContent-Type: application/json\r\nConnection: close\r\n" +
+                          (forwarded.isEmpty() ? QByteArray() : "X-Forwarded-For: " + forwarded + "\r\n") +
+                          "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        }
+        QMap<int, int> statuses;
+        (void)QTest::qWaitFor(
+            [&] {
+                return std::all_of(sockets.begin(), sockets.end(), [](const auto &socket) {
+                    return socket->state() == QAbstractSocket::UnconnectedState;
+                });
+            },
+            20000);
+        for (auto &socket : sockets)
+            ++statuses[socket->readAll().mid(9, 3).toInt()];
+        return statuses;
+    };
+    QMap<int, int> got = atOnce(QStringList(20, "127.0.0.1"), "tech");
+    QVERIFY2(got[401] == 1 && got[429] == 19, qPrintable(QString("%1 401, %2 429").arg(got[401]).arg(got[429])));
+    QStringList many;
+    for (int i = 2; i < 62; ++i)
+        many << QString("127.0.0.%1").arg(i);
+    got = atOnce(many, "nobody");
+    QVERIFY2(got[401] <= 1 && got[401] + got[429] == 60,
+             qPrintable(QString("%1 401, %2 429").arg(got[401]).arg(got[429])));
+    // Without a trusted proxy, X-Forwarded-For changes nothing: this machine is still slowed.
+    QCOMPARE(atOnce({"127.0.0.1"}, "front", "192.0.2.11").value(429), 1);
+    server.stop();
+
+    VenueServer proxied(server.state);
+    QVERIFY(proxied.start("venue.csv", ": online", {"--trusted-proxy", "127.0.0.1"}));
+    port = proxied.api;
+    QCOMPARE(atOnce({"127.0.0.1"}, "tech", "192.0.2.10").value(401), 1);
+    QCOMPARE(atOnce({"127.0.0.1"}, "tech", "198.51.100.7, 192.0.2.10").value(429), 1);
+    const testing::HttpReply front = testing::http(
+        "POST", proxied.url("/api/v1/login"), R"({"user":"front","password":"desk-password"})",
+        {{"Content-Type", kJson}, {"X-Forwarded-For", "192.0.2.11"}});
+    QCOMPARE(front.status, 200);
+}
+
+// A password or role changed with zev720d user add ends the user's sessions and event streams
+// at once, and its tokens unless --keep-tokens.
+void TestApi::passwordChangeEndsSessions()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY(testing::addUser(server.state, "front", "desk", "desk-password"));
+    const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "one").toUtf8();
+    QVERIFY(server.start("venue.csv"));
+    const QByteArray origin = server.url("").toUtf8();
+    const QByteArray session = login(server, "tech", "tech-password");
+    const QByteArray desk = login(server, "front", "desk-password");
+    EventClient stream;
+    QVERIFY(stream.open(server.api, {{"Cookie", session}, {"Origin", origin}}));
+    const auto me = [&](const QByteArray &name, const QByteArray &value) {
+        return testing::http("GET", server.url("/api/v1/me"), {}, {{name, value}}).status;
+    };
+    QCOMPARE(me("Cookie", desk), 200);
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "new-password"));
+    QVERIFY(QTest::qWaitFor([&] { return me("Cookie", session) == 401; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return !stream.connected(); }, 5000));
+    QCOMPARE(me("Authorization", token), 401);
+    QCOMPARE(me("Cookie", desk), 200); // another user's session goes on
+
+    const QByteArray kept = "Bearer " + testing::addToken(server.state, "tech", "two").toUtf8();
+    QVERIFY(QTest::qWaitFor([&] { return me("Authorization", kept) == 200; }, 5000));
+    const QByteArray again = login(server, "tech", "new-password");
+    QCOMPARE(me("Cookie", again), 200);
+    QProcess change;
+    change.start(testing::buildDir() + "/zev720d",
+                 {"user", "add", "tech", "--role", "technician", "--keep-tokens", "--state", server.state});
+    change.write("third-password\n");
+    change.closeWriteChannel();
+    QVERIFY(change.waitForFinished(20000) && change.exitCode() == 0);
+    QVERIFY(change.readAllStandardOutput().contains("its tokens kept"));
+    QVERIFY(QTest::qWaitFor([&] { return me("Cookie", again) == 401; }, 5000));
+    QCOMPARE(me("Authorization", kept), 200);
+
+    QVERIFY(testing::addUser(server.state, "front", "viewer", "desk-password"));
+    QVERIFY(QTest::qWaitFor([&] { return me("Cookie", desk) == 401; }, 5000));
 }
 
 // The connection bounds on this machine's loopback, with 64 connections in all (32 an address,
@@ -927,6 +1041,72 @@ void TestApi::presetsStoredAndRecalled()
     QCOMPARE(testing::http("DELETE", house, {}, {{"Authorization", token}}).status, 200);
     QVERIFY(!QFile::exists(stored));
     QCOMPARE(testing::http("POST", house + "/recall", R"({"rooms":"all"})", json).status, 404);
+}
+
+// A preset holds only what the panel's controls can make, whichever way it comes: a .dat with a
+// value past a register's range, or a mode's block with one, is refused naming the register; a
+// file put in the folder by hand is named at the start and never recalled. Names: UTF-8 only,
+// one preset for names people cannot tell apart, and errors that show no path of the server.
+void TestApi::presetsHoldOnlyWhatTheControlsMake()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("a, " + sim.path() + "\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY(testing::addUser(server.state, "front", "desk", "desk-password"));
+    const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
+    const QByteArray desk = "Bearer " + testing::addToken(server.state, "front", "t").toUtf8();
+    QVERIFY(server.start("venue.csv"));
+    const QMap<QByteArray, QByteArray> json{{"Authorization", token}, {"Content-Type", kJson}};
+    const QMap<QByteArray, QByteArray> dat{{"Authorization", token},
+                                           {"Content-Type", "application/octet-stream"}};
+    QString presets = server.url("/api/v1/presets/");
+    QCOMPARE(testing::http("PUT", presets + "house", R"({"fromRoom":"a"})", json).status, 200);
+    const QByteArray good = testing::http("GET", presets + "house?format=dat", {}, dat).body;
+    QCOMPARE(good.size(), 5632);
+
+    QByteArray loud = good;
+    loud[kMusicVolume] = char(250);
+    testing::HttpReply reply = testing::http("PUT", presets + "loud", loud, dat);
+    QCOMPARE(reply.status, 422);
+    QCOMPARE(reply.json()["field"], "MusicVolumeTrackBar");
+    QByteArray slot = good;
+    slot[256 * (4 + 1) + 24] = char(200); // music EQ mode 4's first band
+    reply = testing::http("PUT", presets + "slot", slot, dat);
+    QCOMPARE(reply.status, 422);
+    QVERIFY2(reply.json()["field"].toString().startsWith("slot 4: "), reply.body.constData());
+    QVERIFY(!QFile::exists(server.state + "/presets/loud.dat") &&
+            !QFile::exists(server.state + "/presets/slot.dat"));
+
+    // One from an earlier version, or copied in by hand.
+    QVERIFY(testing::writeFile(server.state + "/presets/old.dat", loud));
+    server.stop();
+    QVERIFY(server.start("venue.csv"));
+    QVERIFY2(server.out.contains("presets: old: MusicVolumeTrackBar: value 250"), qPrintable(server.out));
+    presets = server.url("/api/v1/presets/");
+    const int frames = int(sim.frames().size());
+    reply = testing::http("POST", presets + "old/recall", R"({"rooms":"all"})",
+                          {{"Authorization", desk}, {"Content-Type", kJson}});
+    QCOMPARE(reply.status, 422);
+    QCOMPARE(reply.json()["field"], "MusicVolumeTrackBar");
+    const QList<testing::LoggedFrame> after = sim.frames();
+    QVERIFY(std::none_of(after.begin() + frames, after.end(),
+                         [](const testing::LoggedFrame &f) { return f.address() == kMusicVolume; }));
+
+    QCOMPARE(testing::http("PUT", presets + "%FF", good, dat).status, 400);
+    QCOMPARE(testing::http("PUT", presets + "Caf%C3%A9", good, dat).status, 200);   // composed
+    reply = testing::http("PUT", presets + "Cafe%CC%81", good, dat);              // decomposed
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.json()["stored"], QString::fromUtf8("Caf\xC3\xA9"));
+    QCOMPARE(testing::http("PUT", presets + "CAF%C3%89", good, dat).status, 409); // in capitals
+    QCOMPARE(testing::http("GET", presets + "cafe%CC%81", {}, json).status, 200);
+    QCOMPARE(QDir(server.state + "/presets").entryList({"Caf*"}).size(), 1);
+    QVERIFY(QDir().mkpath(server.state + "/presets/dir.dat"));
+    reply = testing::http("PUT", presets + "dir", good, dat);
+    QCOMPARE(reply.status, 409);
+    QVERIFY2(reply.json()["detail"].toString().startsWith("preset 'dir'") &&
+                 !reply.body.contains(server.state.toUtf8()),
+             reply.body.constData());
 }
 
 // Users, tokens, presets and the journal live in the state folder: a restarted server takes

@@ -54,6 +54,7 @@ private slots:
     void framePortTakesNothingButFrames();
     void roomsKeepTheirOwnFramePorts();
     void badArgumentsAndVenues();
+    void configFileReadStrictly();
 
 private:
     testing::WorkingFolder m_folder;
@@ -326,6 +327,48 @@ void TestServer::badArgumentsAndVenues()
     const Run bad = run({"--venue", "bad.csv"});
     QCOMPARE(bad.status, 2);
     QVERIFY2(bad.out.contains("bad.csv:1"), qPrintable(bad.out));
+}
+
+// A config file's mistakes are named with the file and the line: an unknown option, one that
+// is given once given twice, a '#' inside a value, a byte-order mark; a comment after a space
+// is one. "listen [::]:PORT" is every address of both families.
+void TestServer::configFileReadStrictly()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
+    const auto refused = [](const QByteArray &config) {
+        testing::writeFile("bad.conf", config);
+        QProcess process;
+        process.start(testing::buildDir() + "/zev720d",
+                      {"--config", "bad.conf", "--state", "config-state"});
+        process.waitForFinished(10000);
+        return Run{process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+    };
+    const QList<QPair<QByteArray, QString>> cases{
+        {"venue venue.csv\nlisten 127.0.0.1:0\n\n# ok\nlisten 127.0.0.1:1\n",
+         "bad.conf:5: 'listen' given again (first on line 2)"},
+        {"venue venue.csv\nlisen 127.0.0.1:0\n", "bad.conf:2: unknown option 'lisen'"},
+        {"\xEF\xBB\xBFvenue venue.csv\n", "bad.conf:1: starts with a byte-order mark"},
+        {"venue venue.csv\nname desk#2\n", "bad.conf:2: '#' inside a value"},
+        {"venue venue.csv\nlisten 127.0.0.1:99999\n", "bad.conf:2: --listen 127.0.0.1:99999: not"},
+    };
+    for (const auto &[config, message] : cases) {
+        const Run run = refused(config);
+        QVERIFY2(run.status == 2 && run.out.contains(message), qPrintable(run.out));
+    }
+    QVERIFY(!QFile::exists("config-state"));
+
+    QVERIFY(testing::writeFile("good.conf", "venue venue.csv   # the rooms\nname desk-pc # the desk\n"
+                                            "frame-allow 127.0.0.2\nframe-allow 127.0.0.3\n"));
+    testing::VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    QVERIFY2(server.start("venue.csv", ": online", {"--config", "good.conf", "--listen", "[::]:0"}),
+             qPrintable(server.out));
+    for (const char *address : {"127.0.0.1", "::1"}) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress(address), server.api);
+        QVERIFY2(socket.waitForConnected(2000), address);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServer)
