@@ -219,14 +219,6 @@ int HttpServer::count(Phase phase) const
     }));
 }
 
-int HttpServer::streamsFrom(const QHostAddress &peer)
-{
-    const QString from = m_addresses.connectionGroup(peer);
-    if (from.isEmpty()) return 0;
-    return int(std::count_if(m_streams.begin(), m_streams.end(),
-                             [&](const auto &item) { return item.second == from; }));
-}
-
 bool HttpServer::giveWay(Phase phase, const QString &from, QTcpSocket *except)
 {
     // Idle: one of no user before one of a user, the one idle longest first (browsers keep
@@ -399,13 +391,12 @@ void HttpServer::answer(HttpExchange &exchange, const HttpResponse &response)
     connection.timer->start(kIdleTimeoutMs);
     connection.since = std::chrono::steady_clock::now();
     socket->setReadBufferSize(kHeldReadBytes);
-    const QPointer<QTcpSocket> guard(socket);
     boundOutput();
-    if (!guard) return;
+    if (!m_connections.count(socket)) return; // its answers were the largest backlog
     // A request that came behind this one is read once this call has returned.
     QMetaObject::invokeMethod(
         this,
-        [this, guard] {
+        [this, guard = QPointer<QTcpSocket>(socket)] {
             if (guard) take(guard);
         },
         Qt::QueuedConnection);

@@ -129,8 +129,6 @@ public:
     const ConnectionBounds &bounds() const { return m_bounds; }
     /// Connections, streams included.
     int connections() const { return int(m_connections.size() + m_streams.size()); }
-    /// Streams taken by an upgrade from the group of `peer` (ClientAddresses).
-    int streamsFrom(const QHostAddress &peer);
     std::uint64_t refused() const { return m_refused; }   ///< closed at once at a bound
     std::uint64_t gaveWay() const { return m_gaveWay; }   ///< closed to make room
     std::uint64_t timedOut() const { return m_timedOut; } ///< past a deadline

@@ -113,6 +113,10 @@ private slots:
 
 private:
     QString m_peer; ///< the peer's namespace
+    QStringList m_lan;   ///< nine hosts of the IPv6 LAN, fd00:231::/64, this side's own prefix
+    QStringList m_crowd; ///< thirty more addresses of it
+    QStringList m_far;   ///< five addresses of another /64
+    bool ipv6Lan();
     QTemporaryDir m_files;
     int m_nameServer = -1;
     std::unique_ptr<testing::WorkingFolder> m_work;
@@ -152,7 +156,29 @@ void TestIsolated::initTestCase()
           QStringList{"ip", "link", "set", "zev-peer", "up"},
           QStringList{"ip", "link", "set", "lo", "up"}})
         QVERIFY(run(QStringList{"ip", "netns", "exec", m_peer} + step));
+    for (int host = 0x11; host <= 0x19; ++host)
+        m_lan << QString("fd00:231::%1").arg(host, 0, 16);
+    for (int host = 0x100; host < 0x100 + 30; ++host)
+        m_crowd << QString("fd00:231::%1").arg(host, 0, 16);
+    for (int host = 0x11; host <= 0x15; ++host)
+        m_far << QString("fd00:232::%1").arg(host, 0, 16);
     ParaForm = new TParaForm;
+}
+
+// An IPv6 LAN: this side has fd00:231::1 of fd00:231::/64, the peer's hosts have addresses of
+// that /64 and of another, fd00:232::/64, routed to them. No duplicate address detection: the
+// addresses are there at once. Made again by each test that needs it: a link taken down and up
+// loses its IPv6 addresses and routes.
+bool TestIsolated::ipv6Lan()
+{
+    const QStringList inPeer{"ip", "netns", "exec", m_peer};
+    bool made = run({"ip", "-6", "addr", "replace", "fd00:231::1/64", "dev", "zev-here", "nodad"}) &&
+                run({"ip", "-6", "route", "replace", "fd00:232::/64", "dev", "zev-here"});
+    for (const QString &host : m_lan + m_crowd + m_far)
+        made = made && run(inPeer + QStringList{"ip", "-6", "addr", "replace", host + "/64", "dev",
+                                                "zev-peer", "nodad"});
+    return made && run(inPeer + QStringList{"ip", "-6", "route", "replace", "fd00:231::/64", "dev",
+                                            "zev-peer"});
 }
 
 void TestIsolated::cleanupTestCase()
@@ -311,22 +337,8 @@ void TestIsolated::framePortsTakeOnlyTheNamedAddresses()
 // /64 counts as one machine.
 void TestIsolated::apiConnectionsBoundedPerMachine()
 {
-    const QStringList inPeer{"ip", "netns", "exec", m_peer};
-    QVERIFY(run({"ip", "-6", "addr", "add", "fd00:231::1/64", "dev", "zev-here", "nodad"}));
-    QVERIFY(run({"ip", "-6", "route", "add", "fd00:232::/64", "dev", "zev-here"}));
-    QStringList lan, far;
-    for (int host = 0x11; host <= 0x19; ++host) {
-        lan << QString("fd00:231::%1").arg(host, 0, 16);
-        QVERIFY(run(inPeer + QStringList{"ip", "-6", "addr", "add", lan.back() + "/64", "dev",
-                                         "zev-peer", "nodad"}));
-    }
-    for (int host = 0x11; host <= 0x15; ++host) {
-        far << QString("fd00:232::%1").arg(host, 0, 16);
-        QVERIFY(run(inPeer + QStringList{"ip", "-6", "addr", "add", far.back() + "/64", "dev",
-                                         "zev-peer", "nodad"}));
-    }
-    QVERIFY(run(inPeer + QStringList{"ip", "-6", "route", "add", "fd00:231::/64", "dev", "zev-peer"}));
-
+    QVERIFY(ipv6Lan());
+    const QStringList &lan = m_lan, &far = m_far;
     Sim sim;
     QVERIFY(testing::writeFile("venue.csv", ("stage, " + sim.path() + "\n").toUtf8()));
     testing::VenueServer server;
@@ -409,12 +421,14 @@ void TestIsolated::apiConnectionsBoundedPerMachine()
     QCOMPARE(server.process.state(), QProcess::NotRunning);
 }
 
-// Wrong logins from 60 addresses of the LAN at once, many for the desk's own user name, the
-// flood kept up as answers come: the desk user, at the PC it has logged in from before, still
-// gets in at once, and the flood gets no more than two hashes at a time.
+// Thirty wrong logins at once from thirty addresses of one IPv6 /64 (one machine may have them
+// all) have one password checked. Wrong logins from 60 IPv4 addresses of the LAN, many for the
+// desk's own user name, the flood kept up as answers come: the desk user, at the PC it has
+// logged in from before, still gets in at once.
 void TestIsolated::loginFloodBesideARealUser()
 {
     const QStringList inPeer{"ip", "netns", "exec", m_peer};
+    QVERIFY(ipv6Lan());
     QStringList flooders;
     for (int host = 100; host < 160; ++host) {
         flooders << QString("10.231.0.%1").arg(host);
@@ -425,7 +439,7 @@ void TestIsolated::loginFloodBesideARealUser()
     testing::VenueServer server;
     QVERIFY(testing::addUser(server.state, "front", "desk", "desk-password"));
     QVERIFY2(server.start("venue.csv", "stage: online",
-                          {"--listen", "0.0.0.0:0", "--name", kHere}),
+                          {"--listen", "[::]:0", "--name", kHere, "--name", "[fd00:231::1]"}),
              qPrintable(server.out));
     const auto deskLogin = [&] {
         return testing::http("POST", server.url("/api/v1/login"),
@@ -437,6 +451,36 @@ void TestIsolated::loginFloodBesideARealUser()
     const int peerSpace = ::open(("/run/netns/" + m_peer).toLocal8Bit().constData(), O_RDONLY);
     const int ownSpace = ::open("/proc/self/ns/net", O_RDONLY);
     QVERIFY(peerSpace >= 0 && ownSpace >= 0);
+
+    std::vector<std::unique_ptr<QTcpSocket>> sixtyFour;
+    const QByteArray wrong = R"({"user":"front","password":"wrong"})";
+    for (const QString &address : m_crowd) {
+        sixtyFour.push_back(std::make_unique<QTcpSocket>());
+        ::setns(peerSpace, CLONE_NEWNET);
+        sixtyFour.back()->bind(QHostAddress(address), 0);
+        ::setns(ownSpace, CLONE_NEWNET);
+        sixtyFour.back()->connectToHost(QHostAddress("fd00:231::1"), server.api);
+    }
+    for (auto &socket : sixtyFour) {
+        QVERIFY(socket->waitForConnected(2000));
+        socket->write("POST /api/v1/login HTTP/1.1\r\nHost: [fd00:231::1]:" +
+                      QByteArray::number(server.api) +
+                      "\r\nContent-Type: application/json\r\nConnection: close\r\nContent-Length: " +
+                      QByteArray::number(wrong.size()) + "\r\n\r\n" + wrong);
+    }
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return std::all_of(sixtyFour.begin(), sixtyFour.end(), [](const auto &socket) {
+                return socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        },
+        20000));
+    int hashed = 0;
+    for (auto &socket : sixtyFour)
+        hashed += socket->readAll().startsWith("HTTP/1.1 401");
+    QCOMPARE(hashed, 1);
+    QCOMPARE(deskLogin().status, 200); // the desk's own PC is not slowed by the failure
+
     bool flooding = true;
     int answered = 0;
     std::vector<std::unique_ptr<QTcpSocket>> sockets(std::size_t(flooders.size()));
