@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,16 @@ inline double median(std::vector<double> values)
     if (values.empty()) return NAN;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+/// A process's resident memory in MB from /proc: "VmRSS:" now, "VmHWM:" its peak; NaN when
+/// the process is gone.
+inline double residentMegabytes(long long pid, const char *field = "VmRSS:")
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0) return std::stod(line.substr(std::strlen(field))) / 1024;
+    return NAN;
 }
 
 inline void report(const std::string &figure, double value, const std::string &unit,

@@ -44,15 +44,6 @@ void spin(double seconds, const std::function<bool()> &done = [] { return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-double residentMegabytes(qint64 pid)
-{
-    QFile status(QString("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) return NAN;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    return NAN;
-}
-
 QString loopback(int block, int host)
 {
     return QString("127.0.%1.%2").arg(block).arg(host);
@@ -219,9 +210,9 @@ int main(int argc, char *argv[])
     const qint64 pid = server.processId();
     double peak = 0;
     QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, [&] { peak = std::max(peak, residentMegabytes(pid)); });
+    QObject::connect(&sampler, &QTimer::timeout, [&] { peak = std::max(peak, bench::residentMegabytes(pid)); });
     sampler.start(100);
-    const double idle = residentMegabytes(pid);
+    const double idle = bench::residentMegabytes(pid);
     std::printf("%s: resident %.1f MB idle\n", qPrintable(zev720d), idle);
 
     // Slowloris.
@@ -270,7 +261,7 @@ int main(int argc, char *argv[])
     const double greedyShare = desk.share(), greedyPeak = peak;
     greedy.stop();
     spin(5);
-    const double after = residentMegabytes(pid);
+    const double after = bench::residentMegabytes(pid);
     std::printf("unread answers: the desk answered within 1 s %d of %d (%.1f %%), median %.0f ms; "
                 "resident peak %.1f MB, %.1f MB 5 s after\n",
                 desk.inTime, desk.asked, greedyShare, bench::median(desk.latencies) * 1000, greedyPeak,

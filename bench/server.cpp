@@ -101,15 +101,6 @@ double processSeconds(qint64 pid)
     return (fields.value(12).toDouble() + fields.value(13).toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 
-double residentMegabytes(qint64 pid, const char *field)
-{
-    QFile status(QString("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) return NAN;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field)) return line.mid(int(std::strlen(field))).trimmed().split(' ').first().toDouble() / 1024;
-    return NAN;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -166,9 +157,9 @@ int main(int argc, char *argv[])
     waitFor([] { return false; }, 10000);
     const double idle = (processSeconds(server.processId()) - cpuBefore) /
                         (bench::monotonicSeconds() - wallBefore) * 100;
-    const double rss = residentMegabytes(server.processId(), "VmRSS:");
+    const double rss = bench::residentMegabytes(server.processId(), "VmRSS:");
     std::printf("idle: %.2f %% CPU, %.1f MB resident (peak %.1f MB)\n",
-                idle, rss, residentMegabytes(server.processId(), "VmHWM:"));
+                idle, rss, bench::residentMegabytes(server.processId(), "VmHWM:"));
 
     // A change to its frame on the line, one at a time.
     std::vector<double> lines;
