@@ -43,6 +43,30 @@ const char *outcomeName(Outcome outcome)
     return "failed";
 }
 
+const char *outcomeCode(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Ok: return "ok";
+    case Outcome::Differs: return "differs";
+    case Outcome::NotStarted: return "not-started";
+    case Outcome::Interrupted: return "interrupted";
+    case Outcome::BadLine: return "bad-line";
+    case Outcome::NoSuchDevice: return "no-such-device";
+    case Outcome::PermissionDenied: return "permission-denied";
+    case Outcome::HeldElsewhere: return "held-elsewhere";
+    case Outcome::HeldHere: return "held-here";
+    case Outcome::UnknownHost: return "unknown-host";
+    case Outcome::Refused: return "refused";
+    case Outcome::NoAnswer: return "no-answer";
+    case Outcome::ProcessorSilent: return "processor-silent";
+    case Outcome::DeviceGone: return "device-gone";
+    case Outcome::StoppedAnswering: return "stopped-answering";
+    case Outcome::Unanswered: return "unanswered";
+    case Outcome::Failed: return "failed";
+    }
+    return "failed";
+}
+
 bool isFailure(Outcome outcome)
 {
     return outcome != Outcome::Ok && outcome != Outcome::Differs &&

@@ -30,6 +30,18 @@ enum class Outcome {
 /// reused for another.
 const char *outcomeName(Outcome outcome);
 
+/// The same as a code for programs and translations: "ok", "differs", "no-such-device",
+/// "device-gone", ...; one each, never reused.
+const char *outcomeCode(Outcome outcome);
+/// Every outcome, in declaration order.
+inline constexpr Outcome kOutcomes[] = {
+    Outcome::Ok,           Outcome::Differs,          Outcome::NotStarted,   Outcome::Interrupted,
+    Outcome::BadLine,      Outcome::NoSuchDevice,     Outcome::PermissionDenied,
+    Outcome::HeldElsewhere, Outcome::HeldHere,        Outcome::UnknownHost,  Outcome::Refused,
+    Outcome::NoAnswer,     Outcome::ProcessorSilent,  Outcome::DeviceGone,
+    Outcome::StoppedAnswering, Outcome::Unanswered,   Outcome::Failed,
+};
+
 /// True for every outcome that is neither Ok, Differs, NotStarted nor Interrupted.
 bool isFailure(Outcome outcome);
 

@@ -88,7 +88,9 @@ bool RoomHolder::endedBadly(const TransferOutcome &outcome)
 void RoomHolder::readAll()
 {
     m_busy = true;
-    m_session->startTransfer(transferSet(m_mirror, true), {}, [this](TransferOutcome outcome) {
+    std::vector<TransferItem> items = transferSet(m_mirror, true);
+    items.push_back({kLockAddress, kReadRequest, true});
+    m_session->startTransfer(std::move(items), {}, [this](TransferOutcome outcome) {
         m_busy = false;
         count(outcome);
         if (endedBadly(outcome)) return;
@@ -98,6 +100,7 @@ void RoomHolder::readAll()
         m_mirrored = true;
         m_retryMs = m_timing.firstRetryMs;
         m_reason.clear();
+        m_outcome = Outcome::Ok;
         if (std::exchange(m_wasOnline, true)) ++m_counters.reconnects;
         setState(State::Online);
         emit mirrorRead();
@@ -198,6 +201,7 @@ void RoomHolder::lost(Outcome outcome, const std::string &detail)
     if (m_session) m_session->close();
     if (m_stopping) return;
     m_reason = outcomeName(outcome);
+    m_outcome = outcome;
     if (!detail.empty() && detail != m_reason) m_reason += ": " + detail;
     setState(State::Offline);
     m_retry.start(m_retryMs);

@@ -2,7 +2,8 @@
 // of the 56 registers, and one queue of writes that every client of the room shares. The
 // venue server stands on it; it knows nothing of who its clients are.
 //
-//   connecting  the line opens, the connect command is answered, all registers are read
+//   connecting  the line opens, the connect command is answered, all registers are read, and
+//               the lock register (3) with them: 102 while the processor's data is locked
 //   online      the mirror is the processor's; writes go out, the latest value of a register
 //               winning, one frame at a time and resent until confirmed; a quiet room is
 //               asked for one register every `checkMs`, so a processor switched off is noticed
@@ -68,8 +69,9 @@ public:
     void stop(std::function<void()> done);
 
     State state() const { return m_state; }
-    /// Offline: why, in a few words ("no answer", "stopped answering: ...").
+    /// Offline: why, in a few words ("no answer", "stopped answering: ..."), and as an outcome.
     const std::string &reason() const { return m_reason; }
+    Outcome reasonOutcome() const { return m_outcome; }
     /// The processor's registers as last read or confirmed; valid once `mirrored()`.
     const RegisterImage &mirror() const { return m_mirror; }
     bool mirrored() const { return m_mirrored; }
@@ -111,6 +113,7 @@ private:
     std::unique_ptr<LinkSession> m_session;
     State m_state = State::Stopped;
     std::string m_reason;
+    Outcome m_outcome = Outcome::Ok;
     RegisterImage m_mirror{};
     bool m_mirrored = false;
     bool m_busy = false; ///< a transfer is under way

@@ -108,7 +108,8 @@ bool UsersStore::save(const std::vector<User> &users, std::string &error) const
 }
 
 Access::Access(std::string usersPath, bool secureCookies, QObject *parent)
-    : QObject(parent), m_store(std::move(usersPath)), m_secure(secureCookies)
+    : QObject(parent), m_store(std::move(usersPath)), m_secure(secureCookies),
+      m_run(randomToken().substr(0, 8))
 {
     QObject::connect(&m_watch, &QTimer::timeout, this, [this] { reloadIfChanged(); });
     m_watch.start(std::chrono::milliseconds(kReloadCheck).count());
@@ -321,7 +322,7 @@ void Access::finish(const Attempt &attempt, bool right)
             [](const auto &a, const auto &b) { return a.second.seen < b.second.seen; });
         m_sessions.erase(oldest);
     }
-    const std::string id = randomToken();
+    const std::string id = m_run + "." + randomToken();
     m_sessions[id] = {attempt.user, at};
     count(LoginResult::Ok);
     attempt.done(LoginResult::Ok, id, 0);
@@ -337,6 +338,14 @@ std::optional<Principal> Access::sessionPrincipal(const std::string &session)
 {
     const std::string cookie = cookieName() + "=" + session;
     return identify(nullptr, &cookie);
+}
+
+std::string Access::sessionProblem(const std::string *cookie) const
+{
+    if (!cookie) return {};
+    const std::string id = cookieValue(*cookie, cookieName());
+    if (id.empty()) return {};
+    return id.rfind(m_run + ".", 0) == 0 ? "session-ended" : "restarted";
 }
 
 std::string Access::cookieName() const

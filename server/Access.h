@@ -5,7 +5,7 @@
 //              passes), checked on a worker thread so that the rooms never wait for a login;
 //              at most kMaxLoginsAtOnce at a time and kMaxLoginsWaiting waiting, a user that
 //              does not exist costs the same
-//   sessions   32 random bytes, a cookie (HttpOnly, SameSite=Strict; under TLS Secure and
+//   sessions   this run's random tag and 32 random bytes, a cookie (HttpOnly, SameSite=Strict; under TLS Secure and
 //              named with the __Host- prefix), kept in memory only: a restarted server asks
 //              browsers to log in again; ended after kSessionIdleSeconds without a request,
 //              at most kMaxSessions; a user's are ended when the password or role changes
@@ -114,6 +114,9 @@ public:
     void logout(const std::string &session);
     /// The principal of a session just made.
     std::optional<Principal> sessionPrincipal(const std::string &session);
+    /// Why a request's session cookie lets nobody in: "restarted" (a session of an earlier
+    /// run of the server), "session-ended" (of this run), or empty (no session cookie).
+    std::string sessionProblem(const std::string *cookie) const;
     /// The session cookie's name: "__Host-zev720d_session" under TLS, "zev720d_session".
     std::string cookieName() const;
     /// Login attempts by result, for the metrics.
@@ -155,6 +158,7 @@ private:
 
     UsersStore m_store;
     bool m_secure = false;
+    std::string m_run; ///< random, new at each start: every session id of this run begins with it
     std::vector<User> m_users;
     std::map<std::string, std::string> m_tokens; ///< hash → user
     std::map<std::string, Session> m_sessions;

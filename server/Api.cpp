@@ -5,6 +5,7 @@
 #include "files/ParameterJson.h"
 #include "model/EditRules.h"
 #include "model/Shown.h"
+#include "server/Codes.h"
 #include "server/LayoutJson.h"
 
 #include <QDateTime>
@@ -92,19 +93,32 @@ Api::Api(Venue &venue, Access &access, Events &events, Journal &journal, Presets
         m_events.keepOnly([this](const Principal &who) { return m_access.stillValid(who); });
     });
     QObject::connect(&m_venue, &Venue::mirrorRead, this, [this](HeldRoom &room) {
+        // The lock as the processor holds it, read with the room.
+        room.locked = room.holder->mirror()[kLockAddress] == kCommandValue;
         m_events.broadcast("{\"type\":\"room\",\"room\":" + roomSummary(room, true) + "}");
+    });
+}
+
+bool Api::isOwnName(const std::string &text) const
+{
+    std::string name;
+    int port = 0;
+    if (!splitHost(lower(text), name, port)) return false;
+    const int given = port ? port : (m_options.secure ? 443 : 80);
+    // A name given with a port (a proxy's, "desk-pc:80") is that name at that port alone;
+    // one without, at the port the server listens on.
+    return std::any_of(m_options.hosts.begin(), m_options.hosts.end(), [&](const std::string &own) {
+        std::string ownName;
+        int ownPort = 0;
+        return splitHost(own, ownName, ownPort) && ownName == name &&
+               given == (ownPort ? ownPort : m_options.port);
     });
 }
 
 bool Api::hostAllowed(const HttpRequest &request) const
 {
     const std::string *host = request.header("host");
-    std::string name;
-    int port = 0;
-    if (!host || !splitHost(lower(*host), name, port)) return false;
-    const int expected = port ? port : (m_options.secure ? 443 : 80);
-    return expected == m_options.port &&
-           std::find(m_options.hosts.begin(), m_options.hosts.end(), name) != m_options.hosts.end();
+    return host && isOwnName(*host);
 }
 
 bool Api::originAllowed(const HttpRequest &request) const
@@ -115,13 +129,7 @@ bool Api::originAllowed(const HttpRequest &request) const
     if (!origin) return !request.header("cookie");
     const std::string scheme = m_options.secure ? "https://" : "http://";
     const std::string text = lower(*origin);
-    if (text.rfind(scheme, 0) != 0) return false;
-    std::string name;
-    int port = 0;
-    if (!splitHost(text.substr(scheme.size()), name, port)) return false;
-    const int expected = port ? port : (m_options.secure ? 443 : 80);
-    return expected == m_options.port &&
-           std::find(m_options.hosts.begin(), m_options.hosts.end(), name) != m_options.hosts.end();
+    return text.rfind(scheme, 0) == 0 && isOwnName(text.substr(scheme.size()));
 }
 
 bool Api::upgrade(const HttpRequest &request, QTcpSocket *socket)
@@ -132,7 +140,8 @@ bool Api::upgrade(const HttpRequest &request, QTcpSocket *socket)
         return false; // the handler answers it with the reason
     const auto who = m_access.identify(request.header("authorization"), request.header("cookie"));
     if (!who) return false;
-    std::string hello = "{\"type\":\"hello\",\"user\":" + jsonQuoted(who->user) +
+    std::string hello = "{\"type\":\"hello\",\"now\":" + std::to_string(serverClock()) +
+                        ",\"user\":" + jsonQuoted(who->user) +
                         ",\"role\":" + jsonQuoted(roleName(who->role)) + ",\"rooms\":[";
     bool first = true;
     for (HeldRoom &room : m_venue.rooms()) {
@@ -169,19 +178,44 @@ void Api::handle(const std::shared_ptr<HttpExchange> &exchange)
     }
     if (changesSomething(request.method) && !originAllowed(request))
         return respond(problem(403, "the request comes from a page of another site (Origin)",
-                               "Origin"));
+                               "Origin", "foreign-origin"));
     if (call.path == std::vector<std::string>{"api", "v1", "login"}) {
         if (request.method != "POST") return respond(problem(405, "POST a user and a password"));
         return login(call);
     }
     const auto who = m_access.identify(request.header("authorization"), request.header("cookie"));
     if (!who) {
-        HttpResponse response = problem(401, "log in first, or give an API token");
+        const std::string ended = m_access.sessionProblem(request.header("cookie"));
+        HttpResponse response =
+            ended == "restarted"
+                ? problem(401, "the server has restarted since this session began: log in again",
+                          {}, "restarted")
+            : ended == "session-ended"
+                ? problem(401, "the session has ended: log in again", {}, "session-ended")
+                : problem(401, "log in first, or give an API token");
         response.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"zev720d\"");
         return respond(std::move(response));
     }
     call.who = *who;
     exchange->vouch();
+    // A change made on a page says when, in this server's clock: one that arrives late (a
+    // network that held it) is not made at some time nobody chose.
+    if (const std::string *made = request.header("zev720-made-at"); made && changesSomething(request.method)) {
+        char *end = nullptr;
+        const long long at = std::strtoll(made->c_str(), &end, 10);
+        if (made->empty() || *end)
+            return respond(problem(400, "Zev720-Made-At: milliseconds of the server's clock",
+                                   "Zev720-Made-At"));
+        const long long late = serverClock() - at;
+        if (late > kMaxChangeDelayMs || late < -kMaxChangeDelayMs)
+            return respond(problem(409,
+                                   "the change arrived " + std::to_string(late / 1000) + "." +
+                                       std::to_string(std::llabs(late % 1000) / 100) +
+                                       " s after it was made (more than " +
+                                       std::to_string(kMaxChangeDelayMs / 1000) +
+                                       " s): nothing was changed",
+                                   "Zev720-Made-At", "too-late"));
+    }
     route(call);
 }
 
@@ -228,9 +262,11 @@ void Api::route(Call &call)
             return respond(problem(400, "a WebSocket: GET with Upgrade: websocket", "Upgrade"));
         if (!originAllowed(request))
             return respond(problem(403, "the upgrade comes from a page of another site (Origin)",
-                                   "Origin"));
-        return respond(problem(503, m_eventRefusal.empty() ? "as many event streams as the server takes"
-                                                           : m_eventRefusal));
+                                   "Origin", "foreign-origin"));
+        return respond(problem(503,
+                               m_eventRefusal.empty() ? "as many event streams as the server takes"
+                                                      : m_eventRefusal,
+                               {}, "events-full"));
     }
     if (what == "layout" && path.size() == 3) {
         if (!get) return respond(problem(405, "GET only"));
@@ -249,7 +285,8 @@ void Api::route(Call &call)
         return respond(json(200, body + "]}"));
     }
     HeldRoom *room = m_venue.find(path[3]);
-    if (!room) return respond(problem(404, "no room '" + path[3] + "' in this venue", "room"));
+    if (!room)
+        return respond(problem(404, "no room '" + path[3] + "' in this venue", "room", "no-such-room"));
     if (path.size() == 4) {
         if (!get) return respond(problem(405, "GET only"));
         return respond(json(200, roomSummary(*room, true)));
@@ -327,7 +364,9 @@ void Api::login(Call &call)
                        using Result = Access::LoginResult;
                        if (result == Result::Ok) {
                            const auto who = m_access.sessionPrincipal(session);
-                           if (!who) return respond(problem(401, "wrong user name or password", "password"));
+                           if (!who)
+                               return respond(problem(401, "wrong user name or password", "password",
+                                                      "wrong-password"));
                            HttpResponse response =
                                json(200, "{\"user\":" + jsonQuoted(name) + ",\"role\":" +
                                              jsonQuoted(roleName(who->role)) + "}");
@@ -336,17 +375,20 @@ void Api::login(Call &call)
                        }
                        const std::string later = "try again in " + std::to_string(wait) + " s";
                        HttpResponse response =
-                           result == Result::Wrong ? problem(401, "wrong user name or password", "password")
+                           result == Result::Wrong
+                               ? problem(401, "wrong user name or password", "password", "wrong-password")
                            : result == Result::Slowed
-                               ? problem(429, "too many failed logins from this address; " + later)
+                               ? problem(429, "too many failed logins from this address; " + later, {},
+                                         "login-slowed")
                            : result == Result::UserSlowed
                                ? problem(429, "too many failed logins for this user; " + later +
                                                   ", or from a PC the user has logged in from",
-                                         "user")
+                                         "user", "login-slowed-user")
                            : result == Result::Busy
                                ? problem(429, "a login from this address or for this user is under "
-                                              "way; " + later)
-                               : problem(503, "the server is busy with other logins; " + later);
+                                              "way; " + later, {}, "login-busy")
+                               : problem(503, "the server is busy with other logins; " + later, {},
+                                         "logins-full");
                        if (result != Result::Wrong)
                            response.headers.emplace_back("Retry-After", std::to_string(wait));
                        respond(std::move(response));
@@ -438,7 +480,7 @@ void Api::patchRegisters(Call &call, HeldRoom &room)
             std::find(m_options.deskRegisters.begin(), m_options.deskRegisters.end(),
                       entry.row->address) == m_options.deskRegisters.end())
             return respond(problem(403, machineName(*entry.row) + ": not a front desk control",
-                                   field));
+                                   field, "not-desk-register"));
         wanted.push_back(entry);
     }
     int retryAfter = 0;
@@ -452,18 +494,28 @@ void Api::patchRegisters(Call &call, HeldRoom &room)
     // its block. What ends different from the processor is written.
     ParameterModel work = room.modes;
     work.image = room.holder->mirror();
+    // Limited: a register that the rules kept from the value asked (a volume held under its
+    // maximum bar, a step at the end of its bar): the answer names them.
+    std::vector<std::string> limited;
+    std::map<std::uint8_t, std::uint8_t> asked;
     for (const Wanted &entry : wanted) {
         std::uint8_t value = entry.value;
         if (entry.step) {
             const auto stepped = steppedValue(*entry.row, work.image[entry.row->address], entry.step);
-            if (!stepped) continue; // at the end of the bar already
+            if (!stepped) { // at the end of the bar already
+                limited.push_back(machineName(*entry.row));
+                continue;
+            }
             value = *stepped;
         }
+        asked[entry.row->address] = value;
         if (rules)
             applyEdit(work, entry.row->address, value);
         else
             work.image[entry.row->address] = value;
     }
+    for (const auto &[address, value] : asked)
+        if (work.image[address] != value) limited.push_back(machineName(*findRegister(address)));
     std::map<std::uint8_t, std::uint8_t> writes;
     for (const RegisterRow &row : registerMap())
         if (work.image[row.address] != room.holder->mirror()[row.address])
@@ -474,7 +526,7 @@ void Api::patchRegisters(Call &call, HeldRoom &room)
         modesChanged(room);
     }
     const std::string name = room.name;
-    writeAndWait(call, room, writes, [name](const Confirmed &got) {
+    writeAndWait(call, room, writes, [name, limited](const Confirmed &got) {
         std::string body = "{\"room\":" + jsonQuoted(name) + ",\"registers\":[";
         bool first = true;
         for (const auto &[address, value] : got.values) {
@@ -483,7 +535,14 @@ void Api::patchRegisters(Call &call, HeldRoom &room)
         }
         body += "],\"ids\":[";
         for (std::size_t i = 0; i < got.ids.size(); ++i) body += (i ? "," : "") + std::to_string(got.ids[i]);
-        return body + "]}";
+        body += "],\"limited\":";
+        body += limited.empty() ? "false" : "true";
+        if (!limited.empty()) {
+            body += ",\"limitedRegisters\":[";
+            for (std::size_t i = 0; i < limited.size(); ++i) body += (i ? "," : "") + jsonQuoted(limited[i]);
+            body += "]";
+        }
+        return body + "}";
     });
 }
 
@@ -503,10 +562,11 @@ void Api::startWrites(HeldRoom &room, const std::map<std::uint8_t, std::uint8_t>
                     "room '" + room.name + "' is " + stateName(room.holder->state()) +
                         (room.holder->reason().empty() ? "" : ": " + room.holder->reason()) +
                         "; nothing was changed",
-                    {});
+                    "room-offline", {});
     if (m_waiting.size() >= kMaxWaitingRequests)
-        return done(503, "too many changes wait for their rooms; nothing was changed", {});
-    if (writes.empty()) return done(200, {}, {});
+        return done(503, "too many changes wait for their rooms; nothing was changed", "queue-full",
+                    {});
+    if (writes.empty()) return done(200, {}, nullptr, {});
     auto waiting = std::make_shared<Waiting>();
     waiting->room = &room;
     waiting->done = std::move(done);
@@ -524,7 +584,7 @@ void Api::startWrites(HeldRoom &room, const std::map<std::uint8_t, std::uint8_t>
                        std::to_string(kConfirmTimeoutMs / 1000) +
                        " s; what it has not confirmed stays queued and goes out when the room "
                        "can take it",
-                   held->got);
+                   "not-confirmed", held->got);
     });
     waiting->timer->start(kConfirmTimeoutMs);
     m_waiting.push_back(waiting);
@@ -536,9 +596,10 @@ void Api::writeAndWait(Call &call, HeldRoom &room,
 {
     startWrites(room, writes, whoOf(call.who.session.empty() ? "api" : "web", call.who.user),
                 [this, exchange = call.exchange, body = std::move(body)](
-                    int status, const std::string &why, const auto &got) {
-                    respond(exchange, status == 200 ? json(200, body(got))
-                                                    : problem(status, why, status == 503 ? "room" : ""));
+                    int status, const std::string &why, const char *code, const auto &got) {
+                    respond(exchange, status == 200
+                                          ? json(200, body(got))
+                                          : problem(status, why, status == 503 ? "room" : "", code));
                 });
 }
 
@@ -585,7 +646,7 @@ void Api::presets(Call &call)
         std::string error;
         bool missing = false;
         if (!m_presets.load(name, model, error, &missing))
-            return respond(call.exchange, problem(missing ? 404 : 500, error, "preset"));
+            return respond(call.exchange, problem(missing ? 404 : 500, error, "preset", missing ? "no-such-preset" : nullptr));
         if (request.query == "format=dat") {
             HttpResponse response;
             response.contentType = "application/octet-stream";
@@ -644,12 +705,12 @@ void Api::storePreset(Call &call, const std::string &name)
                 return respond(call.exchange, problem(400, "{\"fromRoom\": ROOM} alone", "fromRoom"));
             HeldRoom *room = m_venue.find(from->text);
             if (!room)
-                return respond(call.exchange,
-                               problem(404, "no room '" + from->text + "' in this venue", "fromRoom"));
+                return respond(call.exchange, problem(404, "no room '" + from->text + "' in this venue",
+                                                      "fromRoom", "no-such-room"));
             if (!room->holder->mirrored())
                 return respond(call.exchange,
                                problem(503, "room '" + room->name + "' has not been read yet",
-                                       "fromRoom"));
+                                       "fromRoom", "room-not-read"));
             model.startAfresh();
             model.image = room->holder->mirror();
             model.modeSlots = room->modes.modeSlots;
@@ -664,8 +725,14 @@ void Api::storePreset(Call &call, const std::string &name)
     // Nothing is kept that a recall would send and no control of the panel could make.
     if (const auto unshown = firstUnshownValue(model))
         return respond(call.exchange, problem(422, unshown->detail, unshown->field));
-    if (!m_presets.store(name, model, error))
-        return respond(call.exchange, problem(409, error, "preset"));
+    switch (m_presets.store(name, model, error)) {
+    case Presets::Stored::Yes: break;
+    case Presets::Stored::LookAlike:
+        return respond(call.exchange, problem(409, error, "preset", "preset-name-taken"));
+    case Presets::Stored::BadName: return respond(call.exchange, problem(400, error, "preset"));
+    case Presets::Stored::TooMany: return respond(call.exchange, problem(409, error, "preset"));
+    case Presets::Stored::Failed: return respond(call.exchange, problem(500, error, "preset"));
+    }
     respond(call.exchange, json(200, "{\"stored\":" + jsonQuoted(name) + "}"));
 }
 
@@ -675,7 +742,7 @@ void Api::recall(Call &call, const std::string &name)
     std::string error;
     bool missing = false;
     if (!m_presets.load(name, model, error, &missing))
-        return respond(call.exchange, problem(missing ? 404 : 500, error, "preset"));
+        return respond(call.exchange, problem(missing ? 404 : 500, error, "preset", missing ? "no-such-preset" : nullptr));
     // One stored before presets were checked, or put in the folder by hand.
     if (const auto unshown = firstUnshownValue(model))
         return respond(call.exchange,
@@ -695,7 +762,8 @@ void Api::recall(Call &call, const std::string &name)
             const JsonValue &item = list->items[i];
             HeldRoom *room = item.type == JsonValue::Type::String ? m_venue.find(item.text) : nullptr;
             const std::string field = "rooms[" + std::to_string(i) + "]";
-            if (!room) return respond(call.exchange, problem(404, "no such room in this venue", field));
+            if (!room)
+                return respond(call.exchange, problem(404, "no such room in this venue", field, "no-such-room"));
             if (std::find(rooms.begin(), rooms.end(), room) != rooms.end())
                 return respond(call.exchange, problem(400, room->name + ": given twice", field));
             rooms.push_back(room);
@@ -733,7 +801,7 @@ void Api::recall(Call &call, const std::string &name)
         }
         startWrites(room, writes, who,
                     [this, results, i, exchange = call.exchange, name, roomName = room.name, wanted,
-                     held = &room](int status, const std::string &why, const auto &) {
+                     held = &room](int status, const std::string &why, const char *code, const auto &) {
                         std::string line = "{\"room\":" + jsonQuoted(roomName);
                         std::string differs;
                         if (status == 200)
@@ -742,7 +810,9 @@ void Api::recall(Call &call, const std::string &name)
                                     differs += (differs.empty() ? "" : ",") +
                                                jsonQuoted(machineName(row));
                         if (status != 200)
-                            line += ",\"result\":\"failed\",\"detail\":" + jsonQuoted(why);
+                            line += ",\"result\":\"failed\",\"code\":" +
+                                    jsonQuoted(code ? code : codeOfStatus(status)) +
+                                    reasonCode(*held) + ",\"detail\":" + jsonQuoted(why);
                         else if (!differs.empty())
                             line += ",\"result\":\"differs\",\"differs\":[" + differs + "]";
                         else
@@ -766,7 +836,7 @@ void Api::compare(Call &call, const std::string &name)
     std::string error;
     bool missing = false;
     if (!m_presets.load(name, model, error, &missing))
-        return respond(call.exchange, problem(missing ? 404 : 500, error, "preset"));
+        return respond(call.exchange, problem(missing ? 404 : 500, error, "preset", missing ? "no-such-preset" : nullptr));
     std::string body = "{\"preset\":" + jsonQuoted(name) + ",\"rooms\":[";
     bool firstRoom = true;
     for (HeldRoom &room : m_venue.rooms()) {
@@ -881,7 +951,8 @@ void Api::undo(Call &call, HeldRoom &room)
         undone.push_back(it->id);
     }
     if (writes.empty())
-        return respond(call.exchange, problem(409, "nothing to undo in room '" + room.name + "'"));
+        return respond(call.exchange,
+                       problem(409, "nothing to undo in room '" + room.name + "'", {}, "nothing-to-undo"));
     for (const auto &[address, value] : writes) m_undoing[{&room, address}] = {value, byRegister[address]};
     const std::string name = room.name;
     writeAndWait(call, room, writes, [name, undone](const Confirmed &got) {
@@ -929,7 +1000,7 @@ void Api::confirmed(HeldRoom &room, const RegisterChange &change)
         }
         const auto held = *it;
         it = m_waiting.erase(it);
-        held->done(200, {}, held->got);
+        held->done(200, {}, nullptr, held->got);
     }
 }
 
@@ -964,7 +1035,7 @@ void Api::modesChanged(HeldRoom &room)
     ParameterModel kept = room.modes;
     kept.image = room.holder->mirror();
     std::string error;
-    if (!m_modes->store(room.name, kept, error))
+    if (m_modes->store(room.name, kept, error) != Presets::Stored::Yes)
         std::fprintf(stderr, "%s: mode memories not kept: %s\n", room.name.c_str(), error.c_str());
 }
 
@@ -973,7 +1044,7 @@ void Api::roomState(HeldRoom &room)
     std::string event = "{\"type\":\"state\",\"room\":" + jsonQuoted(room.name) +
                         ",\"state\":" + jsonQuoted(stateName(room.holder->state()));
     if (room.holder->state() == RoomHolder::State::Offline)
-        event += ",\"reason\":" + jsonQuoted(room.holder->reason());
+        event += ",\"reason\":" + jsonQuoted(room.holder->reason()) + reasonCode(room);
     m_events.broadcast(event + ",\"time\":" + jsonQuoted(nowText()) + "}");
     if (room.holder->state() != RoomHolder::State::Offline) return;
     for (auto it = m_waiting.begin(); it != m_waiting.end();) {
@@ -986,8 +1057,38 @@ void Api::roomState(HeldRoom &room)
         held->done(503,
                    "room '" + room.name + "' went offline (" + room.holder->reason() +
                        "); what it had not confirmed stays queued for its return",
-                   held->got);
+                   "room-offline", held->got);
     }
+}
+
+std::string Api::reasonCode(const HeldRoom &room)
+{
+    if (room.holder->state() != RoomHolder::State::Offline) return {};
+    return ",\"reasonCode\":" + jsonQuoted(outcomeCode(room.holder->reasonOutcome()));
+}
+
+std::string Api::deskEnds(const HeldRoom &room) const
+{
+    // Where a desk register's − or + would change nothing, by the panel's rules (a volume at
+    // its maximum bar, a bar at its end): "top", "bottom", or both.
+    if (!room.holder->mirrored()) return {};
+    std::string out;
+    for (const std::uint8_t address : m_options.deskRegisters) {
+        const RegisterRow &row = *findRegister(address);
+        if (controlKind(row) != ControlKind::TrackBar) continue;
+        std::string ends;
+        for (const int step : {1, -1}) {
+            ParameterModel work = room.modes;
+            work.image = room.holder->mirror();
+            const auto stepped = steppedValue(row, work.image[address], step);
+            if (stepped) applyEdit(work, address, *stepped);
+            if (!stepped || work.image[address] == room.holder->mirror()[address])
+                ends += std::string(ends.empty() ? "" : ",") + (step > 0 ? "\"top\"" : "\"bottom\"");
+        }
+        if (!ends.empty())
+            out += std::string(out.empty() ? "" : ",") + jsonQuoted(machineName(row)) + ":[" + ends + "]";
+    }
+    return ",\"ends\":{" + out + "}";
 }
 
 std::string Api::roomSummary(HeldRoom &room, bool allRegisters) const
@@ -996,10 +1097,11 @@ std::string Api::roomSummary(HeldRoom &room, bool allRegisters) const
     std::string out = "{\"name\":" + jsonQuoted(room.name) +
                       ",\"state\":" + jsonQuoted(stateName(holder.state()));
     if (holder.state() == RoomHolder::State::Offline)
-        out += ",\"reason\":" + jsonQuoted(holder.reason());
+        out += ",\"reason\":" + jsonQuoted(holder.reason()) + reasonCode(room);
     out += ",\"locked\":" + std::string(!room.locked ? "null" : *room.locked ? "true" : "false");
     out += ",\"pending\":" + std::to_string(holder.pendingWrites());
     if (room.port) out += ",\"framePort\":" + std::to_string(room.port->port());
+    out += deskEnds(room);
     out += ",\"registers\":[";
     if (holder.mirrored()) {
         bool first = true;
@@ -1040,8 +1142,8 @@ std::string Api::changeEvent(HeldRoom &room, const RegisterChange &change,
         out += ",\"address\":" + std::to_string(change.address) +
                ",\"value\":" + std::to_string(change.after);
     }
-    return out + ",\"user\":" + jsonQuoted(user) + ",\"through\":" + jsonQuoted(through) +
-           ",\"time\":" + jsonQuoted(nowText()) + "}";
+    return out + deskEnds(room) + ",\"user\":" + jsonQuoted(user) + ",\"through\":" +
+           jsonQuoted(through) + ",\"time\":" + jsonQuoted(nowText()) + "}";
 }
 
 std::string Api::serverJson() const

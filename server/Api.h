@@ -63,9 +63,13 @@ constexpr double kWriteBurst = 200;
 constexpr int kConfirmTimeoutMs = 10000;
 /// Requests waiting for the processor's confirmation, all clients together.
 constexpr std::size_t kMaxWaitingRequests = 1024;
+/// A change whose Zev720-Made-At is older than this when it arrives is refused (too-late).
+constexpr long long kMaxChangeDelayMs = 5000;
 
 struct ApiOptions {
-    std::vector<std::string> hosts; ///< names of this server as Host and Origin give them
+    /// Names of this server as Host and Origin give them: "desk-pc" at the port it listens on,
+    /// "desk-pc:80" at that port alone (a proxy's).
+    std::vector<std::string> hosts;
     quint16 port = 0;               ///< the port it listens on
     bool secure = false;            ///< TLS: origins are https://
     std::vector<std::uint8_t> deskRegisters;
@@ -103,6 +107,8 @@ private:
     };
     struct Waiting;
 
+    /// "name[:port]" is a name of this server (ApiOptions::hosts).
+    bool isOwnName(const std::string &text) const;
     bool hostAllowed(const HttpRequest &request) const;
     bool originAllowed(const HttpRequest &request) const;
     void route(Call &call);
@@ -131,7 +137,8 @@ private:
     void respond(const std::shared_ptr<HttpExchange> &exchange, HttpResponse response);
     /// Called once: 200 and the confirmed values, or 503 (the room is or went offline) or 504
     /// (not confirmed in time) with the reason and what was confirmed.
-    using Done = std::function<void(int status, const std::string &why, const Confirmed &got)>;
+    using Done = std::function<void(int status, const std::string &why, const char *code,
+                                    const Confirmed &got)>;
     void startWrites(HeldRoom &room, const std::map<std::uint8_t, std::uint8_t> &writes,
                      const std::string &who, Done done);
     void confirmed(HeldRoom &room, const RegisterChange &change);
@@ -139,6 +146,11 @@ private:
     void modesChanged(HeldRoom &room);
     bool takeWrites(const Principal &who, double count, int &retryAfter);
     std::string roomSummary(HeldRoom &room, bool allRegisters) const;
+    /// ,"reasonCode":"no-such-device" for an offline room; nothing for another.
+    static std::string reasonCode(const HeldRoom &room);
+    /// ,"ends":{"MusicVolumeTrackBar":["top"]}: the desk's bars that a step one way would not
+    /// move; nothing before the room is read.
+    std::string deskEnds(const HeldRoom &room) const;
     std::string serverJson() const;
     std::string metrics() const;
     std::string changeEvent(HeldRoom &room, const RegisterChange &change,

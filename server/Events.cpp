@@ -1,11 +1,15 @@
 #include "server/Events.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
+#include <chrono>
 
 namespace zev {
 namespace {
+
+const std::chrono::steady_clock::time_point kStarted = std::chrono::steady_clock::now();
 
 std::string peerKey(const QHostAddress &address, quint16 port)
 {
@@ -14,9 +18,19 @@ std::string peerKey(const QHostAddress &address, quint16 port)
 
 } // namespace
 
+qint64 serverClock()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 kStarted)
+        .count();
+}
+
 Events::Events(ClientAddresses &addresses, EventBounds bounds, QObject *parent)
     : QObject(parent), m_addresses(addresses), m_bounds(bounds)
 {
+    m_heartbeat = new QTimer(this);
+    QObject::connect(m_heartbeat, &QTimer::timeout, this, [this] { heartbeat(); });
+    m_heartbeat->start(kHeartbeatMs);
     m_server = new QWebSocketServer(QStringLiteral("zev720d"), QWebSocketServer::NonSecureMode, this);
     m_server->setHandshakeTimeout(10000);
     QObject::connect(m_server, &QWebSocketServer::newConnection, this, [this] { accept(); });
@@ -68,6 +82,7 @@ void Events::accept()
         Client &client = m_clients[socket];
         client.who = waiting->second.who;
         client.from = waiting->second.from;
+        client.heard = serverClock();
         const std::string hello = std::move(waiting->second.hello);
         m_waiting.erase(waiting);
         socket->setMaxAllowedIncomingFrameSize(quint64(kMaxClientMessage));
@@ -79,6 +94,12 @@ void Events::accept()
             m_backlogAll -= it->second.backlog - left;
             it->second.backlog = left;
         });
+        const auto heard = [this, socket] {
+            const auto it = m_clients.find(socket);
+            if (it != m_clients.end()) it->second.heard = serverClock();
+        };
+        QObject::connect(socket, &QWebSocket::textMessageReceived, this, heard);
+        QObject::connect(socket, &QWebSocket::pong, this, heard);
         QObject::connect(socket, &QWebSocket::disconnected, this, [this, socket] {
             const auto it = m_clients.find(socket);
             if (it == m_clients.end()) return;
@@ -109,6 +130,21 @@ void Events::send(QWebSocket *socket, Client &client, const std::string &message
         ++m_dropped;
         dropClient(largest->first);
     }
+}
+
+void Events::heartbeat()
+{
+    const qint64 now = serverClock();
+    std::vector<QWebSocket *> silent;
+    for (const auto &[socket, client] : m_clients)
+        if (now - client.heard > kClientSilenceMs) silent.push_back(socket);
+    for (QWebSocket *socket : silent) {
+        ++m_dropped;
+        dropClient(socket);
+    }
+    // The pages' ping, and the protocol's, which any WebSocket client answers by itself.
+    broadcast("{\"type\":\"ping\",\"now\":" + std::to_string(now) + "}");
+    for (const auto &[socket, client] : m_clients) socket->ping();
 }
 
 void Events::dropClient(QWebSocket *socket)

@@ -2,7 +2,9 @@
 // recall as one JSON text message. A client that does not read is dropped once
 // kMaxEventBacklog bytes wait for it, and the largest backlog whenever all clients together
 // leave more than kMaxEventBacklogAll, never buffered without bound; what clients send is
-// bounded and ignored. Streams are bounded in all, per user and per address (the connection
+// bounded and ignored but for pongs. Every client is sent a ping every kHeartbeatMs with the
+// server's clock, and one that is silent for kClientSilenceMs (no message, no WebSocket pong)
+// is dropped. Streams are bounded in all, per user and per address (the connection
 // bounds of the HTTP listener count them too), so that one viewer's pages or one machine
 // cannot take every stream from the others.
 #pragma once
@@ -16,10 +18,22 @@
 #include <string>
 
 class QTcpSocket;
+class QTimer;
 class QWebSocket;
 class QWebSocketServer;
 
 namespace zev {
+
+/// The server's clock for its pages: milliseconds since the server started, steady whatever
+/// the wall clock does. Pages count from the last value they were told, and say by it when a
+/// change was made (so that no clock of a phone is trusted).
+qint64 serverClock();
+
+/// A ping to every client this often ({"type":"ping","now":...}), which a page answers with
+/// {"type":"pong"}: a page that hears nothing for twice this knows its server is away.
+constexpr int kHeartbeatMs = 4000;
+/// A client neither a message nor a WebSocket pong has come from for this long is gone.
+constexpr int kClientSilenceMs = 30000;
 
 constexpr qint64 kMaxEventBacklog = 1024 * 1024;
 constexpr qint64 kMaxEventBacklogAll = 32 * 1024 * 1024;
@@ -51,6 +65,7 @@ private:
         Principal who;
         QString from; ///< what it counts against (ClientAddresses)
         qint64 backlog = 0;
+        qint64 heard = 0; ///< serverClock() of its last message or pong
     };
     struct Waiting {
         Principal who;
@@ -60,9 +75,11 @@ private:
     void accept();
     void send(QWebSocket *socket, Client &client, const std::string &message);
     void dropClient(QWebSocket *socket);
+    void heartbeat();
     ClientAddresses &m_addresses;
     EventBounds m_bounds;
     qint64 m_backlogAll = 0;
+    QTimer *m_heartbeat = nullptr;
 
     QWebSocketServer *m_server = nullptr;
     std::map<std::string, Waiting> m_waiting; ///< by peer address and port, until upgraded

@@ -1,6 +1,7 @@
 #include "server/HttpServer.h"
 
 #include "files/Json.h"
+#include "server/Codes.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -72,13 +73,16 @@ void HttpExchange::vouch()
     if (it != m_server->m_connections.end()) it->second.user = true;
 }
 
-HttpResponse problem(int status, const std::string &detail, const std::string &field)
+HttpResponse problem(int status, const std::string &detail, const std::string &field,
+                     const char *code)
 {
     HttpResponse response;
     response.status = status;
     response.contentType = "application/problem+json";
     response.body = "{\"type\":\"about:blank\",\"title\":" + jsonQuoted(httpReason(status)) +
-                    ",\"status\":" + std::to_string(status) + ",\"detail\":" + jsonQuoted(detail);
+                    ",\"status\":" + std::to_string(status) +
+                    ",\"code\":" + jsonQuoted(code ? code : codeOfStatus(status)) +
+                    ",\"detail\":" + jsonQuoted(detail);
     if (!field.empty()) response.body += ",\"field\":" + jsonQuoted(field);
     response.body += "}\n";
     return response;

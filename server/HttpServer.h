@@ -189,7 +189,9 @@ private:
 };
 
 /// An RFC 9457 problem as a response: {"type": "about:blank", "title": ..., "status": ...,
-/// "detail": ..., "field": ...} (no "field" when it is empty).
-HttpResponse problem(int status, const std::string &detail, const std::string &field = {});
+/// "code": ..., "detail": ..., "field": ...} (no "field" when it is empty); the code is the
+/// status's own (codeOfStatus) unless one is given (server/Codes.h).
+HttpResponse problem(int status, const std::string &detail, const std::string &field = {},
+                     const char *code = nullptr);
 
 } // namespace zev

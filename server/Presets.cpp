@@ -107,28 +107,28 @@ std::string Presets::lookAlike(const std::string &name) const
     return {};
 }
 
-bool Presets::store(const std::string &given, const ParameterModel &model, std::string &error) const
+Presets::Stored Presets::store(const std::string &given, const ParameterModel &model, std::string &error) const
 {
     if (const std::string problem = nameProblem(given); !problem.empty()) {
         error = problem;
-        return false;
+        return Stored::BadName;
     }
     const std::string name = canonical(given);
     if (const std::string other = lookAlike(name); !other.empty()) {
         error = "'" + name + "' is the preset '" + other + "' to the eye: one name for both";
-        return false;
+        return Stored::LookAlike;
     }
     if (!parameterFileExists(path(name)) && list().size() >= kMaxPresets) {
         error = "there are " + std::to_string(kMaxPresets) + " presets already";
-        return false;
+        return Stored::TooMany;
     }
     if (!QDir().mkpath(QString::fromStdString(m_folder))) {
         error = "the presets' folder cannot be made";
-        return false;
+        return Stored::Failed;
     }
-    if (writeParameterFile(path(name), model, error)) return true;
+    if (writeParameterFile(path(name), model, error)) return Stored::Yes;
     error = withoutPath(error, name);
-    return false;
+    return Stored::Failed;
 }
 
 bool Presets::remove(const std::string &given, std::string &error) const

@@ -41,8 +41,10 @@ public:
     /// read.
     bool load(const std::string &name, ParameterModel &model, std::string &error,
               bool *missing = nullptr) const;
-    /// Stores it; false with `error` (a name taken in another case, too many, the disk).
-    bool store(const std::string &name, const ParameterModel &model, std::string &error) const;
+    enum class Stored { Yes, BadName, LookAlike, TooMany, Failed };
+    /// Stores it; anything but Yes with `error` (a name taken in another case or composition,
+    /// too many, the disk).
+    Stored store(const std::string &name, const ParameterModel &model, std::string &error) const;
     bool remove(const std::string &name, std::string &error) const;
 
 private:

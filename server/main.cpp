@@ -8,6 +8,7 @@
 #include "server/Access.h"
 #include "server/Api.h"
 #include "server/ClientAddresses.h"
+#include "server/Codes.h"
 #include "server/ConfigFile.h"
 #include "server/Events.h"
 #include "server/HttpServer.h"
@@ -74,6 +75,8 @@ constexpr const char *kUsage =
     "  --frame-allow ADDRESS  frame ports listen on every address, and take connections from\n"
     "                         this machine and the addresses given (the processor's frames\n"
     "                         carry no login: name only the technicians' PCs)\n"
+    "  --codes                every code the API's answers may carry (problems, the reasons a\n"
+    "                         room is offline, the ways a change comes), for translators\n"
     "  --version, --help\n";
 
 int usage(const std::string &message)
@@ -140,6 +143,16 @@ int main(int argc, char *argv[])
         }
         if (argument == "--version") {
             std::printf("zev720d %s\n", ZEV720_VERSION);
+            return 0;
+        }
+        if (argument == "--codes") {
+            // For translators and scripts: every code an answer of the API may carry.
+            for (const zev::AnswerCode &code : zev::problemCodes())
+                std::printf("problem %s %d %s\n", code.code, code.status, code.meaning);
+            for (const zev::Outcome outcome : zev::kOutcomes)
+                std::printf("reason %s %s\n", zev::outcomeCode(outcome), zev::outcomeName(outcome));
+            for (const char *through : {"api", "web", "frame port"})
+                std::printf("through %s\n", through);
             return 0;
         }
         if (argument == "--venue" && value) {

@@ -7,12 +7,14 @@
 #include "support/Sim.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSslConfiguration>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QWebSocket>
@@ -84,6 +86,7 @@ private slots:
     void changesReachTheProcessorAndEveryClient();
     void twoClientsWritingOneRegister();
     void thePanelsRulesAndSteps();
+    void answersKeepPagesTruthful();
     void roomLostAndBackAloneAmongTheRooms();
     void gateKeepsOutWhoDoesNotBelong();
     void badInputIsRefusedAndChangesNothing();
@@ -335,6 +338,118 @@ void TestApi::twoClientsWritingOneRegister()
         return lastChange(first, kMusicVolume) == held && lastChange(second, kMusicVolume) == held;
     }));
     QCOMPARE(room["pending"].toInt(), 0);
+}
+
+// What keeps a page truthful: the event stream's hello and pings carry the server's clock; a
+// change made more than 5 s before it arrives (or from another clock) is refused as too late,
+// nothing written; the lock is read with the room; a desk bar at its end says so ("ends"), and
+// a step past it answers "limited"; an offline room and every problem carry a code; a session
+// of an earlier run says the server restarted; a proxy's name with its own port is a name of
+// the server.
+void TestApi::answersKeepPagesTruthful()
+{
+    Sim sim;
+    QVERIFY(testing::writeFile("venue.csv",
+                               ("stage, " + sim.path() + "\ngone, /dev/zev720-not-here\n").toUtf8()));
+    VenueServer server;
+    QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
+    const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
+    QTcpServer free;
+    QVERIFY(free.listen(QHostAddress::LocalHost, 0));
+    const QByteArray proxied = "127.0.0.1:" + QByteArray::number(free.serverPort());
+    free.close();
+    QVERIFY(server.start("venue.csv", "stage: online", {"--name", QString::fromUtf8(proxied)}));
+    QVERIFY(server.waitFor("gone: offline"));
+    const QMap<QByteArray, QByteArray> json{{"Authorization", token}, {"Content-Type", kJson}};
+
+    EventClient events;
+    QVERIFY(events.open(server.api, {{"Authorization", token}}));
+    QElapsedTimer since;
+    since.start();
+    const QJsonObject hello = events.messages.first();
+    const qint64 now = qint64(hello["now"].toDouble());
+    QVERIFY(now > 0);
+    const auto clock = [&] { return now + since.elapsed(); };
+    QVERIFY(events.waitFor([&](const QJsonObject &m) {
+        return m["type"] == "ping" && qint64(m["now"].toDouble()) > now;
+    }, 6000));
+    // The lock, read with the room; the offline room's reason as a code.
+    const QJsonArray rooms = hello["rooms"].toArray();
+    QCOMPARE(rooms[0]["locked"], QJsonValue(false));
+    QCOMPARE(rooms[1]["reasonCode"], "no-such-device");
+
+    const QString registers = server.url("/api/v1/rooms/stage/registers");
+    const auto at = [&](qint64 made) {
+        QMap<QByteArray, QByteArray> headers = json;
+        headers["Zev720-Made-At"] = QByteArray::number(made);
+        return headers;
+    };
+    testing::HttpReply reply =
+        testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 30), at(clock() - 6000));
+    QCOMPARE(reply.status, 409);
+    QCOMPARE(reply.json()["code"], "too-late");
+    QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 30),
+                           at(clock() + 10000)).status,
+             409);
+    QCOMPARE(testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 30),
+                           {{"Authorization", token}, {"Content-Type", kJson}, {"Zev720-Made-At", "soon"}})
+                 .status,
+             400);
+    QCOMPARE(int(sim.registers()[kMusicVolume]), 20);
+    reply = testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "value", 30), at(clock()));
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.json()["limited"], QJsonValue(false));
+
+    // The volume up to its maximum bar: + is at an end, and says so.
+    QCOMPARE(testing::http("PATCH", registers, patch("MusicMaxVolumeTrackBar", "value", 30), json).status,
+             200);
+    reply = testing::http("GET", server.url("/api/v1/rooms/stage"), {}, json);
+    QCOMPARE(reply.json()["ends"].toObject()["MusicVolumeTrackBar"].toArray(), QJsonArray{"top"});
+    reply = testing::http("PATCH", registers, patch("MusicVolumeTrackBar", "step", 1), json);
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.json()["limited"], QJsonValue(true));
+    QCOMPARE(reply.json()["limitedRegisters"].toArray(), QJsonArray{"MusicVolumeTrackBar"});
+    QVERIFY(events.waitFor([](const QJsonObject &m) {
+        return m["type"] == "change" && m["ends"].toObject()["MusicVolumeTrackBar"] == QJsonArray{"top"};
+    }));
+    reply = testing::http("PATCH", server.url("/api/v1/rooms/gone/registers"),
+                          patch("MusicVolumeTrackBar", "value", 30), json);
+    QCOMPARE(reply.status, 503);
+    QCOMPARE(reply.json()["code"], "room-offline");
+
+    // Locked, and still known as locked by a server started again.
+    QCOMPARE(testing::http("POST", server.url("/api/v1/rooms/stage/lock"), {}, json).status, 200);
+    const QByteArray session = login(server, "tech", "tech-password");
+    server.stop();
+    QVERIFY(server.start("venue.csv", "stage: online", {"--name", QString::fromUtf8(proxied)}));
+    reply = testing::http("GET", server.url("/api/v1/rooms/stage"), {}, json);
+    QCOMPARE(reply.json()["locked"], QJsonValue(true));
+    reply = testing::http("GET", server.url("/api/v1/me"), {}, {{"Cookie", session}});
+    QCOMPARE(reply.status, 401);
+    QCOMPARE(reply.json()["code"], "restarted");
+    const QByteArray fresh = login(server, "tech", "tech-password");
+    QCOMPARE(testing::http("POST", server.url("/api/v1/logout"), {},
+                           {{"Cookie", fresh}, {"Origin", server.url("").toUtf8()}})
+                 .status,
+             200);
+    QCOMPARE(testing::http("GET", server.url("/api/v1/me"), {}, {{"Cookie", fresh}}).json()["code"],
+             "session-ended");
+    QCOMPARE(testing::http("GET", server.url("/api/v1/me"), {}, {}).json()["code"], "no-login");
+
+    // A proxy's name at its own port is the server's; at another port it is not.
+    const QByteArray request = "GET /api/v1/me HTTP/1.1\r\nHost: %1\r\nConnection: close\r\n\r\n";
+    QVERIFY(testing::rawHttp(server.api, QByteArray(request).replace("%1", proxied)).startsWith("HTTP/1.1 401"));
+    QVERIFY(testing::rawHttp(server.api, QByteArray(request).replace("%1", "127.0.0.1:1"))
+                .startsWith("HTTP/1.1 421"));
+
+    // Every code once.
+    QString codes;
+    QCOMPARE(run({"zev720d", "--codes"}, &codes), 0);
+    QStringList names;
+    for (const QString &line : codes.split('\n', Qt::SkipEmptyParts))
+        names << line.section(' ', 0, 1);
+    QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
+    QVERIFY(names.contains("problem too-late") && names.contains("reason no-such-device"));
 }
 
 // A room whose emulator is killed goes offline with its reason, and comes back by itself,
@@ -1103,7 +1218,7 @@ void TestApi::presetsHoldOnlyWhatTheControlsMake()
     QCOMPARE(QDir(server.state + "/presets").entryList({"Caf*"}).size(), 1);
     QVERIFY(QDir().mkpath(server.state + "/presets/dir.dat"));
     reply = testing::http("PUT", presets + "dir", good, dat);
-    QCOMPARE(reply.status, 409);
+    QCOMPARE(reply.status, 500);
     QVERIFY2(reply.json()["detail"].toString().startsWith("preset 'dir'") &&
                  !reply.body.contains(server.state.toUtf8()),
              reply.body.constData());

@@ -88,10 +88,15 @@ void TestSim::replyRules()
         reply = processor.receive(std::uint8_t(command), 102);
         QCOMPARE(int(reply->address), command);
         QCOMPARE(int(reply->value), 103);
-        QCOMPARE(int(processor.registers[command]), 0);
+        QCOMPARE(int(processor.registers[command]), command == 3 ? 102 : 0);
     }
     QVERIFY(processor.locked);
     QVERIFY(!processor.connected);
+    // The lock reads as 102 until a setting is written.
+    QCOMPARE(int(processor.receive(3, 252)->value), 103);
+    processor.receive(16, 31);
+    QVERIFY(!processor.locked);
+    QCOMPARE(int(processor.receive(3, 252)->value), 1);
 }
 
 void TestSim::answersOnTheTerminal()

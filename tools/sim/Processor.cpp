@@ -24,12 +24,17 @@ std::optional<Reply> Processor::receive(std::uint8_t address, std::uint8_t value
             return plusOne(value);
         case kLockAddress:
             locked = true;
+            registers[kLockAddress] = kCommandValue;
             return plusOne(value);
         default:
             break;
         }
     }
     if (value == kReadRequest) return plusOne(registers[address]);
+    if (findRegister(address)) {
+        locked = false;
+        registers[kLockAddress] = 0;
+    }
     registers[address] = mangled == address ? static_cast<std::uint8_t>(value + 1) : value;
     return plusOne(registers[address]);
 }

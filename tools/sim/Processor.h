@@ -3,6 +3,8 @@
 //   a setting write (a, v)          stores v, replies (a, v + 1)
 //   a read request (a, 252)         replies (a, stored + 1)
 //   connect, disconnect, lock       (6, 102), (7, 102), (3, 102) reply (a, 103)
+//   the lock's state                register 3 holds 102 from the lock command until a
+//                                   setting is written (the panel's rule: a change unlocks)
 //   a write to a mangled register   stores v + 1, replies (a, v + 2)
 #pragma once
 
