@@ -12,8 +12,10 @@ from selenium.common.exceptions import NoSuchElementException, StaleElementRefer
 from selenium.webdriver.support.ui import WebDriverWait
 
 
-def browser(width=1280, height=900, language=None):
+def browser(width=1280, height=900, language=None, network_log=False):
     options = webdriver.ChromeOptions()
+    if network_log:  # the requests the page sends, as the browser's DevTools see them
+        options.set_capability('goog:loggingPrefs', {'performance': 'ALL'})
     options.binary_location = '/usr/bin/chromium'
     profile = tempfile.mkdtemp(prefix='zev720-chromium-')
     for flag in ('--headless=new', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
@@ -52,6 +54,57 @@ def tile_value(driver, room, register_index=0):
     return driver.execute_script(
         'const t = document.querySelector(`[data-room="${arguments[0]}"]`);'
         'return t ? t.querySelectorAll(".values output")[arguments[1]].textContent : null;', room, register_index)
+
+
+def sent(driver, method, path_part):
+    """The bodies of the requests of `method` to a URL holding `path_part` that the browser
+    sent since the last call, from its network log, parsed as JSON."""
+    bodies = []
+    for entry in driver.get_log('performance'):
+        message = json.loads(entry['message'])['message']
+        if message.get('method') != 'Network.requestWillBeSent':
+            continue
+        request = message['params']['request']
+        if request['method'] == method and path_part in request['url']:
+            bodies.append(json.loads(request.get('postData') or 'null'))
+    return bodies
+
+
+def no_sideways_scroll_and_buttons_hit(driver):
+    """What a page shows at this width that is wrong: a page wider than the window, or a
+    visible button, link or field whose centre (once scrolled to) is covered by something else."""
+    return driver.execute_script("""
+        const wrong = [];
+        const root = document.scrollingElement;
+        if (root.scrollWidth > innerWidth + 1) wrong.push(`the page is ${root.scrollWidth} px wide in ${innerWidth}`);
+        for (const e of document.querySelectorAll('button, a[href], select, input, summary')) {
+          if (!e.getClientRects().length || e.closest('dialog:not([open])') || getComputedStyle(e).visibility === 'hidden') continue;
+          e.scrollIntoView({block: 'center', inline: 'center'});
+          const r = e.getBoundingClientRect();
+          const x = r.left + r.width / 2, y = r.top + r.height / 2;
+          if (x < 0 || y < 0 || x > innerWidth || y > innerHeight) continue;  // inside a strip that scrolls
+          const hit = document.elementFromPoint(x, y);
+          const label = e.labels && e.labels[0];
+          if (!hit || !(e === hit || e.contains(hit) || (label && label.contains(hit))))
+            wrong.push(`${e.tagName} ${e.id || e.textContent.trim().slice(0, 20) || e.getAttribute('aria-label')} is covered by ${hit && (hit.tagName + ' ' + hit.className)}`);
+        }
+        root.scrollTo(0, 0);
+        return wrong;""")
+
+
+def small_targets(driver, least=44):
+    """The controls smaller than `least` CSS pixels either way: buttons, links, selects and
+    fields as they are, radio buttons and check boxes by the label that holds them."""
+    return driver.execute_script("""
+        const least = arguments[0], small = [];
+        for (const e of document.querySelectorAll('button, a[href], select, input, summary')) {
+          if (!e.getClientRects().length || e.closest('dialog:not([open])')) continue;
+          const target = ['radio', 'checkbox'].includes(e.type) ? (e.closest('label') || e) : e;
+          const r = target.getBoundingClientRect();
+          if (r.width < least - 0.5 || r.height < least - 0.5)
+            small.push(`${e.tagName} ${e.type || ''} ${e.id || e.textContent.trim().slice(0, 16) || e.getAttribute('aria-label') || ''}: ${Math.round(r.width)} x ${Math.round(r.height)}`);
+        }
+        return small;""", least)
 
 
 def axe(driver, axe_source):

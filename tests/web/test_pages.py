@@ -4,8 +4,10 @@ A/B and undo, presets recalled into rooms, English, and axe-core on every page."
 import http.server
 import os
 import re
+import subprocess
 import sys
 import threading
+import urllib.parse
 import time
 import unittest
 
@@ -14,7 +16,8 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
 sys.path.insert(0, os.path.dirname(__file__))
-from browser import axe, browser, log_in, tile_value, wait  # noqa: E402
+from browser import (axe, browser, log_in, no_sideways_scroll_and_buttons_hit, sent,  # noqa: E402
+                     small_targets, tile_value, wait)
 from venue import Venue  # noqa: E402
 
 BUILD = os.environ.get('ZEV_BUILD_DIR', os.path.join(os.path.dirname(__file__), '..', '..', 'build'))
@@ -42,8 +45,8 @@ class Pages(unittest.TestCase):
             driver.quit()
         cls.venue.close()
 
-    def open(self, user, width=1280, height=900, language='zh'):
-        driver = browser(width, height)
+    def open(self, user, width=1280, height=900, language='zh', network_log=False):
+        driver = browser(width, height, network_log=network_log)
         self.browsers.append(driver)
         log_in(driver, self.venue.base, user, USERS[user][1], language)
         return driver
@@ -61,7 +64,7 @@ class Pages(unittest.TestCase):
             self.assertEqual(self.tile(driver, 'A').find_element(By.CLASS_NAME, 'state').text, '在线')
             shown = self.venue.api('GET', 'rooms/A')['registers'][0]['shown']
             self.assertEqual(tile_value(driver, 'A', 0), shown)
-            self.assertIn('no such device', self.tile(driver, 'D').find_element(By.CLASS_NAME, 'state').text)
+            self.assertIn('没有此设备', self.tile(driver, 'D').find_element(By.CLASS_NAME, 'state').text)
         # Buttons and links as the role allows.
         self.assertFalse(self.tile(viewer, 'A').find_elements(By.CSS_SELECTOR, 'button'))
         self.assertFalse(self.tile(desk, 'A').find_elements(By.CSS_SELECTOR, 'h2 a'))
@@ -70,15 +73,19 @@ class Pages(unittest.TestCase):
 
         before = self.venue.emulators['A'].registers()[MUSIC_VOLUME]
         up = self.tile(desk, 'A').find_element(By.CSS_SELECTOR, 'button[data-step="1"]')
-        self.assertEqual(up.accessible_name, '音乐调整 音量 提高')
+        self.assertEqual(up.accessible_name, 'A 音乐调整 音量 提高')
         shown = tile_value(desk, 'A', 0)
         up.click()
         higher = f'{int(shown[:-2]) + 1}dB'
         wait(desk, lambda d: tile_value(d, 'A', 0) == higher, message='the desk sees its change')
         self.assertEqual(self.venue.emulators['A'].registers()[MUSIC_VOLUME], before - 1)
         wait(viewer, lambda d: tile_value(d, 'A', 0) == higher, message='a second browser sees it')
-        # Lock, from the desk: every browser shows it.
+        # Lock, from the desk, once confirmed: every browser shows it.
+        self.assertEqual(self.tile(viewer, 'A').find_element(By.CSS_SELECTOR, '.lock span').text, '未锁定')
         self.tile(desk, 'A').find_element(By.CSS_SELECTOR, '.lock button').click()
+        dialog = desk.find_element(By.ID, 'lock-dialog')
+        self.assertIn('锁定机器内数据', dialog.text)
+        dialog.find_element(By.CSS_SELECTOR, 'button[value=yes]').click()
         wait(viewer, lambda d: self.tile(d, 'A').find_element(By.CSS_SELECTOR, '.lock span').text == '已锁定')
 
         # Filter and sort: by name, by state (offline first).
@@ -148,7 +155,7 @@ class Pages(unittest.TestCase):
         wait(driver, lambda d: echo.is_enabled())
 
     def test_ab_sends_only_the_registers_that_differ(self):
-        driver = self.open('tech')
+        driver = self.open('tech', network_log=True)
         emulator = self.venue.emulators['A']
         driver.get(self.venue.base + '/room.html?room=A')
         wait(driver, lambda d: d.find_element(By.CSS_SELECTOR, '#room-state').text == '在线')
@@ -164,11 +171,15 @@ class Pages(unittest.TestCase):
         wait(driver, lambda d: len(changes(emulator.received()[seen:])) == 2)
         time.sleep(0.3)
         self.assertEqual(sorted(a for a, _ in changes(emulator.received()[seen:])), [32, 50])
+        # What the page itself sent, as the browser's network log has it: the two that differ.
+        names = lambda bodies: sorted(r['name'] for b in bodies for r in b['registers'])
+        self.assertEqual(names(sent(driver, 'PATCH', '/rooms/A/registers')), ['EchoLevelTrackBar', 'MicVolumeTrackBar'])
         seen = len(emulator.received())
         driver.find_element(By.ID, 'switch').click()  # and to B
         wait(driver, lambda d: emulator.registers()[32] == 40)
         time.sleep(0.3)
         self.assertEqual(sorted(a for a, _ in changes(emulator.received()[seen:])), [32, 50])
+        self.assertEqual(names(sent(driver, 'PATCH', '/rooms/A/registers')), ['EchoLevelTrackBar', 'MicVolumeTrackBar'])
 
     def test_a_preset_recalled_into_four_rooms_one_failing(self):
         driver = self.open('tech')
@@ -190,7 +201,7 @@ class Pages(unittest.TestCase):
         self.assertIn('有差异', result(driver, 'C'))
         self.assertIn('音乐调整 音量', result(driver, 'C'))
         self.assertIn('失败', result(driver, 'D'))
-        self.assertIn('offline', result(driver, 'D'))
+        self.assertIn('没有此设备', result(driver, 'D'))
         self.assertEqual(self.venue.emulators['B'].registers()[MUSIC_VOLUME],
                          self.venue.emulators['A'].registers()[MUSIC_VOLUME])
         # The venue page marks the rooms that differ from the house preset, with the controls.
@@ -254,7 +265,7 @@ class Pages(unittest.TestCase):
         self.assertEqual(driver.find_element(By.TAG_NAME, 'html').get_attribute('lang'), 'en')
         wait(driver, lambda d: self.tile(d, 'A').find_element(By.CLASS_NAME, 'state').text == 'online')
         up = self.tile(driver, 'A').find_element(By.CSS_SELECTOR, 'button[data-step="1"]')
-        self.assertEqual(up.accessible_name, '音乐调整 音量 up')  # the register's name stays the panel's
+        self.assertEqual(up.accessible_name, 'A 音乐调整 音量 up')  # the register's name stays the panel's
 
     def test_every_page_passes_axe(self):
         with open(AXE) as f:
@@ -280,6 +291,160 @@ class Pages(unittest.TestCase):
         if found:
             problems['login'] = [(v['id'], v['help']) for v in found]
         self.assertEqual(problems, {})
+
+
+class Truth(unittest.TestCase):
+    """A page never shows stale values as live: after the server restarted, and through a
+    network that silently stops passing bytes (a loopback proxy that holds them)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.venue = Venue(BUILD, {'A': (), 'B': ()}, USERS, proxy=True)
+        cls.browsers = []
+
+    @classmethod
+    def tearDownClass(cls):
+        for driver in cls.browsers:
+            driver.quit()
+        cls.venue.close()
+
+    def open(self, user, base):
+        driver = browser()
+        self.browsers.append(driver)
+        log_in(driver, base, user, USERS[user][1])
+        return driver
+
+    def test_a_silent_network_makes_the_page_stale_and_a_held_tap_never_lands(self):
+        venue = self.venue
+        desk = self.open('front', venue.proxied)
+        emulator = venue.emulators['A']
+        up = lambda d: d.find_element(By.CSS_SELECTOR, '[data-room="A"] button[data-step="1"]')
+        wait(desk, lambda d: up(d).is_enabled() and tile_value(d, 'A') != '?', message='the tile live')
+        shown = tile_value(desk, 'A')
+        seen = len(emulator.received())
+        venue.proxy.hold()
+        up(desk).click()  # before the page can know: the request is held with the rest
+        status = lambda d: d.find_element(By.ID, 'status').text
+        wait(desk, lambda d: '5 秒内没有回应' in status(d), 10, 'the tap given up after 5 s')
+        wait(desk, lambda d: tile_value(d, 'A') == '?' and not up(d).is_enabled() and '失去联系' in status(d),
+             14, 'every tile stale within 10 s of silence')
+        self.assertIn('stale', desk.find_element(By.CSS_SELECTOR, '[data-room="A"]').get_attribute('class'))
+        venue.proxy.release()  # the held request reaches the server, late
+        wait(desk, lambda d: up(d).is_enabled() and tile_value(d, 'A') != '?', 30, 'live again')
+        self.assertEqual(tile_value(desk, 'A'), shown)
+        self.assertEqual(changes(emulator.received()[seen:]), [])
+        self.assertRegex(venue.metrics(), r'zev720d_http_responses_total\{status="409"\} [1-9]')
+
+    def test_a_restarted_server_sends_the_page_to_the_login_and_back(self):
+        venue = self.venue
+        driver = self.open('tech', venue.base)
+        driver.get(venue.base + '/room.html?room=B')
+        wait(driver, lambda d: d.find_element(By.CSS_SELECTOR, '#room-state').text == '在线')
+        venue.restart()
+        wait(driver, lambda d: '/index.html' in d.current_url, 15, 'the login page after the restart')
+        wait(driver, lambda d: d.find_element(By.ID, 'reason').text == '服务器已重新启动，请重新登录')
+        driver.find_element(By.ID, 'user').send_keys('tech')
+        driver.find_element(By.ID, 'password').send_keys(USERS['tech'][1])
+        driver.find_element(By.CSS_SELECTOR, 'form button[type=submit]').click()
+        wait(driver, lambda d: d.current_url.endswith('/room.html?room=B'), message='back to the room')
+        wait(driver, lambda d: d.find_element(By.CSS_SELECTOR, '#room-state').text == '在线')
+
+
+# Room names as long as the venue file allows (100 bytes), in CJK and in emoji.
+LONG = 'K' + 'x' * 99
+CJK = '贵宾包厢' * 8 + '一'  # 33 characters, 99 bytes
+EMOJI = '🎤🎶' * 12 + '🎵'  # 25 characters, 100 bytes
+
+
+class Layout(unittest.TestCase):
+    """Every name fits and every finger hits: the pages at 320, 360, 768 and 1920 px with the
+    longest names, touch targets on a phone, and every code of the server translated."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.venue = Venue(BUILD, {LONG: (), CJK: (), EMOJI: (), 'K01': (), 'K99': None}, USERS)
+        cls.venue.api('PUT', 'presets/' + urllib.parse.quote(CJK), {'fromRoom': 'K01'})
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.venue.close()
+
+    def pages(self, driver):
+        """Each page and view a technician opens, shown in turn."""
+        base = self.venue.base
+        for view in ('tiles', 'rows'):
+            driver.execute_script('localStorage.setItem("zev720.view", arguments[0])', view)
+            driver.get(base + '/venue.html')
+            wait(driver, lambda d: len(d.find_elements(By.CSS_SELECTOR, '.room .state-online')) == 4)
+            yield f'venue ({view})'
+        driver.get(base + '/room.html?room=' + urllib.parse.quote(LONG))
+        wait(driver, lambda d: d.find_element(By.CSS_SELECTOR, '#room-state').text == '在线')
+        for i in range(3):
+            driver.find_element(By.ID, f'tab-{i}').click()
+            yield f'room, tab {i}'
+        driver.get(base + '/presets.html')
+        wait(driver, lambda d: d.find_elements(By.CSS_SELECTOR, '#recall-rooms input'))
+        yield 'presets'
+
+    maxDiff = None
+
+    def test_every_page_fits_every_width_and_every_button_hits(self):
+        problems = {}
+        for width in (320, 360, 768, 1920):
+            driver = browser(width, 1080 if width > 1000 else 800)
+            try:
+                log_in(driver, self.venue.base, 'tech', USERS['tech'][1])
+                for page in self.pages(driver):
+                    found = no_sideways_scroll_and_buttons_hit(driver)
+                    if found:
+                        problems[f'{width} px, {page}'] = found[:5]
+            finally:
+                driver.quit()
+        self.assertEqual(problems, {})
+
+    def test_touch_targets_on_a_phone(self):
+        problems = {}
+        driver = browser(360, 740)
+        try:
+            driver.get(self.venue.base + '/index.html')
+            problems['login'] = small_targets(driver)
+            log_in(driver, self.venue.base, 'tech', USERS['tech'][1])
+            for page in self.pages(driver):
+                problems[page] = small_targets(driver)
+        finally:
+            driver.quit()
+        self.assertEqual({page: found for page, found in problems.items() if found}, {})
+
+    def test_every_code_is_translated_in_both_languages(self):
+        codes = subprocess.run([self.venue.zev720d, '--codes'], capture_output=True, text=True, check=True).stdout
+        keys = []
+        for line in codes.splitlines():
+            kind, rest = line.split(' ', 1)
+            keys.append(f'{kind}.{rest if kind == "through" else rest.split(" ")[0]}')
+        driver = browser()
+        try:
+            driver.get(self.venue.base + '/index.html')
+            missing = driver.execute_async_script(
+                'const done = arguments[arguments.length - 1];'
+                'import("/js/texts.js").then(m => done(arguments[0].filter(k => !m.translated(k))));', keys)
+        finally:
+            driver.quit()
+        self.assertGreater(len(keys), 50)
+        self.assertEqual(missing, [])
+
+    def test_a_desk_bar_at_its_end_says_so(self):
+        self.venue.api('PATCH', 'rooms/K01/registers', {'registers': [
+            {'name': 'MusicMaxVolumeTrackBar', 'value': 30}, {'name': 'MusicVolumeTrackBar', 'value': 30}]})
+        driver = browser()
+        try:
+            log_in(driver, self.venue.base, 'front', USERS['front'][1])
+            tile = lambda d: d.find_element(By.CSS_SELECTOR, '[data-room="K01"]')
+            wait(driver, lambda d: tile(d).find_element(By.CSS_SELECTOR, '.end').text == '已到上限')
+            self.assertFalse(tile(driver).find_element(By.CSS_SELECTOR, 'button[data-step="1"]').is_enabled())
+            self.assertTrue(tile(driver).find_element(By.CSS_SELECTOR, 'button[data-step="-1"]').is_enabled())
+        finally:
+            driver.quit()
+            self.venue.api('PATCH', 'rooms/K01/registers', {'registers': [{'name': 'MusicMaxVolumeTrackBar', 'value': 0}]})
 
 
 if __name__ == '__main__':

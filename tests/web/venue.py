@@ -4,6 +4,7 @@ import json
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import threading
@@ -63,10 +64,88 @@ class Emulator:
         self.process.stdout.close()
 
 
-class Venue:
-    """Rooms named as given; a room whose value is None has a line that leads nowhere."""
+class HeldProxy:
+    """A TCP proxy on loopback between the browser and the server, for a network that drops
+    silently: hold() stops passing bytes either way (what arrives is kept, as a switch or a
+    Wi-Fi link would keep it), release() passes on all that was kept and goes on passing."""
 
-    def __init__(self, build, rooms, users):
+    def __init__(self, target_port, port=0):
+        self.target = target_port
+        self.holding = False
+        self.lock = threading.Lock()
+        self.pairs = []  # [client, server, kept toward the server, kept toward the client]
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(('127.0.0.1', port))
+        self.listener.listen(64)
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            server = socket.create_connection(('127.0.0.1', self.target))
+            pair = [client, server, bytearray(), bytearray()]
+            with self.lock:
+                self.pairs.append(pair)
+            threading.Thread(target=self._pass, args=(pair, 0, 1, 2), daemon=True).start()
+            threading.Thread(target=self._pass, args=(pair, 1, 0, 3), daemon=True).start()
+
+    def _pass(self, pair, source, sink, kept):
+        while True:
+            try:
+                data = pair[source].recv(65536)
+            except OSError:
+                data = b''
+            with self.lock:
+                if self.holding:
+                    pair[kept] += data
+                    if not data:
+                        return  # what was kept goes on at release(); the end with it
+                    continue
+            if not data:
+                try:
+                    pair[sink].shutdown(socket.SHUT_WR)
+                except OSError:
+                    pass
+                return
+            try:
+                pair[sink].sendall(data)
+            except OSError:
+                return
+
+    def hold(self):
+        with self.lock:
+            self.holding = True
+
+    def release(self):
+        with self.lock:
+            self.holding = False
+            for pair in self.pairs:
+                for kept, sink in ((2, 1), (3, 0)):
+                    if pair[kept]:
+                        try:
+                            pair[sink].sendall(bytes(pair[kept]))
+                        except OSError:
+                            pass
+                        pair[kept].clear()
+
+    def close(self):
+        self.listener.close()
+        with self.lock:
+            for pair in self.pairs:
+                for end in pair[:2]:
+                    end.close()
+
+
+class Venue:
+    """Rooms named as given; a room whose value is None has a line that leads nowhere. With
+    `proxy`, the server also answers to the name of a HeldProxy in front of it (self.proxy)."""
+
+    def __init__(self, build, rooms, users, proxy=False):
         self.build = build
         self.folder = tempfile.mkdtemp(prefix='zev720-pages-')
         self.state = os.path.join(self.folder, 'state')
@@ -85,23 +164,44 @@ class Venue:
                            input=password + '\n', text=True, check=True, stdout=subprocess.DEVNULL)
         self.token = subprocess.run([self.zev720d, 'token', 'add', next(iter(users)), 'tests', '--state', self.state],
                                     text=True, check=True, capture_output=True).stdout.split()[-1]
+        # The proxy's port is chosen first: the server is told its name.
+        self.proxy = None
+        self.extra = []
+        if proxy:
+            probe = socket.socket()
+            probe.bind(('127.0.0.1', 0))
+            self.proxy_port = probe.getsockname()[1]
+            probe.close()
+            self.extra = ['--name', f'127.0.0.1:{self.proxy_port}']
         self.output = []
+        self.start('127.0.0.1:0')
+        if proxy:
+            self.proxy = HeldProxy(int(self.base.rsplit(':', 1)[1]), self.proxy_port)
+            self.proxied = f'http://127.0.0.1:{self.proxy_port}'
+
+    def start(self, listen):
+        self.output.clear()
         self.server = subprocess.Popen([self.zev720d, '--venue', os.path.join(self.folder, 'venue.csv'),
-                                        '--state', self.state, '--listen', '127.0.0.1:0', '--frame-ports', '0'],
+                                        '--state', self.state, '--listen', listen, '--frame-ports', '0', *self.extra],
                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        threading.Thread(target=self._read, daemon=True).start()
+        threading.Thread(target=self._read, args=(self.server,), daemon=True).start()
         self.wait_for(lambda: any(line.startswith('API: ') for line in self.output), 'the API to listen')
         api = next(line for line in self.output if line.startswith('API: '))
         self.base = api.split()[1].split('/api/')[0]
         for name in self.emulators:
             self.wait_for(lambda: f'{name}: online' in self.output, f'{name} online')
 
+    def restart(self):
+        """The server stopped and started again on the same port, its sessions gone."""
+        self.stop_server()
+        self.start(self.base.split('//', 1)[1])
+
     @property
     def zev720d(self):
         return os.path.join(self.build, 'zev720d')
 
-    def _read(self):
-        for line in self.server.stdout:
+    def _read(self, server):
+        for line in server.stdout:
             self.output.append(line.strip())
 
     @staticmethod
@@ -130,9 +230,8 @@ class Venue:
         with NO_PROXY.open(request, timeout=15) as reply:
             return json.loads(reply.read() or b'{}')
 
-    def close(self):
-        """Ends the server (which must end cleanly: status 0, nothing a sanitizer found) and the
-        emulators."""
+    def stop_server(self):
+        """Ends the server, which must end cleanly: status 0, nothing a sanitizer found."""
         self.server.send_signal(signal.SIGTERM)
         try:
             status = self.server.wait(20)
@@ -141,8 +240,16 @@ class Venue:
             status = 'killed after 20 s'
         time.sleep(0.1)  # the last lines of its output read
         self.server.stdout.close()
-        for emulator in self.emulators.values():
-            emulator.stop()
-        shutil.rmtree(self.folder, ignore_errors=True)
         if status != 0:
             raise AssertionError(f'zev720d ended with {status}:\n' + '\n'.join(self.output[-40:]))
+
+    def close(self):
+        """Ends the server and the emulators."""
+        try:
+            self.stop_server()
+        finally:
+            if self.proxy:
+                self.proxy.close()
+            for emulator in self.emulators.values():
+                emulator.stop()
+            shutil.rmtree(self.folder, ignore_errors=True)

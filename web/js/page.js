@@ -10,8 +10,8 @@ export async function startPage(onLanguage) {
   let me;
   try {
     me = await call('GET', 'me');
-  } catch {
-    location.assign('index.html');
+  } catch (error) {
+    if (error.status !== 401) location.assign('index.html'); // a 401 goes to the login by itself
     return null;
   }
   const who = document.getElementById('who');

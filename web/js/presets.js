@@ -3,7 +3,7 @@
 // comes (ok, differs with the controls that differ, failed with the reason).
 import { call, events } from './api.js';
 import { element, isTechnician, startPage } from './page.js';
-import { text } from './texts.js';
+import { describe, language, reasonText, text } from './texts.js';
 
 const status = document.getElementById('status');
 const body = document.querySelector('#presets tbody');
@@ -42,7 +42,7 @@ function showPresets() {
       const row = element('tr');
       const name = element('th', '', p.name);
       name.scope = 'row';
-      const when = element('td', '', new Date(p.modified).toLocaleString());
+      const when = element('td', '', new Date(p.modified).toLocaleString(language() === 'en' ? 'en-GB' : 'zh-CN', { hour12: false }));
       const files = element('td');
       const file = `presets/${encodeURIComponent(p.name)}`;
       const dat = link(`/api/v1/${file}?format=dat`, '.dat', `${p.name}.dat`);
@@ -107,7 +107,9 @@ function showResult(result) {
   const key = { ok: 'ok', differs: 'differsResult', failed: 'failedResult' }[result.result] || 'waiting';
   what.textContent = text(key);
   what.className = `result-${result.result || 'waiting'}`;
-  detail.textContent = result.result === 'failed' ? result.detail
+  // A room's failure in the page's language: why its room is offline, or what the problem was.
+  const failure = result.reasonCode ? `${describe(result, result.detail)}: ${reasonText(result)}` : describe(result, result.detail);
+  detail.textContent = result.result === 'failed' ? failure
     : result.result === 'differs' ? result.differs.map((name) => titles.get(name) || name).join('、') : '';
 }
 
@@ -191,7 +193,10 @@ async function start() {
   titles = new Map();
   for (const page of layout.pages) titlesOf(page);
   await loadPresets();
-  events(take, (open) => { if (!open) say(text('lost')); });
+  events(take, (state) => {
+    if (state !== 'live') say(text('stale'));
+    else if (status.textContent === text('stale')) say('');
+  });
 }
 
 document.getElementById('store').addEventListener('submit', store);

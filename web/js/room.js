@@ -2,10 +2,12 @@
 // layout, kept live from the event stream; A/B comparison; undo and redo of this page's steps
 // through the server's history (a slider drag is one step); the room's history as a list.
 // The server applies the panel's rules (coupled bars, modes): the page sends what was moved
-// and shows what the processor confirmed.
+// and shows what the processor confirmed. A graphic EQ (a group whose bars are named by their
+// frequencies) is drawn as the panel draws it, upright bars side by side. While the page cannot
+// vouch for what it shows, the room's state is unknown and every control is off.
 import { call, events } from './api.js';
 import { element, isTechnician, later, startPage } from './page.js';
-import { text } from './texts.js';
+import { reasonText, text, timeText } from './texts.js';
 
 const roomName = new URLSearchParams(location.search).get('room') || '';
 const registers = new Map(); // machine name -> { value, shown, title }
@@ -13,7 +15,8 @@ const controls = new Map();  // machine name -> { node, set(), inputs: [] }
 const status = document.getElementById('status');
 const stateLine = document.getElementById('room-state');
 let state = 'connecting';
-let reason = '';
+let room = {};              // the room as last told (state, reason, reasonCode)
+let live = false;           // the stream's hello is in and the server is heard
 let fixed = null;            // the fixed DSP mode control: { name, first }
 const path = `rooms/${encodeURIComponent(roomName)}`;
 
@@ -152,15 +155,15 @@ async function switchAb() {
 
 // ---- the controls ----
 function disabledNow(node) {
-  if (state !== 'online') return true;
+  if (!live || state !== 'online') return true;
   if (!node.effect || !fixed) return false;
   const mode = registers.get(fixed.name);
   return Boolean(mode && mode.value >= fixed.first);
 }
 
-function makeBar(node, parent) {
+function makeBar(node, parent, upright = false) {
   const id = `c-${node.name}`;
-  const box = element('div', 'bar');
+  const box = element('div', upright ? 'bar band' : 'bar');
   const label = element('label', '', node.hideCaption ? node.title : node.caption);
   label.htmlFor = id;
   const input = element('input');
@@ -262,6 +265,12 @@ function makeCheck(node, parent) {
   controls.set(node.name, { node, inputs: [input], set(register) { input.checked = register.value === node.on; } });
 }
 
+// A group of bars named by frequencies ("57Hz", "2.2KHz"): a graphic EQ.
+function isEq(node) {
+  const bars = node.children.filter((c) => c.kind === 'bar');
+  return bars.length >= 3 && bars.every((b) => /^\d+(\.\d+)?K?Hz$/.test(b.caption));
+}
+
 function build(node, parent) {
   if (node.kind === 'bar') return makeBar(node, parent);
   if (node.kind === 'radio') return makeRadio(node, parent);
@@ -274,7 +283,17 @@ function build(node, parent) {
   } else {
     box = element('div', node.kind);
   }
-  for (const child of node.children) build(child, box);
+  if (node.kind === 'group' && isEq(node)) {
+    box.classList.add('eq-group');
+    const strip = element('div', 'eq');
+    for (const child of node.children) {
+      if (child.kind === 'bar') makeBar(child, strip, true);
+      else build(child, box);
+    }
+    box.append(strip);
+  } else {
+    for (const child of node.children) build(child, box);
+  }
   parent.append(box);
 }
 
@@ -318,16 +337,24 @@ function buildPages(layout) {
 }
 
 function showState() {
-  stateLine.className = `state state-${state}`;
-  stateLine.textContent = text(state) + (reason ? ` (${reason})` : '');
+  const shown = live ? state : 'unknown';
+  stateLine.className = `state state-${shown}`;
+  const why = live && state === 'offline' ? reasonText(room) : '';
+  stateLine.textContent = text(shown) + (why ? ` (${why})` : '');
+}
+
+function setRoom(told) {
+  room = told;
+  state = told.state;
 }
 
 function showAll() {
   showState();
+  document.querySelector('main').classList.toggle('stale', !live);
   for (const [name, control] of controls) {
     for (const input of control.inputs) input.disabled = disabledNow(control.node);
     const register = registers.get(name);
-    if (register) control.set(register);
+    if (register) control.set(live ? register : { ...register, shown: '?' });
   }
 }
 
@@ -340,9 +367,9 @@ async function loadHistory() {
     const answer = await call('GET', `${path}/history?limit=30`);
     list.replaceChildren(...answer.changes.map((c) => {
       const item = element('li', c.undone ? 'undone' : '');
-      const time = element('time', '', new Date(c.time).toLocaleTimeString());
+      const time = element('time', '', timeText(c.time));
       time.dateTime = c.time;
-      item.append(time, ` ${c.title}: ${c.beforeShown} → ${c.afterShown} (${c.user}, ${c.through})`);
+      item.append(time, ` ${c.title}: ${c.beforeShown} → ${c.afterShown} (${c.user}, ${text(`through.${c.through}`)})`);
       if (c.undone) item.append(` — ${text('undone')}`);
       return item;
     }));
@@ -354,20 +381,18 @@ async function loadHistory() {
 
 function take(event) {
   if (event.type === 'hello') {
-    const room = event.rooms.find((r) => r.name === roomName);
-    if (room) { state = room.state; reason = room.reason || ''; }
-    return load();
+    const told = event.rooms.find((r) => r.name === roomName);
+    if (told) setRoom(told);
+    return load(); // every register read again: the page was not listening before
   }
   if (event.type === 'room' && event.room.name === roomName) {
-    state = event.room.state;
-    reason = event.room.reason || '';
+    setRoom(event.room);
     for (const r of event.room.registers) registers.set(r.name, r);
     return showAll();
   }
   if (event.room !== roomName) return;
   if (event.type === 'state') {
-    state = event.state;
-    reason = event.reason || '';
+    setRoom({ ...room, state: event.state, reason: event.reason, reasonCode: event.reasonCode });
     return showAll();
   }
   if (event.type === 'change' && event.register) {
@@ -381,10 +406,9 @@ function take(event) {
 
 async function load() {
   try {
-    const room = await call('GET', path);
-    state = room.state;
-    reason = room.reason || '';
-    for (const r of room.registers) registers.set(r.name, r);
+    const told = await call('GET', path);
+    setRoom(told);
+    for (const r of told.registers) registers.set(r.name, r);
     showAll();
     loadHistory();
   } catch (error) {
@@ -406,7 +430,12 @@ async function start() {
   await load();
   keepAb();
   showUndo();
-  events(take, (open) => { if (!open) say(text('lost')); });
+  events(take, (streamState) => {
+    live = streamState === 'live';
+    if (!live) say(text('stale'));
+    else if (status.textContent === text('stale')) say('');
+    showAll();
+  });
 }
 
 document.getElementById('keep-a').addEventListener('click', () => { ab.A = snapshot(); ab.side = 'A'; keepAb(); });

@@ -5,13 +5,19 @@ const texts = {
     title: 'ZEV720 场所', user: '用户名', password: '密码', logIn: '登录', logOut: '退出',
     venue: '场所', presets: '预设', room: '房间', otherLanguage: 'English', nav: '页面',
     wrong: '用户名或密码错误', wait: '尝试过多，请稍候再试',
-    online: '在线', offline: '离线', connecting: '连接中', stopped: '已停止',
+    online: '在线', offline: '离线', connecting: '连接中', stopped: '已停止', unknown: '未知',
     locked: '已锁定', unlocked: '未锁定', lockUnknown: '锁定状态未知', lock: '锁定',
+    lockAsk: '对 {room} 执行“锁定机器内数据”？处理器将锁定其中的数据，直到下一次更改。',
+    lockYes: '确定锁定', cancel: '取消',
     lost: '与服务器的连接已断开，正在重连…',
+    stale: '与服务器失去联系：显示的值可能已过时，控制已停用。正在重连…',
     viewer: '查看', desk: '前台', technician: '技术员',
     filter: '按名称或状态筛选', sort: '排序', byName: '按名称', byState: '按状态（离线在前）',
     house: '对照预设', none: '（无）', shownRooms: '显示 {n} / {all} 个房间',
-    lower: '{what} 降低', higher: '{what} 提高', recall: '调用', recallPreset: '调用预设',
+    lower: '{room} {what} 降低', higher: '{room} {what} 提高', recall: '调用', recallPreset: '调用预设',
+    atTop: '已到上限', atBottom: '已到下限',
+    view: '显示方式', viewTiles: '卡片', viewRows: '紧凑列表',
+    offlineCount: '{n} 间离线', allOnline: '全部在线', firstOffline: '跳到第一个离线房间',
     differs: '与“{preset}”不同：{n} 项', same: '与“{preset}”相同', notRead: '尚未读取',
     inPreset: '预设：{value}', done: '完成', failed: '失败', sending: '发送中…',
     openRoom: '打开房间 {room}',
@@ -26,18 +32,52 @@ const texts = {
     recallInto: '调用到房间', allRooms: '所有房间', results: '结果', result: '结果', detail: '详情',
     ok: '一致', differsResult: '有差异', failedResult: '失败', waiting: '等待中', stored: '已保存“{name}”',
     removed: '已删除“{name}”', chooseRooms: '请选择房间', noPresets: '尚无预设',
+    'timed-out': '5 秒内没有回应：更改可能未执行，也不会再自动发送', unreachable: '无法连接服务器',
+    'reason-restarted': '服务器已重新启动，请重新登录', 'reason-session-ended': '登录已失效，请重新登录',
+    'reason-no-login': '',
+    // What the server's answers mean (zev720d --codes).
+    'problem.bad-request': '请求有误', 'problem.no-login': '请先登录',
+    'problem.restarted': '服务器已重新启动，请重新登录', 'problem.session-ended': '登录已失效，请重新登录',
+    'problem.wrong-password': '用户名或密码错误', 'problem.forbidden': '当前角色无权执行此操作',
+    'problem.foreign-origin': '请求来自其他网站的页面，已拒绝', 'problem.not-desk-register': '前台只能调整前台控件',
+    'problem.not-found': '找不到', 'problem.no-such-room': '没有这个房间', 'problem.no-such-preset': '没有这个预设',
+    'problem.method': '不支持此操作', 'problem.conflict': '当前状态下无法执行',
+    'problem.too-late': '更改送达太晚（超过 5 秒），未执行', 'problem.nothing-to-undo': '没有可撤销的更改',
+    'problem.preset-name-taken': '已有一个看起来同名的预设', 'problem.too-large': '内容过大',
+    'problem.content-type': '内容类型不对', 'problem.wrong-host': '服务器不以此名称访问',
+    'problem.invalid': '数值无效', 'problem.slow-down': '更改太频繁，请稍慢一些',
+    'problem.login-slowed': '此处登录失败次数过多，请稍候再试', 'problem.login-slowed-user': '此用户登录失败次数过多，请稍候再试',
+    'problem.login-busy': '登录正在进行，请稍候再试', 'problem.server-error': '服务器无法完成',
+    'problem.not-implemented': '服务器不支持此操作', 'problem.unavailable': '服务器暂时无法执行',
+    'problem.room-offline': '房间不在线，未做任何更改', 'problem.room-not-read': '房间尚未读取',
+    'problem.logins-full': '服务器正忙于其他登录，请稍候再试', 'problem.events-full': '实时连接已满',
+    'problem.queue-full': '等待中的更改过多，未执行', 'problem.not-confirmed': '处理器 10 秒内未确认，更改仍在排队',
+    'problem.http-version': 'HTTP 版本不对',
+    'reason.ok': '正常', 'reason.differs': '有差异', 'reason.not-started': '未开始', 'reason.interrupted': '已中断',
+    'reason.bad-line': '线路设置有误', 'reason.no-such-device': '没有此设备', 'reason.permission-denied': '无权访问设备',
+    'reason.held-elsewhere': '设备被其他程序占用', 'reason.held-here': '设备已在本程序中打开',
+    'reason.unknown-host': '找不到主机', 'reason.refused': '连接被拒绝', 'reason.no-answer': '无响应',
+    'reason.processor-silent': '处理器无响应', 'reason.device-gone': '设备已断开',
+    'reason.stopped-answering': '处理器停止响应', 'reason.unanswered': '未确认', 'reason.failed': '失败',
+    'through.api': '接口', 'through.web': '网页', 'through.frame port': '帧端口',
   },
   en: {
     title: 'ZEV720 venue', user: 'User name', password: 'Password', logIn: 'Log in', logOut: 'Log out',
     venue: 'Venue', presets: 'Presets', room: 'Room', otherLanguage: '中文', nav: 'Pages',
     wrong: 'Wrong user name or password', wait: 'Too many tries; wait a moment',
-    online: 'online', offline: 'offline', connecting: 'connecting', stopped: 'stopped',
+    online: 'online', offline: 'offline', connecting: 'connecting', stopped: 'stopped', unknown: 'unknown',
     locked: 'locked', unlocked: 'not locked', lockUnknown: 'lock not known', lock: 'Lock',
+    lockAsk: 'Lock the data in the processor of {room} (the panel\'s 锁定机器内数据)? It stays locked until the next change.',
+    lockYes: 'Lock', cancel: 'Cancel',
     lost: 'Connection to the server lost; reconnecting…',
+    stale: 'Out of touch with the server: the values shown may be out of date, and the controls are off. Reconnecting…',
     viewer: 'viewer', desk: 'front desk', technician: 'technician',
     filter: 'Filter by name or state', sort: 'Sort', byName: 'by name', byState: 'by state (offline first)',
     house: 'Compare with preset', none: '(none)', shownRooms: 'Showing {n} of {all} rooms',
-    lower: '{what} down', higher: '{what} up', recall: 'Recall', recallPreset: 'Recall preset',
+    lower: '{room} {what} down', higher: '{room} {what} up', recall: 'Recall', recallPreset: 'Recall preset',
+    atTop: 'at its top', atBottom: 'at its bottom',
+    view: 'View', viewTiles: 'tiles', viewRows: 'compact list',
+    offlineCount: '{n} offline', allOnline: 'all online', firstOffline: 'Go to the first offline room',
     differs: 'Differs from “{preset}”: {n}', same: 'Same as “{preset}”', notRead: 'not read yet',
     inPreset: 'preset: {value}', done: 'done', failed: 'failed', sending: 'sending…',
     openRoom: 'Open room {room}',
@@ -52,6 +92,34 @@ const texts = {
     recallInto: 'Recall into rooms', allRooms: 'All rooms', results: 'Results', result: 'Result', detail: 'Detail',
     ok: 'ok', differsResult: 'differs', failedResult: 'failed', waiting: 'waiting', stored: 'Stored “{name}”',
     removed: 'Deleted “{name}”', chooseRooms: 'Choose rooms', noPresets: 'No presets yet',
+    'timed-out': 'No answer within 5 s: the change may not have been made, and will not be sent again by itself',
+    unreachable: 'The server cannot be reached',
+    'reason-restarted': 'The server has restarted; log in again', 'reason-session-ended': 'Your login has ended; log in again',
+    'reason-no-login': '',
+    'problem.bad-request': 'The request is not right', 'problem.no-login': 'Log in first',
+    'problem.restarted': 'The server has restarted; log in again', 'problem.session-ended': 'Your login has ended; log in again',
+    'problem.wrong-password': 'Wrong user name or password', 'problem.forbidden': 'Your role does not allow it',
+    'problem.foreign-origin': 'Refused: the request came from a page of another site', 'problem.not-desk-register': 'The front desk changes only its own controls',
+    'problem.not-found': 'Not found', 'problem.no-such-room': 'No such room', 'problem.no-such-preset': 'No such preset',
+    'problem.method': 'Not possible here', 'problem.conflict': 'Not possible as things are',
+    'problem.too-late': 'The change arrived too late (over 5 s): nothing was changed', 'problem.nothing-to-undo': 'Nothing to undo',
+    'problem.preset-name-taken': 'A preset with a name that looks the same exists', 'problem.too-large': 'Too large',
+    'problem.content-type': 'The wrong kind of content', 'problem.wrong-host': 'The server is not reached by that name',
+    'problem.invalid': 'A value is not valid', 'problem.slow-down': 'Too many changes; slow down',
+    'problem.login-slowed': 'Too many failed logins from here; wait', 'problem.login-slowed-user': 'Too many failed logins for this user; wait',
+    'problem.login-busy': 'A login is under way; wait a moment', 'problem.server-error': 'The server could not do it',
+    'problem.not-implemented': 'The server does not do this', 'problem.unavailable': 'The server cannot do it now',
+    'problem.room-offline': 'The room is not online: nothing was changed', 'problem.room-not-read': 'The room has not been read yet',
+    'problem.logins-full': 'The server is busy with other logins; wait', 'problem.events-full': 'No more live connections',
+    'problem.queue-full': 'Too many changes waiting: nothing was changed', 'problem.not-confirmed': 'Not confirmed by the processor in 10 s; still queued',
+    'problem.http-version': 'The wrong HTTP version',
+    'reason.ok': 'ok', 'reason.differs': 'differs', 'reason.not-started': 'not started', 'reason.interrupted': 'interrupted',
+    'reason.bad-line': 'not a line', 'reason.no-such-device': 'no such device', 'reason.permission-denied': 'permission denied',
+    'reason.held-elsewhere': 'held by another program', 'reason.held-here': 'already open in this program',
+    'reason.unknown-host': 'unknown host', 'reason.refused': 'refused', 'reason.no-answer': 'no answer',
+    'reason.processor-silent': 'no answer from the processor', 'reason.device-gone': 'the device went away',
+    'reason.stopped-answering': 'the processor stopped answering', 'reason.unanswered': 'not confirmed', 'reason.failed': 'failed',
+    'through.api': 'API', 'through.web': 'web page', 'through.frame port': 'frame port',
   },
 };
 
@@ -63,6 +131,32 @@ export function language() {
 export function text(key, values = {}) {
   const template = texts[language()][key] ?? key;
   return template.replace(/\{(\w+)\}/g, (_, name) => String(values[name] ?? ''));
+}
+
+// Whether a key has a text in both languages (the page tests ask it of every code).
+export function translated(key) {
+  return key in texts.zh && key in texts.en;
+}
+
+// A problem of the API in the page's language: its code's text, or the server's English detail
+// for a code the pages do not know.
+export function describe(problem, fallback = '') {
+  const key = `problem.${problem && problem.code}`;
+  if (problem && problem.code && key in texts[language()]) return texts[language()][key];
+  return (problem && problem.detail) || fallback;
+}
+
+// Why a room is offline, in the page's language (its reason's code), else the server's words.
+export function reasonText(room) {
+  const key = `reason.${room.reasonCode}`;
+  return room.reasonCode && key in texts[language()] ? texts[language()][key] : room.reason || '';
+}
+
+// A time of the server (ISO 8601) as the page's language writes one: 24-hour in Chinese.
+export function timeText(iso) {
+  const date = new Date(iso);
+  return Number.isNaN(date.getTime()) ? iso
+    : date.toLocaleTimeString(language() === 'en' ? 'en-GB' : 'zh-CN', { hour12: false });
 }
 
 // Fills every element with data-text, and makes the language button switch and remember.

@@ -1,15 +1,18 @@
-// Every room as a tile: its name, its state (and why it is offline), the front desk's
-// registers as the panel shows them with − and + for those who may change them, its lock, a
-// preset to recall, and where it differs from the house preset; kept live from the event
-// stream. Tiles are made once and then only their texts change, so focus stays where it is.
+// Every room as a tile (a front-desk monitor) or a row (a phone): its name, its state (and why
+// it is offline), the front desk's registers as the panel shows them with − and + for those
+// who may change them, its lock, a preset to recall, and where it differs from the house
+// preset; kept live from the event stream. Tiles are made once and then only their texts
+// change, so focus stays where it is. While the page cannot vouch for what it shows (no word
+// from the server for 10 s, the stream lost) every value is "?" and every control is off.
 import { call, events } from './api.js';
 import { element, isTechnician, later, mayChange, startPage } from './page.js';
-import { text } from './texts.js';
+import { describe, reasonText, text } from './texts.js';
 
 const rooms = new Map(); // name -> { room, tile: { item, state, values: Map, lock, differs, ... } }
 let desk = [];           // the front desk's registers: { name, title }
 let presets = [];
 let me = null;
+let live = false;        // the stream's hello is in and the server is heard
 let house = localStorage.getItem('zev720.house') || '';
 let comparison = new Map(); // room -> the registers differing from the house preset, or null
 let outputs = 0;
@@ -18,17 +21,24 @@ const status = document.getElementById('status');
 const filter = document.getElementById('filter');
 const sort = document.getElementById('sort');
 const houseChoice = document.getElementById('house');
+const viewChoice = document.getElementById('view');
+const lockDialog = document.getElementById('lock-dialog');
 sort.value = localStorage.getItem('zev720.sort') || 'name';
+// A phone gets the compact list unless its user chose the tiles.
+viewChoice.value = localStorage.getItem('zev720.view') || (matchMedia('(max-width: 40rem)').matches ? 'rows' : 'tiles');
 
 function say(message) {
   status.textContent = message;
 }
 
 function stateText(room) {
-  return text(room.state) + (room.reason ? ` (${room.reason})` : '');
+  if (!live) return text('unknown');
+  const why = room.state === 'offline' ? reasonText(room) : '';
+  return text(room.state) + (why ? ` (${why})` : '');
 }
 
 function lockText(room) {
+  if (!live) return text('lockUnknown');
   return room.locked === null || room.locked === undefined ? text('lockUnknown') : text(room.locked ? 'locked' : 'unlocked');
 }
 
@@ -38,10 +48,28 @@ function registerOf(room, name) {
 
 async function change(roomName, name, step) {
   try {
-    await call('PATCH', `rooms/${encodeURIComponent(roomName)}/registers`, { registers: [{ name, step }] });
+    const answer = await call('PATCH', `rooms/${encodeURIComponent(roomName)}/registers`, { registers: [{ name, step }] });
+    if (answer.limited) say(`${roomName}: ${text(step > 0 ? 'atTop' : 'atBottom')}`);
   } catch (error) {
     say(`${roomName}: ${error.message}`);
   }
+}
+
+// Locking asks first, and says what it does.
+function askLock(roomName) {
+  lockDialog.querySelector('p').textContent = text('lockAsk', { room: roomName });
+  lockDialog.querySelector('[value=yes]').textContent = text('lockYes');
+  lockDialog.querySelector('[value=no]').textContent = text('cancel');
+  lockDialog.returnValue = '';
+  lockDialog.onclose = async () => {
+    if (lockDialog.returnValue !== 'yes') return;
+    try {
+      await call('POST', `rooms/${encodeURIComponent(roomName)}/lock`);
+    } catch (error) {
+      say(`${roomName}: ${error.message}`);
+    }
+  };
+  lockDialog.showModal();
 }
 
 function makeTile(room) {
@@ -65,11 +93,11 @@ function makeTile(room) {
   differs.append(summary, differing);
   const values = element('dl', 'values');
   const shown = new Map();
-  const buttons = [];
   for (const { name } of desk) {
     const title = element('dt');
     const value = element('dd');
     const output = element('output', 'value');
+    const note = element('span', 'end');
     const id = `value-${++outputs}`; // room names may hold spaces, which ids may not
     output.id = id;
     if (mayChange(me)) {
@@ -81,14 +109,13 @@ function makeTile(room) {
       for (const button of [down, up]) {
         button.setAttribute('aria-describedby', id);
         button.addEventListener('click', () => change(room.name, name, Number(button.dataset.step)));
-        buttons.push(button);
       }
-      value.append(down, output, up);
+      value.append(down, output, up, note);
     } else {
-      value.append(output);
+      value.append(output, note);
     }
     values.append(title, value);
-    shown.set(name, { title, output, down: value.querySelector('[data-step="-1"]'), up: value.querySelector('[data-step="1"]') });
+    shown.set(name, { title, output, note, down: value.querySelector('[data-step="-1"]'), up: value.querySelector('[data-step="1"]') });
   }
   const lock = element('p', 'lock');
   const lockState = element('span');
@@ -101,13 +128,7 @@ function makeTile(room) {
   if (mayChange(me)) {
     lockButton = element('button', '', '');
     lockButton.type = 'button';
-    lockButton.addEventListener('click', async () => {
-      try {
-        await call('POST', `rooms/${encodeURIComponent(room.name)}/lock`);
-      } catch (error) {
-        say(`${room.name}: ${error.message}`);
-      }
-    });
+    lockButton.addEventListener('click', () => askLock(room.name));
     lock.append(' ', lockButton);
     const recall = element('div', 'recall');
     recallChoice = element('select');
@@ -119,7 +140,8 @@ function makeTile(room) {
       try {
         const answer = await call('POST', `presets/${encodeURIComponent(recallChoice.value)}/recall`, { rooms: [room.name] });
         const one = answer.results[0];
-        result.textContent = one.result === 'failed' ? `${text('failed')}: ${one.detail}` : text(one.result === 'ok' ? 'done' : 'differsResult');
+        result.textContent = one.result === 'failed' ? `${text('failed')}: ${describe(one, one.detail)}`
+          : text(one.result === 'ok' ? 'done' : 'differsResult');
       } catch (error) {
         result.textContent = `${text('failed')}: ${error.message}`;
       }
@@ -128,8 +150,7 @@ function makeTile(room) {
     item.append(recall);
   }
   item.append(differs);
-  const tile = { item, state, values: shown, lockState, lockButton, recallChoice, recallButton, differs, summary, differing, buttons };
-  return tile;
+  return { item, state, values: shown, lockState, lockButton, recallChoice, recallButton, differs, summary, differing };
 }
 
 function fillPresetChoice(choice) {
@@ -140,18 +161,22 @@ function fillPresetChoice(choice) {
 
 function update(name) {
   const { room, tile } = rooms.get(name);
-  tile.item.dataset.state = room.state;
-  tile.state.className = `state state-${room.state}`;
+  tile.item.dataset.state = live ? room.state : 'unknown';
+  tile.item.classList.toggle('stale', !live);
+  tile.state.className = `state state-${live ? room.state : 'unknown'}`;
   tile.state.textContent = stateText(room);
-  const online = room.state === 'online';
+  const online = live && room.state === 'online';
+  const ends = room.ends || {};
   for (const [register, shown] of tile.values) {
     const value = registerOf(room, register);
-    shown.output.textContent = value ? value.shown : '—';
+    const end = ends[register] || [];
+    shown.output.textContent = live && value ? value.shown : '?';
     shown.title.textContent = desk.find((d) => d.name === register).title;
-    for (const [button, key] of [[shown.down, 'lower'], [shown.up, 'higher']])
+    shown.note.textContent = !online || !value ? '' : end.includes('top') ? text('atTop') : end.includes('bottom') ? text('atBottom') : '';
+    for (const [button, key, side] of [[shown.down, 'lower', 'bottom'], [shown.up, 'higher', 'top']])
       if (button) {
-        button.setAttribute('aria-label', text(key, { what: shown.title.textContent }));
-        button.disabled = !online || !value;
+        button.setAttribute('aria-label', text(key, { room: room.name, what: shown.title.textContent }));
+        button.disabled = !online || !value || end.includes(side);
       }
   }
   tile.lockState.textContent = lockText(room);
@@ -166,8 +191,8 @@ function update(name) {
   }
   const differs = comparison.get(name);
   // Marked where it differs (or cannot be compared yet); a room like the preset shows nothing.
-  tile.differs.hidden = !house || differs === undefined || (differs !== null && !differs.length);
-  tile.item.classList.toggle('differs-from-house', Boolean(house && differs && differs.length));
+  tile.differs.hidden = !live || !house || differs === undefined || (differs !== null && !differs.length);
+  tile.item.classList.toggle('differs-from-house', Boolean(live && house && differs && differs.length));
   if (house && differs !== undefined) {
     tile.summary.textContent = differs === null ? text('notRead')
       : differs.length ? text('differs', { preset: house, n: differs.length }) : text('same', { preset: house });
@@ -178,6 +203,18 @@ function update(name) {
 }
 
 const stateOrder = { offline: 0, stopped: 1, connecting: 2, online: 3 };
+
+// The rooms offline, counted at the top, with a way to the first of them.
+function countOffline(all) {
+  const offline = all.filter((r) => r.room.state === 'offline' && !r.tile.item.hidden);
+  const line = document.getElementById('offline');
+  const jump = document.getElementById('first-offline');
+  line.textContent = !live ? '' : offline.length ? text('offlineCount', { n: offline.length }) : text('allOnline');
+  line.classList.toggle('some-offline', live && offline.length > 0);
+  jump.hidden = !live || !offline.length;
+  jump.textContent = text('firstOffline');
+  jump.dataset.target = offline.length ? offline[0].room.name : '';
+}
 
 // Sorted and filtered; tiles are moved, not made again.
 function arrange() {
@@ -194,9 +231,11 @@ function arrange() {
   }
   list.append(...all.map((r) => r.tile.item));
   document.getElementById('count').textContent = text('shownRooms', { n: shown, all: all.length });
+  countOffline(all);
 }
 
 function showAll() {
+  list.classList.toggle('compact', viewChoice.value === 'rows');
   for (const name of rooms.keys()) update(name);
   arrange();
 }
@@ -236,14 +275,23 @@ function take(event) {
   } else if (event.type === 'state') {
     room.state = event.state;
     room.reason = event.reason;
-    if (sort.value === 'state' || filter.value) arrange();
+    room.reasonCode = event.reasonCode;
+    if (sort.value === 'state' || filter.value) arrange(); else countOffline([...rooms.values()]);
   } else if (event.type === 'change') {
     if ('locked' in event) room.locked = event.locked;
+    if (event.ends) room.ends = event.ends;
     const register = event.register && registerOf(room, event.register.name);
     if (register) Object.assign(register, event.register);
   }
   update(name);
   if (house && event.type !== 'state') compareSoon();
+}
+
+function streamState(state) {
+  const wasLive = live;
+  live = state === 'live';
+  say(live ? '' : text(wasLive ? 'stale' : 'lost'));
+  if (!live) showAll();
 }
 
 async function loadPresets() {
@@ -260,14 +308,21 @@ async function loadPresets() {
 }
 
 async function start() {
-  me = await startPage(() => { houseChoice.options[0].textContent = text('none'); showAll(); });
+  me = await startPage(() => { houseChoice.options[0].textContent = text('none'); if (!live && rooms.size) say(text('stale')); showAll(); });
   if (!me) return;
   await loadPresets();
-  events(take, (open) => say(open ? '' : text('lost')));
+  events(take, streamState);
 }
 
 filter.addEventListener('input', arrange);
 sort.addEventListener('change', () => { localStorage.setItem('zev720.sort', sort.value); arrange(); });
+viewChoice.addEventListener('change', () => { localStorage.setItem('zev720.view', viewChoice.value); showAll(); });
+document.getElementById('first-offline').addEventListener('click', (event) => {
+  const room = rooms.get(event.target.dataset.target);
+  if (!room) return;
+  room.tile.item.scrollIntoView({ block: 'start' });
+  room.tile.item.querySelector('h2 a, button:not(:disabled)')?.focus({ preventScroll: true });
+});
 houseChoice.addEventListener('change', () => {
   house = houseChoice.value;
   localStorage.setItem('zev720.house', house);
