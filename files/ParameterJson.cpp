@@ -219,9 +219,12 @@ bool registerFromJson(const JsonValue &item, RegisterEntry &entry, int &line, st
                           " is not a byte (0 to 255)");
         byte = std::uint8_t(value->number);
         const std::string showing = shownValue(*row, byte);
-        if (showing.rfind("? ", 0) == 0)
+        // A value no control shows is taken only as show writes it, marked "? 200": read from
+        // a unit as it is, never typed by mistake.
+        if (showing.rfind("? ", 0) == 0 && !(shown && shown->text == showing))
             return refuse(label + ": value " + value->text +
-                          " is no value that this control shows");
+                          " is no value that this control shows (as it is: \"value\": " +
+                          value->text + ", \"shown\": \"" + showing + "\")");
         if (shown && shown->text != showing)
             return refuse(label + ": value " + value->text + " shows \"" + showing +
                           "\", not \"" + shown->text + "\": change both, or give one");

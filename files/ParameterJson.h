@@ -8,7 +8,8 @@
 //
 // Reading takes a register by "name" (or "address") and its "value" and "shown": given both,
 // they must agree (an edit of one alone is refused, not half taken); given one, it must be a
-// value that the control shows. "page", "group", "caption" and "title" are for people and
+// value that the control shows. A value no control shows is taken only as show writes it,
+// with both: {"value": 200, "shown": "? 200"} (a unit's register read as it is). "page", "group", "caption" and "title" are for people and
 // are not read. Anything else, a field given twice, a key of otherBytes that is not a plain
 // address, or a file over kMaxParameterJsonBytes is refused with its line, and nothing is
 // made. No Qt.

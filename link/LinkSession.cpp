@@ -1,5 +1,6 @@
 #include "link/LinkSession.h"
 
+#include "model/Shown.h"
 #include "wire/LineCodes.h"
 
 #include <QEventLoop>
@@ -24,11 +25,11 @@ constexpr int kReplyMarginMs = 20;
 
 } // namespace
 
-std::vector<TransferItem> transferSet(const RegisterImage &image, bool read)
+std::vector<TransferItem> transferSet(const RegisterImage &image, bool read, bool raw)
 {
     std::vector<TransferItem> items;
     for (const RegisterRow &row : registerMap())
-        items.push_back({row.address, read ? kReadRequest : image[row.address], read});
+        items.push_back({row.address, read ? kReadRequest : image[row.address], read, raw});
     return items;
 }
 
@@ -180,22 +181,31 @@ void LinkSession::takeInput()
         const bool reset = m_channel->fillCount() < before;
         std::uint8_t address = 0, value = 0;
         while (m_activity != Activity::Idle && m_channel->ScanFrame(address, value)) {
-            m_silentFrames = 0;
             switch (m_activity) {
             case Activity::Connecting:
                 if (address == kConnectAddress && value == kCommandReply) {
+                    m_silentFrames = 0;
                     m_replied = true;
                     if (m_pacing == Pacing::Prompt) connectOver(ConnectResult::Connected);
                 }
                 break;
             case Activity::Transferring: {
                 const TransferItem &item = m_items[m_current];
+                const std::uint8_t sent = item.read ? kReadRequest : item.value;
+                // Only a reply for the frame in flight is an answer, or a sign of life: our own
+                // frame echoed (a two-wire adapter, a loopback plug) is neither, and nor is a
+                // reply for another register (a late one, or a peer that answers wrongly).
+                if (address != item.address || value == sent) break;
+                m_silentFrames = 0;
                 const auto held = static_cast<std::uint8_t>(value - 1); // replies carry value + 1
-                // Only an answer for this register counts; a late reply to an earlier one is
-                // skipped.
-                if (address == item.address && (item.read || held == item.value)) {
+                const RegisterRow *row = findRegister(address);
+                if (item.read && !item.raw && row && !controlShows(*row, held)) {
+                    // No control shows it: a wrong answer, asked again.
+                    m_results[m_current].wrong = true;
+                    m_results[m_current].value = held;
+                } else if (item.read || held == item.value) {
                     nextItem(true, held);
-                } else if (address == item.address) {
+                } else {
                     // The processor holds another value: it is there, and keeps that value
                     // however often the frame is resent.
                     m_results[m_current].replied = true;

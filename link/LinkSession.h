@@ -13,9 +13,11 @@
 // inside a read, at most kInputPerPass bytes a pass of the event loop: a line that floods
 // costs its share of each pass and no memory beyond the channel's buffer.
 //
-// A processor that stops answering is given up on: kSilentFrames frames in a row without any
-// valid frame coming back end a transfer as StoppedAnswering (0.4 s at 9600 baud), while a
-// register answered wrongly (a faulty unit) only fails that register after kTransferTries.
+// A processor that stops answering is given up on: kSilentFrames frames in a row without a
+// reply for the frame in flight end a transfer as StoppedAnswering (0.4 s at 9600 baud); our
+// own frames echoed back and replies for other registers are no replies. A register answered
+// wrongly (a faulty unit; a read answered with a value no control shows) only fails that
+// register after kTransferTries.
 //
 // Thread safety: none; one thread with an event loop uses it.
 #pragma once
@@ -66,6 +68,7 @@ struct TransferItem {
     std::uint8_t address = 0;
     std::uint8_t value = 0; ///< the value to write; a read sends the read request instead
     bool read = false;
+    bool raw = false; ///< a read takes any value, one that no control shows too
 };
 
 /// What became of it.
@@ -77,6 +80,9 @@ struct TransferResult {
     int tries = 0;          ///< frames sent for it
     /// A write not answered with its value, but answered: the processor holds `value` instead.
     bool replied = false;
+    /// A read answered only with values that no control of the register shows (the last is
+    /// `value`): a wrong answer, as an echo of a read request, never taken.
+    bool wrong = false;
 };
 
 /// How a transfer ended.
@@ -94,8 +100,9 @@ struct TransferOutcome {
     bool complete() const { return end == TransferEnd::Completed; }
 };
 
-/// The transfer set as writes of the image's values, or as reads.
-std::vector<TransferItem> transferSet(const RegisterImage &image, bool read);
+/// The transfer set as writes of the image's values, or as reads (`raw`: reads that take any
+/// value).
+std::vector<TransferItem> transferSet(const RegisterImage &image, bool read, bool raw = false);
 
 class LinkSession : public QObject {
     Q_OBJECT

@@ -268,6 +268,10 @@ int NetworkLines::read(int port, std::uint8_t *buffer, int capacity)
         }
     }
     if (n == 0 && checkGone(*line) && socket.bytesAvailable() == 0) return kSerialDeviceGone;
+    // Qt tells of bytes once, as they come: what this read left (a server's chatter ahead of a
+    // reply) is told again, for the next pass of the event loop, or it would wait for the next
+    // packet.
+    if (socket.bytesAvailable() > 0) line->readiness.notify();
     return n;
 }
 

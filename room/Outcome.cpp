@@ -35,6 +35,8 @@ const char *outcomeName(Outcome outcome)
         return "the device went away";
     case Outcome::StoppedAnswering:
         return "the processor stopped answering";
+    case Outcome::AnswersWrongly:
+        return "the processor answers wrongly";
     case Outcome::Unanswered:
         return "not confirmed";
     case Outcome::Failed:
@@ -61,6 +63,7 @@ const char *outcomeCode(Outcome outcome)
     case Outcome::ProcessorSilent: return "processor-silent";
     case Outcome::DeviceGone: return "device-gone";
     case Outcome::StoppedAnswering: return "stopped-answering";
+    case Outcome::AnswersWrongly: return "answers-wrongly";
     case Outcome::Unanswered: return "unanswered";
     case Outcome::Failed: return "failed";
     }

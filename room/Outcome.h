@@ -22,6 +22,7 @@ enum class Outcome {
     ProcessorSilent,  ///< the line opened; the processor did not answer the connect command
     DeviceGone,       ///< the line went away during the job
     StoppedAnswering, ///< the processor answered, then stopped answering
+    AnswersWrongly,   ///< a register's every answer was one no control of it shows
     Unanswered,       ///< some registers (or the lock) were never confirmed; the rest was done
     Failed,           ///< any other reason, in the detail
 };
@@ -39,7 +40,7 @@ inline constexpr Outcome kOutcomes[] = {
     Outcome::BadLine,      Outcome::NoSuchDevice,     Outcome::PermissionDenied,
     Outcome::HeldElsewhere, Outcome::HeldHere,        Outcome::UnknownHost,  Outcome::Refused,
     Outcome::NoAnswer,     Outcome::ProcessorSilent,  Outcome::DeviceGone,
-    Outcome::StoppedAnswering, Outcome::Unanswered,   Outcome::Failed,
+    Outcome::StoppedAnswering, Outcome::AnswersWrongly, Outcome::Unanswered, Outcome::Failed,
 };
 
 /// True for every outcome that is neither Ok, Differs, NotStarted nor Interrupted.

@@ -43,6 +43,7 @@ void RoomHolder::connect()
     m_session = std::make_unique<LinkSession>(m_lines, nullptr, 16 * 1024);
     m_session->setLine(settings);
     m_mirrored = false;
+    m_readDone = m_readTotal = 0;
     setState(State::Connecting);
     m_session->startOpen([this](const OpenOutcome &outcome) { opened(outcome); });
 }
@@ -90,13 +91,29 @@ void RoomHolder::readAll()
     m_busy = true;
     std::vector<TransferItem> items = transferSet(m_mirror, true);
     items.push_back({kLockAddress, kReadRequest, true});
-    m_session->startTransfer(std::move(items), {}, [this](TransferOutcome outcome) {
+    m_readDone = 0;
+    m_readTotal = int(items.size());
+    m_session->startTransfer(std::move(items), [this](int done) { m_readDone = done; },
+                             [this](TransferOutcome outcome) {
         m_busy = false;
         count(outcome);
         if (endedBadly(outcome)) return;
+        if (m_stopping) return;
+        // Online only once every register is read: a mirror with a register missing or
+        // answered wrongly is no mirror of the processor. (The lock may go unanswered.)
+        std::string missing, wrong;
+        for (const TransferResult &result : outcome.results) {
+            if (result.answered || result.address == kLockAddress) continue;
+            std::string &list = result.wrong ? wrong : missing;
+            list += (list.empty() ? "" : ", ") + std::to_string(result.address);
+        }
+        if (!wrong.empty())
+            return lost(Outcome::AnswersWrongly,
+                        "register(s) " + wrong + " answered only with values no control shows");
+        if (!missing.empty())
+            return lost(Outcome::Unanswered, "no answer for register(s) " + missing);
         for (const TransferResult &result : outcome.results)
             if (result.answered) m_mirror[result.address] = result.value;
-        if (m_stopping) return;
         m_mirrored = true;
         m_retryMs = m_timing.firstRetryMs;
         m_reason.clear();

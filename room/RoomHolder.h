@@ -3,7 +3,9 @@
 // venue server stands on it; it knows nothing of who its clients are.
 //
 //   connecting  the line opens, the connect command is answered, all registers are read, and
-//               the lock register (3) with them: 102 while the processor's data is locked
+//               the lock register (3) with them: 102 while the processor's data is locked;
+//               only a read that every register answered rightly makes the room online
+//               (readDone() tells how far it is)
 //   online      the mirror is the processor's; writes go out, the latest value of a register
 //               winning, one frame at a time and resent until confirmed; a quiet room is
 //               asked for one register every `checkMs`, so a processor switched off is noticed
@@ -75,6 +77,9 @@ public:
     /// The processor's registers as last read or confirmed; valid once `mirrored()`.
     const RegisterImage &mirror() const { return m_mirror; }
     bool mirrored() const { return m_mirrored; }
+    /// Connecting: the registers of the whole read done so far, and how many it has.
+    int readDone() const { return m_readDone; }
+    int readTotal() const { return m_readTotal; }
     /// The wait before the next open while offline.
     int retryDelayMs() const { return m_retryMs; }
     /// Queues a write; a value queued for the same register before it went out is replaced.
@@ -116,6 +121,8 @@ private:
     Outcome m_outcome = Outcome::Ok;
     RegisterImage m_mirror{};
     bool m_mirrored = false;
+    int m_readDone = 0;
+    int m_readTotal = 0;
     bool m_busy = false; ///< a transfer is under way
     bool m_stopping = false;
     int m_retryMs = 0;

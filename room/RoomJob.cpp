@@ -151,11 +151,21 @@ void RoomJob::transfer(Phase phase, std::vector<TransferItem> items,
 // Every register read back into `held`; one that never answered fails the job.
 void RoomJob::readBack(Phase phase, std::function<void()> then)
 {
-    transfer(phase, transferSet(m_report.held, true),
+    transfer(phase, transferSet(m_report.held, true, m_task.raw),
              [this, then = std::move(then)](const TransferOutcome &outcome) {
                  for (const TransferResult &result : outcome.results)
                      if (result.answered) m_report.held[result.address] = result.value;
                  m_report.unanswered = unansweredOf(outcome);
+                 std::vector<std::uint8_t> wrong;
+                 for (const TransferResult &result : outcome.results)
+                     if (!result.answered && result.wrong) wrong.push_back(result.address);
+                 if (!wrong.empty()) {
+                     // An echo of our read requests, or a unit that lies: never a backup.
+                     m_report.outcome = Outcome::AnswersWrongly;
+                     m_report.detail = "register(s) " + addressList(wrong) +
+                                       " answered only with values no control shows";
+                     return release();
+                 }
                  if (!m_report.unanswered.empty()) {
                      m_report.outcome = Outcome::Unanswered;
                      m_report.detail =

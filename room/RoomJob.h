@@ -43,6 +43,8 @@ struct RoomTask {
     Operation operation = Operation::Probe;
     RegisterImage wanted{}; ///< push: the values to write; diff: what to compare with
     bool verify = true;     ///< push: read back and resend what differs
+    /// Reads take values that no control shows, as they are (else they are wrong answers).
+    bool raw = false;
 };
 
 struct RoomReport {

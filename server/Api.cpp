@@ -470,6 +470,11 @@ void Api::patchRegisters(Call &call, HeldRoom &room)
             RegisterEntry read;
             int line = 0;
             if (!registerFromJson(item, read, line, error)) return respond(problem(422, error, field));
+            if (!controlShows(*read.row, read.value))
+                return respond(problem(422, machineName(*read.row) + ": value " +
+                                                std::to_string(read.value) +
+                                                " is no value that this control shows",
+                                       field));
             entry.row = read.row;
             entry.value = read.value;
         }
@@ -1098,6 +1103,9 @@ std::string Api::roomSummary(HeldRoom &room, bool allRegisters) const
                       ",\"state\":" + jsonQuoted(stateName(holder.state()));
     if (holder.state() == RoomHolder::State::Offline)
         out += ",\"reason\":" + jsonQuoted(holder.reason()) + reasonCode(room);
+    if (holder.state() == RoomHolder::State::Connecting && holder.readTotal() > 0)
+        out += ",\"progress\":{\"done\":" + std::to_string(holder.readDone()) +
+               ",\"of\":" + std::to_string(holder.readTotal()) + "}";
     out += ",\"locked\":" + std::string(!room.locked ? "null" : *room.locked ? "true" : "false");
     out += ",\"pending\":" + std::to_string(holder.pendingWrites());
     if (room.port) out += ",\"framePort\":" + std::to_string(room.port->port());

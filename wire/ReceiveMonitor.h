@@ -1,7 +1,8 @@
 // The receive monitor: one run per tick of the poll timer while the link is connected.
 //
-// It takes in the processor's latest reply, retires the register that the reply confirms,
-// and sends the next pending register: at most one frame a tick, starting where the transfer
+// It takes in the processor's latest reply, retires the register that the reply confirms
+// (never on its own frame echoed back, nor on a read answered with a value that no control of
+// the register shows: that register is asked again), and sends the next pending register: at most one frame a tick, starting where the transfer
 // cursor rests and looking at up to 128 addresses. A register is sent again on every tick
 // until its reply arrives.
 #pragma once

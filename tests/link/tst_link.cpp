@@ -83,6 +83,7 @@ private slots:
     void cursorWrapsAndRests();
     void sendAllFromTheRestingCursor();
     void readBackFillsTheWindow();
+    void readBackThroughAnEchoingLine();
     void lockAndUnlock();
     void bulkTransfersNeedTheLink();
     void sendAllWithDroppedReplies();
@@ -339,6 +340,35 @@ void TestLink::sendAllFromTheRestingCursor()
     order.erase(std::unique(order.begin(), order.end()), order.end()); // a slow reply: resent
     QCOMPARE(order, transferSetFrom(50));
     QVERIFY(ticks >= 56); // one frame a tick at most
+}
+
+// A two-wire adapter that echoes every frame the panel sends, with the processor behind it:
+// the panel's read-back takes the processor's values, never its own read requests echoed
+// (which would read as 251 everywhere), and its writes are retired by the real replies.
+void TestLink::readBackThroughAnEchoingLine()
+{
+    QTemporaryDir dir;
+    RegisterImage processor = m_form->model().image;
+    processor[16] = 40;
+    processor[32] = 30;
+    processor[60] = 10;
+    QFile file(dir.filePath("processor.dat"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char *>(processor.data()), 256);
+    file.close();
+    // The echo at once, the processor's answer 30 ms behind it.
+    TMainForm &form = connected({"--echo", "--delay", "30", "--load", file.fileName()});
+    form.LoadMachineBitBtn->click();
+    // The poll timer's own ticks: an echo and a reply 30 ms behind it, as on the line.
+    testing::runEventLoop(15000, [&] { return form.model().pendingCount() == 0; });
+    QCOMPARE(form.model().pendingCount(), 0);
+    for (const RegisterRow &row : registerMap())
+        QVERIFY2(form.model().image[row.address] == processor[row.address],
+                 qPrintable(QString("register %1: %2, the processor %3")
+                                .arg(row.address).arg(form.model().image[row.address]).arg(processor[row.address])));
+    form.trackBar(16)->setValue(30);
+    testing::runEventLoop(15000, [&] { return form.model().pendingCount() == 0; });
+    QCOMPARE(int(m_sim->registers()[16]), int(form.model().image[16]));
 }
 
 void TestLink::readBackFillsTheWindow()

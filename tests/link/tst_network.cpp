@@ -112,6 +112,7 @@ private slots:
     void panelThroughSer2net_data();
     void panelThroughSer2net();
     void rfc2217CarriesTheRateAndEscapesFF();
+    void telnetChatterAheadOfEachReply();
     void portsFileWithABadLine();
     void serverGoneWhileConnected();
     void kickedOffBySecondClient();
@@ -175,11 +176,24 @@ void TestNetwork::rfc2217CarriesTheRateAndEscapesFF()
     QVERIFY(writeParameterFile("ff.dat", model, error));
     QProcess ctl;
     ctl.start(testing::buildDir() + "/zev720ctl",
-              {"push", server.rfc2217Line(), "ff.dat", "--baud", "19200"});
+              {"push", server.rfc2217Line(), "ff.dat", "--baud", "19200", "--raw"});
     QVERIFY(ctl.waitForFinished(20000));
     QVERIFY2(ctl.exitCode() == 0, ctl.readAllStandardError().constData());
     QCOMPARE(int(sim.registers()[22]), 0xFF);
     QCOMPARE(int(sim.registers()[16]), 0xFE);
+}
+
+// 2,000 bytes of Telnet commands ahead of every reply: each reply is read as it comes, not
+// when the next packet pushes it out (which took a resend a register, and 115 frames).
+void TestNetwork::telnetChatterAheadOfEachReply()
+{
+    Sim sim({"--listen", "127.0.0.1:0", "--telnet-prefix", "2000"});
+    const QString line = QString(sim.path()).replace("tcp://", "rfc2217://");
+    QProcess ctl;
+    ctl.start(testing::buildDir() + "/zev720ctl", {"pull", line, "chatty.dat"});
+    QVERIFY(ctl.waitForFinished(20000));
+    QVERIFY2(ctl.exitCode() == 0, ctl.readAllStandardError().constData());
+    QCOMPARE(sim.frames().size(), 1 + 56 + 1); // connect, one read a register, disconnect
 }
 
 void TestNetwork::portsFileWithABadLine()

@@ -36,6 +36,7 @@ private slots:
     void silentProcessorFoundByAWrite();
     void lineThatIsNotThereBacksOff();
     void unitThatHoldsAnotherValueStaysOnline();
+    void neverOnlineWithAMirrorNotRead();
 };
 
 // Online with the processor's 56 registers; writes from several clients to one register fold
@@ -162,6 +163,31 @@ void TestHolder::unitThatHoldsAnotherValueStaysOnline()
     QCOMPARE(room.state(), RoomHolder::State::Online);
     QCOMPARE(writesTo(sim, 16), kTransferTries);
     QCOMPARE(room.counters().unanswered, std::uint64_t(0));
+}
+
+// A room is online only once every register was answered rightly: a peer that answers each
+// frame for another register never brings it online (it goes offline, "stopped answering",
+// and is tried again); a line that echoes what it is sent, with a processor behind it, is
+// online with the processor's own values, not its echo.
+void TestHolder::neverOnlineWithAMirrorNotRead()
+{
+    Sim liar(QStringList{"--reply-other-address"});
+    RoomHolder lying(liar.path().toStdString(), {}, systemSerialLibrary(), kQuick);
+    QSignalSpy states(&lying, &RoomHolder::stateChanged);
+    lying.start();
+    QVERIFY(QTest::qWaitFor([&] { return states.count() >= 6; }, 10000)); // three rounds
+    for (const QList<QVariant> &state : states)
+        QVERIFY(state.first().value<RoomHolder::State>() != RoomHolder::State::Online);
+    QCOMPARE(lying.reasonOutcome(), Outcome::StoppedAnswering);
+    QVERIFY(!lying.mirrored());
+
+    Sim echoing(QStringList{"--echo"});
+    RoomHolder room(echoing.path().toStdString(), {}, systemSerialLibrary(), kQuick);
+    room.start();
+    QVERIFY(waitForState(room, RoomHolder::State::Online));
+    const RegisterImage held = echoing.registers();
+    for (const RegisterRow &row : registerMap())
+        QCOMPARE(int(room.mirror()[row.address]), int(held[row.address]));
 }
 
 QTEST_GUILESS_MAIN(TestHolder)

@@ -1,8 +1,10 @@
 // zev720ctl as installers use it: the real binary against the emulator on a pseudo-terminal.
 #include "files/ParameterFile.h"
+#include "link/LinkSession.h"
 #include "model/Shown.h"
 #include "support/Sim.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -78,6 +80,9 @@ private slots:
     void pullShowBuildDiff();
     void pushThroughALossyLineVerifies();
     void pushReportsWhatTheProcessorKeptWrong();
+    void valuesThatNoControlShows();
+    void linesThatAnswerWrongly_data();
+    void linesThatAnswerWrongly();
     void silentProcessorAndUnopenablePorts();
     void interruptedTransferReleasesAndWritesNothing();
     void venueInOneRun();
@@ -92,6 +97,89 @@ private slots:
 private:
     WorkingFolder m_folder;
 };
+
+// One rule for a value that no control shows (volume byte 200): push refuses a file with one,
+// naming it, unless --raw; a unit holding one is read only with --raw (else it is a wrong
+// answer); show --json writes it so that build takes it back byte for byte, and a bare 200
+// typed into the text is still refused.
+void TestCtl::valuesThatNoControlShows()
+{
+    QByteArray odd = tunedFile();
+    odd[16] = char(200);
+    QVERIFY(testing::writeFile("odd.dat", odd));
+    Sim sim;
+    Run run = ctl({"push", sim.path(), "odd.dat"});
+    QVERIFY2(run.code == 4 && run.err.contains("MusicVolumeTrackBar holds 200"), qPrintable(run.err));
+    QVERIFY(sim.frames().isEmpty());
+    QCOMPARE(ctl({"push", sim.path(), "odd.dat", "--raw"}).code, 0);
+    QCOMPARE(int(sim.registers()[16]), 200);
+    run = ctl({"pull", sim.path(), "read.dat"});
+    QVERIFY2(run.code == 3 && run.err.contains("answers wrongly"), qPrintable(run.err));
+    QCOMPARE(ctl({"pull", sim.path(), "read.dat", "--raw"}).code, 0);
+    QCOMPARE(int(quint8(readFile("read.dat")[16])), 200);
+
+    run = ctl({"show", "odd.dat", "--json"});
+    QVERIFY(run.out.contains("\"shown\": \"? 200\""));
+    QVERIFY(testing::writeFile("odd.json", run.out.toUtf8()));
+    QCOMPARE(ctl({"build", "odd.json", "back.dat"}).code, 0);
+    QCOMPARE(readFile("back.dat"), odd);
+    QString typed = run.out;
+    typed.replace("\"shown\": \"? 200\"", "\"shown\": \"68dB\"");
+    QVERIFY(testing::writeFile("typed.json", typed.toUtf8()));
+    QVERIFY(ctl({"build", "typed.json", "typed.dat"}).code != 0);
+}
+
+void TestCtl::linesThatAnswerWrongly_data()
+{
+    QTest::addColumn<QStringList>("line");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said");
+    // A two-wire adapter that echoes what it sends, with a processor behind it: its echo is no
+    // answer, the processor's answers are taken.
+    QTest::newRow("echo with answers") << QStringList{"--echo"} << 0 << "";
+    // The echo alone: nobody answers, and nothing is made of our own frames.
+    QTest::newRow("echo without answers") << QStringList{"--echo", "--silent"} << 3
+                                          << "no answer from the processor";
+    // Answers for the register after the one asked: none of them an answer, nor a sign of life.
+    QTest::newRow("replies for other registers") << QStringList{"--reply-other-address"} << 3
+                                                 << "stopped answering: no reply to 10 frames";
+}
+
+// A line that answers, but wrongly, never makes a backup of garbage nor a push "verified":
+// pull, push and a venue of two rooms through the real emulator's misbehaviours, each over
+// within the documented number of frames.
+void TestCtl::linesThatAnswerWrongly()
+{
+    QFETCH(QStringList, line);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    const QByteArray tuned = tunedFile();
+    QFile::remove("room.dat");
+    QDir("out").removeRecursively();
+    Sim sim(line + QStringList{"--load", "tuned.dat", "--listen", "127.0.0.1:0"});
+    Run run = ctl({"pull", sim.path(), "room.dat"});
+    QVERIFY2(run.code == code && run.err.contains(said), qPrintable(run.err));
+    QCOMPARE(QFile::exists("room.dat"), code == 0);
+    if (code == 0) // what the processor holds, not its echo
+        for (const RegisterRow &row : registerMap())
+            QCOMPARE(quint8(readFile("room.dat")[row.address]), quint8(tuned[row.address]));
+    QVERIFY(sim.frames().size() <= 2 + 56 + kSilentFrames);
+
+    QByteArray louder = tuned;
+    louder[16] = char(10);
+    QVERIFY(testing::writeFile("louder.dat", louder));
+    run = ctl({"push", sim.path(), "louder.dat"});
+    QVERIFY2(run.code == code && run.out.contains("written and verified") == (code == 0),
+             qPrintable(run.out + run.err));
+    if (code == 0) QCOMPARE(int(sim.registers()[16]), 10);
+
+    Sim good;
+    QVERIFY(testing::writeFile("venue.csv", ("liar, " + sim.path() + "\ngood, " + good.path() + "\n").toUtf8()));
+    run = ctl({"venue", "venue.csv", "pull", "out"});
+    QCOMPARE(run.code, code);
+    QVERIFY2(run.out.contains(QRegularExpression("good +\\S+ +ok")), qPrintable(run.out));
+    QCOMPARE(QFile::exists("out/liar.dat"), code == 0);
+}
 
 // Back up a room, see it as text, turn the text back into the same bytes, compare.
 void TestCtl::pullShowBuildDiff()

@@ -75,12 +75,15 @@ std::string readText(const QString &path, std::size_t limit);
 void readParameters(const QString &path, zev::ParameterModel &model);
 /// Writes it whole or not at all: a Failure otherwise.
 void writeParameters(const QString &path, const zev::ParameterModel &model);
+/// A push of the file's registers would send a value that no control shows: a Failure naming
+/// the register and the value, unless `raw` (push --raw sends them as they are).
+void checkPushable(const QString &path, const zev::ParameterModel &model, bool raw);
 
 /// What each port number and serial device stands for; with `probe`, each is tried, all at once.
 int listPorts(bool probe, const zev::LineOptions &options, bool json);
 
 /// `zev720ctl venue FILE OPERATION [ARGUMENT]`: every room in parallel; the exit code.
 int runVenue(const QStringList &positional, const zev::LineOptions &options, int jobs, bool json,
-             bool noVerify);
+             bool noVerify, bool raw);
 
 } // namespace ctl

@@ -4,6 +4,7 @@
 
 #include "files/ParameterFile.h"
 #include "link/EndSignals.h"
+#include "model/Shown.h"
 #include "wire/TextFile.h"
 
 #include <QCoreApplication>
@@ -222,6 +223,17 @@ void writeParameters(const QString &path, const zev::ParameterModel &model)
     std::string error;
     if (!zev::writeParameterFile(path.toStdString(), model, error))
         throw Failure(kFileFailed, QString::fromStdString(error));
+}
+
+void checkPushable(const QString &path, const zev::ParameterModel &model, bool raw)
+{
+    if (raw) return;
+    for (const zev::RegisterRow &row : zev::registerMap())
+        if (!zev::controlShows(row, model.image[row.address]))
+            throw Failure(kFileFailed,
+                          printable(path) + ": " + QString::fromStdString(zev::machineName(row)) +
+                              " holds " + QString::number(model.image[row.address]) +
+                              ", a value that no control shows; push --raw writes it as it is");
 }
 
 } // namespace ctl

@@ -68,7 +68,7 @@ QString phaseText(zev::RoomJob::Phase phase)
 class Venue {
 public:
     Venue(const QStringList &positional, const zev::LineOptions &options, int jobs, bool json,
-          bool noVerify);
+          bool noVerify, bool raw);
     int run();
 
 private:
@@ -85,13 +85,14 @@ private:
 };
 
 Venue::Venue(const QStringList &positional, const zev::LineOptions &options, int jobs, bool json,
-             bool noVerify)
+             bool noVerify, bool raw)
     : m_operation(positional[2]), m_argument(positional.value(3)), m_json(json),
       m_terminal(::isatty(STDOUT_FILENO) == 1)
 {
     for (const zev::VenueRoom &entry : readVenue(positional[1]))
         m_rooms.push_back(Room{entry, "waiting", 0, 0, {}, {}, {}, false});
     if (m_operation == "push" || m_operation == "diff") readParameters(m_argument, m_wanted);
+    if (m_operation == "push") checkPushable(m_argument, m_wanted, raw);
     if (m_operation == "pull" && !QDir().mkpath(m_argument))
         throw Failure(kFileFailed, m_argument + ": cannot make the folder");
     const zev::Operation operation = m_operation == "probe"  ? zev::Operation::Probe
@@ -107,6 +108,7 @@ Venue::Venue(const QStringList &positional, const zev::LineOptions &options, int
         task.operation = operation;
         task.wanted = m_wanted.image;
         task.verify = !noVerify;
+        task.raw = raw;
         tasks.push_back(task);
     }
     m_queue = std::make_unique<zev::RoomQueue>(std::move(tasks), jobs);
@@ -258,14 +260,14 @@ int Venue::run()
 } // namespace
 
 int runVenue(const QStringList &positional, const zev::LineOptions &options, int jobs, bool json,
-             bool noVerify)
+             bool noVerify, bool raw)
 {
     static const QStringList kOperations = {"probe", "pull", "push", "diff", "lock"};
     if (positional.size() < 3 || !kOperations.contains(positional[2]) ||
         positional.size() != (positional[2] == "probe" || positional[2] == "lock" ? 3 : 4))
         throw Failure(kUsage, "usage: zev720ctl venue FILE probe|pull DIR/|push FILE.dat|diff "
                               "FILE.dat|lock [--jobs N] [--json]");
-    Venue venue(positional, options, jobs, json, noVerify);
+    Venue venue(positional, options, jobs, json, noVerify, raw);
     return venue.run();
 }
 

@@ -28,9 +28,10 @@ constexpr const char *kHelpText = R"(Usage: zev720ctl COMMAND [ARGUMENTS] [OPTIO
 
 Commands:
   ports [--probe]                 port numbers and serial devices; --probe tries each
-  pull PORT OUT.dat [--slots FROM.dat]
+  pull PORT OUT.dat [--slots FROM.dat] [--raw]
                                   read the processor's settings into a parameter file
-  push PORT IN.dat [--no-verify]  write a parameter file's settings, read them back, resend
+  push PORT IN.dat [--no-verify] [--raw]
+                                  write a parameter file's settings, read them back, resend
                                   what differs and report what still differs
   diff A B                        compare two parameter files or ports (exit 1 if different)
   show FILE.dat [--json]          a parameter file decoded
@@ -69,14 +70,17 @@ constexpr CommandHelp kCommands[] = {
      "to each. --probe tries each with the connect and disconnect commands, all at once, and\n"
      "says why one does not answer.\n",
      true},
-    {"pull", "pull PORT OUT.dat [--slots FROM.dat] [--json]",
+    {"pull", "pull PORT OUT.dat [--slots FROM.dat] [--raw] [--json]",
      "Reads the 56 registers into a 5,632-byte parameter file, written whole or not at all. The\n"
      "mode slots come from FROM.dat, else ZEV720Default.dat here, else the factory presets.\n"
-     "OUT.dat may not be FROM.dat itself, nor a .json file.\n",
+     "OUT.dat may not be FROM.dat itself, nor a .json file. A register answered only with a\n"
+     "value that no control shows is a wrong answer (an echo of the line, a unit that lies):\n"
+     "no file is written; --raw takes such values as they are.\n",
      true},
-    {"push", "push PORT IN.dat [--no-verify] [--json]",
+    {"push", "push PORT IN.dat [--no-verify] [--raw] [--json]",
      "Writes the 56 registers, reads them all back, resends what differs (three rounds at most)\n"
-     "and reports what still differs: \"音乐调整 音量: IN.dat 58dB, 机器 57dB\".\n",
+     "and reports what still differs: \"音乐调整 音量: IN.dat 58dB, 机器 57dB\". A file with a\n"
+     "value that no control shows is refused, naming it; --raw writes it as it is.\n",
      true},
     {"diff", "diff A B [--json]",
      "A and B each a parameter file or a port (read at the same time): every register that\n"
@@ -159,7 +163,7 @@ struct Arguments {
     QStringList positional;
     zev::LineOptions line;
     QString slotFile;
-    bool json = false, probe = false, noVerify = false;
+    bool json = false, probe = false, noVerify = false, raw = false;
     int jobs = 0; ///< venue: rooms at once, 0 all
 };
 
@@ -185,6 +189,8 @@ Arguments parseArguments(const QStringList &words)
             a.probe = true;
         else if (word == "--no-verify")
             a.noVerify = true;
+        else if (word == "--raw")
+            a.raw = true;
         else if (word == "--jobs")
             a.jobs = number();
         else if (word == "--slots")
@@ -263,6 +269,7 @@ zev::RoomTask taskFor(const QString &port, const Arguments &a, zev::Operation op
     task.options = a.line;
     task.operation = operation;
     task.verify = !a.noVerify;
+    task.raw = a.raw;
     return task;
 }
 
@@ -324,6 +331,7 @@ int push(const Arguments &a)
     const QString &port = a.positional[1], &in = a.positional[2];
     zev::ParameterModel wanted;
     readParameters(in, wanted);
+    checkPushable(in, wanted, a.raw);
     zev::RoomTask task = taskFor(port, a, zev::Operation::Push);
     task.wanted = wanted.image;
     zev::RoomJob job(task);
@@ -526,7 +534,7 @@ int run(const QStringList &words)
     }
     if (command == "venue") {
         reportPortsFile();
-        return runVenue(a.positional, a.line, a.jobs, a.json, a.noVerify);
+        return runVenue(a.positional, a.line, a.jobs, a.json, a.noVerify, a.raw);
     }
     static const std::map<QString, int (*)(const Arguments &)> commands = {
         {"pull", pull}, {"push", push},   {"diff", diff},

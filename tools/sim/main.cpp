@@ -58,6 +58,12 @@ constexpr const char *kUsage =
     "  --hangup-after N --listen: close a client's connection after its Nth frame\n"
     "  --reset-after N  --listen: reset a client's connection after its Nth frame\n"
     "  --silent-after N answer N frames, then none: a unit that stopped answering\n"
+    "  --echo           send back every byte received, at once, as a two-wire RS-485 adapter\n"
+    "                   or a loopback plug does (with --silent: the echo alone)\n"
+    "  --reply-other-address  answer each frame but the commands for the address after it,\n"
+    "                   with that register's value: a unit that answers, but wrongly\n"
+    "  --telnet-prefix N  put N bytes of Telnet commands (IAC NOP) before each reply, as a\n"
+    "                   chatty RFC 2217 server; for rfc2217:// clients of --listen\n"
     "standard input: send HEX... | silent on|off | flood on|off | pause on|off | drop P | dump\n";
 
 constexpr int kFloodChunk = 4096;
@@ -90,7 +96,8 @@ double now()
 struct Options {
     std::string link, load, dump, log;
     unsigned randomStart = 1;
-    bool silent = false, split = false, flood = false;
+    bool silent = false, split = false, flood = false, echo = false, replyOther = false;
+    long telnetPrefix = 0;
     double drop = 0, corrupt = 0, noise = 0;
     double delay = 0, splitGap = 0.003;
     int baud = 0;
@@ -112,6 +119,10 @@ bool parse(int argc, char **argv, Options &o)
             o.split = true;
         else if (arg == "--flood")
             o.flood = true;
+        else if (arg == "--echo")
+            o.echo = true;
+        else if (arg == "--reply-other-address")
+            o.replyOther = true;
         else if (arg == "--help")
             return false;
         else if (!(v = value()))
@@ -150,6 +161,8 @@ bool parse(int argc, char **argv, Options &o)
             o.resetAfter = std::atol(v);
         else if (arg == "--silent-after")
             o.silentAfter = std::atol(v);
+        else if (arg == "--telnet-prefix")
+            o.telnetPrefix = std::atol(v);
         else
             return false;
     }
@@ -345,6 +358,8 @@ void Simulator::log(const char *direction, const std::uint8_t *f)
 
 void Simulator::received(const std::uint8_t *bytes, std::size_t n)
 {
+    // The adapter's own echo: on the line at once, whatever the processor's answers wait for.
+    if (m_o.echo) [[maybe_unused]] const ssize_t echoed = ::write(m_master, bytes, n);
     m_input.insert(m_input.end(), bytes, bytes + n);
     std::size_t scan = 0;
     while (scan + zev::kFrameSize <= m_input.size()) {
@@ -370,11 +385,19 @@ void Simulator::received(const std::uint8_t *bytes, std::size_t n)
 
 void Simulator::answer(std::uint8_t address, std::uint8_t value)
 {
-    const auto reply = m_processor.receive(address, value);
+    auto reply = m_processor.receive(address, value);
     if (!reply || m_o.silent || chance(m_o.drop)) return;
+    if (m_o.replyOther && value != zev::kCommandValue) {
+        reply->address = std::uint8_t(address + 1);
+        reply->value = std::uint8_t(m_processor.registers[reply->address] + 1);
+    }
     const zev::FrameBytes frame = zev::encodeFrame(reply->address, reply->value);
     log("tx", frame.data());
     std::vector<std::uint8_t> bytes;
+    for (long i = 0; i < m_o.telnetPrefix / 2; ++i) { // IAC NOP
+        bytes.push_back(0xFF);
+        bytes.push_back(0xF1);
+    }
     if (chance(m_o.noise)) {
         const int count = 1 + int(m_random() % 8);
         for (int i = 0; i < count; ++i)

@@ -58,7 +58,8 @@ const texts = {
     'reason.held-elsewhere': '设备被其他程序占用', 'reason.held-here': '设备已在本程序中打开',
     'reason.unknown-host': '找不到主机', 'reason.refused': '连接被拒绝', 'reason.no-answer': '无响应',
     'reason.processor-silent': '处理器无响应', 'reason.device-gone': '设备已断开',
-    'reason.stopped-answering': '处理器停止响应', 'reason.unanswered': '未确认', 'reason.failed': '失败',
+    'reason.stopped-answering': '处理器停止响应', 'reason.answers-wrongly': '处理器的回答有误',
+    'reason.unanswered': '未确认', 'reason.failed': '失败',
     'through.api': '接口', 'through.web': '网页', 'through.frame port': '帧端口',
   },
   en: {
@@ -118,7 +119,8 @@ const texts = {
     'reason.held-elsewhere': 'held by another program', 'reason.held-here': 'already open in this program',
     'reason.unknown-host': 'unknown host', 'reason.refused': 'refused', 'reason.no-answer': 'no answer',
     'reason.processor-silent': 'no answer from the processor', 'reason.device-gone': 'the device went away',
-    'reason.stopped-answering': 'the processor stopped answering', 'reason.unanswered': 'not confirmed', 'reason.failed': 'failed',
+    'reason.stopped-answering': 'the processor stopped answering', 'reason.answers-wrongly': 'the processor answers wrongly',
+    'reason.unanswered': 'not confirmed', 'reason.failed': 'failed',
     'through.api': 'API', 'through.web': 'web page', 'through.frame port': 'frame port',
   },
 };

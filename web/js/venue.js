@@ -33,7 +33,8 @@ function say(message) {
 
 function stateText(room) {
   if (!live) return text('unknown');
-  const why = room.state === 'offline' ? reasonText(room) : '';
+  const why = room.state === 'offline' ? reasonText(room)
+    : room.state === 'connecting' && room.progress ? `${room.progress.done}/${room.progress.of}` : '';
   return text(room.state) + (why ? ` (${why})` : '');
 }
 
@@ -276,6 +277,7 @@ function take(event) {
     room.state = event.state;
     room.reason = event.reason;
     room.reasonCode = event.reasonCode;
+    delete room.progress;
     if (sort.value === 'state' || filter.value) arrange(); else countOffline([...rooms.values()]);
   } else if (event.type === 'change') {
     if ('locked' in event) room.locked = event.locked;
