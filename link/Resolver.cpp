@@ -5,11 +5,13 @@
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
-
 
 namespace zev {
 namespace {
@@ -26,9 +28,14 @@ std::map<std::string, std::vector<Waiter>> &underWay()
     return byName;
 }
 
-// Where the threads hand their answers over. The object and the flag outlive every thread:
-// once the application object is going, answers are dropped.
-std::mutex handOverLock;
+// The names waiting for a worker, the workers started so far, and where they hand their
+// answers over. The object and the flag outlive every worker: once the application object is
+// going, answers are dropped. Workers are never joined: one may be blocked in the system's
+// resolver when the program ends.
+std::mutex poolLock;
+std::condition_variable poolWork;
+std::deque<std::string> waiting;
+int workers = 0;
 QObject *handOver = nullptr;
 bool applicationGone = false;
 
@@ -40,6 +47,38 @@ void deliver(const std::string &host, const LookupResult &result)
     underWay().erase(it);
     for (Waiter &waiter : waiters)
         if (waiter.context) waiter.done(result);
+}
+
+void work()
+{
+    for (;;) {
+        std::string host;
+        {
+            std::unique_lock<std::mutex> lock(poolLock);
+            poolWork.wait(lock, [] { return !waiting.empty(); });
+            host = std::move(waiting.front());
+            waiting.pop_front();
+        }
+        const LookupResult result = systemLookup(host);
+        std::lock_guard<std::mutex> lock(poolLock);
+        if (applicationGone) continue;
+        QMetaObject::invokeMethod(
+            handOver, [host, result] { deliver(host, result); }, Qt::QueuedConnection);
+    }
+}
+
+// Starts a worker while there are fewer than kLookupThreads; false when none runs and none
+// can be started (the system's limit on threads).
+bool haveWorker()
+{
+    if (workers >= kLookupThreads) return true;
+    try {
+        std::thread(work).detach();
+        ++workers;
+    } catch (const std::system_error &) {
+        // The workers there are will do; with none, the lookup cannot run.
+    }
+    return workers > 0;
 }
 
 } // namespace
@@ -54,26 +93,27 @@ void lookupHost(const std::string &host, QObject *context,
         QTimer::singleShot(0, context, [done = std::move(done), result] { done(result); });
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(handOverLock);
-        if (!handOver) {
-            handOver = new QObject; // lives as long as the program
-            qAddPostRoutine([] {
-                std::lock_guard<std::mutex> gone(handOverLock);
-                applicationGone = true;
-            });
-        }
-    }
     auto &waiters = underWay()[host];
     waiters.push_back({context, std::move(done)});
-    if (waiters.size() > 1) return; // a thread asks already
-    std::thread([host] {
-        const LookupResult result = systemLookup(host);
-        std::lock_guard<std::mutex> lock(handOverLock);
-        if (applicationGone) return;
+    if (waiters.size() > 1) return; // asked already
+    std::lock_guard<std::mutex> lock(poolLock);
+    if (!handOver) {
+        handOver = new QObject; // lives as long as the program
+        qAddPostRoutine([] {
+            std::lock_guard<std::mutex> gone(poolLock);
+            applicationGone = true;
+        });
+    }
+    if (!haveWorker()) {
+        LookupResult result;
+        result.error = "no thread can be started for the name lookup (the system's limit on "
+                       "threads)";
         QMetaObject::invokeMethod(
             handOver, [host, result] { deliver(host, result); }, Qt::QueuedConnection);
-    }).detach();
+        return;
+    }
+    waiting.push_back(host);
+    poolWork.notify_one();
 }
 
 } // namespace zev

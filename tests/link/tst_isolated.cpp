@@ -14,6 +14,7 @@
 #include "wire/PortMap.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QLabel>
@@ -22,6 +23,7 @@
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QUrl>
 #include <fcntl.h>
@@ -106,6 +108,7 @@ private slots:
         m_work.reset();
     }
     void nameServerThatNeverAnswers();
+    void lookupsUnderALowLimitOnThreads();
     void peerThatVanishes();
     void framePortsTakeOnlyTheNamedAddresses();
     void apiConnectionsBoundedPerMachine();
@@ -247,6 +250,32 @@ void TestIsolated::nameServerThatNeverAnswers()
           starting, longest);
     QVERIFY2(longest < 500, qPrintable(QString::number(longest)));
     QVERIFY(starting < 4000);
+}
+
+// Two hundred rooms with names that no name server answers, in a process that may make few
+// threads (another user's, under a limit on processes): the names are looked up on a few
+// threads, the rest wait within their deadline, and every room is reported; nothing aborts.
+void TestIsolated::lookupsUnderALowLimitOnThreads()
+{
+    if (QStandardPaths::findExecutable("setpriv").isEmpty() ||
+        QStandardPaths::findExecutable("prlimit").isEmpty())
+        QSKIP("setpriv and prlimit (util-linux) are not installed");
+    QTemporaryFile venue(QDir::tempPath() + "/zev720-many-XXXXXX.csv");
+    QVERIFY(venue.open());
+    for (int i = 0; i < 200; ++i)
+        venue.write(QString("R%1, tcp://rack-%1.%2:4001\n").arg(i).arg(kHost).toUtf8());
+    venue.close();
+    QVERIFY(venue.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    QProcess run;
+    run.setWorkingDirectory(QDir::tempPath());
+    run.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "prlimit",
+                          "--nproc=24", testing::buildDir() + "/zev720ctl", "venue",
+                          venue.fileName(), "probe", "--json"});
+    QVERIFY(run.waitForFinished(60000));
+    const QString out = QString::fromUtf8(run.readAllStandardOutput());
+    QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 3,
+             qPrintable(QString("exit %1: %2").arg(run.exitCode()).arg(run.readAllStandardError())));
+    QCOMPARE(out.count("\"result\": \"no answer\""), 200);
 }
 
 // A peer whose packets are dropped from one moment on: an idle panel finds it by TCP
