@@ -9,6 +9,26 @@
 namespace zev {
 namespace {
 
+// A name as an error may quote it: bytes that are no UTF-8 as \xHH, never raw.
+std::string shownName(const std::string &name)
+{
+    if (isUtf8(name)) return name;
+    std::string shown;
+    for (std::size_t at = 0; at < name.size();) {
+        const std::size_t length = utf8SequenceLength(name, at);
+        if (length == 0) {
+            static const char digits[] = "0123456789abcdef";
+            const auto byte = static_cast<unsigned char>(name[at]);
+            shown += std::string("\\x") + digits[byte >> 4] + digits[byte & 15];
+            ++at;
+        } else {
+            shown += name.substr(at, length);
+            at += length;
+        }
+    }
+    return shown;
+}
+
 std::string lowerAscii(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -109,7 +129,7 @@ bool parseVenueFile(std::string_view text, const std::string &fileName,
         firstRow = false;
         if (header && wasFirst) continue;
         if (const std::string why = roomNameProblem(fields[0]); !why.empty())
-            return problem("room name '" + fields[0] + "': " + why);
+            return problem("room name '" + shownName(fields[0]) + "': " + why);
         if (fields[1].empty()) return problem("room " + fields[0] + " has no line");
         const auto [it, fresh] = seen.emplace(lowerAscii(fields[0]), number);
         if (!fresh)

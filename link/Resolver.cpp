@@ -29,15 +29,23 @@ std::map<std::string, std::vector<Waiter>> &underWay()
 }
 
 // The names waiting for a worker, the workers started so far, and where they hand their
-// answers over. The object and the flag outlive every worker: once the application object is
-// going, answers are dropped. Workers are never joined: one may be blocked in the system's
-// resolver when the program ends.
-std::mutex poolLock;
-std::condition_variable poolWork;
-std::deque<std::string> waiting;
-int workers = 0;
-QObject *handOver = nullptr;
-bool applicationGone = false;
+// answers over. Workers are never joined (one may be blocked in the system's resolver when
+// the program ends), so all they share lives as long as the program: it is made once and
+// never destroyed, for a condition variable destroyed at exit would wait for its waiters. Once
+// the application object is going, answers are dropped.
+struct Pool {
+    std::mutex lock;
+    std::condition_variable work;
+    std::deque<std::string> waiting;
+    int workers = 0;
+    QObject *handOver = nullptr;
+    bool applicationGone = false;
+};
+Pool &pool()
+{
+    static Pool *const shared = new Pool;
+    return *shared;
+}
 
 void deliver(const std::string &host, const LookupResult &result)
 {
@@ -51,34 +59,35 @@ void deliver(const std::string &host, const LookupResult &result)
 
 void work()
 {
+    Pool &p = pool();
     for (;;) {
         std::string host;
         {
-            std::unique_lock<std::mutex> lock(poolLock);
-            poolWork.wait(lock, [] { return !waiting.empty(); });
-            host = std::move(waiting.front());
-            waiting.pop_front();
+            std::unique_lock<std::mutex> lock(p.lock);
+            p.work.wait(lock, [&p] { return !p.waiting.empty(); });
+            host = std::move(p.waiting.front());
+            p.waiting.pop_front();
         }
         const LookupResult result = systemLookup(host);
-        std::lock_guard<std::mutex> lock(poolLock);
-        if (applicationGone) continue;
+        std::lock_guard<std::mutex> lock(p.lock);
+        if (p.applicationGone) continue;
         QMetaObject::invokeMethod(
-            handOver, [host, result] { deliver(host, result); }, Qt::QueuedConnection);
+            p.handOver, [host, result] { deliver(host, result); }, Qt::QueuedConnection);
     }
 }
 
 // Starts a worker while there are fewer than kLookupThreads; false when none runs and none
 // can be started (the system's limit on threads).
-bool haveWorker()
+bool haveWorker(Pool &p)
 {
-    if (workers >= kLookupThreads) return true;
+    if (p.workers >= kLookupThreads) return true;
     try {
         std::thread(work).detach();
-        ++workers;
+        ++p.workers;
     } catch (const std::system_error &) {
         // The workers there are will do; with none, the lookup cannot run.
     }
-    return workers > 0;
+    return p.workers > 0;
 }
 
 } // namespace
@@ -96,24 +105,25 @@ void lookupHost(const std::string &host, QObject *context,
     auto &waiters = underWay()[host];
     waiters.push_back({context, std::move(done)});
     if (waiters.size() > 1) return; // asked already
-    std::lock_guard<std::mutex> lock(poolLock);
-    if (!handOver) {
-        handOver = new QObject; // lives as long as the program
+    Pool &p = pool();
+    std::lock_guard<std::mutex> lock(p.lock);
+    if (!p.handOver) {
+        p.handOver = new QObject; // lives as long as the program
         qAddPostRoutine([] {
-            std::lock_guard<std::mutex> gone(poolLock);
-            applicationGone = true;
+            std::lock_guard<std::mutex> gone(pool().lock);
+            pool().applicationGone = true;
         });
     }
-    if (!haveWorker()) {
+    if (!haveWorker(p)) {
         LookupResult result;
         result.error = "no thread can be started for the name lookup (the system's limit on "
                        "threads)";
         QMetaObject::invokeMethod(
-            handOver, [host, result] { deliver(host, result); }, Qt::QueuedConnection);
+            p.handOver, [host, result] { deliver(host, result); }, Qt::QueuedConnection);
         return;
     }
-    waiting.push_back(host);
-    poolWork.notify_one();
+    p.waiting.push_back(host);
+    p.work.notify_one();
 }
 
 } // namespace zev

@@ -5,6 +5,7 @@
 #include "link/EndSignals.h"
 #include "model/Shown.h"
 #include "room/OpenFiles.h"
+#include "room/VenueCheck.h"
 #include "server/Access.h"
 #include "server/Api.h"
 #include "server/ClientAddresses.h"
@@ -225,7 +226,8 @@ int main(int argc, char *argv[])
     std::vector<zev::VenueRoom> rooms;
     if (zev::readTextFile(options.venue, zev::kMaxVenueFileBytes, text, error) !=
             zev::TextFileStatus::Read ||
-        !zev::parseVenueFile(text, options.venue, rooms, error)) {
+        !zev::parseVenueFile(text, options.venue, rooms, error) ||
+        !zev::checkVenueRooms(rooms, options.venue, error)) {
         std::fprintf(stderr, "zev720d: %s\n",
                      error.empty() ? (options.venue + ": no such file").c_str() : error.c_str());
         return 2;

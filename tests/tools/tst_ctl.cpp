@@ -391,11 +391,15 @@ void TestCtl::venueUnderALimitOnOpenFiles()
     QTcpServer mute; // takes every connection and never answers a frame
     mute.setListenBacklogSize(1024);
     mute.setMaxPendingConnections(100000);
-    QVERIFY(mute.listen(QHostAddress::LocalHost, 0));
+    QVERIFY(mute.listen(QHostAddress::AnyIPv4, 0));
     QString venue;
     constexpr int kRooms = 400;
-    for (int i = 0; i < kRooms; ++i)
-        venue += QString("R%1, tcp://127.0.0.1:%2\n").arg(i).arg(mute.serverPort());
+    for (int i = 0; i < kRooms; ++i) // a line each, every one of them this machine
+        venue += QString("R%1, tcp://127.0.%2.%3:%4\n")
+                     .arg(i)
+                     .arg(1 + i / 200)
+                     .arg(1 + i % 200)
+                     .arg(mute.serverPort());
     QVERIFY(testing::writeFile("venue.csv", venue.toUtf8()));
     QProcess process;
     process.setChildProcessModifier([] {

@@ -57,6 +57,7 @@ private slots:
     void venueFilesThatAreRefused();
     void venueFilesFromSpreadsheets();
     void outputsThatWouldReplaceAnInput();
+    void venuesThatWouldHurtThemselves();
     void filesThatAreNoFiles();
     void portsFileProblems();
     void interruptedPullIsAllOrNothing();
@@ -82,6 +83,10 @@ void TestCtlInput::venueFilesThatAreRefused_data()
     QTest::newRow("a NUL") << QByteArray("a\0b, LINE", 9) << "venue.csv:2: has a NUL byte";
     QTest::newRow("a room twice, in another case")
         << QByteArray("a01, LINE") << "venue.csv:2: room a01 is named on line 1";
+    QTest::newRow("a name that is not UTF-8")
+        << QByteArray("R\xff, LINE") << "venue.csv:2: room name 'R\\xff': is not UTF-8 text";
+    QTest::newRow("one line for two rooms")
+        << QByteArray("B02, FIRST") << "venue.csv:2: line FIRST is used by A01 and B02";
 }
 
 // Refused before anything runs: no room's processor hears a frame, nothing is written.
@@ -89,11 +94,12 @@ void TestCtlInput::venueFilesThatAreRefused()
 {
     QFETCH(QByteArray, row);
     QFETCH(QString, message);
-    Sim sim({"--listen", "127.0.0.1:0"});
-    const QByteArray line = sim.path().toUtf8();
-    QVERIFY(writeFile("venue.csv", "A01, " + line + "\n" + row.replace("LINE", line) + "\n"));
+    Sim sim({"--listen", "127.0.0.1:0"}), other({"--listen", "127.0.0.1:0"});
+    const QByteArray line = sim.path().toUtf8(), second = other.path().toUtf8();
+    QVERIFY(writeFile("venue.csv", "A01, " + line + "\n" +
+                                       row.replace("LINE", second).replace("FIRST", line) + "\n"));
     QVERIFY(QDir().mkpath("victim"));
-    const Run run = ctl({"venue", "venue.csv", "pull", "out/", "--jobs", "1"}); // one line
+    const Run run = ctl({"venue", "venue.csv", "pull", "out/"});
     if (message.isEmpty()) { // a name like any other: it stays inside out/
         QCOMPARE(run.code, 0);
         QVERIFY(QFile::exists("out/ZEV720Default.dat"));
@@ -101,7 +107,7 @@ void TestCtlInput::venueFilesThatAreRefused()
         return;
     }
     QCOMPARE(run.code, 4);
-    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QString(message).replace("FIRST", line)), qPrintable(run.err));
     QVERIFY(!run.err.contains('\x1b'));
     QVERIFY(sim.frames().isEmpty());
     QVERIFY(QDir("out").entryList(QDir::Files).isEmpty());
@@ -130,6 +136,46 @@ void TestCtlInput::venueFilesFromSpreadsheets()
     QVERIFY2(run.out.contains("B02  line  not a line"), qPrintable(run.out));
     QVERIFY2(run.out.contains("C03  \\x1b[31mred\\x07  not a line"), qPrintable(run.out));
     QVERIFY(!run.out.contains('\x1b') && !run.out.contains('\x07'));
+}
+
+// A venue that would hurt itself is refused before a frame goes out: two names people cannot
+// tell apart (one backup file on many disks), a pull whose backup would land on the venue
+// file or the panel's default file; a venue file from standard input is refused in English;
+// a name with a mark that turns text around is printed escaped.
+void TestCtlInput::venuesThatWouldHurtThemselves()
+{
+    Sim a({"--listen", "127.0.0.1:0"}), b({"--listen", "127.0.0.1:0"});
+    const QByteArray lineA = a.path().toUtf8(), lineB = b.path().toUtf8();
+    QVERIFY(writeFile("venue.csv", "Caf\xC3\xA9, " + lineA + "\nCAFE\xCC\x81, " + lineB + "\n"));
+    Run run = ctl({"venue", "venue.csv", "probe"});
+    QVERIFY2(run.code == 4 && run.err.contains("venue.csv:2: room 'CAFE\xCC\x81' is room 'Caf\xC3\xA9' of line 1 to the eye"),
+             qPrintable(run.err));
+
+    QVERIFY(writeFile("rooms.dat", "rooms, " + lineA + "\n"));
+    const QByteArray before = readFile("rooms.dat");
+    run = ctl({"venue", "rooms.dat", "pull", "."});
+    QVERIFY2(run.code == 2 && run.err.contains("would be written over rooms.dat"), qPrintable(run.err));
+    QCOMPARE(readFile("rooms.dat"), before);
+    factoryFile("ZEV720Default.dat");
+    const QByteArray panels = readFile("ZEV720Default.dat");
+    QVERIFY(writeFile("venue.csv", "ZEV720Default, " + lineA + "\n"));
+    run = ctl({"venue", "venue.csv", "pull", "."});
+    QVERIFY2(run.code == 2 && run.err.contains("would be written over ZEV720Default.dat"), qPrintable(run.err));
+    QCOMPARE(readFile("ZEV720Default.dat"), panels);
+    QVERIFY(a.frames().isEmpty() && b.frames().isEmpty());
+
+    QProcess piped;
+    piped.start(testing::buildDir() + "/zev720ctl", {"venue", "/dev/stdin", "probe"});
+    piped.write("A01, " + lineA + "\n");
+    piped.closeWriteChannel();
+    QVERIFY(piped.waitForFinished(10000));
+    QCOMPARE(piped.exitCode(), 4);
+    QVERIFY(piped.readAllStandardError().contains("/dev/stdin: not a regular file (give a file, not standard input"));
+
+    QVERIFY(writeFile("venue.csv", "A\xE2\x80\xAE" "01, " + lineA + "\n"));
+    run = ctl({"venue", "venue.csv", "probe"});
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.out.contains("A\\u202e01") && !run.out.contains("\u202e"), qPrintable(run.out));
 }
 
 // An output that is an input, or the JSON text, is refused; the input is left as it was.
@@ -172,7 +218,7 @@ void TestCtlInput::filesThatAreNoFiles()
                                        QStringList{"venue", "venue.csv", "probe"}}) {
         const Run run = ctl(command);
         QVERIFY2(run.code == 4, qPrintable(command.join(' ') + ": " + run.err));
-        QVERIFY2(run.err.contains("不是普通文件") || run.err.contains("larger than"),
+        QVERIFY2(run.err.contains("not a regular file") || run.err.contains("larger than"),
                  qPrintable(run.err));
         QVERIFY2(run.ms < 5000, qPrintable(command.join(' ')));
     }
@@ -185,7 +231,7 @@ void TestCtlInput::filesThatAreNoFiles()
                      : QFile::link("/dev/zero", "ZEV720.ports"));
         const Run run = ctl({"ports"});
         QCOMPARE(run.code, 0);
-        QCOMPARE(run.err.count("ZEV720.ports: 不是普通文件"), 1);
+        QCOMPARE(run.err.count("ZEV720.ports: not a regular file"), 1);
         QVERIFY(run.ms < 5000);
     }
 }

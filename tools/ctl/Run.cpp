@@ -154,6 +154,13 @@ void complain(const QString &message)
 std::string readText(const QString &path, std::size_t limit)
 {
     std::string text, error;
+    // Only a file is read: standard input, a pipe or a device would be waited on.
+    const zev::FileKind kind = zev::fileKind(path.toStdString());
+    if (kind == zev::FileKind::Folder || kind == zev::FileKind::Other)
+        throw Failure(kFileFailed, printable(path) + ": not a regular file (give a file, not " +
+                                       (kind == zev::FileKind::Folder ? "a folder"
+                                                                      : "standard input, a pipe or a device") +
+                                       ")");
     switch (zev::readTextFile(path.toStdString(), limit, text, error)) {
     case zev::TextFileStatus::Missing:
         throw Failure(kFileFailed, printable(path) + ": cannot read: No such file or directory");
@@ -169,9 +176,14 @@ QString printable(const QString &text)
 {
     QString shown;
     for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F ||
-            (c.unicode() >= 0x80 && c.unicode() < 0xA0))
-            shown += QString("\\x%1").arg(c.unicode(), 2, 16, QChar('0'));
+        const char16_t u = c.unicode();
+        // Marks that turn text around on a terminal ("A\u202e" would show a name backwards).
+        const bool bidi = u == 0x061C || u == 0x200E || u == 0x200F ||
+                          (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
+            shown += QString("\\x%1").arg(u, 2, 16, QChar('0'));
+        else if (bidi)
+            shown += QString("\\u%1").arg(u, 4, 16, QChar('0'));
         else
             shown += c;
     }

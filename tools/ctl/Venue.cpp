@@ -2,8 +2,11 @@
 // venue in parallel on the room engine, a line a room and a summary.
 #include "Ctl.h"
 
+#include "files/ParameterFile.h"
 #include "files/VenueFile.h"
 #include "room/Difference.h"
+#include "room/VenueCheck.h"
+#include "wire/PortMap.h"
 #include "model/Shown.h"
 #include "room/RoomQueue.h"
 
@@ -14,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
+#include <filesystem>
 #include <unistd.h>
 
 namespace ctl {
@@ -35,7 +39,8 @@ std::vector<zev::VenueRoom> readVenue(const QString &path)
     const std::string text = readText(path, zev::kMaxVenueFileBytes);
     std::string error;
     std::vector<zev::VenueRoom> rooms;
-    if (!zev::parseVenueFile(text, path.toStdString(), rooms, error))
+    if (!zev::parseVenueFile(text, path.toStdString(), rooms, error) ||
+        !zev::checkVenueRooms(rooms, path.toStdString(), error))
         throw Failure(kFileFailed, printable(QString::fromStdString(error)));
     return rooms;
 }
@@ -93,8 +98,24 @@ Venue::Venue(const QStringList &positional, const zev::LineOptions &options, int
         m_rooms.push_back(Room{entry, "waiting", 0, 0, {}, {}, {}, false});
     if (m_operation == "push" || m_operation == "diff") readParameters(m_argument, m_wanted);
     if (m_operation == "push") checkPushable(m_argument, m_wanted, raw);
-    if (m_operation == "pull" && !QDir().mkpath(m_argument))
-        throw Failure(kFileFailed, m_argument + ": cannot make the folder");
+    if (m_operation == "pull") {
+        // A backup never lands on a file this run or the panel reads: the venue file, the
+        // ports file, the panel's settings and default file.
+        for (const Room &room : m_rooms) {
+            const QString out = QDir(m_argument).filePath(QString::fromStdString(room.entry.name) + ".dat");
+            for (const QString &input : {positional[1], QString(zev::kPortsFile), QString(zev::kPortSettingsFile),
+                                         QString(zev::kDefaultParameterFile)}) {
+                std::error_code same;
+                if (std::filesystem::equivalent(out.toStdString(), input.toStdString(), same))
+                    throw Failure(kUsage, printable(out) + ": room " +
+                                              printable(QString::fromStdString(room.entry.name)) +
+                                              " would be written over " + printable(input) +
+                                              ", which this run or the panel reads; pull into "
+                                              "another folder");
+            }
+        }
+        if (!QDir().mkpath(m_argument)) throw Failure(kFileFailed, m_argument + ": cannot make the folder");
+    }
     const zev::Operation operation = m_operation == "probe"  ? zev::Operation::Probe
                                      : m_operation == "pull" ? zev::Operation::Pull
                                      : m_operation == "push" ? zev::Operation::Push

@@ -232,8 +232,9 @@ QString shown(const zev::RegisterRow &row, std::uint8_t value)
 // Problems of ZEV720.ports, once a command.
 void reportPortsFile()
 {
+    // In this program's language: the file layer words a file that is none as the panel does.
     for (const std::string &problem : zev::readPortsFile().problems)
-        complain(printable(QString::fromStdString(problem)));
+        complain(printable(QString::fromStdString(problem).replace("不是普通文件", "not a regular file")));
 }
 
 // A port as typed, and the device it stands for where that is something else: "1
