@@ -87,6 +87,7 @@ private slots:
     void interruptedTransferReleasesAndWritesNothing();
     void venueInOneRun();
     void venueWhoseReaderGoes();
+    void venueWhoseReaderStopsReading();
     void venueUnderALimitOnOpenFiles();
     void everyJsonResultHasOneShape();
     void helpTyposAndPortsAsTyped();
@@ -378,6 +379,58 @@ void TestCtl::venueWhoseReaderGoes()
     QVERIFY(slow.frames().size() < 40); // it stopped in the middle
     QVERIFY(QFile::exists("out/quick.dat"));
     QVERIFY(!QFile::exists("out/slow.dat"));
+}
+
+// Standard output a pipe that nobody reads (a pager at its prompt), full from the start: the
+// rooms are still pulled and released while the report waits; an interrupt in the middle of a
+// slow room releases it within 2 s, and one at the end ends the program though its report
+// was never read.
+void TestCtl::venueWhoseReaderStopsReading()
+{
+    const auto fullPipe = [](int ends[2]) {
+        if (::pipe(ends) != 0) return false;
+        ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
+        ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+        const QByteArray filler(4096, 'x');
+        while (::write(ends[1], filler.constData(), std::size_t(filler.size())) > 0) {
+        }
+        ::fcntl(ends[1], F_SETFL, 0);
+        return true;
+    };
+    const auto start = [&](QProcess &process, int out, const QStringList &arguments) {
+        process.setChildProcessModifier([out] { ::dup2(out, STDOUT_FILENO); });
+        process.setStandardOutputFile(QProcess::nullDevice()); // replaced by the pipe above
+        process.start(testing::buildDir() + "/zev720ctl", arguments);
+        return process.waitForStarted();
+    };
+    Sim a({"--listen", "127.0.0.1:0"}), b({"--listen", "127.0.0.1:0"});
+    QVERIFY(testing::writeFile("venue.csv", ("a, " + a.path() + "\nb, " + b.path() + "\n").toUtf8()));
+    int ends[2];
+    QVERIFY(fullPipe(ends));
+    QProcess whole;
+    QVERIFY(start(whole, ends[1], {"venue", "venue.csv", "pull", "out"}));
+    for (Sim *sim : {&a, &b})
+        QVERIFY(QTest::qWaitFor([&] {
+            const auto frames = sim->frames();
+            return !frames.isEmpty() && frames.last().address() == int(kDisconnectAddress);
+        }, 10000));
+    QVERIFY(QFile::exists("out/a.dat") && QFile::exists("out/b.dat"));
+    QCOMPARE(whole.state(), QProcess::Running); // its report waits for the reader
+    ::kill(pid_t(whole.processId()), SIGINT);
+    QVERIFY(whole.waitForFinished(5000));
+
+    Sim slow({"--baud", "1200"}); // about 2.5 s for the 56 registers
+    QVERIFY(testing::writeFile("venue.csv", ("a, " + a.path() + "\nslow, " + slow.path() + "\n").toUtf8()));
+    QProcess cut;
+    QVERIFY(start(cut, ends[1], {"venue", "venue.csv", "pull", "again"}));
+    QVERIFY(slow.waitForFrames(10, 10000)); // under way; the quick room's line waits unread
+    ::kill(pid_t(cut.processId()), SIGINT);
+    QVERIFY(QTest::qWaitFor([&] { return slow.frames().last().address() == int(kDisconnectAddress); },
+                            2000));
+    QVERIFY(cut.waitForFinished(5000));
+    QCOMPARE(cut.exitCode(), 5);
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 // 400 rooms under a limit of 256 open files: rooms wait for a place instead of failing as

@@ -48,8 +48,15 @@ void watchForEnd(std::function<void()> interrupt);
 bool ended();
 
 /// Writes to standard output; a closed standard output ends the run as an interrupt does.
+/// What a reader does not take yet waits in memory (kMaxWaitingOutput at most) while the run
+/// goes on: a reader that stopped reading never holds up the rooms or an interrupt.
 void print(const QString &line);
 void printRaw(const QByteArray &bytes);
+/// At the end: what waits is written, for as long as a reader takes it and no end signal
+/// comes.
+void finishOutput();
+/// Report bytes kept for a reader that does not read; beyond them the report is cut short.
+constexpr qsizetype kMaxWaitingOutput = 16 * 1024 * 1024;
 /// Errors go to standard error as "zev720ctl: what: reason".
 void complain(const QString &message);
 /// Text from outside (room names, lines) with control characters shown as \xNN.

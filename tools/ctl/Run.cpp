@@ -35,12 +35,6 @@ void endRun()
     if (const std::function<void()> interrupt = interruptSlot()) interrupt();
 }
 
-// A write that failed because nobody reads any more ends the run like an interrupt.
-void wrote(int result)
-{
-    if (result < 0 && errno == EPIPE) endRun();
-}
-
 } // namespace
 
 int exitCodeOf(zev::Outcome outcome)
@@ -134,16 +128,74 @@ void runJobs(const std::vector<zev::RoomJob *> &jobs)
     watchForEnd({});
 }
 
+namespace {
+
+QByteArray &waitingOutput()
+{
+    static QByteArray bytes;
+    return bytes;
+}
+
+// As much as the reader takes now; the rest is tried again from the event loop.
+void writeWaiting()
+{
+    static QTimer *retry = nullptr;
+    QByteArray &bytes = waitingOutput();
+    while (!bytes.isEmpty()) {
+        const long n = writeWithoutWaiting(bytes.constData(), long(bytes.size()));
+        if (n < 0) { // nobody reads any more: the run ends as an interrupt ends it
+            bytes.clear();
+            endRun();
+            return;
+        }
+        if (n == 0) break;
+        bytes.remove(0, qsizetype(n));
+    }
+    if (bytes.isEmpty() || !QCoreApplication::instance()) return;
+    if (!retry) {
+        retry = new QTimer(QCoreApplication::instance());
+        retry->setSingleShot(true);
+        QObject::connect(retry, &QTimer::timeout, [] { writeWaiting(); });
+    }
+    if (!retry->isActive()) retry->start(kOutputCheckMs);
+}
+
+void keep(const QByteArray &text)
+{
+    static bool cut = false;
+    QByteArray &bytes = waitingOutput();
+    if (bytes.size() + text.size() > kMaxWaitingOutput) {
+        if (!cut) complain("standard output is not read: the rest of the report is left out");
+        cut = true;
+        return;
+    }
+    bytes += text;
+    writeWaiting();
+}
+
+} // namespace
+
 void print(const QString &line)
 {
-    wrote(std::puts(line.toLocal8Bit().constData()));
-    wrote(std::fflush(stdout));
+    keep(line.toLocal8Bit() + '\n');
 }
 
 void printRaw(const QByteArray &bytes)
 {
-    wrote(std::fputs(bytes.constData(), stdout));
-    wrote(std::fflush(stdout));
+    keep(bytes);
+}
+
+void finishOutput()
+{
+    // The rooms are released by now; what is left goes out as the reader takes it, unless an
+    // end signal comes first.
+    watchForEnd({});
+    while (!waitingOutput().isEmpty() && !ended()) {
+        const qsizetype before = waitingOutput().size();
+        writeWaiting();
+        if (waitingOutput().size() == before)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, kOutputCheckMs);
+    }
 }
 
 void complain(const QString &message)

@@ -17,6 +17,15 @@ bool standardOutputClosed()
     return !::WriteFile(out, "", 0, &wrote, nullptr) && ::GetLastError() == ERROR_NO_DATA;
 }
 
+long writeWithoutWaiting(const char *bytes, long size)
+{
+    // A console takes what it is given; a pipe's writer waits as Windows has it.
+    DWORD wrote = 0;
+    if (!::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), bytes, DWORD(size), &wrote, nullptr))
+        return ::GetLastError() == ERROR_NO_DATA || ::GetLastError() == ERROR_BROKEN_PIPE ? -1 : 0;
+    return long(wrote);
+}
+
 int terminalColumns()
 {
     CONSOLE_SCREEN_BUFFER_INFO info{};

@@ -550,10 +550,14 @@ int run(const QStringList &words)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    int code = kOk;
     try {
-        return run(app.arguments().mid(1));
+        code = run(app.arguments().mid(1));
     } catch (const Failure &failure) {
+        finishOutput();
         complain(QString::fromUtf8(failure.what()));
         return failure.exitCode;
     }
+    finishOutput();
+    return code;
 }
