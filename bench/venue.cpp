@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -56,6 +57,48 @@ double childCpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
+// 10,000 rooms whose opens nobody answers (each over at its 1.5 s deadline), under a limit of
+// 1,024 open files: the whole probe against (rooms / rooms at a time) x 1.5 s, and the tool's
+// CPU time per room. The rooms are addresses of a LAN of a network namespace made for it (a
+// veth whose other end answers nothing): as root only.
+void thousands(const QString &build, const QTemporaryDir &folder)
+{
+    constexpr int kMany = 10000;
+    if (::geteuid() != 0 || QStandardPaths::findExecutable("unshare").isEmpty()) {
+        std::printf("not root, or no unshare: no figure of 10,000 rooms\n");
+        return;
+    }
+    QFile venue(folder.filePath("thousands.csv"));
+    venue.open(QIODevice::WriteOnly);
+    for (int i = 0; i < kMany; ++i)
+        venue.write(QString("R%1, tcp://10.200.%2.%3:4001\n").arg(i).arg(1 + i / 250).arg(1 + i % 250).toUtf8());
+    venue.close();
+    const QString script =
+        "ip link set lo up && ip link add v0 type veth peer name v1 && ip addr add 10.200.0.1/16 dev v0 "
+        "&& ip link set v0 up && ip link set v1 up && exec prlimit --nofile=1024 \"$0\" venue \"$1\" probe";
+    const double cpuBefore = childCpuSeconds();
+    const double started = bench::monotonicSeconds();
+    QProcess probe;
+    probe.start("unshare", {"--net", "sh", "-c", script, build + "/zev720ctl", venue.fileName()});
+    probe.waitForFinished(300000);
+    const double wall = bench::monotonicSeconds() - started;
+    const double cpu = childCpuSeconds() - cpuBefore;
+    const QString last = QString::fromUtf8(probe.readAllStandardOutput()).trimmed().section('\n', -1);
+    const auto atOnce = QRegularExpression("\\((\\d+) rooms at a time").match(last);
+    if (!atOnce.hasMatch()) {
+        std::printf("the probe of 10,000 rooms did not run as it should: %s\n", qPrintable(last));
+        return;
+    }
+    const int rounds = (kMany + atOnce.captured(1).toInt() - 1) / atOnce.captured(1).toInt();
+    const double ideal = rounds * 1.5;
+    std::printf("10,000 unreachable rooms, %s at a time: %.2f s (ideal %.1f s), CPU %.2f s\n",
+                qPrintable(atOnce.captured(1)), wall, ideal, cpu);
+    bench::report("venue probe, 10,000 unreachable rooms under ulimit -n 1024, against rounds x 1.5 s",
+                  wall / ideal, "x", "<= 1.2", 1.2 / (wall / ideal));
+    bench::report("venue probe of 10,000 rooms, CPU time per room", cpu / kMany * 1000, "ms", "<= 0.5",
+                  0.5 / (cpu / kMany * 1000));
+}
+
 // The whole command's wall time, and the CPU time it used.
 std::pair<double, double> timed(const QString &build, const QStringList &arguments)
 {
@@ -88,12 +131,13 @@ public:
         m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_addr.s_addr = htonl(INADDR_ANY); // every address of loopback, one backlog
         socklen_t size = sizeof address;
         ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), size);
         ::listen(m_listener, 0);
         ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size);
-        line = QString("tcp://127.0.0.1:%1").arg(ntohs(address.sin_port));
+        m_port = ntohs(address.sin_port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         for (int i = 0; i < 3; ++i) {
             const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
             ::connect(s, reinterpret_cast<sockaddr *>(&address), size);
@@ -107,10 +151,12 @@ public:
             ::close(s);
         ::close(m_listener);
     }
-    QString line;
+    /// The n-th line to it, each its own (rooms on one line are refused): 127.0.0.n.
+    QString line(int n) const { return QString("tcp://127.0.0.%1:%2").arg(n).arg(m_port); }
 
 private:
     int m_listener = -1;
+    int m_port = 0;
     std::vector<int> m_filling;
 };
 
@@ -162,7 +208,7 @@ int main(int argc, char *argv[])
     Unreachable unreachable;
     QString mixed = venue;
     for (int i = 0; i < 8; ++i)
-        mixed += QString("U%1, %2\n").arg(i + 1).arg(unreachable.line);
+        mixed += QString("U%1, %2\n").arg(i + 1).arg(unreachable.line(i + 1));
     QFile mixedFile("mixed.csv");
     mixedFile.open(QIODevice::WriteOnly);
     mixedFile.write(mixed.toUtf8());
@@ -181,7 +227,7 @@ int main(int argc, char *argv[])
     QFile ports("ZEV720.ports");
     ports.open(QIODevice::WriteOnly);
     for (int n = 1; n <= 15; ++n)
-        ports.write(QString("%1 = %2\n").arg(n).arg(unreachable.line).toUtf8());
+        ports.write(QString("%1 = %2\n").arg(n).arg(unreachable.line(n)).toUtf8());
     ports.close();
     std::vector<double> probe;
     for (int run = 0; run < kRuns; ++run)
@@ -192,6 +238,7 @@ int main(int argc, char *argv[])
     rooms.clear();
 
     // One room through ser2net (raw TCP) against the same room on a pseudo-terminal.
+    thousands(build, folder);
     if (QStandardPaths::findExecutable("ser2net").isEmpty()) {
         std::printf("ser2net is not installed: no ser2net figure\n");
         return 0;

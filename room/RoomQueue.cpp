@@ -20,6 +20,7 @@ RoomQueue::RoomQueue(std::vector<RoomTask> tasks, int jobs, SerialLibrary &lines
         connect(job, &RoomJob::progress, this, [this, i] { emit progress(i); });
         connect(job, &RoomJob::finished, this, [this, i] {
             --m_running;
+            ++m_finished;
             emit finished(i);
             startMore();
         });
@@ -46,9 +47,10 @@ void RoomQueue::startMore()
         ++m_running;
         m_jobs[m_next++]->start();
     }
-    if (m_over) return;
-    for (const auto &job : m_jobs)
-        if (!job->over() && !(m_interrupted && job->phase() == RoomJob::Phase::Waiting)) return;
+    // Counted, not looked for: a venue of thousands costs the same per room as one of ten.
+    // After an interrupt the rooms not started stay so; the others all finish.
+    const std::size_t due = m_interrupted ? m_next : m_jobs.size();
+    if (m_over || m_finished < due) return;
     m_over = true;
     QTimer::singleShot(0, this, [this] { emit allOver(); });
 }

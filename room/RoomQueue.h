@@ -41,7 +41,8 @@ private:
     void startMore();
 
     std::vector<std::unique_ptr<RoomJob>> m_jobs;
-    std::size_t m_next = 0;
+    std::size_t m_next = 0;     ///< the jobs started are those before it
+    std::size_t m_finished = 0; ///< jobs over
     int m_running = 0;
     int m_concurrency = 0;
     int m_fileLimit = 0;

@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
@@ -70,6 +71,9 @@ QString phaseText(zev::RoomJob::Phase phase)
     return "over";
 }
 
+/// A terminal's lines of the rooms are drawn again at most this often.
+constexpr int kRedrawMs = 100;
+
 class Venue {
 public:
     Venue(const QStringList &positional, const zev::LineOptions &options, int jobs, bool json,
@@ -80,8 +84,10 @@ private:
     void finished(std::size_t index);
     QString roomLine(const Room &room, const zev::RoomJob &job) const;
     void redraw();
+    void draw();
 
     QString m_operation, m_argument;
+    QTimer m_redraw;
     bool m_json = false, m_terminal = false;
     zev::ParameterModel m_wanted;
     std::vector<Room> m_rooms;
@@ -185,10 +191,16 @@ void Venue::finished(std::size_t index)
     redraw();
 }
 
-// On a terminal: one line a room, rewritten in place.
+// On a terminal: one line a room, rewritten in place, at most every kRedrawMs: a room's
+// progress costs a flag, not a screen.
 void Venue::redraw()
 {
     if (!m_terminal || m_json) return;
+    if (!m_redraw.isActive()) m_redraw.start();
+}
+
+void Venue::draw()
+{
     QByteArray text;
     if (m_drawn) text += QString("\033[%1A").arg(m_drawn).toLatin1();
     for (std::size_t i = 0; i < m_rooms.size(); ++i)
@@ -218,10 +230,14 @@ int Venue::run()
     // A signal or a closed standard output ends the running rooms' transfers; each then
     // releases its processor, and the rooms not started stay so.
     watchForEnd([this] { m_queue->interrupt(); });
+    m_redraw.setSingleShot(true);
+    m_redraw.setInterval(kRedrawMs);
+    QObject::connect(&m_redraw, &QTimer::timeout, [this] { draw(); });
     m_queue->start();
     redraw();
     loop.exec();
     watchForEnd({});
+    if (m_terminal && !m_json) draw(); // every room as it ended
 
     int ok = 0, differs = 0, failed = 0, interrupted = 0, notStarted = 0;
     QJsonArray rooms;
