@@ -11,14 +11,6 @@
 namespace zev {
 namespace {
 
-QString folded(const std::string &name)
-{
-    return QString::fromStdString(name)
-        .normalized(QString::NormalizationForm_C)
-        .toCaseFolded()
-        .normalized(QString::NormalizationForm_C);
-}
-
 bool isNumber(const std::string &text)
 {
     return !text.empty() && text.size() < 10 &&
@@ -26,6 +18,15 @@ bool isNumber(const std::string &text)
 }
 
 } // namespace
+
+std::string lookAlikeKey(const std::string &name)
+{
+    return QString::fromStdString(name)
+        .normalized(QString::NormalizationForm_C)
+        .toCaseFolded()
+        .normalized(QString::NormalizationForm_C)
+        .toStdString();
+}
 
 std::string lineIdentity(const std::string &line)
 {
@@ -45,10 +46,10 @@ std::string lineIdentity(const std::string &line)
 bool checkVenueRooms(const std::vector<VenueRoom> &rooms, const std::string &fileName,
                      std::string &error)
 {
-    std::map<QString, const VenueRoom *> names;
+    std::map<std::string, const VenueRoom *> names;
     std::map<std::string, const VenueRoom *> lines;
     for (const VenueRoom &room : rooms) {
-        const auto [name, freshName] = names.emplace(folded(room.name), &room);
+        const auto [name, freshName] = names.emplace(lookAlikeKey(room.name), &room);
         if (!freshName) {
             error = fileName + ":" + std::to_string(room.lineNumber) + ": room '" + room.name +
                     "' is room '" + name->second->name + "' of line " +

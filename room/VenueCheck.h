@@ -21,4 +21,8 @@ bool checkVenueRooms(const std::vector<VenueRoom> &rooms, const std::string &fil
 /// line's scheme-less, lower-case host and port; a device's real path; a port number's device.
 std::string lineIdentity(const std::string &line);
 
+/// A name as people read it: composed (NFC) and case-folded, so that two names equal here are
+/// one to the eye ("Café", "CAFÉ", "Cafe" with a combining accent). Rooms and presets alike.
+std::string lookAlikeKey(const std::string &name);
+
 } // namespace zev

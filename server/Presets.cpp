@@ -3,6 +3,7 @@
 #include "files/ParameterFile.h"
 #include "files/VenueFile.h"
 #include "model/Shown.h"
+#include "room/VenueCheck.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -11,18 +12,6 @@
 #include <cstring>
 
 namespace zev {
-namespace {
-
-// What people would read as the same name.
-QString folded(const std::string &text)
-{
-    return QString::fromStdString(text)
-        .normalized(QString::NormalizationForm_C)
-        .toCaseFolded()
-        .normalized(QString::NormalizationForm_C);
-}
-
-} // namespace
 
 std::string Presets::nameProblem(const std::string &name)
 {
@@ -101,9 +90,9 @@ bool Presets::load(const std::string &given, ParameterModel &model, std::string 
 
 std::string Presets::lookAlike(const std::string &name) const
 {
-    const QString wanted = folded(name);
+    const std::string wanted = lookAlikeKey(name);
     for (const PresetInfo &preset : list())
-        if (preset.name != name && folded(preset.name) == wanted) return preset.name;
+        if (preset.name != name && lookAlikeKey(preset.name) == wanted) return preset.name;
     return {};
 }
 
