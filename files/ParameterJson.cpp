@@ -104,8 +104,13 @@ public:
             !version || !version->isIntegerIn(kVersion, kVersion))
             return refuse(root.line, std::string("not a ") + kFormat + " version " +
                                          std::to_string(kVersion) + " document");
-        if (!onlyKnown(root, {"format", "version", "registers", "otherBytes", "slots"}, ""))
+        if (!onlyKnown(root, {"command", "format", "version", "registers", "otherBytes", "slots"},
+                       ""))
             return false;
+        // zev720ctl names its results by their command; this document is show's.
+        const JsonValue *command = root.find("command");
+        if (command && (command->type != JsonValue::Type::String || command->text != "show"))
+            return refuse(command->line, "command: a parameters document is \"show\"'s");
         return registers(root, model) && otherBytes(root, model) && slots(root, model);
     }
 

@@ -467,7 +467,7 @@ void TestApi::roomLostAndBackAloneAmongTheRooms()
     QVERIFY(testing::addUser(server.state, "tech", "technician", "tech-password"));
     const QByteArray token = "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8();
     QVERIFY(server.start("venue.csv"));
-    QVERIFY(server.waitFor("bar: online"));
+    QVERIFY(server.waitFor("bar: online") && server.waitFor("stage: online"));
     EventClient client;
     QVERIFY(client.open(server.api, {{"Authorization", token}}));
 
@@ -487,6 +487,7 @@ void TestApi::roomLostAndBackAloneAmongTheRooms()
     QCOMPARE(refused.json()["field"], "room");
 
     const QString port = line.section(':', -1);
+    client.messages.clear(); // from here on, only what the room's return brings
     stage = std::make_unique<Sim>(QStringList{"--listen", "127.0.0.1:" + port});
     QVERIFY(client.waitFor(
         [](const QJsonObject &m) {

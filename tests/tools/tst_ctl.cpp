@@ -533,9 +533,23 @@ void TestCtl::everyJsonResultHasOneShape()
         QCOMPARE(d["a"].toObject()["shown"].toString(), QString("58dB"));
         QCOMPARE(d["b"].toObject()["shown"].toString(), QString("57dB"));
     }
-    for (const QStringList &command : {QStringList{"pull", mangles.path(), "x.dat", "--json"},
-                                       QStringList{"ports", "--json"}})
-        QCOMPARE(QJsonDocument::fromJson(ctl(command).out.toUtf8()).object()["version"].toInt(), 1);
+    // Every command's result is one JSON object named by its command; show's is the document
+    // that build reads back.
+    const QList<QStringList> all = {
+        {"pull", mangles.path(), "x.dat", "--json"}, {"ports", "--json"},
+        {"show", "tuned.dat", "--json"},             {"lock", mangles.path(), "--json"},
+        {"build", "shown.json", "built.dat", "--json"}};
+    for (const QStringList &command : all) {
+        const Run run = ctl(command);
+        QJsonParseError error;
+        const QJsonObject result = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
+        QVERIFY2(run.code == 0 && error.error == QJsonParseError::NoError,
+                 qPrintable(command.join(' ') + ": " + run.out + run.err));
+        QCOMPARE(result["command"].toString(), command[0]);
+        QCOMPARE(result["version"].toInt(), 1);
+        if (command[0] == "show") QVERIFY(testing::writeFile("shown.json", run.out.toUtf8()));
+    }
+    QCOMPARE(testing::readFile("built.dat"), testing::readFile("tuned.dat"));
 }
 
 // Help for each command, -h as --help, the nearest command for a typo; a port named as typed
@@ -556,6 +570,25 @@ void TestCtl::helpTyposAndPortsAsTyped()
                  qPrintable(run.err));
     }
     QVERIFY(!ctl({"frobnicate"}).err.contains("did you mean"));
+    // Values of options are no commands, a short option is an option, and a count or a line
+    // setting below 1 is refused (inside, -1 stands for "not given").
+    QVERIFY(ctl({"--baud", "9600", "--help"}).out.startsWith("Usage: zev720ctl COMMAND"));
+    QVERIFY(ctl({"--baud", "9600", "push", "--help"}).out.startsWith("Usage: zev720ctl push"));
+    const QList<std::pair<QStringList, QString>> refused = {
+        {{"pull", "1", "x.dat", "--baud", "-1"}, "--baud -1: must be 1 or more"},
+        {{"pull", "1", "x.dat", "--data", "-1"}, "--data -1: must be 1 or more"},
+        {{"pull", "1", "x.dat", "--stop", "-2"}, "--stop -2: must be 1 or more"},
+        {{"venue", "v.csv", "probe", "--jobs", "-1"}, "--jobs -1: must be 1 or more"},
+        {{"venue", "v.csv", "probe", "--jobs", "0"}, "--jobs 0: must be 1 or more"},
+        {{"-j", "3", "venue", "v.csv", "probe"}, "-j: unknown option"}};
+    for (const auto &[words, said] : refused) {
+        run = ctl(words);
+        QVERIFY2(run.code == 2 && run.err.startsWith("zev720ctl: " + said),
+                 qPrintable(words.join(' ') + ": " + run.err));
+    }
+    // A line is named once, whatever layer found its fault.
+    run = ctl({"pull", "tcp://127.0.0.1", "x.dat"});
+    QCOMPARE(run.err, QString("zev720ctl: tcp://127.0.0.1: no port after the host\n"));
 
     qputenv("ZEV720_COM3", "/nonexistent/ttyUSB7");
     run = ctl({"pull", "3", "out.dat"});
@@ -565,30 +598,52 @@ void TestCtl::helpTyposAndPortsAsTyped()
              qPrintable(run.err));
 }
 
-// On a terminal 40 columns wide, the progress line never wraps.
+// On a terminal 40 columns wide, the progress line never wraps; a push's read-back is shown
+// as its own phase rather than as the bar falling back from 56/56 to 0.
 void TestCtl::progressFitsANarrowTerminal()
 {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    const QByteArray slavePath = ::ptsname(master);
-    const winsize narrow{24, 40, 0, 0};
-    const int slave = ::open(slavePath.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    QVERIFY(slave >= 0 && ::ioctl(slave, TIOCSWINSZ, &narrow) == 0);
+    tunedFile();
     Sim sim({"--baud", "9600"});
-    QProcess process;
-    process.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
-    process.start(testing::buildDir() + "/zev720ctl", {"pull", sim.path(), "out.dat"});
-    QVERIFY(process.waitForFinished(20000));
-    QCOMPARE(process.exitCode(), 0);
-    ::close(slave);
-    QByteArray seen;
-    char chunk[4096];
-    for (ssize_t n; (n = ::read(master, chunk, sizeof chunk)) > 0;)
-        seen.append(chunk, n);
-    ::close(master);
-    QVERIFY(seen.contains("pull ["));
-    for (const QByteArray &part : seen.split('\r'))
-        QVERIFY2(part.size() < 40, part.constData());
+    for (const QString command : {"pull", "push"}) {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QByteArray slavePath = ::ptsname(master);
+        const winsize narrow{24, 40, 0, 0};
+        const int slave = ::open(slavePath.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(slave >= 0 && ::ioctl(slave, TIOCSWINSZ, &narrow) == 0);
+        QProcess process;
+        process.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+        process.start(testing::buildDir() + "/zev720ctl",
+                      {command, sim.path(), command == "pull" ? "out.dat" : "tuned.dat"});
+        QByteArray seen;
+        char chunk[4096];
+        const auto drain = [&] {
+            for (ssize_t n; (n = ::read(master, chunk, sizeof chunk)) > 0;)
+                seen.append(chunk, n);
+        };
+        QElapsedTimer clock;
+        clock.start();
+        while (!process.waitForFinished(50) && clock.elapsed() < 20000)
+            drain(); // read while it runs: a full terminal would hold the run up
+        QCOMPARE(process.exitCode(), 0);
+        ::close(slave);
+        drain();
+        ::close(master);
+        QVERIFY(seen.contains(command.toUtf8() + " ["));
+        int pushed = 0; // a push's own bar only goes forward; the read-back comes after it
+        bool verifying = false;
+        for (QByteArray part : seen.split('\r')) {
+            part.replace("\033[K", "");
+            QVERIFY2(part.size() < 40, part.constData());
+            if (part.startsWith("push ")) {
+                const int done = part.mid(part.lastIndexOf(' ') + 1).split('/')[0].toInt();
+                QVERIFY2(done >= pushed && !verifying, part.constData());
+                pushed = done;
+            }
+            verifying = verifying || part.startsWith("verifying [");
+        }
+        if (command == "push") QVERIFY2(pushed == 56 && verifying, seen.constData());
+    }
 }
 
 // Refused with the line of the entry (or of the broken place) and its name; nothing is

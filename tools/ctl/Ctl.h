@@ -37,7 +37,11 @@ struct Failure : std::runtime_error {
 int exitCodeOf(zev::Outcome outcome);
 /// "no answer from the processor (switched off, or another rate?)", "permission denied (join
 /// the group dialout: ...)": the outcome in a line for people, with its detail.
-QString outcomeText(const zev::RoomReport &report);
+/// A detail that begins with `line` or the device it stands for does not name it again.
+QString outcomeText(const zev::RoomReport &report, const QString &line = {});
+
+/// "reading", "verifying": a job's phase in a word.
+QString phaseText(zev::RoomJob::Phase phase);
 
 /// Runs the jobs to their end on the event loop (all at once); SIGINT, SIGTERM, SIGHUP or a
 /// closed standard output cancel them, and each then releases its processor.
@@ -59,6 +63,8 @@ void finishOutput();
 constexpr qsizetype kMaxWaitingOutput = 16 * 1024 * 1024;
 /// Errors go to standard error as "zev720ctl: what: reason".
 void complain(const QString &message);
+/// The file layer's words, which are the panel's (Chinese), in this program's language.
+QString inEnglish(const QString &text);
 /// Text from outside (room names, lines) with control characters shown as \xNN.
 QString printable(const QString &text);
 
@@ -67,7 +73,8 @@ class Progress {
 public:
     Progress(const QString &what, int total);
     ~Progress();
-    void show(int done);
+    /// `done` of the total so far; a new `phase` ("verifying") or total replaces the old.
+    void show(int done, int total = 0, const QString &phase = {});
 
 private:
     QString m_what;

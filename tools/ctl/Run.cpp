@@ -54,9 +54,12 @@ int exitCodeOf(zev::Outcome outcome)
     }
 }
 
-QString outcomeText(const zev::RoomReport &report)
+QString outcomeText(const zev::RoomReport &report, const QString &line)
 {
-    const QString detail = QString::fromStdString(report.detail);
+    // The caller names the line before this text: a detail that starts with it says it once.
+    QString detail = inEnglish(QString::fromStdString(report.detail));
+    for (const QString &name : {line, QString::fromStdString(report.device)})
+        if (!name.isEmpty() && detail.startsWith(name + ": ")) detail = detail.mid(name.size() + 2);
     const QString name = zev::outcomeName(report.outcome);
     switch (report.outcome) {
     case zev::Outcome::PermissionDenied:
@@ -85,6 +88,31 @@ QString outcomeText(const zev::RoomReport &report)
         break;
     }
     return detail.isEmpty() ? name : name + ": " + detail;
+}
+
+QString phaseText(zev::RoomJob::Phase phase)
+{
+    switch (phase) {
+    case zev::RoomJob::Phase::Waiting:
+        return "waiting";
+    case zev::RoomJob::Phase::Opening:
+        return "opening";
+    case zev::RoomJob::Phase::Connecting:
+        return "connecting";
+    case zev::RoomJob::Phase::Reading:
+        return "reading";
+    case zev::RoomJob::Phase::Writing:
+        return "writing";
+    case zev::RoomJob::Phase::Verifying:
+        return "verifying";
+    case zev::RoomJob::Phase::Locking:
+        return "locking";
+    case zev::RoomJob::Phase::Releasing:
+        return "releasing";
+    case zev::RoomJob::Phase::Over:
+        break;
+    }
+    return "over";
 }
 
 void watchForEnd(std::function<void()> interrupt)
@@ -217,11 +245,17 @@ std::string readText(const QString &path, std::size_t limit)
     case zev::TextFileStatus::Missing:
         throw Failure(kFileFailed, printable(path) + ": cannot read: No such file or directory");
     case zev::TextFileStatus::Failed:
-        throw Failure(kFileFailed, printable(QString::fromStdString(error)));
+        throw Failure(kFileFailed, printable(inEnglish(QString::fromStdString(error))));
     case zev::TextFileStatus::Read:
         break;
     }
     return text;
+}
+
+QString inEnglish(const QString &text)
+{
+    QString english = text;
+    return english.replace(zev::kNotARegularFile, "not a regular file");
 }
 
 QString printable(const QString &text)
@@ -252,8 +286,10 @@ Progress::~Progress()
     if (m_terminal) std::fputs("\r\033[K", stderr);
 }
 
-void Progress::show(int done)
+void Progress::show(int done, int total, const QString &phase)
 {
+    if (!phase.isEmpty()) m_what = phase;
+    if (total > 0) m_total = total;
     if (!m_terminal || m_total <= 0) return;
     // One line whatever the terminal's width: the bar shrinks, and goes in a narrow pane.
     constexpr int kMostWidth = 30, kCounts = 12;
@@ -261,11 +297,11 @@ void Progress::show(int done)
         std::min(kMostWidth, terminalColumns() - int(m_what.size()) - kCounts);
     const int filled = width > 0 ? width * done / m_total : 0;
     if (width >= 5)
-        std::fprintf(stderr, "\r%s [%s%s] %d/%d", m_what.toLocal8Bit().constData(),
+        std::fprintf(stderr, "\r\033[K%s [%s%s] %d/%d", m_what.toLocal8Bit().constData(),
                      std::string(std::size_t(filled), '#').c_str(),
                      std::string(std::size_t(width - filled), '.').c_str(), done, m_total);
     else
-        std::fprintf(stderr, "\r%s %d/%d", m_what.toLocal8Bit().constData(), done, m_total);
+        std::fprintf(stderr, "\r\033[K%s %d/%d", m_what.toLocal8Bit().constData(), done, m_total);
     std::fflush(stderr);
 }
 
@@ -278,7 +314,7 @@ void readParameters(const QString &path, zev::ParameterModel &model)
     case zev::ReadStatus::Missing:
         throw Failure(kFileFailed, path + ": cannot read: No such file or directory");
     case zev::ReadStatus::Failed:
-        throw Failure(kFileFailed, QString::fromStdString(error));
+        throw Failure(kFileFailed, inEnglish(QString::fromStdString(error)));
     }
 }
 
@@ -286,7 +322,7 @@ void writeParameters(const QString &path, const zev::ParameterModel &model)
 {
     std::string error;
     if (!zev::writeParameterFile(path.toStdString(), model, error))
-        throw Failure(kFileFailed, QString::fromStdString(error));
+        throw Failure(kFileFailed, inEnglish(QString::fromStdString(error)));
 }
 
 void checkPushable(const QString &path, const zev::ParameterModel &model, bool raw)

@@ -46,31 +46,6 @@ std::vector<zev::VenueRoom> readVenue(const QString &path)
     return rooms;
 }
 
-QString phaseText(zev::RoomJob::Phase phase)
-{
-    switch (phase) {
-    case zev::RoomJob::Phase::Waiting:
-        return "waiting";
-    case zev::RoomJob::Phase::Opening:
-        return "opening";
-    case zev::RoomJob::Phase::Connecting:
-        return "connecting";
-    case zev::RoomJob::Phase::Reading:
-        return "reading";
-    case zev::RoomJob::Phase::Writing:
-        return "writing";
-    case zev::RoomJob::Phase::Verifying:
-        return "verifying";
-    case zev::RoomJob::Phase::Locking:
-        return "locking";
-    case zev::RoomJob::Phase::Releasing:
-        return "releasing";
-    case zev::RoomJob::Phase::Over:
-        break;
-    }
-    return "over";
-}
-
 /// A terminal's lines of the rooms are drawn again at most this often.
 constexpr int kRedrawMs = 100;
 
@@ -164,7 +139,10 @@ void Venue::finished(std::size_t index)
     const zev::RoomReport &report = job.report();
     room.over = true;
     room.result = zev::outcomeName(report.outcome);
-    if (zev::isFailure(report.outcome)) room.detail = outcomeText(report);
+    if (zev::isFailure(report.outcome)) {
+        const QString text = outcomeText(report, QString::fromStdString(room.entry.line));
+        if (text != room.result) room.detail = text; // "the device went away" said once
+    }
     if (report.outcome == zev::Outcome::Ok && m_operation == "pull") {
         zev::ParameterModel model;
         std::string error;
@@ -172,7 +150,7 @@ void Venue::finished(std::size_t index)
             QDir(m_argument).filePath(QString::fromStdString(room.entry.name) + ".dat");
         if (!zev::modelForPull({}, report.held, model, error)) {
             room.result = "file error";
-            room.detail = QString::fromStdString(error);
+            room.detail = inEnglish(QString::fromStdString(error));
         } else {
             try {
                 writeParameters(path, model);

@@ -90,11 +90,11 @@ constexpr CommandHelp kCommands[] = {
      "The file decoded: page, group, caption, raw and shown value of each register, and the 21\n"
      "mode slots. --json gives the text that build reads.\n",
      false},
-    {"build", "build FILE.json OUT.dat",
+    {"build", "build FILE.json OUT.dat [--json]",
      "The JSON of 'show --json' back into the same 5,632 bytes. A register's value and shown\n"
      "value must agree; anything unclear is refused with its line, and nothing is written.\n",
      false},
-    {"lock", "lock PORT", "Locks the processor's data.\n", true},
+    {"lock", "lock PORT [--json]", "Locks the processor's data.\n", true},
     {"venue", "venue FILE probe|pull DIR/|push FILE.dat|diff FILE.dat|lock [--jobs N] [--json]",
      "The operation on every room of a venue file, a plain text or CSV table of \"ROOM, LINE\"\n"
      "rows, the rooms in parallel (--jobs N at most at once); one line a room and a summary.\n",
@@ -167,6 +167,14 @@ struct Arguments {
     int jobs = 0; ///< venue: rooms at once, 0 all
 };
 
+// Options followed by their value.
+bool takesValue(const QString &word)
+{
+    static const QStringList options = {"--jobs", "--slots", "--baud", "--data",
+                                        "--stop", "--parity", "--flow"};
+    return options.contains(word);
+}
+
 Arguments parseArguments(const QStringList &words)
 {
     Arguments a;
@@ -176,11 +184,13 @@ Arguments parseArguments(const QStringList &words)
             if (i + 1 >= words.size()) throw Failure(kUsage, word + ": needs a value");
             return words[++i];
         };
+        // Counts and line settings are 1 or more (0 and below stand for "not given" inside).
         auto number = [&]() {
             bool ok = false;
             const QString text = value();
             const int n = text.toInt(&ok);
-            if (!ok) throw Failure(kUsage, word + " " + text + ": not a number");
+            if (!ok) throw Failure(kUsage, word + " " + printable(text) + ": not a number");
+            if (n < 1) throw Failure(kUsage, word + " " + text + ": must be 1 or more");
             return n;
         };
         if (word == "--json")
@@ -205,8 +215,8 @@ Arguments parseArguments(const QStringList &words)
             a.line.parity = value().toStdString();
         else if (word == "--flow")
             a.line.flow = value().toStdString();
-        else if (word.startsWith("--"))
-            throw Failure(kUsage, word + ": unknown option");
+        else if (word.startsWith("-") && word.size() > 1) // "-" alone is a name
+            throw Failure(kUsage, printable(word) + ": unknown option (zev720ctl --help lists them)");
         else
             a.positional << word;
     }
@@ -234,7 +244,7 @@ void reportPortsFile()
 {
     // In this program's language: the file layer words a file that is none as the panel does.
     for (const std::string &problem : zev::readPortsFile().problems)
-        complain(printable(QString::fromStdString(problem).replace("不是普通文件", "not a regular file")));
+        complain(printable(inEnglish(QString::fromStdString(problem))));
 }
 
 // A port as typed, and the device it stands for where that is something else: "1
@@ -252,15 +262,21 @@ const zev::RoomReport &runOne(zev::RoomJob &job, const QString &port, const QStr
                               std::initializer_list<zev::Outcome> acceptable = {})
 {
     Progress progress(what, zev::kTransferSetSize);
+    // A push reads everything back after writing: its bar starts again as its own phase.
     QObject::connect(&job, &zev::RoomJob::progress,
-                     [&](zev::RoomJob::Phase, int done, int) { progress.show(done); });
+                     [&](zev::RoomJob::Phase phase, int done, int total) {
+                         if (total <= 0) return; // opening, connecting, releasing: no count
+                         progress.show(done, total,
+                                       phase == zev::RoomJob::Phase::Verifying ? phaseText(phase)
+                                                                               : what);
+                     });
     runJobs({&job});
     const zev::RoomReport &report = job.report();
     if (report.outcome == zev::Outcome::Ok ||
         std::find(acceptable.begin(), acceptable.end(), report.outcome) != acceptable.end())
         return report;
     throw Failure(exitCodeOf(report.outcome),
-                  portLabel(port, report.device) + ": " + outcomeText(report));
+                  portLabel(port, report.device) + ": " + outcomeText(report, port));
 }
 
 zev::RoomTask taskFor(const QString &port, const Arguments &a, zev::Operation operation)
@@ -299,14 +315,14 @@ int pull(const Arguments &a)
     zev::ParameterModel check; // the slots' file is read before the processor is
     std::string error;
     if (!zev::modelForPull(a.slotFile.toStdString(), {}, check, error))
-        throw Failure(kFileFailed, QString::fromStdString(error));
+        throw Failure(kFileFailed, inEnglish(QString::fromStdString(error)));
     zev::RoomJob job(taskFor(port, a, zev::Operation::Pull));
     const zev::RoomReport &report = runOne(job, port, "pull");
     // The job is over and the processor released: from here the file is written whole, and
     // the command has finished when it is (a signal now changes nothing).
     zev::ParameterModel model;
     if (!zev::modelForPull(a.slotFile.toStdString(), report.held, model, error))
-        throw Failure(kFileFailed, QString::fromStdString(error));
+        throw Failure(kFileFailed, inEnglish(QString::fromStdString(error)));
     writeParameters(out, model);
     const QString label = portLabel(port, report.device);
     if (a.json)
@@ -403,7 +419,7 @@ int diff(const Arguments &a)
             if (report.outcome != zev::Outcome::Ok)
                 throw Failure(exitCodeOf(report.outcome),
                               portLabel(a.positional[side + 1], report.device) + ": " +
-                                  outcomeText(report));
+                                  outcomeText(report, a.positional[side + 1]));
             sides[side].image = report.held;
         }
     }
@@ -452,7 +468,10 @@ int show(const Arguments &a)
     zev::ParameterModel model;
     readParameters(a.positional[1], model);
     if (a.json) {
-        printRaw(QByteArray::fromStdString(zev::parametersToJson(model)));
+        // The document that build reads, named as every result is by its command.
+        QByteArray text = QByteArray::fromStdString(zev::parametersToJson(model));
+        text.replace(0, 1, "{\n    \"command\": \"show\",");
+        printRaw(text);
         return kOk;
     }
     for (const zev::RegisterRow &row : zev::registerMap()) {
@@ -488,6 +507,12 @@ int build(const Arguments &a)
     if (!zev::parametersFromJson(text, in.toStdString(), model, error))
         throw Failure(kFileFailed, printable(QString::fromStdString(error)));
     writeParameters(out, model);
+    if (a.json)
+        printJson({{"command", "build"},
+                   {"version", zev::kResultVersion},
+                   {"file", in},
+                   {"out", out},
+                   {"registers", zev::kTransferSetSize}});
     return kOk;
 }
 
@@ -498,7 +523,15 @@ int lock(const Arguments &a)
     const QString &port = a.positional[1];
     zev::RoomJob job(taskFor(port, a, zev::Operation::Lock));
     const zev::RoomReport &report = runOne(job, port, "lock");
-    print(portLabel(port, report.device) + ": locked");
+    if (a.json)
+        printJson({{"command", "lock"},
+                   {"version", zev::kResultVersion},
+                   {"port", port},
+                   {"device", QString::fromStdString(report.device)},
+                   {"locked", true},
+                   {"transferSeconds", report.transferSeconds}});
+    else
+        print(portLabel(port, report.device) + ": locked");
     return kOk;
 }
 
@@ -512,11 +545,16 @@ int run(const QStringList &words)
     if (help) {
         // "help pull", "pull --help", "pull -h": that command's help; the global one otherwise.
         QString command;
-        for (const QString &word : words)
-            if (!word.startsWith('-') && word != "help") {
-                command = word;
+        for (qsizetype i = 0; i < words.size(); ++i) {
+            if (takesValue(words[i])) {
+                ++i; // "--baud 9600 --help": 9600 is the rate, not a command
+                continue;
+            }
+            if (!words[i].startsWith('-') && words[i] != "help") {
+                command = words[i];
                 break;
             }
+        }
         if (!command.isEmpty() && !commandHelp(command)) throw Failure(kUsage, unknownCommand(command));
         printHelp(command);
         return kOk;
