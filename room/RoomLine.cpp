@@ -53,6 +53,11 @@ std::string joined(const std::vector<std::string> &list)
 bool portNumberFor(const std::string &line, int &port, std::string &error)
 {
     if (isNumber(line, port)) return true;
+    if (const std::string name = comPortName(line); kSystemPortNames && !name.empty()) {
+        port = nextPathPort++;
+        assignPortDevice(port, name); // "\\.\com5" is COM5, as the system names it
+        return true;
+    }
     if (isNetworkLine(line)) {
         const NetworkAddress address = parseNetworkLine(line);
         if (!address.valid) {
@@ -71,7 +76,9 @@ bool portNumberFor(const std::string &line, int &port, std::string &error)
 bool looksLikePort(const std::string &text)
 {
     int number = 0;
-    if (isNumber(text, number) || text.rfind("/dev/", 0) == 0 || isNetworkLine(text)) return true;
+    if (isNumber(text, number) || text.rfind("/dev/", 0) == 0 || isNetworkLine(text) ||
+        (kSystemPortNames && !comPortName(text).empty()))
+        return true;
     std::error_code error;
     const auto status = std::filesystem::status(text, error);
     return !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&

@@ -34,6 +34,8 @@ std::string lineIdentity(const std::string &line)
         const std::string device = portDevice(std::stoi(line));
         return device.empty() ? "port " + line : lineIdentity(device);
     }
+    if (const std::string name = comPortName(line); kSystemPortNames && !name.empty())
+        return "device " + name;
     const NetworkAddress address = parseNetworkLine(line);
     if (address.valid)
         return "net " + QString::fromStdString(address.host).toLower().toStdString() + ":" +

@@ -94,6 +94,21 @@ void assignPortDevice(int port, const std::string &device)
     assigned()[port] = device;
 }
 
+std::string comPortName(const std::string &text)
+{
+    std::string_view rest = text;
+    if (rest.substr(0, 4) == "\\\\.\\") rest.remove_prefix(4);
+    if (rest.size() < 4 || rest.size() > 6) return {}; // COM1 to COM255
+    const auto upper = [](unsigned char c) { return char(std::toupper(c)); };
+    if (upper(rest[0]) != 'C' || upper(rest[1]) != 'O' || upper(rest[2]) != 'M') return {};
+    const std::string_view digits = rest.substr(3);
+    if (digits[0] == '0' ||
+        !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return {};
+    if (std::stoi(std::string(digits)) > 255) return {};
+    return "COM" + std::string(digits);
+}
+
 std::string portDevice(int port)
 {
     if (const auto it = assigned().find(port); it != assigned().end()) return it->second;

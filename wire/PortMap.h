@@ -34,6 +34,17 @@ PortsFile parsePortsFile(std::string_view text, const std::string &fileName = kP
 /// file of at most kMaxPortsFileBytes; otherwise that is its one problem.
 PortsFile readPortsFile();
 
+/// True where the system names its serial ports COM1, COM2, ... (Windows): such a name is a
+/// line wherever a line is taken.
+#ifdef _WIN32
+constexpr bool kSystemPortNames = true;
+#else
+constexpr bool kSystemPortNames = false;
+#endif
+/// "COM5", "com5", "\\.\COM5" (any case): the port's name as the system gives it, "COM5";
+/// anything else, an empty string. On any system, so that it is tested everywhere.
+std::string comPortName(const std::string &text);
+
 /// The device of port n, or an empty string when there is none.
 std::string portDevice(int port);
 

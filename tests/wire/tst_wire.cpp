@@ -4,6 +4,7 @@
 // or an editor may send that those never do.
 #include "files/Json.h"
 #include "wire/NetworkAddress.h"
+#include "wire/PortMap.h"
 #include "wire/Telnet.h"
 
 #include <QRandomGenerator>
@@ -40,6 +41,7 @@ private slots:
     void lineSettingsAsComPortCommands();
     void networkLines_data();
     void networkLines();
+    void comPortNames();
     void jsonTakenOnlyWhenPlainlyMeant_data();
     void jsonTakenOnlyWhenPlainlyMeant();
 };
@@ -116,6 +118,20 @@ void TestWire::lineSettingsAsComPortCommands()
             (Bytes{kIac, kSb, kComPort, kSetBaudRate, 0, kIac, kIac, 0, kIac, kIac, kIac, kSe}));
     QVERIFY(TelnetCodec::flowCommand(kFlowHardware) ==
             (Bytes{kIac, kSb, kComPort, kSetControl, 3, kIac, kSe}));
+}
+
+// What a Windows user types for a port, in any case, with or without the device prefix; the
+// system's own name comes back, and anything near it is no port name.
+void TestWire::comPortNames()
+{
+    const QList<std::pair<const char *, const char *>> names = {
+        {"COM5", "COM5"},   {"com5", "COM5"},   {"\\\\.\\COM12", "COM12"},
+        {"\\\\.\\com5", "COM5"}, {"COM255", "COM255"}, {"COM256", ""},
+        {"COM0", ""},       {"COM05", ""},      {"COM", ""},
+        {"COM5x", ""},      {"xCOM5", ""},      {"\\\\?\\COM5", ""},
+        {"COM-1", ""},      {"./COM5", ""}};
+    for (const auto &[typed, name] : names)
+        QVERIFY2(zev::comPortName(typed) == name, typed);
 }
 
 void TestWire::networkLines_data()

@@ -43,8 +43,8 @@ Commands:
 'zev720ctl COMMAND --help' tells more of each.
 
 PORT is a port number as in the panel (ZEV720_COM<n>, ZEV720.ports, then the system's port:
-COM<n> on Windows, /dev/ttyUSB<n-1>, ... on Linux), a device, or a network line:
-tcp://HOST:PORT or rfc2217://HOST:PORT.
+COM<n> on Windows, /dev/ttyUSB<n-1>, ... on Linux), a device (on Windows COM5 or \\.\COM5,
+in any case), or a network line: tcp://HOST:PORT or rfc2217://HOST:PORT.
 )";
 
 constexpr const char *kLineOptionsText = R"(
