@@ -6,6 +6,7 @@
 #include "ui/ErrorBox.h"
 #include "ui/Look.h"
 #include "ui/PortDialog.h"
+#include "ui/QtTexts.h"
 #include "ui/Progress.h"
 
 #include <QApplication>
@@ -103,6 +104,7 @@ int main(int argc, char *argv[])
     QFont font = QApplication::font();
     font.setFamilies(look::typefaces());
     QApplication::setFont(font);
+    look::translateQtTexts();
     // From the start: a signal that comes while a box of the start-up waits is answered too.
     closeOnSessionEnd([] {
         if (MainForm) MainForm->close();

@@ -17,10 +17,11 @@ zev_install_packages() {
 }
 
 # The build, the panel's font, the venue server's WebSockets and password hashing, the
-# validators of the desktop entry and metainfo, and openssl for the tests' certificates.
+# validators of the desktop entry and metainfo, openssl for the tests' certificates, and Qt's
+# translations of its own texts (file dialogs, standard buttons).
 ZEV_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev
     qt6-websockets-dev libsodium-dev fonts-noto-cjk appstream desktop-file-utils ser2net iproute2
-    help2man openssl)
+    help2man openssl qt6-translations-l10n)
 # What the tests need besides: Chromium, its driver and Selenium for the page tests.
 ZEV_TEST_PACKAGES=(chromium chromium-driver python3-selenium)
 

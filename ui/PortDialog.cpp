@@ -117,14 +117,20 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
         const char *caption;
         QWidget *field;
         QLayout *row;
-    } rows[] = {{"COMM(USB)NO.", nullptr, portRow},  {"Rate", BaudComboBox, nullptr},
-                {"Data", DataBitsComboBox, nullptr}, {"Stop", StopsBitsComboBox, nullptr},
-                {"Prity", ParityComboBox, nullptr},  {"Flow", FlowControlComboBox, nullptr}};
+        const char *name; ///< for a screen reader, where the caption does not say it
+    } rows[] = {{"COMM(USB)NO.", nullptr, portRow, nullptr},
+                {"Rate", BaudComboBox, nullptr, nullptr},
+                {"Data", DataBitsComboBox, nullptr, nullptr},
+                {"Stop", StopsBitsComboBox, nullptr, nullptr},
+                {"Prity", ParityComboBox, nullptr, "奇偶校验 (Parity)"},
+                {"Flow", FlowControlComboBox, nullptr, nullptr}};
     for (const auto &row : rows) {
         // The label is the field's buddy: assistive technology reads it as the field's label.
         auto *label = new QLabel(row.caption);
         QWidget *field = row.field ? row.field : ComPortEdit;
-        field->setAccessibleName(row.caption);
+        field->setAccessibleName(row.name ? row.name : row.caption);
+        // A list box's name on Linux is its current entry: the reader says the label's name.
+        if (row.name) label->setAccessibleName(row.name);
         label->setBuddy(field);
         if (row.field)
             form->addRow(label, row.field);

@@ -224,7 +224,7 @@ void TestAccess::theDialogsFieldsAreLabelled()
         {dialog.BaudComboBox, QString("Rate")},
         {dialog.DataBitsComboBox, QString("Data")},
         {dialog.StopsBitsComboBox, QString("Stop")},
-        {dialog.ParityComboBox, QString("Prity")},
+        {dialog.ParityComboBox, QString("奇偶校验 (Parity)")}, // the caption says "Prity"
         {dialog.FlowControlComboBox, QString("Flow")},
         {dialog.ComPortEdit, QString("COMM(USB)NO.")},
         {dialog.TimeTimeInterval, QString("定时器间隔（ms）")}};

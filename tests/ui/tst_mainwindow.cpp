@@ -5,10 +5,13 @@
 #include "support/Sim.h"
 #include "ui/Main.h"
 #include "ui/Progress.h"
+#include "ui/QtTexts.h"
 #include "ui/Widgets.h"
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,6 +42,7 @@ private slots:
     void namesForPeopleAndTools();
     void screenReaderHearsWhatIsShown();
     void progressWindowStaysHidden();
+    void qtsOwnTextsFollowTheWindow();
 
 private:
     testing::WorkingFolder m_folder; // start-up reads and nothing writes files here
@@ -263,6 +267,25 @@ void TestMainWindow::progressWindowStaysHidden()
     QVERIFY(progress.MessageLabel->font().bold());
     QCOMPARE(progress.ProgressBar->maximum(), 500);
     QVERIFY(progress.isHidden());
+}
+
+// The file dialogs and the boxes' standard buttons speak the window's language, as the
+// program loads Qt's own translation at its start.
+void TestMainWindow::qtsOwnTextsFollowTheWindow()
+{
+    QVERIFY(look::translateQtTexts());
+    QFileDialog dialog(m_form); // as the window makes its own, when first asked for one
+    dialog.setOptions(QFileDialog::DontUseNativeDialog);
+    const auto *lookIn = dialog.findChild<QLabel *>("lookInLabel");
+    QVERIFY(lookIn);
+    QVERIFY2(!lookIn->text().contains("Look in"), qPrintable(lookIn->text()));
+    for (const QPushButton *button : dialog.findChildren<QPushButton *>())
+        QVERIFY2(!QStringList({"&Open", "&Save", "Cancel"}).contains(button->text()),
+                 qPrintable(button->text()));
+    QMessageBox box(QMessageBox::Critical, "DSP C-Ver6.0", "x", QMessageBox::Yes);
+    QVERIFY2(box.button(QMessageBox::Yes)->text().contains("是"),
+             qPrintable(box.button(QMessageBox::Yes)->text()));
+    QVERIFY(look::translateQtTexts("xx_XX") == false); // no such translation: English stays
 }
 
 QTEST_MAIN(TestMainWindow)
