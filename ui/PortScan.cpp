@@ -65,6 +65,7 @@ void TParaForm::AutoScanButtonClick()
     } cleanup{this, scan};
 
     bool found = false;
+    QStringList held; // ports the scan could not open because someone holds them
     for (int port = kFirstScanPort; port <= kLastScanPort && !found; ++port) {
         MessageLabel->setText(QString("搜索COM(USB)%1,  请等待...").arg(port));
         repaint();
@@ -77,6 +78,11 @@ void TParaForm::AutoScanButtonClick()
         applyPortSettings(*scan, line);
         steps(kStepsBetweenPhases);
         scan->OpenPort();
+        // The window's own port stays the window's: the scan says so rather than "not found".
+        if (scan->lastOpen().result == LineResult::HeldHere)
+            held << QString("COM(USB)%1 由主窗口使用，请用主窗口的连接按钮联机").arg(port);
+        else if (scan->lastOpen().result == LineResult::HeldElsewhere)
+            held << QString("COM(USB)%1 被其他程序占用，请先关闭该程序").arg(port);
         steps(kStepsBetweenPhases);
         if (scan->IsOpen()) {
             for (int probe = 0; probe < kProbes && !found; ++probe) {
@@ -108,5 +114,8 @@ void TParaForm::AutoScanButtonClick()
     repaint();
     QApplication::processEvents();
     if (!found && !m_scanStopped)
-        confirm(this, "COM(USB)连接失败,请检查端口或USB驱动是否安装...", QMessageBox::Yes);
+        confirm(this,
+                QStringList(QStringList{"COM(USB)连接失败,请检查端口或USB驱动是否安装..."} + held)
+                    .join('\n'),
+                QMessageBox::Yes);
 }

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSerialPort>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -134,13 +135,21 @@ void TestScan::nothingAnswers()
 
 void TestScan::leavesTheMainWindowAlone()
 {
-    Sim sim;
+    Sim sim, taken;
     sim.becomePort(1);
+    taken.becomePort(2);
+    QSerialPort other(taken.path()); // another program's, with its lock file
+    QVERIFY(other.open(QIODevice::ReadWrite));
     std::unique_ptr<TMainForm> form(testing::newMainForm(true));
     QVERIFY(form->isConnected());
-    const QStringList messages = scan({"Yes"}); // port 1 is the window's: it does not open
-    QCOMPARE(messages.size(), 1);
-    QVERIFY(messages[0].startsWith("COM(USB)连接失败"));
+    // Port 1 is the window's and port 2 another program's: neither opens, and the failure
+    // says why of each rather than leaving "no processor anywhere".
+    const QStringList messages = scan({"Yes"});
+    QCOMPARE(messages,
+             QStringList{"COM(USB)连接失败,请检查端口或USB驱动是否安装...\n"
+                         "COM(USB)1 由主窗口使用，请用主窗口的连接按钮联机\n"
+                         "COM(USB)2 被其他程序占用，请先关闭该程序"});
+    QVERIFY(taken.frames().isEmpty());
     QVERIFY(form->isConnected());
     QVERIFY(form->channel().IsOpen());
     QCOMPARE(sim.frames().size(), 1); // the window's connect only
