@@ -3,6 +3,7 @@
 #include "ui/Main.h"
 #include "app/Platform.h"
 #include "app/SessionEnd.h"
+#include "link/EndSignals.h"
 #include "ui/ErrorBox.h"
 #include "ui/Look.h"
 #include "ui/PortDialog.h"
@@ -119,6 +120,8 @@ int main(int argc, char *argv[])
     }
     QObject::connect(MainForm, &TMainForm::closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // Closed: released and saved. A logoff waiting on that is answered at once.
+    QObject::connect(MainForm, &TMainForm::closed, &app, [] { zev::endWorkDone(); });
     FirstFrameReport report;
     if (qEnvironmentVariableIsSet("ZEV720_STARTUP_REPORT")) MainForm->installEventFilter(&report);
     if (isSessionEnding()) { // it came while the window was being built: close from the loop

@@ -15,4 +15,9 @@ void onEndSignal(std::function<void()> handler);
 /// True once an end signal came.
 bool endSignalled();
 
+/// The program's work at the end is over (the processors released, the files saved): where the
+/// system waits for it (a Windows logoff), the answer goes now rather than at the application's
+/// quit. The application quitting says the same.
+void endWorkDone();
+
 } // namespace zev

@@ -52,4 +52,9 @@ bool endSignalled()
     return signalled != 0;
 }
 
+void endWorkDone()
+{
+    // Signals wait for nothing here: the event loop ends the program when its work is over.
+}
+
 } // namespace zev

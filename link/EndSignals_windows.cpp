@@ -24,8 +24,9 @@ void callHandler()
     if (const std::function<void()> call = handlerSlot()) call();
 }
 
-// The handler has done its work once the application starts to quit; until then, for as long as
-// the system grants (about 5 s for a console, longer for a session's end), the events go on.
+// The handler has done its work once the program says so (endWorkDone) or starts to quit; until
+// then, for as long as the system grants (about 5 s for a console, longer for a session's end),
+// the events go on.
 void runUntilQuit(int milliseconds)
 {
     const QDeadlineTimer deadline(milliseconds);
@@ -101,6 +102,11 @@ void onEndSignal(std::function<void()> handler)
 bool endSignalled()
 {
     return signalled;
+}
+
+void endWorkDone()
+{
+    finished = true;
 }
 
 } // namespace zev

@@ -7,6 +7,7 @@
 //     click X Y   a left click at X, Y of the window's client area
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 
 namespace {
@@ -48,7 +49,10 @@ BOOL CALLBACK visit(HWND window, LPARAM data)
         } else if (search->message == WM_ENDSESSION) {
             // What logoff and shutdown send: the question, then the end.
             ::SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+            const ULONGLONG start = ::GetTickCount64();
             ::SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+            // How long the program kept the session's end waiting.
+            std::printf("WM_ENDSESSION answered after %llu ms\n", ::GetTickCount64() - start);
         } else {
             ::PostMessageW(window, WM_CLOSE, 0, 0);
         }
