@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QSlider>
 #include <QStyleOption>
+#include <QTabBar>
 
 namespace {
 constexpr int kMarkWidth = 2;
@@ -39,6 +40,15 @@ void FocusStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *opt
     QProxyStyle::drawPrimitive(element, option, painter, widget);
 }
 
+void FocusStyle::drawControl(ControlElement element, const QStyleOption *option,
+                             QPainter *painter, const QWidget *widget) const
+{
+    QProxyStyle::drawControl(element, option, painter, widget);
+    // A push button's own focus look and a tab's tint are faint: the mark goes all round them.
+    if ((element == CE_PushButton || element == CE_TabBarTab) && (option->state & State_HasFocus))
+        drawMark(painter, option->rect);
+}
+
 void FocusStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex *option,
                                     QPainter *painter, const QWidget *widget) const
 {
@@ -54,6 +64,7 @@ void useFocusStyle(QWidget *root)
         return made;
     }();
     for (QWidget *widget : root->findChildren<QWidget *>())
-        if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QSlider *>(widget))
+        if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QSlider *>(widget) ||
+            qobject_cast<QTabBar *>(widget))
             widget->setStyle(style);
 }

@@ -1,5 +1,6 @@
 // The mark of the focused control, plain to see: a solid dark frame two pixels wide around a
-// focused button, check box, radio button or track bar, well over 3:1 against the sky blue.
+// focused push button, check box, radio button, track bar or page tab, well over 3:1 against
+// the sky blue.
 // Unfocused controls look as the platform's style draws them.
 #pragma once
 
@@ -13,6 +14,8 @@ public:
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
                        const QWidget *widget = nullptr) const override;
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget = nullptr) const override;
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option,
                             QPainter *painter, const QWidget *widget = nullptr) const override;
 };

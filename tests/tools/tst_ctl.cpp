@@ -414,7 +414,9 @@ void TestCtl::venueWhoseReaderStopsReading()
             const auto frames = sim->frames();
             return !frames.isEmpty() && frames.last().address() == int(kDisconnectAddress);
         }, 10000));
-    QVERIFY(QFile::exists("out/a.dat") && QFile::exists("out/b.dat"));
+    // A room's file is written once its processor is released: a moment after the last frame.
+    QVERIFY(QTest::qWaitFor([] { return QFile::exists("out/a.dat") && QFile::exists("out/b.dat"); },
+                            10000));
     QCOMPARE(whole.state(), QProcess::Running); // its report waits for the reader
     ::kill(pid_t(whole.processId()), SIGINT);
     QVERIFY(whole.waitForFinished(5000));

@@ -27,6 +27,7 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTabBar>
 #include <QTest>
 #include <cmath>
 
@@ -334,14 +335,15 @@ Mark markOf(const QImage &plain, const QImage &focused)
 }
 } // namespace
 
-// A focused radio button, check box or bar carries a mark of 3:1 or more against the sky blue,
+// A focused radio button, check box, bar, push button or page tab carries a mark of 3:1 or more against the sky blue,
 // all round it; unfocused, each looks as the platform's style draws it.
 void TestAccess::theFocusMarkIsPlain()
 {
     m_form->show();
     QVERIFY(QTest::qWaitForWindowActive(m_form));
     QList<QWidget *> controls = {m_form->radioButton(44, 1), m_form->checkBox(22),
-                                 m_form->trackBar(16)};
+                                 m_form->trackBar(16), m_form->SaveFileBitBtn,
+                                 m_form->findChild<QTabBar *>()};
     for (QWidget *control : controls) {
         testing::showControl(control);
         m_form->CommunicationBitBtn->setFocus();

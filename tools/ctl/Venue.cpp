@@ -140,8 +140,10 @@ void Venue::finished(std::size_t index)
     room.over = true;
     room.result = zev::outcomeName(report.outcome);
     if (zev::isFailure(report.outcome)) {
-        const QString text = outcomeText(report, QString::fromStdString(room.entry.line));
-        if (text != room.result) room.detail = text; // "the device went away" said once
+        // The result is said once: "the device went away", "stopped answering  no reply to ..."
+        QString text = outcomeText(report, QString::fromStdString(room.entry.line));
+        if (text.startsWith(room.result + ": ")) text = text.mid(room.result.size() + 2);
+        if (text != room.result) room.detail = text;
     }
     if (report.outcome == zev::Outcome::Ok && m_operation == "pull") {
         zev::ParameterModel model;
