@@ -205,7 +205,7 @@ void keep(const QByteArray &text)
 
 void print(const QString &line)
 {
-    keep(line.toLocal8Bit() + '\n');
+    keep(line.toUtf8() + '\n'); // UTF-8 everywhere; a console gets it as wide characters
 }
 
 void printRaw(const QByteArray &bytes)
@@ -228,7 +228,8 @@ void finishOutput()
 
 void complain(const QString &message)
 {
-    std::fprintf(stderr, "zev720ctl: %s\n", message.toLocal8Bit().constData());
+    const QByteArray line = "zev720ctl: " + message.toUtf8() + '\n';
+    writeStandardError(line.constData(), long(line.size()));
 }
 
 std::string readText(const QString &path, std::size_t limit)
@@ -283,7 +284,7 @@ Progress::Progress(const QString &what, int total)
 
 Progress::~Progress()
 {
-    if (m_terminal) std::fputs("\r\033[K", stderr);
+    if (m_terminal) writeStandardError("\r\033[K", 4);
 }
 
 void Progress::show(int done, int total, const QString &phase)
@@ -296,13 +297,16 @@ void Progress::show(int done, int total, const QString &phase)
     const int width =
         std::min(kMostWidth, terminalColumns() - int(m_what.size()) - kCounts);
     const int filled = width > 0 ? width * done / m_total : 0;
+    QString line;
     if (width >= 5)
-        std::fprintf(stderr, "\r\033[K%s [%s%s] %d/%d", m_what.toLocal8Bit().constData(),
-                     std::string(std::size_t(filled), '#').c_str(),
-                     std::string(std::size_t(width - filled), '.').c_str(), done, m_total);
+        line = QString("\r\033[K%1 [%2%3] %4/%5")
+                   .arg(m_what, QString(filled, '#'), QString(width - filled, '.'))
+                   .arg(done)
+                   .arg(m_total);
     else
-        std::fprintf(stderr, "\r\033[K%s %d/%d", m_what.toLocal8Bit().constData(), done, m_total);
-    std::fflush(stderr);
+        line = QString("\r\033[K%1 %2/%3").arg(m_what).arg(done).arg(m_total);
+    const QByteArray bytes = line.toUtf8();
+    writeStandardError(bytes.constData(), long(bytes.size()));
 }
 
 void readParameters(const QString &path, zev::ParameterModel &model)

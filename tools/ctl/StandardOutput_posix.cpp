@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -33,6 +34,12 @@ long writeWithoutWaiting(const char *bytes, long size)
     const ssize_t n = ::write(STDOUT_FILENO, bytes, std::size_t(std::min<long>(size, PIPE_BUF)));
     if (n < 0) return errno == EPIPE ? -1 : 0;
     return long(n);
+}
+
+void writeStandardError(const char *bytes, long size)
+{
+    std::fwrite(bytes, 1, std::size_t(size), stderr);
+    std::fflush(stderr);
 }
 
 int terminalColumns()

@@ -184,7 +184,7 @@ void Venue::draw()
     QByteArray text;
     if (m_drawn) text += QString("\033[%1A").arg(m_drawn).toLatin1();
     for (std::size_t i = 0; i < m_rooms.size(); ++i)
-        text += "\r\033[K" + roomLine(m_rooms[i], m_queue->job(i)).toLocal8Bit() + "\n";
+        text += "\r\033[K" + roomLine(m_rooms[i], m_queue->job(i)).toUtf8() + "\n";
     m_drawn = int(m_rooms.size());
     printRaw(text);
 }

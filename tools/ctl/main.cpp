@@ -1,6 +1,7 @@
 // zev720ctl: the ZEV720 processor from a terminal or a script. Copies a setting to other
 // rooms with verification, backs rooms up, shows what changed. See `zev720ctl --help`.
 #include "Ctl.h"
+#include "StandardOutput.h"
 
 #include "files/ParameterFile.h"
 #include "files/ParameterJson.h"
@@ -16,6 +17,7 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -148,15 +150,16 @@ void printHelp(const QString &command)
 {
     const CommandHelp *help = commandHelp(command);
     if (!help) {
-        std::fputs(kHelpText, stdout);
-        std::fputs(kLineOptionsText, stdout);
-        std::fputs("Other options: --json (results as JSON), --help, --version.\n", stdout);
-        std::fputs(kExitText, stdout);
+        printRaw(kHelpText);
+        printRaw(kLineOptionsText);
+        printRaw("Other options: --json (results as JSON), --help, --version.\n");
+        printRaw(kExitText);
         return;
     }
-    std::printf("Usage: zev720ctl %s\n\n%s", help->usage, help->text);
-    if (help->line) std::fputs(kLineOptionsText, stdout);
-    std::fputs(kExitText, stdout);
+    // Through the output that writes a console in wide characters: the help holds Chinese.
+    printRaw(QByteArray("Usage: zev720ctl ") + help->usage + "\n\n" + help->text);
+    if (help->line) printRaw(kLineOptionsText);
+    printRaw(kExitText);
 }
 
 struct Arguments {
@@ -538,7 +541,7 @@ int lock(const Arguments &a)
 int run(const QStringList &words)
 {
     if (words.isEmpty()) {
-        std::fputs(kHelpText, stderr);
+        writeStandardError(kHelpText, long(std::strlen(kHelpText)));
         return kUsage;
     }
     const bool help = words.contains("--help") || words.contains("-h") || words.first() == "help";
