@@ -22,8 +22,9 @@ zev_install_packages() {
 ZEV_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev
     qt6-websockets-dev libsodium-dev fonts-noto-cjk appstream desktop-file-utils ser2net iproute2
     help2man openssl qt6-translations-l10n)
-# What the tests need besides: Chromium, its driver and Selenium for the page tests.
-ZEV_TEST_PACKAGES=(chromium chromium-driver python3-selenium)
+# What the tests need besides: Chromium, its driver and Selenium for the page tests; Xvfb for
+# the window on a real X server.
+ZEV_TEST_PACKAGES=(chromium chromium-driver python3-selenium xvfb xauth)
 
 # What the page tests load besides the pages: axe-core from the npm registry, at the version
 # tests/web/package-lock.json names. Node.js and npm from Debian where the machine has none.

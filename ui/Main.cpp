@@ -39,6 +39,8 @@ constexpr int kFontPixels = 19;
 // window is fitted to a small screen.
 constexpr int kFrameWidth = 16;
 constexpr int kFrameHeight = 40;
+// Room beside a scrolled page for frames a style draws wider than it says.
+constexpr int kPageFrameSlack = 16;
 
 // The panels announce what they show; their role is their description.
 struct StatusPanel {
@@ -143,6 +145,12 @@ void TMainForm::fitToScreen()
         kClientHeight - statusBar()->sizeHint().height() - CommunicationBitBtn->sizeHint().height() -
             column->spacing() - column->contentsMargins().top() -
             column->contentsMargins().bottom() - m_pages->tabBar()->sizeHint().height() - frame);
+    // Tab goes tabs, page, command row on every screen: the order is kept across the move of
+    // the pages into their scroll areas (a widget moved goes to the end of the order).
+    QWidgetList order;
+    for (QWidget *w = m_pages->tabBar()->nextInFocusChain(); w && w != m_pages->tabBar();
+         w = w->nextInFocusChain())
+        order << w;
     const int current = m_pages->currentIndex();
     for (int i = 0; i < m_pages->count(); ++i) {
         QWidget *page = m_pages->widget(i);
@@ -152,6 +160,7 @@ void TMainForm::fitToScreen()
         scroller->setObjectName(QString("PageScroller%1").arg(i + 1));
         scroller->setAccessibleName(caption);
         scroller->setFrameShape(QFrame::NoFrame);
+        scroller->setFocusPolicy(Qt::NoFocus); // no stop without a mark
         scroller->setWidgetResizable(true);
         scroller->viewport()->setBackgroundRole(QPalette::Window);
         page->setMinimumSize(pageSize);
@@ -160,11 +169,21 @@ void TMainForm::fitToScreen()
         m_pageScrollers << scroller;
     }
     m_pages->setCurrentIndex(current);
-    // The window as large as the screen allows, frame included, and no larger than in full.
+    QWidget *previous = m_pages->tabBar();
+    for (QWidget *w : order)
+        if (w->focusPolicy() & Qt::TabFocus && w->window() == this) {
+            QWidget::setTabOrder(previous, w);
+            previous = w;
+        }
+    // The window as large as the screen allows, frame included, and no larger than in full:
+    // as wide as the page, the page's scroll bar and a margin for the frames around the page
+    // (which styles draw a pixel or two wider than they say), so that a screen wide enough
+    // never shows a sideways scroll bar.
     const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int widest = kClientWidth + scrollBar + kPageFrameSlack;
     setMinimumSize(0, 0);
-    setMaximumSize(kClientWidth + scrollBar, kClientHeight);
-    resize(std::min(kClientWidth + scrollBar, room.width()), std::min(kClientHeight, room.height()));
+    setMaximumSize(widest, kClientHeight);
+    resize(std::min(widest, room.width()), std::min(kClientHeight, room.height()));
     setWindowState(windowState() | Qt::WindowMaximized);
 }
 
