@@ -3,6 +3,7 @@
 #include "ui/ErrorBox.h"
 #include "ui/Main.h"
 
+#include <QApplication>
 #include <QFileDialog>
 
 using namespace zev;
@@ -41,11 +42,23 @@ void TMainForm::SaveParameterFile(const QString &name)
         throw AppError(QString::fromStdString(error));
 }
 
+namespace {
+// The dialog's answer. A completion list its name field opened can outlive it (Enter accepts
+// the dialog with the list still up): closed here, or it would take the window's next click.
+int askForFile(QFileDialog &dialog)
+{
+    const int answer = dialog.exec();
+    for (int left = 8; left > 0 && QApplication::activePopupWidget(); --left)
+        QApplication::activePopupWidget()->close();
+    return answer;
+}
+} // namespace
+
 void TMainForm::ReadFileBitBtnClick()
 {
     ShowHelpText("读入文件");
     buildFileDialogs();
-    if (OpenDialog1->exec() != QDialog::Accepted) return;
+    if (askForFile(*OpenDialog1) != QDialog::Accepted) return;
     const QString name = chosenName(*OpenDialog1);
     if (!parameterFileExists(resolveFileName(name.toStdString()))) {
         ShowHelpText("打不开文件" + name + ";");
@@ -60,7 +73,7 @@ void TMainForm::SaveFileBitBtnClick()
 {
     ShowHelpText("保存文件");
     buildFileDialogs();
-    if (SaveDialog1->exec() != QDialog::Accepted) return;
+    if (askForFile(*SaveDialog1) != QDialog::Accepted) return;
     const QString name = chosenName(*SaveDialog1);
     SaveParameterFile(name); // a failure stops here, before the success text
     ShowHelpText("已保存到文件：" + name);

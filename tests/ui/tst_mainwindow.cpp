@@ -10,6 +10,8 @@
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QFile>
+#include <QTimer>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QJsonArray>
@@ -43,6 +45,7 @@ private slots:
     void screenReaderHearsWhatIsShown();
     void progressWindowStaysHidden();
     void qtsOwnTextsFollowTheWindow();
+    void firstClickAfterAFileDialogCounts();
 
 private:
     testing::WorkingFolder m_folder; // start-up reads and nothing writes files here
@@ -286,6 +289,48 @@ void TestMainWindow::qtsOwnTextsFollowTheWindow()
     QVERIFY2(box.button(QMessageBox::Yes)->text().contains("是"),
              qPrintable(box.button(QMessageBox::Yes)->text()));
     QVERIFY(look::translateQtTexts("xx_XX") == false); // no such translation: English stays
+}
+
+// A name typed into the file dialog opens its completion list; Enter reads the file, and the
+// next click on the window is a click, not the list's dismissal.
+void TestMainWindow::firstClickAfterAFileDialogCounts()
+{
+    m_form->show();
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    QFile original(QFINDTESTDATA("../fuzz/corpus/parameterfile/factory"));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray factory = original.readAll();
+    QVERIFY(testing::writeFile("room-a.dat", factory) && testing::writeFile("room-b.dat", factory));
+    bool typed = false;
+    QTimer type;
+    QObject::connect(&type, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible() || typed) return;
+        auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
+        if (!edit) return;
+        typed = true;
+        edit->setFocus();
+        QTest::keyClicks(edit, "room-");
+        QTRY_VERIFY(QApplication::activePopupWidget()); // the completion list, as a person sees
+        QTest::keyClicks(edit, "a.dat");
+        QTest::keyClick(edit, Qt::Key_Return); // the list takes the first Return where it is open
+        if (dialog->isVisible() && QApplication::focusWidget() == edit)
+            QTest::keyClick(edit, Qt::Key_Return);
+    });
+    type.start(10);
+    m_form->ReadFileBitBtn->click();
+    type.stop();
+    QVERIFY(typed);
+    QCoreApplication::processEvents();
+    QVERIFY(!QApplication::activeModalWidget());
+    // The list left open would take the next click (and X's pointer grab with it).
+    QVERIFY(!QApplication::activePopupWidget());
+    QCheckBox *box = m_form->checkBox(22);
+    testing::showControl(box);
+    const bool before = box->isChecked();
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    QCOMPARE(box->isChecked(), !before);
 }
 
 QTEST_MAIN(TestMainWindow)
