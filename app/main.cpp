@@ -11,6 +11,8 @@
 #include "ui/Progress.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QScreen>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -29,8 +31,43 @@ public:
     }
 };
 
+// Where each named, shown widget of the window stands ("geometry NAME X Y W H", in the
+// window's client area), and whether a text is cut ("cut" when a label is less tall or wide
+// than its text needs): the same on every system, which the Windows tests compare with Linux.
+void reportGeometry(QWidget *window)
+{
+    QStringList lines;
+    for (const QWidget *widget : window->findChildren<QWidget *>()) {
+        const auto *text = qobject_cast<const QLabel *>(widget);
+        // A label without a name of its own (a scale's "10Hz") by its text in its parent's.
+        QString name = widget->objectName();
+        if (name.isEmpty() && text && !text->text().isEmpty() && widget->parentWidget())
+            name = widget->parentWidget()->objectName() + "/" + text->text();
+        if (name.isEmpty() || !widget->isVisible()) continue;
+        const QRect at(widget->mapTo(window, QPoint(0, 0)), widget->size());
+        QString line = QString("geometry %1 %2 %3 %4 %5")
+                           .arg(name.simplified().replace(' ', '_'))
+                           .arg(at.x())
+                           .arg(at.y())
+                           .arg(at.width())
+                           .arg(at.height());
+        if (text && !text->wordWrap() && !text->text().isEmpty()) {
+            const QSize needs = text->sizeHint();
+            if (needs.height() > at.height() || needs.width() > at.width()) line += " cut";
+        }
+        lines << line;
+    }
+    lines.sort();
+    const QRect screen = window->screen()->availableGeometry();
+    lines.prepend(QString("window %1 %2").arg(window->width()).arg(window->height()));
+    lines.prepend(QString("screen %1 %2").arg(screen.width()).arg(screen.height()));
+    std::fputs(qPrintable(lines.join('\n') + '\n'), stderr);
+    std::fflush(stderr);
+}
+
 // With ZEV720_STARTUP_REPORT set, the monotonic time of the window's first frame goes to
-// standard error, for the start-up benchmark.
+// standard error, for the start-up benchmark; with ZEV720_GEOMETRY_REPORT too, the window's
+// geometry after it.
 class FirstFrameReport : public QObject {
 public:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -41,6 +78,8 @@ public:
             std::fprintf(stderr, "first frame %.6f\n",
                          double(now.tv_sec) + double(now.tv_nsec) * 1e-9);
             std::fflush(stderr);
+            if (qEnvironmentVariableIsSet("ZEV720_GEOMETRY_REPORT"))
+                reportGeometry(static_cast<QWidget *>(watched));
             watched->removeEventFilter(this);
         }
         return false;

@@ -39,6 +39,8 @@ constexpr int kFontPixels = 19;
 // window is fitted to a small screen.
 constexpr int kFrameWidth = 16;
 constexpr int kFrameHeight = 40;
+// The least the help panel keeps of its width on a narrow window.
+constexpr int kHelpPanelLeast = 120;
 // Room beside a scrolled page for frames a style draws wider than it says.
 constexpr int kPageFrameSlack = 16;
 
@@ -229,11 +231,20 @@ void TMainForm::buildStatusBar()
         const StatusPanel &entry = kPanels[index];
         auto *panel = new QLabel(QString::fromUtf8(entry.text), bar);
         panel->setObjectName(QString("StatusPanel%1").arg(index));
-        panel->setFixedWidth(entry.width);
+        // Each panel its width; on a window narrower than all of them (a small screen) the
+        // help panel gives way rather than the panels overlapping one another.
+        if (panels[index] == &m_helpPanel) {
+            panel->setMinimumWidth(kHelpPanelLeast);
+            panel->setMaximumWidth(entry.width);
+            panel->setSizePolicy(QSizePolicy::Expanding, panel->sizePolicy().verticalPolicy());
+        } else {
+            panel->setFixedWidth(entry.width);
+        }
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         panel->setAccessibleDescription(QString::fromUtf8(entry.role));
-        bar->addWidget(panel);
+        // The help panel takes its full width before the progress bar takes what is left.
+        bar->addWidget(panel, panels[index] == &m_helpPanel ? 100 : 0);
         *panels[index] = panel;
     }
     m_progress = new QProgressBar(bar);
