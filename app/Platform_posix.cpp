@@ -34,3 +34,8 @@ bool enterMenuFolder(std::string &error)
     }
     return true;
 }
+
+bool workingFolderUnfit()
+{
+    return false;
+}

@@ -11,6 +11,7 @@
 #include "ui/Progress.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QScreen>
 #include <cstdio>
@@ -108,9 +109,20 @@ void printUsage(std::FILE *to)
 
 // Answers --version and --help without a window, enters the menu's folder for --menu; any
 // other argument is refused. -1: go on.
-int answerArguments(int argc, char *argv[])
+int answerArguments(int argc, char *argv[], QString &movedTo)
 {
-    if (argc < 2) return -1;
+    if (argc < 2) {
+        // Started with no word (a double-click): where it cannot or should not write, it works
+        // where the menu's entry works, and says so once the window is up.
+        std::string error;
+        if (!workingFolderUnfit()) return -1;
+        if (!enterMenuFolder(error)) {
+            std::fprintf(stderr, "zev720: %s\n", error.c_str());
+            return 1;
+        }
+        movedTo = QDir::toNativeSeparators(QDir::currentPath());
+        return -1;
+    }
     if (!std::strcmp(argv[1], "--menu")) {
         std::string error;
         if (enterMenuFolder(error)) return -1;
@@ -136,7 +148,8 @@ int answerArguments(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
-    if (const int answered = answerArguments(argc, argv); answered >= 0) return answered;
+    QString movedTo;
+    if (const int answered = answerArguments(argc, argv, movedTo); answered >= 0) return answered;
     Application app(argc, argv);
     QApplication::setApplicationName("zev720");
     QApplication::setApplicationDisplayName("DSP C-Ver6.0");
@@ -161,6 +174,8 @@ int main(int argc, char *argv[])
                      Qt::QueuedConnection);
     // Closed: released and saved. A logoff waiting on that is answered at once.
     QObject::connect(MainForm, &TMainForm::closed, &app, [] { zev::endWorkDone(); });
+    if (!movedTo.isEmpty()) // after the start-up's own words, which stay in front
+        MainForm->ShowHelpText(MainForm->statusPanel(3)->text() + "（工作文件夹：" + movedTo + "）");
     FirstFrameReport report;
     if (qEnvironmentVariableIsSet("ZEV720_STARTUP_REPORT")) MainForm->installEventFilter(&report);
     if (isSessionEnding()) { // it came while the window was being built: close from the loop
