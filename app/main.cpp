@@ -130,7 +130,7 @@ int answerArguments(int argc, char *argv[], QString &movedTo)
         return 1;
     }
     if (!std::strcmp(argv[1], "--version")) {
-        std::printf("zev720 %s\n", ZEV720_VERSION);
+        std::printf("zev720 %s\n%s\n", ZEV720_VERSION, ZEV720_NOTICE);
         return 0;
     }
     if (!std::strcmp(argv[1], "--help")) {

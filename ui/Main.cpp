@@ -253,6 +253,8 @@ void TMainForm::buildStatusBar()
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
     m_progress->setAccessibleName("传输进度");
+    // What the panels leave, whatever a style would like it to have.
+    m_progress->setSizePolicy(QSizePolicy::Ignored, m_progress->sizePolicy().verticalPolicy());
     bar->addWidget(m_progress, 1);
 }
 

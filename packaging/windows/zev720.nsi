@@ -49,6 +49,7 @@ Section "Uninstall"
   RMDir "$INSTDIR\platforms"
   RMDir "$INSTDIR\styles"
   RMDir "$INSTDIR\translations"
+  RMDir "$INSTDIR\licenses"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

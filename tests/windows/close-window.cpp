@@ -1,6 +1,7 @@
 // Does to a window what Windows does when a user acts on it, to every top-level window whose
 // title is the argument. Exit 0 when one was found, 1 otherwise.
 //   close-window.exe TITLE [close | endsession | KEYS]
+//   close-window.exe --list      every top-level window: its title, process and visibility
 //     close       WM_CLOSE, as the close button sends it (the default)
 //     endsession  WM_QUERYENDSESSION then WM_ENDSESSION, as logoff sends them
 //     KEYS        key presses: u d l r (arrows), t (Tab), s (space), one a letter
@@ -61,9 +62,25 @@ BOOL CALLBACK visit(HWND window, LPARAM data)
 }
 } // namespace
 
+// Every top-level window with its title and process, for a test that found none.
+BOOL CALLBACK list(HWND window, LPARAM)
+{
+    wchar_t title[256] = L"";
+    ::GetWindowTextW(window, title, 256);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    std::wprintf(L"window %p process %lu visible %d title \"%ls\"\n", static_cast<void *>(window),
+                 process, ::IsWindowVisible(window) ? 1 : 0, title);
+    return TRUE;
+}
+
 int wmain(int argc, wchar_t **argv)
 {
     if (argc < 2) return 2;
+    if (std::wcscmp(argv[1], L"--list") == 0) {
+        ::EnumWindows(list, 0);
+        return 0;
+    }
     const wchar_t *what = argc > 2 ? argv[2] : L"close";
     Search search{argv[1], std::wcscmp(what, L"endsession") == 0 ? UINT(WM_ENDSESSION)
                                                                  : UINT(WM_CLOSE)};

@@ -563,7 +563,7 @@ int run(const QStringList &words)
         return kOk;
     }
     if (words.contains("--version")) {
-        print(QString("zev720ctl %1").arg(ZEV720_VERSION));
+        print(QString("zev720ctl %1\n%2").arg(ZEV720_VERSION, ZEV720_NOTICE));
         return kOk;
     }
     const Arguments a = parseArguments(words);
