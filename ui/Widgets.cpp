@@ -37,13 +37,9 @@ void ScaleWidget::paintEvent(QPaintEvent *)
     QPainter painter(this);
     const int count = static_cast<int>(m_captions.size());
     const int ascent = fontMetrics().ascent() - fontMetrics().descent();
-    // Level with the bar's position, but never past the widget's edges: a style with a
-    // shorter handle or a font with a deeper descent must not cut the first or last caption.
-    const int highest = fontMetrics().ascent(), lowest = height() - fontMetrics().descent();
     for (int i = 0; i < count; ++i) {
         const int y = count == 1 ? top : top + span * i / (count - 1);
-        painter.drawText(QPoint(2, std::clamp(y + ascent / 2, highest, std::max(highest, lowest))),
-                         m_captions[i]);
+        painter.drawText(QPoint(2, y + ascent / 2), m_captions[i]);
     }
 }
 
