@@ -9,6 +9,7 @@
 #include "ui/PortDialog.h"
 #include "ui/QtTexts.h"
 #include "ui/Progress.h"
+#include "ui/Widgets.h"
 
 #include <QApplication>
 #include <QDir>
@@ -57,6 +58,16 @@ void reportGeometry(QWidget *window)
             if (needs.height() > at.height() || needs.width() > at.width()) line += " cut";
         }
         lines << line;
+    }
+    // A scale's captions, drawn level with its bar: the first and the last whole inside it.
+    for (const ScaleWidget *scale : window->findChildren<ScaleWidget *>()) {
+        const QList<QRect> captions = scale->captionRects();
+        if (!scale->isVisible() || captions.isEmpty()) continue;
+        const QRect inside = scale->rect();
+        const bool whole = inside.contains(captions.first()) && inside.contains(captions.last());
+        lines << QString("scale %1/%2 %3").arg(scale->parentWidget()->objectName(),
+                                               scale->captions().first(),
+                                               whole ? "whole" : "cut");
     }
     lines.sort();
     const QRect screen = window->screen()->availableGeometry();

@@ -11,6 +11,8 @@
 
 #include <QBoxLayout>
 #include <QButtonGroup>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -98,10 +100,26 @@ QWidget *TMainForm::barColumn(const zev::LayoutNode &node, int captionLines)
     m_bars[address] = bar;
     auto *barRow = new QHBoxLayout;
     barRow->setSpacing(0);
-    barRow->addWidget(bar, 0, Qt::AlignHCenter);
     m_scales[address] = scaleFor(address);
-    if (!m_scales[address].isEmpty() && !(node.flags & zev::kSharedScale))
+    if (!m_scales[address].isEmpty() && !(node.flags & zev::kSharedScale)) {
+        // The scale's first and last captions stand level with the bar's ends, half a caption
+        // above and below them: the bar leaves that room, whatever the style and the font.
+        QStyleOptionSlider option;
+        option.initFrom(bar);
+        option.orientation = Qt::Vertical;
+        const int handle = bar->style()->pixelMetric(QStyle::PM_SliderLength, &option, bar);
+        int ink = 0;
+        for (const QString &caption : m_scales[address])
+            ink = std::max(ink, fontMetrics().tightBoundingRect(caption).height());
+        const int overhang = std::max(0, (ink - handle) / 2 + 2);
+        auto *barBox = new QVBoxLayout;
+        barBox->setContentsMargins(0, overhang, 0, overhang);
+        barBox->addWidget(bar, 1, Qt::AlignHCenter);
+        barRow->addLayout(barBox);
         barRow->addWidget(new ScaleWidget(bar, m_scales[address]));
+    } else {
+        barRow->addWidget(bar, 0, Qt::AlignHCenter);
+    }
     layout->addLayout(barRow, 1);
     if (row.label) {
         auto *label = new QLabel(QString::fromUtf8(row.initialLabel));

@@ -22,6 +22,28 @@ QSize ScaleWidget::sizeHint() const
     return {width + 4, fontMetrics().height() * 2};
 }
 
+QList<QRect> ScaleWidget::captionRects() const
+{
+    QList<QRect> rects;
+    if (m_captions.isEmpty()) return rects;
+    QStyleOptionSlider option;
+    option.initFrom(m_bar);
+    option.orientation = Qt::Vertical;
+    option.minimum = m_bar->minimum();
+    option.maximum = m_bar->maximum();
+    const int handle = m_bar->style()->pixelMetric(QStyle::PM_SliderLength, &option, m_bar);
+    const int span = m_bar->height() - handle;
+    const int top = mapFromGlobal(m_bar->mapToGlobal(QPoint(0, 0))).y() + handle / 2;
+    const int count = static_cast<int>(m_captions.size());
+    const int ascent = fontMetrics().ascent() - fontMetrics().descent();
+    for (int i = 0; i < count; ++i) {
+        const int y = count == 1 ? top : top + span * i / (count - 1);
+        // The ink of the text, not the font's line: a CJK font's line is far taller.
+        rects << fontMetrics().tightBoundingRect(m_captions[i]).translated(2, y + ascent / 2);
+    }
+    return rects;
+}
+
 void ScaleWidget::paintEvent(QPaintEvent *)
 {
     if (m_captions.isEmpty()) return;

@@ -16,6 +16,8 @@ public:
     const QStringList &captions() const { return m_captions; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    /// Where each caption's ink falls, in this widget's coordinates.
+    QList<QRect> captionRects() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
