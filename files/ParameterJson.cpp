@@ -206,7 +206,7 @@ bool registerFromJson(const JsonValue &item, RegisterEntry &entry, int &line, st
         return refuse("unknown register '" + (name ? name->text : address->text) + "'");
     const std::string label = machineName(*row);
     if (!onlyKnownMembers(item,
-                          {"name", "address", "page", "group", "caption", "title", "value",
+                          {"name", "address", "page", "group", "caption", "title", "english", "value",
                            "shown"},
                           label + ": ", line, error))
         return false;
@@ -259,6 +259,7 @@ std::string registerToJson(const RegisterRow &row, std::uint8_t value, const std
     member("group", jsonQuoted(where.group));
     member("caption", jsonQuoted(oneLine(row.caption)));
     member("title", jsonQuoted(nameForPeople(row.address)));
+    member("english", jsonQuoted(nameForPeople(row.address, Language::English)));
     member("value", std::to_string(value));
     member("shown", jsonQuoted(shownValue(row, value)), true);
     return out + (indent.empty() ? "}" : "\n" + indent + "}");

@@ -1,7 +1,9 @@
 #include "model/Layout.h"
 
+#include "model/English.h"
 #include "model/RegisterMap.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <vector>
@@ -104,6 +106,7 @@ struct Derived {
     std::array<std::vector<const char *>, 256> contexts{}; ///< named frames, innermost first
     std::array<Placement, 256> placements{};
     std::array<std::string, 256> names{};
+    std::array<std::string, 256> englishNames{};
 };
 
 const Derived &derived()
@@ -140,16 +143,21 @@ const Derived &derived()
             std::string caption;
             std::size_t used = 0;
             std::string name;
+            std::vector<std::string> parts; ///< the name's parts, outermost first
         };
         std::vector<Naming> all;
         for (const RegisterRow &row : registerMap()) {
-            Naming naming{row.address, oneLine(row.caption), 0, {}};
+            Naming naming{row.address, oneLine(row.caption), 0, {}, {}};
             const auto &context = r.contexts[row.address];
             const bool alone = controlKind(row) == ControlKind::Radio ||
                                controlKind(row) == ControlKind::Mode || context.empty() ||
                                naming.caption.rfind(context.front(), 0) == 0;
             naming.name = naming.caption;
-            if (!alone) naming.name = std::string(context[naming.used++]) + " " + naming.caption;
+            naming.parts = {row.caption ? row.caption : ""};
+            if (!alone) {
+                naming.parts.insert(naming.parts.begin(), context[naming.used]);
+                naming.name = std::string(context[naming.used++]) + " " + naming.caption;
+            }
             all.push_back(naming);
         }
         for (bool changed = true; changed;) {
@@ -161,13 +169,33 @@ const Derived &derived()
                 const auto &context = r.contexts[naming.address];
                 if (counts[naming.name] > 1 && naming.used < context.size()) {
                     const std::string outer = context[naming.used++];
-                    if (naming.name.rfind(outer, 0) != 0) naming.name = outer + " " + naming.name;
+                    if (naming.name.rfind(outer, 0) != 0) {
+                        naming.name = outer + " " + naming.name;
+                        naming.parts.insert(naming.parts.begin(), outer);
+                    }
                     changed = true;
                 }
             }
         }
-        for (const Naming &naming : all)
+        // The English name has the Chinese one's parts, each in English.
+        for (const Naming &naming : all) {
             r.names[naming.address] = naming.name;
+            std::string englishName;
+            for (const std::string &part : naming.parts) {
+                std::string word = oneLine(english(part).c_str());
+                // "Music volume": a part after the first goes on in lower case, but for a word
+                // in capitals ("ALC", "LOUD") or a single letter ("R delay").
+                const std::string first = word.substr(0, word.find(' '));
+                const bool capitals = std::none_of(first.begin(), first.end(), [](char c) {
+                    return c >= 'a' && c <= 'z';
+                });
+                if (!englishName.empty() && !capitals && !word.empty() && word[0] >= 'A' &&
+                    word[0] <= 'Z')
+                    word[0] = char(word[0] - 'A' + 'a');
+                englishName += (englishName.empty() ? "" : " ") + word;
+            }
+            r.englishNames[naming.address] = englishName;
+        }
         return r;
     }();
     return d;
@@ -199,9 +227,10 @@ Placement placementOf(std::uint8_t address)
     return where.page ? where : Placement{"", ""};
 }
 
-const std::string &nameForPeople(std::uint8_t address)
+const std::string &nameForPeople(std::uint8_t address, Language language)
 {
-    return derived().names[address];
+    return language == Language::English ? derived().englishNames[address]
+                                          : derived().names[address];
 }
 
 } // namespace zev

@@ -8,6 +8,8 @@
 // are inside it. Pages are at depth 0.
 #pragma once
 
+#include "model/English.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -64,8 +66,8 @@ Placement placementOf(std::uint8_t address);
 /// while two registers would still share a name ("音乐调整 7 BAND-EQ 16KHz",
 /// "话筒调整 7 BAND-EQ 16KHz"). A caption that starts with that name stands alone ("合唱幅度"),
 /// and a radio group is named by its own caption ("啸叫抑制模式"). Empty for an address that
-/// carries no setting.
-const std::string &nameForPeople(std::uint8_t address);
+/// carries no setting. In English: the same parts, each in English ("Music 7 BAND-EQ 16KHz").
+const std::string &nameForPeople(std::uint8_t address, Language language = Language::Chinese);
 
 /// The name of a group or panel for people: its caption, or its name where it shows none.
 const char *layoutName(const LayoutNode &node);

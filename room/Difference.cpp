@@ -1,5 +1,6 @@
 #include "room/Difference.h"
 
+#include "model/Layout.h"
 #include "model/Shown.h"
 
 namespace zev {
@@ -26,6 +27,7 @@ QJsonObject differenceJson(std::uint8_t address, std::uint8_t a, std::uint8_t b)
     return {{"address", address},
             {"name", QString::fromStdString(machineName(row))},
             {"title", QString::fromStdString(nameForPeople(address))},
+            {"english", QString::fromStdString(nameForPeople(address, Language::English))},
             {"a", side(row, a)},
             {"b", side(row, b)}};
 }
@@ -40,13 +42,18 @@ QJsonArray differencesJson(const std::vector<std::uint8_t> &addresses, const Reg
 }
 
 QString differenceText(std::uint8_t address, std::uint8_t a, std::uint8_t b, const QString &sideA,
-                       const QString &sideB)
+                       const QString &sideB, Language language)
 {
     const RegisterRow &row = *findRegister(address);
     return QString("%1: %2 %3, %4 %5")
-        .arg(QString::fromStdString(nameForPeople(address)), sideA,
-             QString::fromStdString(shownValue(row, a)), sideB,
-             QString::fromStdString(shownValue(row, b)));
+        .arg(QString::fromStdString(nameForPeople(address, language)), sideA,
+             QString::fromStdString(inLanguage(shownValue(row, a), language)), sideB,
+             QString::fromStdString(inLanguage(shownValue(row, b), language)));
+}
+
+QString processorSide(Language language)
+{
+    return language == Language::English ? "unit" : kProcessorSide;
 }
 
 } // namespace zev

@@ -4,11 +4,13 @@
 // B). As JSON (version kResultVersion):
 //
 //   {"address": 16, "name": "MusicVolumeTrackBar", "title": "音乐调整 音量",
+//    "english": "Music volume",
 //    "a": {"value": 30, "shown": "58dB"}, "b": {"value": 31, "shown": "57dB"}}
 //
 // and as a line for people, each side named: "音乐调整 音量: tuned.dat 58dB, 机器 57dB".
 #pragma once
 
+#include "model/English.h"
 #include "model/ParameterModel.h"
 #include "model/RegisterMap.h"
 
@@ -29,9 +31,11 @@ QJsonObject differenceJson(std::uint8_t address, std::uint8_t a, std::uint8_t b)
 QJsonArray differencesJson(const std::vector<std::uint8_t> &addresses, const RegisterImage &a,
                            const RegisterImage &b);
 QString differenceText(std::uint8_t address, std::uint8_t a, std::uint8_t b, const QString &sideA,
-                       const QString &sideB);
+                       const QString &sideB, Language language = Language::Chinese);
 
 /// What the processor's side is called in a line for people.
 inline const char *kProcessorSide = "机器";
+/// The same in `language`: "机器", "unit".
+QString processorSide(Language language);
 
 } // namespace zev

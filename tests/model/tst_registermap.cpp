@@ -1,7 +1,10 @@
 // The register map's encodings, labels, factory values and mode slot copies.
 #include "model/Encoding.h"
+#include "model/Layout.h"
 #include "model/ParameterModel.h"
+#include "model/Shown.h"
 
+#include <QSet>
 #include <QTest>
 
 using namespace zev;
@@ -17,6 +20,7 @@ private slots:
     void transferSet();
     void factoryValuesKeepWhatTheyDoNotName();
     void copyRegisterBlock();
+    void everyNameHasItsEnglish();
 };
 
 void TestRegisterMap::encodeAndLabel_data()
@@ -165,6 +169,36 @@ void TestRegisterMap::copyRegisterBlock()
     QCOMPARE(int(model.image[50]), 0);
     QCOMPARE(int(model.image[59]), 0);
     QCOMPARE(int(model.image[60]), 60);
+}
+
+// Every text of the map and the layout that people read has its English, and the 56 English
+// names are as unique as the Chinese ones: the English window, zev720ctl --lang en and the
+// pages in English name each register one way.
+void TestRegisterMap::everyNameHasItsEnglish()
+{
+    QSet<QString> names;
+    for (const RegisterRow &row : registerMap()) {
+        const std::string name = nameForPeople(row.address, Language::English);
+        QVERIFY2(!name.empty() && !hasChinese(name), name.c_str());
+        names << QString::fromStdString(name);
+        QVERIFY2(!hasChinese(english(row.caption ? row.caption : "")), row.caption);
+        for (const Choice &choice : row.choices)
+            QVERIFY2(!hasChinese(english(choice.caption)), choice.caption);
+        for (int value = 0; value < 256; ++value)
+            if (controlShows(row, std::uint8_t(value)))
+                QVERIFY2(!hasChinese(english(shownValue(row, std::uint8_t(value)))),
+                         shownValue(row, std::uint8_t(value)).c_str());
+        const Placement where = placementOf(row.address);
+        QVERIFY(!hasChinese(english(where.page)) && !hasChinese(english(where.group)));
+    }
+    QCOMPARE(names.size(), qsizetype(registerMap().size()));
+    QCOMPARE(nameForPeople(16, Language::English), std::string("Music volume"));
+    QCOMPARE(nameForPeople(16), std::string("音乐调整 音量"));
+    QVERIFY(hasChinese("音量") && hasChinese("（") && !hasChinese("dB ± é"));
+    Language language = Language::Chinese;
+    QVERIFY(parseLanguage("en_US.UTF-8", language) && language == Language::English);
+    QVERIFY(parseLanguage("ZH", language) && language == Language::Chinese);
+    QVERIFY(!parseLanguage("eng", language) && !parseLanguage("fr", language));
 }
 
 QTEST_APPLESS_MAIN(TestRegisterMap)

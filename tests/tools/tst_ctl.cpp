@@ -486,7 +486,7 @@ void checkDifference(const QJsonValue &value, const QString &where)
     const QJsonObject d = value.toObject();
     const QStringList keys = d.keys();
     QCOMPARE(QSet<QString>(keys.begin(), keys.end()),
-             (QSet<QString>{"address", "name", "title", "a", "b"}));
+             (QSet<QString>{"address", "name", "title", "english", "a", "b"}));
     QVERIFY2(d["address"].isDouble() && d["name"].isString() && d["title"].isString(),
              qPrintable(where));
     QVERIFY(findRegisterByName(d["name"].toString().toStdString()));
@@ -532,6 +532,7 @@ void TestCtl::everyJsonResultHasOneShape()
         checkDifference(differing.at(0), c.command.join(' '));
         const QJsonObject d = differing.at(0).toObject();
         QCOMPARE(d["title"].toString(), QString("音乐调整 音量"));
+        QCOMPARE(d["english"].toString(), QString("Music volume"));
         QCOMPARE(d["a"].toObject()["shown"].toString(), QString("58dB"));
         QCOMPARE(d["b"].toObject()["shown"].toString(), QString("57dB"));
     }
@@ -552,6 +553,16 @@ void TestCtl::everyJsonResultHasOneShape()
         if (command[0] == "show") QVERIFY(testing::writeFile("shown.json", run.out.toUtf8()));
     }
     QCOMPARE(testing::readFile("built.dat"), testing::readFile("tuned.dat"));
+
+    // In English for people who read it (--lang en, ZEV720_LANG=en), with the names of the
+    // one table that the pages read too.
+    Run english = ctl({"diff", "tuned.dat", mangles.path(), "--lang", "en"});
+    QVERIFY2(english.out.startsWith("Music volume: tuned.dat 58dB, "), qPrintable(english.out));
+    qputenv("ZEV720_LANG", "en");
+    english = ctl({"show", "tuned.dat"});
+    qunsetenv("ZEV720_LANG");
+    QVERIFY2(english.out.startsWith("Music  Music  Music volume   30  58dB\n"), qPrintable(english.out));
+    QVERIFY(ctl({"show", "tuned.dat", "--lang", "fr"}).code == 2);
 }
 
 // Help for each command, -h as --help, the nearest command for a typo; a port named as typed

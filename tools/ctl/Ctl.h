@@ -2,6 +2,7 @@
 // until they are over or the user ends the run. The jobs themselves are the room engine's.
 #pragma once
 
+#include "model/English.h"
 #include "model/ParameterModel.h"
 #include "room/RoomJob.h"
 
@@ -13,6 +14,11 @@
 #include <vector>
 
 namespace ctl {
+
+/// The language of the register names and shown values in lines for people (--lang,
+/// ZEV720_LANG; Chinese, the panel's, unless told). The rest of the output is English.
+zev::Language outputLanguage();
+void setOutputLanguage(zev::Language language);
 
 /// Exit codes that scripts rely on.
 enum Exit {

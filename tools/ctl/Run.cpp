@@ -37,6 +37,24 @@ void endRun()
 
 } // namespace
 
+namespace {
+zev::Language &languageSlot()
+{
+    static zev::Language language = zev::Language::Chinese;
+    return language;
+}
+} // namespace
+
+zev::Language outputLanguage()
+{
+    return languageSlot();
+}
+
+void setOutputLanguage(zev::Language language)
+{
+    languageSlot() = language;
+}
+
 int exitCodeOf(zev::Outcome outcome)
 {
     switch (outcome) {

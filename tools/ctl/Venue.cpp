@@ -165,7 +165,8 @@ void Venue::finished(std::size_t index)
     for (std::uint8_t address : report.differing)
         room.differing << zev::differenceText(address, m_wanted.image[address],
                                               report.held[address], printable(m_argument),
-                                              zev::kProcessorSide);
+                                              zev::processorSide(outputLanguage()),
+                                              outputLanguage());
     room.differingJson = zev::differencesJson(report.differing, m_wanted.image, report.held);
     if (!m_terminal && !m_json) print(roomLine(room, job));
     redraw();

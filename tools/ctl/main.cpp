@@ -152,7 +152,7 @@ void printHelp(const QString &command)
     if (!help) {
         printRaw(kHelpText);
         printRaw(kLineOptionsText);
-        printRaw("Other options: --json (results as JSON), --help, --version.\n");
+        printRaw("Other options: --json (results as JSON), --lang en|zh (register names and values in English\nor, as the panel, in Chinese; also ZEV720_LANG), --help, --version.\n");
         printRaw(kExitText);
         return;
     }
@@ -174,7 +174,7 @@ struct Arguments {
 bool takesValue(const QString &word)
 {
     static const QStringList options = {"--jobs", "--slots", "--baud", "--data",
-                                        "--stop", "--parity", "--flow"};
+                                        "--stop", "--parity", "--flow", "--lang"};
     return options.contains(word);
 }
 
@@ -214,7 +214,13 @@ Arguments parseArguments(const QStringList &words)
             a.line.dataBits = number();
         else if (word == "--stop")
             a.line.stopBits = number();
-        else if (word == "--parity")
+        else if (word == "--lang") {
+            const QString text = value();
+            zev::Language language;
+            if (!zev::parseLanguage(text.toStdString(), language))
+                throw Failure(kUsage, "--lang " + printable(text) + ": en or zh");
+            setOutputLanguage(language);
+        } else if (word == "--parity")
             a.line.parity = value().toStdString();
         else if (word == "--flow")
             a.line.flow = value().toStdString();
@@ -235,11 +241,6 @@ void expect(const Arguments &a, int count, const char *usage)
 void printJson(const QJsonObject &object)
 {
     printRaw(QJsonDocument(object).toJson(QJsonDocument::Indented));
-}
-
-QString shown(const zev::RegisterRow &row, std::uint8_t value)
-{
-    return QString::fromStdString(zev::shownValue(row, value));
 }
 
 // Problems of ZEV720.ports, once a command.
@@ -378,7 +379,8 @@ int push(const Arguments &a)
     } else {
         for (std::uint8_t address : report.differing)
             print(zev::differenceText(address, wanted.image[address], report.held[address],
-                                      printable(in), zev::kProcessorSide));
+                                      printable(in), zev::processorSide(outputLanguage()),
+                                      outputLanguage()));
         if (report.outcome == zev::Outcome::Unanswered)
             complain(label + ": " + outcomeText(report));
         else if (code == kOk)
@@ -431,7 +433,8 @@ int diff(const Arguments &a)
     if (!a.json)
         for (std::uint8_t address : differing)
             print(zev::differenceText(address, left.image[address], right.image[address],
-                                      printable(a.positional[1]), printable(a.positional[2])));
+                                      printable(a.positional[1]), printable(a.positional[2]),
+                                      outputLanguage()));
     QJsonArray slotDiffs;
     if (isFile[0] && isFile[1]) {
         for (int slot = 0; slot < zev::kSlotCount; ++slot) {
@@ -477,22 +480,26 @@ int show(const Arguments &a)
         printRaw(text);
         return kOk;
     }
+    const zev::Language language = outputLanguage();
+    const auto said = [language](const std::string &text) {
+        return QString::fromStdString(zev::inLanguage(text, language));
+    };
     for (const zev::RegisterRow &row : zev::registerMap()) {
         const zev::Placement where = zev::placementOf(row.address);
         print(QString("%1  %2  %3  %4  %5")
-                  .arg(QString::fromUtf8(where.page),
-                       QString::fromUtf8(*where.group ? where.group : "-"),
-                       QString::fromStdString(zev::nameForPeople(row.address)))
+                  .arg(said(where.page), *where.group ? said(where.group) : QString("-"),
+                       QString::fromStdString(zev::nameForPeople(row.address, language)))
                   .arg(model.image[row.address], 3)
-                  .arg(shown(row, model.image[row.address])));
+                  .arg(said(zev::shownValue(row, model.image[row.address]))));
     }
     for (int slot = 0; slot < zev::kSlotCount; ++slot) {
         QStringList held;
         for (const zev::RegisterRow &row : zev::registerMap()) {
             const std::uint8_t value = model.modeSlots[slot][row.address];
             if (value != 0)
-                held << QString("%1=%2").arg(QString::fromStdString(zev::nameForPeople(row.address)),
-                                             shown(row, value));
+                held << QString("%1=%2").arg(
+                    QString::fromStdString(zev::nameForPeople(row.address, language)),
+                    said(zev::shownValue(row, value)));
         }
         print(QString("slot %1: %2").arg(slot).arg(held.isEmpty() ? "(empty)" : held.join(", ")));
     }
@@ -566,6 +573,10 @@ int run(const QStringList &words)
         print(QString("zev720ctl %1\n%2").arg(ZEV720_VERSION, ZEV720_NOTICE));
         return kOk;
     }
+    // ZEV720_LANG as the panel reads it; --lang before it.
+    zev::Language language;
+    if (zev::parseLanguage(qEnvironmentVariable("ZEV720_LANG").toStdString(), language))
+        setOutputLanguage(language);
     const Arguments a = parseArguments(words);
     if (a.positional.isEmpty()) throw Failure(kUsage, "no command (zev720ctl --help lists them)");
     const QString &command = a.positional.first();
