@@ -6,6 +6,8 @@
 #include "model/Layout.h"
 #include "model/Shown.h"
 
+#include <map>
+
 namespace zev {
 namespace {
 
@@ -84,6 +86,29 @@ std::string node(std::size_t index)
     return out + "]}";
 }
 
+// Every Chinese text above in English: names, captions, titles, choices and shown values, as
+// one object the pages look their English up in.
+std::string glossaryJson()
+{
+    std::map<std::string, std::string> glossary;
+    const auto add = [&glossary](const std::string &text) {
+        if (hasChinese(text)) glossary.emplace(text, english(text));
+    };
+    for (const LayoutNode &n : windowLayout()) add(layoutName(n));
+    for (const RegisterRow &row : registerMap()) {
+        glossary.emplace(nameForPeople(row.address), nameForPeople(row.address, Language::English));
+        add(row.caption ? row.caption : "");
+        for (const Choice &choice : row.choices) add(choice.caption);
+        for (int value = 0; value < 256; ++value)
+            if (controlShows(row, std::uint8_t(value)))
+                add(shownValue(row, std::uint8_t(value)));
+    }
+    std::string out = "{";
+    for (const auto &[chinese, inEnglish] : glossary)
+        out += (out.size() > 1 ? "," : "") + jsonQuoted(chinese) + ":" + jsonQuoted(inEnglish);
+    return out + "}";
+}
+
 } // namespace
 
 const std::string &layoutJson()
@@ -96,7 +121,7 @@ const std::string &layoutJson()
                 out += (first ? "" : ",") + node(i);
                 first = false;
             }
-        return out + "]}";
+        return out + "],\"english\":" + glossaryJson() + "}";
     }();
     return json;
 }

@@ -265,7 +265,19 @@ class Pages(unittest.TestCase):
         self.assertEqual(driver.find_element(By.TAG_NAME, 'html').get_attribute('lang'), 'en')
         wait(driver, lambda d: self.tile(d, 'A').find_element(By.CLASS_NAME, 'state').text == 'online')
         up = self.tile(driver, 'A').find_element(By.CSS_SELECTOR, 'button[data-step="1"]')
-        self.assertEqual(up.accessible_name, 'A 音乐调整 音量 up')  # the register's name stays the panel's
+        self.assertEqual(up.accessible_name, 'A Music volume up')  # the server's one English name
+        # A technician's room page in English: no Chinese left but what the venue named itself,
+        # and the names of the one table that zev720ctl --lang en prints too.
+        tech = self.open('tech', language='en')
+        tech.get(self.venue.base + '/room.html?room=A')
+        wait(tech, lambda d: d.find_elements(By.CSS_SELECTOR, 'input[aria-label="Music volume"]'))
+        for tab in tech.find_elements(By.CSS_SELECTOR, '[role=tab]'):
+            tab.click()
+            shown = tech.find_element(By.TAG_NAME, 'main').text
+            self.assertIsNone(re.search('[\u2e80-\u9fff]', shown), shown)
+        self.assertTrue(tech.find_elements(By.CSS_SELECTOR, 'input[aria-label="Reverb room width"]'))
+        tech.find_element(By.ID, 'language').click()
+        wait(tech, lambda d: d.find_elements(By.CSS_SELECTOR, 'input[aria-label="音乐调整 音量"]'))
 
     def test_every_page_passes_axe(self):
         with open(AXE) as f:

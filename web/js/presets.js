@@ -3,7 +3,7 @@
 // comes (ok, differs with the controls that differ, failed with the reason).
 import { call, events } from './api.js';
 import { element, isTechnician, startPage } from './page.js';
-import { describe, language, reasonText, text } from './texts.js';
+import { describe, language, reasonText, said, text, useGlossary } from './texts.js';
 
 const status = document.getElementById('status');
 const body = document.querySelector('#presets tbody');
@@ -19,7 +19,7 @@ function say(message) {
 }
 
 function titlesOf(node) {
-  if (node.name) titles.set(node.name, node.title);
+  if (node.name) titles.set(node.name, node.title); // shown through said(), in the page's language
   for (const child of node.children || []) titlesOf(child);
 }
 
@@ -110,7 +110,7 @@ function showResult(result) {
   // A room's failure in the page's language: why its room is offline, or what the problem was.
   const failure = result.reasonCode ? `${describe(result, result.detail)}: ${reasonText(result)}` : describe(result, result.detail);
   detail.textContent = result.result === 'failed' ? failure
-    : result.result === 'differs' ? result.differs.map((name) => titles.get(name) || name).join('、') : '';
+    : result.result === 'differs' ? result.differs.map((name) => said(titles.get(name) || name)).join(language() === 'en' ? ', ' : '、') : '';
 }
 
 async function recall(event) {
@@ -190,6 +190,7 @@ async function start() {
     return;
   }
   const layout = await call('GET', 'layout');
+  useGlossary(layout.english);
   titles = new Map();
   for (const page of layout.pages) titlesOf(page);
   await loadPresets();

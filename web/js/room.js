@@ -7,7 +7,7 @@
 // vouch for what it shows, the room's state is unknown and every control is off.
 import { call, events } from './api.js';
 import { element, isTechnician, later, startPage } from './page.js';
-import { reasonText, text, timeText } from './texts.js';
+import { reasonText, said, text, timeText, useGlossary } from './texts.js';
 
 const roomName = new URLSearchParams(location.search).get('room') || '';
 const registers = new Map(); // machine name -> { value, shown, title }
@@ -164,11 +164,11 @@ function disabledNow(node) {
 function makeBar(node, parent, upright = false) {
   const id = `c-${node.name}`;
   const box = element('div', upright ? 'bar band' : 'bar');
-  const label = element('label', '', node.hideCaption ? node.title : node.caption);
+  const label = element('label', '', said(node.hideCaption ? node.title : node.caption));
   label.htmlFor = id;
   const input = element('input');
   Object.assign(input, { type: 'range', id, min: 0, max: node.positions.length - 1, step: 1 });
-  input.setAttribute('aria-label', node.title);
+  input.setAttribute('aria-label', said(node.title));
   const output = element('output', 'value');
   output.htmlFor = id;
   box.append(label, input, output);
@@ -180,8 +180,8 @@ function makeBar(node, parent, upright = false) {
   input.addEventListener('pointerdown', () => { dragging = true; });
   input.addEventListener('input', () => {
     const [value, shown] = node.positions[last - Number(input.value)];
-    output.textContent = shown;
-    input.setAttribute('aria-valuetext', shown);
+    output.textContent = said(shown);
+    input.setAttribute('aria-valuetext', said(shown));
     queue(node.name, value);
   });
   input.addEventListener('change', () => { dragging = false; endStep(); });
@@ -189,8 +189,8 @@ function makeBar(node, parent, upright = false) {
     node,
     inputs: [input],
     set(register) {
-      output.textContent = register.shown;
-      input.setAttribute('aria-valuetext', register.shown);
+      output.textContent = said(register.shown);
+      input.setAttribute('aria-valuetext', said(register.shown));
       if (dragging) return;
       const index = node.positions.findIndex(([value]) => value === register.value);
       if (index >= 0) input.value = String(last - index);
@@ -200,14 +200,14 @@ function makeBar(node, parent, upright = false) {
 
 function makeRadio(node, parent) {
   const box = element('fieldset', 'radio');
-  box.append(element('legend', '', node.caption));
+  box.append(element('legend', '', said(node.caption)));
   const inputs = [];
   for (const [value, caption] of node.choices) {
     const label = element('label');
     const input = element('input');
     Object.assign(input, { type: 'radio', name: `r-${node.name}`, value: String(value) });
     input.addEventListener('change', () => { if (input.checked) { queue(node.name, value); endStep(); } });
-    label.append(input, ` ${caption}`);
+    label.append(input, ` ${said(caption)}`);
     box.append(label);
     inputs.push(input);
   }
@@ -227,7 +227,7 @@ function makeFixed(node, parent) {
   const label = element('label');
   const radio = element('input');
   Object.assign(radio, { type: 'radio', name: `r-${node.name}`, value: 'fixed' });
-  label.append(radio, ` ${node.modes[0][1].replace(/\s*P\d+$/, '')}`);
+  label.append(radio, ` ${said(node.modes[0][1]).replace(/\s*P\d+$/, '')}`);
   const numberLabel = element('label');
   const number = element('input');
   Object.assign(number, { type: 'number', min: node.modes[0][0], max: node.modes[node.modes.length - 1][0], value: node.modes[0][0] });
@@ -260,7 +260,7 @@ function makeCheck(node, parent) {
   const input = element('input');
   input.type = 'checkbox';
   input.addEventListener('change', () => { queue(node.name, input.checked ? node.on : node.off); endStep(); });
-  label.append(input, ` ${node.caption}`);
+  label.append(input, ` ${said(node.caption)}`);
   parent.append(label);
   controls.set(node.name, { node, inputs: [input], set(register) { input.checked = register.value === node.on; } });
 }
@@ -279,7 +279,7 @@ function build(node, parent) {
   let box;
   if (node.kind === 'group' || node.kind === 'panel') {
     box = element('fieldset', node.kind);
-    box.append(element('legend', '', node.caption || node.title));
+    box.append(element('legend', '', said(node.caption || node.title)));
   } else {
     box = element('div', node.kind);
   }
@@ -302,7 +302,7 @@ function buildPages(layout) {
   const panels = document.getElementById('panels');
   const tabButtons = [];
   layout.pages.forEach((page, i) => {
-    const tab = element('button', 'tab', page.caption);
+    const tab = element('button', 'tab', said(page.caption));
     Object.assign(tab, { type: 'button', id: `tab-${i}` });
     tab.setAttribute('role', 'tab');
     tab.setAttribute('aria-controls', `page-${i}`);
@@ -369,7 +369,7 @@ async function loadHistory() {
       const item = element('li', c.undone ? 'undone' : '');
       const time = element('time', '', timeText(c.time));
       time.dateTime = c.time;
-      item.append(time, ` ${c.title}: ${c.beforeShown} → ${c.afterShown} (${c.user}, ${text(`through.${c.through}`)})`);
+      item.append(time, ` ${said(c.title)}: ${said(c.beforeShown)} → ${said(c.afterShown)} (${c.user}, ${text(`through.${c.through}`)})`);
       if (c.undone) item.append(` — ${text('undone')}`);
       return item;
     }));
@@ -417,7 +417,8 @@ async function load() {
 }
 
 async function start() {
-  const me = await startPage(() => { showState(); keepAb(); loadHistory(); });
+  // The processor's names are built into the controls: another language builds them again.
+  const me = await startPage(() => location.reload());
   if (!me) return;
   document.getElementById('room-name').textContent = roomName;
   document.title = `${roomName} — ZEV720`;
@@ -426,7 +427,9 @@ async function start() {
     document.querySelector('main').replaceChildren(status);
     return;
   }
-  buildPages(await call('GET', 'layout'));
+  const layout = await call('GET', 'layout');
+  useGlossary(layout.english);
+  buildPages(layout);
   await load();
   keepAb();
   showUndo();

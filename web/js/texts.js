@@ -129,6 +129,18 @@ export function language() {
   return localStorage.getItem('zev720.language') === 'en' ? 'en' : 'zh';
 }
 
+// The English of the processor's names and values (the server's one table: GET layout gives
+// it as "english"): a register's name, a caption, a choice, a shown value.
+let glossary = {};
+export function useGlossary(english) {
+  glossary = english || {};
+}
+
+// A name or value of the processor in the page's language.
+export function said(chinese) {
+  return language() === 'en' ? glossary[chinese] ?? chinese : chinese;
+}
+
 // The text of `key`, with each {name} filled from `values`.
 export function text(key, values = {}) {
   const template = texts[language()][key] ?? key;

@@ -6,7 +6,7 @@
 // from the server for 10 s, the stream lost) every value is "?" and every control is off.
 import { call, events } from './api.js';
 import { element, isTechnician, later, mayChange, startPage } from './page.js';
-import { describe, reasonText, text } from './texts.js';
+import { describe, reasonText, said, text, useGlossary } from './texts.js';
 
 const rooms = new Map(); // name -> { room, tile: { item, state, values: Map, lock, differs, ... } }
 let desk = [];           // the front desk's registers: { name, title }
@@ -171,8 +171,8 @@ function update(name) {
   for (const [register, shown] of tile.values) {
     const value = registerOf(room, register);
     const end = ends[register] || [];
-    shown.output.textContent = live && value ? value.shown : '?';
-    shown.title.textContent = desk.find((d) => d.name === register).title;
+    shown.output.textContent = live && value ? said(value.shown) : '?';
+    shown.title.textContent = said(desk.find((d) => d.name === register).title);
     shown.note.textContent = !online || !value ? '' : end.includes('top') ? text('atTop') : end.includes('bottom') ? text('atBottom') : '';
     for (const [button, key, side] of [[shown.down, 'lower', 'bottom'], [shown.up, 'higher', 'top']])
       if (button) {
@@ -197,9 +197,9 @@ function update(name) {
   if (house && differs !== undefined) {
     tile.summary.textContent = differs === null ? text('notRead')
       : differs.length ? text('differs', { preset: house, n: differs.length }) : text('same', { preset: house });
-    tile.summary.title = (differs || []).map((d) => `${d.title}: ${d.shown}`).join('\n');
+    tile.summary.title = (differs || []).map((d) => `${said(d.title)}: ${said(d.shown)}`).join('\n');
     tile.differing.replaceChildren(...(differs || []).map((d) =>
-      element('li', '', `${d.title}: ${d.shown} (${text('inPreset', { value: d.preset })})`)));
+      element('li', '', `${said(d.title)}: ${said(d.shown)} (${text('inPreset', { value: said(d.preset) })})`)));
   }
 }
 
@@ -312,6 +312,7 @@ async function loadPresets() {
 async function start() {
   me = await startPage(() => { houseChoice.options[0].textContent = text('none'); if (!live && rooms.size) say(text('stale')); showAll(); });
   if (!me) return;
+  useGlossary((await call('GET', 'layout')).english); // the processor's names in English
   await loadPresets();
   events(take, streamState);
 }
