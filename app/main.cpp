@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -99,7 +100,7 @@ public:
 };
 
 constexpr const char *kUsageStart =
-    "Usage: zev720 [--menu | --version | --help]\n"
+    "Usage: zev720 [--menu] [--lang en|zh] | --version | --help\n"
     "\n"
     "The ZEV720 control panel: tunes a ZEV720 karaoke processor over a serial line.\n"
     "It works in the current folder: the port settings are kept in ZEV720.cfg and the last\n"
@@ -108,6 +109,8 @@ constexpr const char *kUsageStart =
 constexpr const char *kUsageOptions =
     "\n"
     "  --menu     work in the folder of a start from the desktop's menu, made on first start\n"
+    "  --lang en  the window in English (also ZEV720_LANG=en); Chinese otherwise, whatever\n"
+    "             the system's language\n"
     "  --version  print the version and exit\n"
     "  --help     print this text and exit\n";
 
@@ -120,39 +123,48 @@ void printUsage(std::FILE *to)
 
 // Answers --version and --help without a window, enters the menu's folder for --menu; any
 // other argument is refused. -1: go on.
-int answerArguments(int argc, char *argv[], QString &movedTo)
+int answerArguments(int argc, char *argv[], QString &movedTo, zev::Language &language)
 {
-    if (argc < 2) {
-        // Started with no word (a double-click): where it cannot or should not write, it works
-        // where the menu's entry works, and says so once the window is up.
-        std::string error;
-        if (!workingFolderUnfit()) return -1;
-        if (!enterMenuFolder(error)) {
-            std::fprintf(stderr, "zev720: %s\n", error.c_str());
-            return 1;
+    bool menu = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--menu")) {
+            menu = true;
+        } else if (!std::strcmp(argv[i], "--lang")) {
+            if (i + 1 >= argc || !zev::parseLanguage(argv[i + 1], language)) {
+                std::fprintf(stderr, "zev720: --lang takes en or zh\n");
+                return 2;
+            }
+            ++i;
+        } else if (!std::strcmp(argv[i], "--version")) {
+            std::printf("zev720 %s\n%s\n", ZEV720_VERSION, ZEV720_NOTICE);
+            return 0;
+        } else if (!std::strcmp(argv[i], "--help")) {
+            printUsage(stdout);
+            return 0;
+        } else if (argv[i][0] == '-' && argv[i][1] != '-') {
+            // Qt's own options (-platform, -display, ...) pass on to the application object.
+            if (i + 1 < argc && argv[i + 1][0] != '-') ++i;
+        } else {
+            std::fprintf(stderr, "zev720: unknown argument '%s'\n", argv[i]);
+            printUsage(stderr);
+            return 2;
         }
-        movedTo = QDir::toNativeSeparators(QDir::currentPath());
-        return -1;
     }
-    if (!std::strcmp(argv[1], "--menu")) {
-        std::string error;
+    std::string error;
+    if (menu) {
         if (enterMenuFolder(error)) return -1;
         std::fprintf(stderr, "zev720: %s\n", error.c_str());
         return 1;
     }
-    if (!std::strcmp(argv[1], "--version")) {
-        std::printf("zev720 %s\n%s\n", ZEV720_VERSION, ZEV720_NOTICE);
-        return 0;
+    // Started with no folder of its own (a double-click): where it cannot or should not write,
+    // it works where the menu's entry works, and says so once the window is up.
+    if (!workingFolderUnfit()) return -1;
+    if (!enterMenuFolder(error)) {
+        std::fprintf(stderr, "zev720: %s\n", error.c_str());
+        return 1;
     }
-    if (!std::strcmp(argv[1], "--help")) {
-        printUsage(stdout);
-        return 0;
-    }
-    // Qt's own options (-platform, -display, ...) pass on to the application object.
-    if (argv[1][0] == '-' && argv[1][1] != '-') return -1;
-    std::fprintf(stderr, "zev720: unknown argument '%s'\n", argv[1]);
-    printUsage(stderr);
-    return 2;
+    movedTo = QDir::toNativeSeparators(QDir::currentPath());
+    return -1;
 }
 
 } // namespace
@@ -160,7 +172,11 @@ int answerArguments(int argc, char *argv[], QString &movedTo)
 int main(int argc, char *argv[])
 {
     QString movedTo;
-    if (const int answered = answerArguments(argc, argv, movedTo); answered >= 0) return answered;
+    // Chinese, the window's own, whatever the system's language; English when asked for.
+    zev::Language language = zev::Language::Chinese;
+    if (const char *chosen = std::getenv("ZEV720_LANG")) zev::parseLanguage(chosen, language);
+    if (const int answered = answerArguments(argc, argv, movedTo, language); answered >= 0)
+        return answered;
     Application app(argc, argv);
     QApplication::setApplicationName("zev720");
     QApplication::setApplicationDisplayName("DSP C-Ver6.0");
@@ -168,7 +184,7 @@ int main(int argc, char *argv[])
     QFont font = QApplication::font();
     font.setFamilies(look::typefaces());
     QApplication::setFont(font);
-    look::translateQtTexts();
+    if (!look::useLanguage(language)) std::fprintf(stderr, "zev720: no translation for --lang\n");
     // From the start: a signal that comes while a box of the start-up waits is answered too.
     closeOnSessionEnd([] {
         if (MainForm) MainForm->close();
@@ -186,7 +202,8 @@ int main(int argc, char *argv[])
     // Closed: released and saved. A logoff waiting on that is answered at once.
     QObject::connect(MainForm, &TMainForm::closed, &app, [] { zev::endWorkDone(); });
     if (!movedTo.isEmpty()) // after the start-up's own words, which stay in front
-        MainForm->ShowHelpText(MainForm->statusPanel(3)->text() + "（工作文件夹：" + movedTo + "）");
+        MainForm->ShowHelpText(MainForm->statusPanel(3)->text() +
+                               QCoreApplication::translate("main", "（工作文件夹：%1）").arg(movedTo));
     FirstFrameReport report;
     if (qEnvironmentVariableIsSet("ZEV720_STARTUP_REPORT")) MainForm->installEventFilter(&report);
     if (isSessionEnding()) { // it came while the window was being built: close from the loop

@@ -3,6 +3,7 @@
 #include "wire/NetworkAddress.h"
 #include "wire/PortMap.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QStringList>
@@ -46,31 +47,46 @@ void recordOpenOutcome(int port, const OpenOutcome &outcome)
     outcomes()[port] = outcome;
 }
 
+namespace {
+// In the window's language: these texts are the window's (translations/ has their English).
+std::string said(const char *text, const std::string &argument = {})
+{
+    QString line = QCoreApplication::translate("PortInfo", text);
+    if (!argument.empty()) line = line.arg(QString::fromStdString(argument));
+    return line.toStdString();
+}
+} // namespace
+
 std::string openFailureForPeople(const OpenOutcome &outcome)
 {
     switch (outcome.result) {
     case LineResult::Ok:
         return {};
     case LineResult::NoSuchDevice:
-        return outcome.text.empty() ? "设备不存在" : "设备不存在（" + outcome.text + "）";
+        return outcome.text.empty() ? said(QT_TRANSLATE_NOOP("PortInfo", "设备不存在"))
+                                    : said(QT_TRANSLATE_NOOP("PortInfo", "设备不存在（%1）"), outcome.text);
     case LineResult::PermissionDenied:
-        if (!outcome.group.empty()) return "没有权限，请把用户加入 " + outcome.group + " 组后重新登录";
-        if (!outcome.owner.empty()) return "没有权限：只有用户 " + outcome.owner + " 可以读写这个设备";
-        return "没有权限";
+        if (!outcome.group.empty())
+            return said(QT_TRANSLATE_NOOP("PortInfo", "没有权限，请把用户加入 %1 组后重新登录"),
+                        outcome.group);
+        if (!outcome.owner.empty())
+            return said(QT_TRANSLATE_NOOP("PortInfo", "没有权限：只有用户 %1 可以读写这个设备"),
+                        outcome.owner);
+        return said(QT_TRANSLATE_NOOP("PortInfo", "没有权限"));
     case LineResult::HeldElsewhere:
-        return "被其他程序占用";
+        return said(QT_TRANSLATE_NOOP("PortInfo", "被其他程序占用"));
     case LineResult::HeldHere:
-        return "已被本程序打开";
+        return said(QT_TRANSLATE_NOOP("PortInfo", "已被本程序打开"));
     case LineResult::UnknownHost:
-        return "未知主机（" + outcome.text + "）";
+        return said(QT_TRANSLATE_NOOP("PortInfo", "未知主机（%1）"), outcome.text);
     case LineResult::Refused:
-        return "连接被拒绝（" + outcome.text + "）";
+        return said(QT_TRANSLATE_NOOP("PortInfo", "连接被拒绝（%1）"), outcome.text);
     case LineResult::NoAnswer:
-        return "无应答（" + outcome.text + "）";
+        return said(QT_TRANSLATE_NOOP("PortInfo", "无应答（%1）"), outcome.text);
     case LineResult::DeviceGone:
-        return "设备已断开";
+        return said(QT_TRANSLATE_NOOP("PortInfo", "设备已断开"));
     case LineResult::LineHeld:
-        return "串口发送受阻";
+        return said(QT_TRANSLATE_NOOP("PortInfo", "串口发送受阻"));
     case LineResult::Failed:
         return outcome.text;
     }
@@ -82,21 +98,22 @@ std::string describePortForPeople(int port)
     const QString device = QString::fromStdString(portDevice(port));
     QString line;
     if (device.isEmpty()) {
-        line = "没有设备对应这个端口号";
+        line = QString::fromStdString(said(QT_TRANSLATE_NOOP("PortInfo", "没有设备对应这个端口号")));
     } else if (isNetworkLine(device.toStdString())) {
-        line = device + "（网络线路）";
+        line = QString::fromStdString(said(QT_TRANSLATE_NOOP("PortInfo", "%1（网络线路）"), device.toStdString()));
     } else if (!QFileInfo::exists(device) && QSerialPortInfo(device).isNull()) {
         // Neither a path (Linux) nor a port that the system lists (COM<n> on Windows).
-        line = device + "（设备不存在）";
+        line = QString::fromStdString(said(QT_TRANSLATE_NOOP("PortInfo", "%1（设备不存在）"), device.toStdString()));
     } else {
         line = device;
         const QString described = systemDescription(device);
         if (!described.isEmpty()) line += " (" + described + ")";
     }
-    const QString reason = QString::fromStdString(openFailureForPeople(lastOpenOutcome(port)));
-    if (!reason.isEmpty()) line += "；上次打开失败：" + reason;
+    const std::string reason = openFailureForPeople(lastOpenOutcome(port));
+    if (!reason.empty())
+        line += QString::fromStdString(said(QT_TRANSLATE_NOOP("PortInfo", "；上次打开失败：%1"), reason));
     for (const std::string &problem : readPortsFile().problems)
-        line += "；" + QString::fromStdString(problem);
+        line += QCoreApplication::translate("PortInfo", "；") + QString::fromStdString(problem);
     return line.toStdString();
 }
 

@@ -7,7 +7,9 @@
 namespace zev {
 namespace {
 
-// Every Chinese text of the register map and the layout, and the words of shown values.
+// Every Chinese text of the register map and the layout, and the words of shown values. Where
+// the window's column is narrow, "caption|name": the caption as the window shows it, broken,
+// then the words of its name.
 constexpr std::pair<std::string_view, std::string_view> kEnglish[] = {
     // Pages, groups and panels.
     {"音乐调整", "Music"},
@@ -36,18 +38,18 @@ constexpr std::pair<std::string_view, std::string_view> kEnglish[] = {
     {"R延时", "R delay"},
     {"L延时", "L delay"},
     {"重复", "Repeat"},
-    {"反馈", "Feedback"},
+    {"反馈", "Feed-\nback|Feedback"},
     {"空间\n宽度", "Room\nwidth"},
     {"湿度", "Wet"},
-    {"空间", "Room size"},
-    {"预延时", "Pre-delay"},
+    {"空间", "Room\nsize|Room size"},
+    {"预延时", "Pre-\ndelay|Pre-delay"},
     {"合唱幅度", "Chorus level"},
     {"延时", "Delay"},
     {"级数", "Stages"},
     {"颤音幅度", "Tremolo depth"},
     {"颤音频率", "Tremolo rate"},
-    {"音乐音量", "Music volume"},
-    {"话筒音量", "Microphone volume"},
+    {"音乐音量", "Music\nvolume|Music volume"},
+    {"话筒音量", "Microphone\nvolume|Microphone volume"},
     {"高音", "Treble"},
     {"低音", "Bass"},
     {"低音音量", "Bass volume"},
@@ -100,12 +102,28 @@ bool hasChinese(std::string_view text)
 std::string english(std::string_view text)
 {
     for (const auto &[chinese, english] : kEnglish)
-        if (chinese == text) return std::string(english);
+        if (chinese == text) return std::string(english.substr(0, english.find('|')));
     // A shown value of a fixed DSP mode: "固定模式 P7".
     constexpr std::string_view kFixed = "固定模式 ";
     if (text.substr(0, kFixed.size()) == kFixed)
         return "Fixed mode " + std::string(text.substr(kFixed.size()));
     return std::string(text);
+}
+
+std::string englishName(std::string_view text)
+{
+    for (const auto &[chinese, english] : kEnglish)
+        if (chinese == text) {
+            const auto bar = english.find('|');
+            std::string name(bar == std::string_view::npos ? english : english.substr(bar + 1));
+            for (char &c : name)
+                if (c == '\n') c = ' ';
+            return name;
+        }
+    std::string name = english(text);
+    for (char &c : name)
+        if (c == '\n') c = ' ';
+    return name;
 }
 
 std::string inLanguage(std::string_view text, Language language)

@@ -16,6 +16,10 @@ enum class Language { Chinese, English };
 /// back as it is: the tests hold the table whole.
 std::string english(std::string_view text);
 
+/// The English of a text as it goes into a name or a line of its own ("Pre-delay"), where the
+/// window's caption is broken to fit ("Pre-\ndelay").
+std::string englishName(std::string_view text);
+
 /// The text in `language`: as it is in Chinese, english() in English.
 std::string inLanguage(std::string_view text, Language language);
 

@@ -180,21 +180,21 @@ const Derived &derived()
         // The English name has the Chinese one's parts, each in English.
         for (const Naming &naming : all) {
             r.names[naming.address] = naming.name;
-            std::string englishName;
+            std::string inEnglish;
             for (const std::string &part : naming.parts) {
-                std::string word = oneLine(english(part).c_str());
+                std::string word = zev::englishName(part);
                 // "Music volume": a part after the first goes on in lower case, but for a word
                 // in capitals ("ALC", "LOUD") or a single letter ("R delay").
                 const std::string first = word.substr(0, word.find(' '));
                 const bool capitals = std::none_of(first.begin(), first.end(), [](char c) {
                     return c >= 'a' && c <= 'z';
                 });
-                if (!englishName.empty() && !capitals && !word.empty() && word[0] >= 'A' &&
+                if (!inEnglish.empty() && !capitals && !word.empty() && word[0] >= 'A' &&
                     word[0] <= 'Z')
                     word[0] = char(word[0] - 'A' + 'a');
-                englishName += (englishName.empty() ? "" : " ") + word;
+                inEnglish += (inEnglish.empty() ? "" : " ") + word;
             }
-            r.englishNames[naming.address] = englishName;
+            r.englishNames[naming.address] = inEnglish;
         }
         return r;
     }();

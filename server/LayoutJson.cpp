@@ -92,7 +92,7 @@ std::string glossaryJson()
 {
     std::map<std::string, std::string> glossary;
     const auto add = [&glossary](const std::string &text) {
-        if (hasChinese(text)) glossary.emplace(text, english(text));
+        if (hasChinese(text)) glossary.emplace(text, englishName(text));
     };
     for (const LayoutNode &n : windowLayout()) add(layoutName(n));
     for (const RegisterRow &row : registerMap()) {

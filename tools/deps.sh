@@ -21,7 +21,7 @@ zev_install_packages() {
 # translations of its own texts (file dialogs, standard buttons).
 ZEV_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev
     qt6-websockets-dev libsodium-dev fonts-noto-cjk appstream desktop-file-utils ser2net iproute2
-    help2man openssl qt6-translations-l10n)
+    help2man openssl qt6-translations-l10n qt6-l10n-tools)
 # What the tests need besides: Chromium, its driver and Selenium for the page tests; Xvfb for
 # the window on a real X server.
 ZEV_TEST_PACKAGES=(chromium chromium-driver python3-selenium xvfb xauth)

@@ -1,4 +1,5 @@
 #include "ui/Accessible.h"
+#include "ui/QtTexts.h"
 
 #include "model/Encoding.h"
 #include "model/RegisterMap.h"
@@ -51,7 +52,7 @@ void *BarAccessible::interface_cast(QAccessible::InterfaceType type)
 QString BarAccessible::shownAt(int position) const
 {
     const zev::RegisterRow &row = *zev::findRegister(m_address);
-    return QString::fromStdString(zev::shownValue(row, zev::encodePosition(row, position)));
+    return look::said(zev::shownValue(row, zev::encodePosition(row, position)));
 }
 
 double BarAccessible::numberAt(int position) const

@@ -1,10 +1,12 @@
 #include "ui/ErrorBox.h"
+#include "wire/TextFile.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 bool sessionEnding = false;
@@ -25,6 +27,12 @@ bool isSessionEnding()
     return sessionEnding;
 }
 
+namespace {
+// The file layer's "not a regular file", as the window's translation knows it.
+constexpr const char *kNotARegularFileSaid = QT_TRANSLATE_NOOP("ErrorBox", "不是普通文件");
+static_assert(std::string_view(kNotARegularFileSaid) == zev::kNotARegularFile);
+} // namespace
+
 void showErrorBox(const QString &message)
 {
     if (sessionEnding) {
@@ -32,7 +40,10 @@ void showErrorBox(const QString &message)
         std::fflush(stderr);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), message,
+    // The file layer's words are the window's: said in the window's language.
+    const QString said = QString(message).replace(
+        zev::kNotARegularFile, QCoreApplication::translate("ErrorBox", kNotARegularFileSaid));
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), said,
                     QMessageBox::Ok, QApplication::activeWindow());
     box.setObjectName("ErrorBox");
     box.exec();
@@ -40,7 +51,7 @@ void showErrorBox(const QString &message)
 
 AppError notAWholeNumber(const QString &text)
 {
-    return AppError(QStringLiteral("'%1' 不是有效的整数值").arg(text));
+    return AppError(QCoreApplication::translate("ErrorBox", "'%1' 不是有效的整数值").arg(text));
 }
 
 int wholeNumber(const QString &text)

@@ -1,4 +1,5 @@
 #include "ui/Main.h"
+#include "ui/QtTexts.h"
 
 #include "model/Layout.h"
 #include "model/RegisterMap.h"
@@ -51,8 +52,11 @@ struct StatusPanel {
     const char *role;
 };
 constexpr StatusPanel kPanels[] = {
-    {"断开", 100, "连接状态"},     {"脱离", 100, "实时状态"}, {"未锁定", 100, "锁定状态"},
-    {"帮助信息", 505, "帮助信息"}, {"通讯：", 155, "通讯"},
+    {QT_TRANSLATE_NOOP("TMainForm", "断开"), 100, QT_TRANSLATE_NOOP("TMainForm", "连接状态")},
+    {QT_TRANSLATE_NOOP("TMainForm", "脱离"), 100, QT_TRANSLATE_NOOP("TMainForm", "实时状态")},
+    {QT_TRANSLATE_NOOP("TMainForm", "未锁定"), 100, QT_TRANSLATE_NOOP("TMainForm", "锁定状态")},
+    {QT_TRANSLATE_NOOP("TMainForm", "帮助信息"), 505, QT_TRANSLATE_NOOP("TMainForm", "帮助信息")},
+    {QT_TRANSLATE_NOOP("TMainForm", "通讯："), 155, QT_TRANSLATE_NOOP("TMainForm", "通讯")},
 };
 } // namespace
 
@@ -197,19 +201,19 @@ void TMainForm::buildCommandRow(QWidget *parent, QBoxLayout *row)
         const char *caption;
     };
     static const CommandButton kButtons[] = {
-        {&TMainForm::CommunicationBitBtn, "CommunicationBitBtn", "已断开..."},
-        {&TMainForm::RunCtlDataBitBtn, "RunCtlDataBitBtn", "不调节机器"},
-        {&TMainForm::SendAllBitBtn, "SendAllBitBtn", "全部发送"},
-        {&TMainForm::LoadDefaultBitBtn, "LoadDefaultBitBtn", "出厂设置"},
-        {&TMainForm::LoadMachineBitBtn, "LoadMachineBitBtn", "调机器数据"},
-        {&TMainForm::ReadFileBitBtn, "ReadFileBitBtn", "调用文件"},
-        {&TMainForm::SaveFileBitBtn, "SaveFileBitBtn", "写入文件"},
-        {&TMainForm::LockDataBitBtn, "LockDataBitBtn", "锁定机器"},
-        {&TMainForm::ChangePWDBitBtn, "ChangePWDBitBtn", "更改密码"},
-        {&TMainForm::CommSetBitBtn, "CommSetBitBtn", "COM(USB)设置"},
+        {&TMainForm::CommunicationBitBtn, "CommunicationBitBtn", QT_TR_NOOP("已断开...")},
+        {&TMainForm::RunCtlDataBitBtn, "RunCtlDataBitBtn", QT_TR_NOOP("不调节机器")},
+        {&TMainForm::SendAllBitBtn, "SendAllBitBtn", QT_TR_NOOP("全部发送")},
+        {&TMainForm::LoadDefaultBitBtn, "LoadDefaultBitBtn", QT_TR_NOOP("出厂设置")},
+        {&TMainForm::LoadMachineBitBtn, "LoadMachineBitBtn", QT_TR_NOOP("调机器数据")},
+        {&TMainForm::ReadFileBitBtn, "ReadFileBitBtn", QT_TR_NOOP("调用文件")},
+        {&TMainForm::SaveFileBitBtn, "SaveFileBitBtn", QT_TR_NOOP("写入文件")},
+        {&TMainForm::LockDataBitBtn, "LockDataBitBtn", QT_TR_NOOP("锁定机器")},
+        {&TMainForm::ChangePWDBitBtn, "ChangePWDBitBtn", QT_TR_NOOP("更改密码")},
+        {&TMainForm::CommSetBitBtn, "CommSetBitBtn", QT_TR_NOOP("COM(USB)设置")},
     };
     for (const CommandButton &command : kButtons) {
-        auto *button = new QPushButton(QString::fromUtf8(command.caption), parent);
+        auto *button = new QPushButton(tr(command.caption), parent);
         button->setObjectName(command.name);
         button->setAutoDefault(false);
         row->addWidget(button);
@@ -229,7 +233,7 @@ void TMainForm::buildStatusBar()
     static_assert(std::size(panels) == std::size(kPanels));
     for (std::size_t index = 0; index < std::size(kPanels); ++index) {
         const StatusPanel &entry = kPanels[index];
-        auto *panel = new QLabel(QString::fromUtf8(entry.text), bar);
+        auto *panel = new QLabel(tr(entry.text), bar);
         panel->setObjectName(QString("StatusPanel%1").arg(index));
         // Each panel its width; on a window narrower than all of them (a small screen) the
         // help panel gives way rather than the panels overlapping one another.
@@ -242,7 +246,7 @@ void TMainForm::buildStatusBar()
         }
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
-        panel->setAccessibleDescription(QString::fromUtf8(entry.role));
+        panel->setAccessibleDescription(tr(entry.role));
         // The help panel takes its full width before the progress bar takes what is left.
         bar->addWidget(panel, panels[index] == &m_helpPanel ? 100 : 0);
         *panels[index] = panel;
@@ -252,7 +256,7 @@ void TMainForm::buildStatusBar()
     m_progress->setRange(0, zev::kTransferSetSize);
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
-    m_progress->setAccessibleName("传输进度");
+    m_progress->setAccessibleName(tr("传输进度"));
     // What the panels leave, whatever a style would like it to have.
     m_progress->setSizePolicy(QSizePolicy::Ignored, m_progress->sizePolicy().verticalPolicy());
     bar->addWidget(m_progress, 1);
@@ -331,7 +335,7 @@ QRadioButton *TMainForm::radioButton(std::uint8_t address, int value) const
 
 void TMainForm::markLockStateChanged()
 {
-    m_lockPanel->setText("未锁定");
+    m_lockPanel->setText(tr("未锁定"));
 }
 
 // What a screen reader says. Controls that show a text are announced by that text, kept
@@ -344,25 +348,25 @@ void TMainForm::nameControlsForPeople()
     for (const zev::RegisterRow &row : zev::registerMap()) {
         QSlider *bar = m_bars[row.address];
         if (!bar) continue;
-        const QString name = QString::fromStdString(zev::nameForPeople(row.address));
+        const QString name = QString::fromStdString(zev::nameForPeople(row.address, look::windowLanguage()));
         bar->setAccessibleName(name);
         if (QLabel *label = m_valueLabels[row.address])
-            label->setAccessibleDescription(name + " 数值");
+            label->setAccessibleDescription(tr("%1 数值").arg(name));
         describeBar(row.address);
         connect(bar, &QSlider::valueChanged, this, [this, a = row.address] { describeBar(a); });
     }
     // A check box says its name for people, which holds its text; a radio group's buttons sit
     // in a column named by its name for people.
     for (const zev::RegisterRow &row : zev::registerMap()) {
-        const QString name = QString::fromStdString(zev::nameForPeople(row.address));
+        const QString name = QString::fromStdString(zev::nameForPeople(row.address, look::windowLanguage()));
         if (QCheckBox *box = m_checks[row.address]) box->setAccessibleName(name);
         if (QButtonGroup *group = m_groups[row.address])
             if (QAbstractButton *first = group->buttons().value(0))
                 first->parentWidget()->setAccessibleName(name);
     }
-    m_fixedModeEdit->setAccessibleName("固定模式 P");
-    m_pages->setAccessibleName("调整页面");
-    statusBar()->setAccessibleName("状态栏");
+    m_fixedModeEdit->setAccessibleName(tr("固定模式 P"));
+    m_pages->setAccessibleName(tr("调整页面"));
+    statusBar()->setAccessibleName(tr("状态栏"));
 }
 
 // A bar's description is what a person reads beside it: its value label, or else the

@@ -56,32 +56,32 @@ int askForFile(QFileDialog &dialog)
 
 void TMainForm::ReadFileBitBtnClick()
 {
-    ShowHelpText("读入文件");
+    ShowHelpText(tr("读入文件"));
     buildFileDialogs();
     if (askForFile(*OpenDialog1) != QDialog::Accepted) return;
     const QString name = chosenName(*OpenDialog1);
     if (!parameterFileExists(resolveFileName(name.toStdString()))) {
-        ShowHelpText("打不开文件" + name + ";");
+        ShowHelpText(tr("打不开文件%1;").arg(name));
         return;
     }
     LoadParameterFile(name);
     SetAllControlsFromImage();
-    ShowHelpText("已读入文件：" + name);
+    ShowHelpText(tr("已读入文件：%1").arg(name));
 }
 
 void TMainForm::SaveFileBitBtnClick()
 {
-    ShowHelpText("保存文件");
+    ShowHelpText(tr("保存文件"));
     buildFileDialogs();
     if (askForFile(*SaveDialog1) != QDialog::Accepted) return;
     const QString name = chosenName(*SaveDialog1);
     SaveParameterFile(name); // a failure stops here, before the success text
-    ShowHelpText("已保存到文件：" + name);
+    ShowHelpText(tr("已保存到文件：%1").arg(name));
 }
 
 void TMainForm::LoadDefaultBitBtnClick()
 {
     LoadFactoryValues();
     SetAllControlsFromImage();
-    ShowHelpText("全部参数改为出厂设置。");
+    ShowHelpText(tr("全部参数改为出厂设置。"));
 }

@@ -38,37 +38,37 @@ void TMainForm::CommunicationBitBtnClick()
             // The design's words first, then why, so that nobody needs the dialog to know.
             const QString why = QString::fromStdString(
                 zev::openFailureForPeople(m_link->channel().lastOpen()));
-            ShowHelpText("串口打开错误，请检查串口号" + (why.isEmpty() ? QString() : "：" + why));
+            ShowHelpText(tr("串口打开错误，请检查串口号") + (why.isEmpty() ? QString() : tr("：") + why));
         } else {
-            ShowHelpText("正在连接,请稍候...");
+            ShowHelpText(tr("正在连接,请稍候..."));
             switch (m_link->connectProcessor()) {
             case ConnectResult::Connected:
-                ShowHelpText("已连接机器，可以进行通讯操作");
-                m_linkPanel->setText("联机");
+                ShowHelpText(tr("已连接机器，可以进行通讯操作"));
+                m_linkPanel->setText(tr("联机"));
                 m_linkOpen = m_connected = true;
-                CommunicationBitBtn->setText("已连接..");
+                CommunicationBitBtn->setText(tr("已连接.."));
                 break;
             case ConnectResult::DeviceLost:
-                ShowHelpText("串口已断开，请检查连接");
+                ShowHelpText(tr("串口已断开，请检查连接"));
                 break;
             case ConnectResult::PortNotOpen:
             case ConnectResult::NoAnswer:
-                ShowHelpText("通讯连接失败！机器可能未开机");
+                ShowHelpText(tr("通讯连接失败！机器可能未开机"));
                 break;
             }
         }
     } else if (m_link->channel().IsOpen()) {
-        ShowHelpText("通讯连接断开");
+        ShowHelpText(tr("通讯连接断开"));
         if (m_link->disconnectProcessor()) {
-            ShowHelpText("已断开连接，不能与机器进行通讯操作");
-            m_linkPanel->setText("脱机");
+            ShowHelpText(tr("已断开连接，不能与机器进行通讯操作"));
+            m_linkPanel->setText(tr("脱机"));
             m_linkOpen = m_connected = false;
             // The caption follows the link: only an acknowledged disconnect changes it.
-            CommunicationBitBtn->setText("已断开..");
+            CommunicationBitBtn->setText(tr("已断开.."));
         }
         // The port stays open in either case.
     } else {
-        ShowHelpText("串口关闭错误.");
+        ShowHelpText(tr("串口关闭错误."));
     }
     if (m_connected) Timer1->start();
     connectGuard = false;
@@ -80,24 +80,24 @@ void TMainForm::linkLost()
 {
     Timer1->stop();
     m_linkOpen = m_connected = false;
-    m_linkPanel->setText("脱机");
-    CommunicationBitBtn->setText("已断开..");
-    ShowHelpText("串口已断开，请检查连接");
+    m_linkPanel->setText(tr("脱机"));
+    CommunicationBitBtn->setText(tr("已断开.."));
+    ShowHelpText(tr("串口已断开，请检查连接"));
 }
 
 void TMainForm::RunCtlDataBitBtnClick()
 {
     m_model.realTime = !m_model.realTime;
-    RunCtlDataBitBtn->setText(m_model.realTime ? "实时调节机器" : "不调节机器");
-    m_realTimePanel->setText(m_model.realTime ? "实时" : "脱离");
+    RunCtlDataBitBtn->setText(m_model.realTime ? tr("实时调节机器") : tr("不调节机器"));
+    m_realTimePanel->setText(m_model.realTime ? tr("实时") : tr("脱离"));
     if (m_connected)
-        ShowHelpText(m_model.realTime ? "实时调节，任何改动将实时控制机器。"
-                                      : "离实调节，任何改动不能实时控制机器。");
+        ShowHelpText(m_model.realTime ? tr("实时调节，任何改动将实时控制机器。")
+                                      : tr("离实调节，任何改动不能实时控制机器。"));
 }
 
 void TMainForm::CommSetBitBtnClick()
 {
-    ShowHelpText("设置串口通讯参数。");
+    ShowHelpText(tr("设置串口通讯参数。"));
     if (m_connected) CommunicationBitBtnClick();
     if (ParaForm) {
         ParaForm->show();

@@ -8,7 +8,7 @@ using namespace zev;
 namespace {
 // Frames refused for this long in a row: the line is held, and the help panel says so.
 constexpr qint64 kHeldLineMs = 1000;
-const QString kHeldLineText = QStringLiteral("串口发送受阻，请检查连接或流控制");
+const char *const kHeldLineText = QT_TRANSLATE_NOOP("TMainForm", "串口发送受阻，请检查连接或流控制");
 } // namespace
 
 void TMainForm::Timer1Timer()
@@ -29,7 +29,7 @@ void TMainForm::watchHeldLine()
 {
     if (m_link->channel().refusedInARow() == 0) {
         m_heldSince.invalidate();
-        if (m_heldShown && m_helpPanel->text() == kHeldLineText) ShowHelpText(m_textBeforeHeld);
+        if (m_heldShown && m_helpPanel->text() == tr(kHeldLineText)) ShowHelpText(m_textBeforeHeld);
         m_heldShown = false;
         return;
     }
@@ -37,7 +37,7 @@ void TMainForm::watchHeldLine()
         m_heldSince.start();
     } else if (!m_heldShown && m_heldSince.elapsed() > kHeldLineMs) {
         m_textBeforeHeld = m_helpPanel->text();
-        ShowHelpText(kHeldLineText);
+        ShowHelpText(tr(kHeldLineText));
         m_heldShown = true;
     }
 }
@@ -49,16 +49,16 @@ void TMainForm::registerRead(std::uint8_t address)
 
 void TMainForm::lockConfirmed()
 {
-    m_lockPanel->setText("已锁定");
+    m_lockPanel->setText(tr("已锁定"));
 }
 
 void TMainForm::LockDataBitBtnClick()
 {
     if (!m_connected) {
-        ShowHelpText("通讯未连接，请先连接！");
+        ShowHelpText(tr("通讯未连接，请先连接！"));
         return;
     }
     m_model.pending[kLockAddress] = kPendingWrite;
     m_model.image[kLockAddress] = kCommandValue;
-    ShowHelpText("锁定机器内数据");
+    ShowHelpText(tr("锁定机器内数据"));
 }

@@ -7,6 +7,7 @@
 #include "model/Shown.h"
 #include "ui/Accessible.h"
 #include "ui/Main.h"
+#include "ui/QtTexts.h"
 #include "ui/Widgets.h"
 
 #include <QBoxLayout>
@@ -32,7 +33,7 @@ QStringList scaleFor(std::uint8_t address)
 {
     QStringList captions;
     for (const std::string &caption : zev::scaleOf(address))
-        captions << QString::fromStdString(caption);
+        captions << look::said(caption);
     return captions;
 }
 
@@ -80,7 +81,7 @@ QWidget *TMainForm::barColumn(const zev::LayoutNode &node, int captionLines)
     auto *layout = new QVBoxLayout(column);
     layout->setContentsMargins(1, 0, 1, 0);
     layout->setSpacing(0);
-    for (const QString &line : QString::fromUtf8(row.caption).split('\n')) {
+    for (const QString &line : look::said(row.caption).split('\n')) {
         auto *caption = new QLabel(line);
         caption->setAlignment(Qt::AlignHCenter);
         caption->setVisible(!(node.flags & zev::kHideCaption));
@@ -122,7 +123,7 @@ QWidget *TMainForm::barColumn(const zev::LayoutNode &node, int captionLines)
     }
     layout->addLayout(barRow, 1);
     if (row.label) {
-        auto *label = new QLabel(QString::fromUtf8(row.initialLabel));
+        auto *label = new QLabel(look::said(row.initialLabel));
         label->setObjectName(row.label);
         label->setAlignment(Qt::AlignHCenter);
         layout->addWidget(label);
@@ -140,7 +141,7 @@ QWidget *TMainForm::radioColumn(std::uint8_t address)
     auto *group = new QButtonGroup(column);
     group->setExclusive(true);
     for (const zev::Choice &choice : row.choices) {
-        auto *button = new QRadioButton(QString::fromUtf8(choice.caption));
+        auto *button = new QRadioButton(look::said(choice.caption));
         button->setObjectName(choice.control);
         group->addButton(button, choice.value);
         layout->addWidget(button);
@@ -153,7 +154,7 @@ QWidget *TMainForm::radioColumn(std::uint8_t address)
 QCheckBox *TMainForm::makeCheckBox(std::uint8_t address)
 {
     const zev::RegisterRow &row = *zev::findRegister(address);
-    auto *box = new QCheckBox(QString::fromUtf8(row.caption));
+    auto *box = new QCheckBox(look::said(row.caption));
     box->setObjectName(row.control);
     m_checks[address] = box;
     return box;
@@ -170,11 +171,11 @@ void TMainForm::addLayoutNode(std::size_t index, QBoxLayout *into, int captionLi
         int lines = 1;
         for (std::size_t child : children)
             if (zev::windowLayout()[child].kind == zev::LayoutKind::Bar)
-                lines = std::max(lines, int(QString::fromUtf8(
-                                                zev::findRegister(zev::windowLayout()[child].address)
-                                                    ->caption)
-                                                .count('\n') +
-                                            1));
+                lines = std::max(
+                    lines,
+                    int(look::said(zev::findRegister(zev::windowLayout()[child].address)->caption)
+                            .count('\n') +
+                        1));
         const bool spread = node.flags & zev::kSpread;
         for (std::size_t child : children) {
             if (spread) layout->addStretch(1);
@@ -196,22 +197,22 @@ void TMainForm::addLayoutNode(std::size_t index, QBoxLayout *into, int captionLi
         return;
     }
     case zev::LayoutKind::Group: {
-        auto *box = new QGroupBox(QString::fromUtf8(node.caption ? node.caption : ""));
+        auto *box = new QGroupBox(look::said(node.caption ? node.caption : ""));
         if (node.objectName) box->setObjectName(node.objectName);
-        box->setAccessibleName(QString::fromUtf8(zev::layoutName(node)));
+        box->setAccessibleName(look::said(zev::layoutName(node)));
         box->setLayout(fill(hbox({})));
         made = box;
         break;
     }
     case zev::LayoutKind::Panel: {
         QLabel *caption = nullptr;
-        made = node.caption ? captionedPanel(QString::fromUtf8(node.caption), fill(hbox({})),
+        made = node.caption ? captionedPanel(look::said(node.caption), fill(hbox({})),
                                              &caption)
                             : plainPanel(fill(hbox({})));
         for (std::size_t child : children)
             m_frameCaptions[zev::windowLayout()[child].address] = caption;
         if (const char *name = zev::layoutName(node); name && *name)
-            made->setAccessibleName(QString::fromUtf8(name));
+            made->setAccessibleName(look::said(name));
         break;
     }
     case zev::LayoutKind::Bar:
@@ -255,8 +256,8 @@ void TMainForm::buildPages()
         if (zev::windowLayout()[i].kind == zev::LayoutKind::Page)
         {
             QWidget *page = buildPage(i);
-            page->setAccessibleName(QString::fromUtf8(zev::windowLayout()[i].caption));
-            m_pages->addTab(page, QString::fromUtf8(zev::windowLayout()[i].caption));
+            page->setAccessibleName(look::said(zev::windowLayout()[i].caption));
+            m_pages->addTab(page, look::said(zev::windowLayout()[i].caption));
         }
 
     // Effect controls: the bars of echo, reverb, chorus and tremolo with all their labels.
@@ -278,7 +279,7 @@ QWidget *TMainForm::fixedModeControls()
     auto *controls = new QWidget;
     auto *column = new QVBoxLayout(controls);
     column->setContentsMargins(2, 0, 2, 2);
-    m_fixedModeButton = new QRadioButton("固定模式");
+    m_fixedModeButton = new QRadioButton(tr("固定模式"));
     m_fixedModeButton->setObjectName("DSPMode5RadioButton");
     m_groups[zev::kDspModeRegister]->addButton(m_fixedModeButton, kFixedModeButtonId);
     column->addWidget(m_fixedModeButton);

@@ -20,7 +20,7 @@ void TMainForm::MarkTransferSet(std::uint8_t v)
 void TMainForm::startBulkTransfer(std::uint8_t mark, const QString &text)
 {
     if (!m_connected) {
-        ShowHelpText("通讯未连接，请先连接！");
+        ShowHelpText(tr("通讯未连接，请先连接！"));
         return;
     }
     MarkTransferSet(mark);
@@ -29,12 +29,12 @@ void TMainForm::startBulkTransfer(std::uint8_t mark, const QString &text)
 
 void TMainForm::SendAllBitBtnClick()
 {
-    startBulkTransfer(kPendingWrite, "将全部数据发送到机器");
+    startBulkTransfer(kPendingWrite, tr("将全部数据发送到机器"));
 }
 
 void TMainForm::LoadMachineBitBtnClick()
 {
-    startBulkTransfer(kPendingRead, "从机器读回全部数据");
+    startBulkTransfer(kPendingRead, tr("从机器读回全部数据"));
 }
 
 void TMainForm::UpdateTransferProgress()

@@ -49,10 +49,10 @@ UpDown::UpDown(QLineEdit *buddy, int min, int max, QWidget *parent)
     column->setSpacing(0);
     auto *up = new QToolButton(this);
     up->setArrowType(Qt::UpArrow);
-    up->setAccessibleName("端口号加一");
+    up->setAccessibleName(tr("端口号加一"));
     auto *down = new QToolButton(this);
     down->setArrowType(Qt::DownArrow);
-    down->setAccessibleName("端口号减一");
+    down->setAccessibleName(tr("端口号减一"));
     for (QToolButton *button : {up, down}) {
         button->setAutoRepeat(true);
         button->setFixedSize(22, 16);
@@ -72,7 +72,7 @@ void UpDown::step(int delta)
 TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
 {
     setObjectName("ParaForm");
-    setWindowTitle("COM(USB) 设置");
+    setWindowTitle(tr("COM(USB) 设置"));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, look::skyBlue());
     setPalette(palette);
@@ -82,7 +82,7 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     ComPortEdit->setObjectName("ComPortEdit");
     UpDown1 = new UpDown(ComPortEdit, zev::kFirstScanPort, zev::kLastScanPort);
     UpDown1->setObjectName("UpDown1");
-    AutoScanButton = new QPushButton("自动搜索");
+    AutoScanButton = new QPushButton(tr("自动搜索"));
     AutoScanButton->setObjectName("AutoScanButton");
     auto *portRow = new QHBoxLayout;
     portRow->setSpacing(0);
@@ -98,8 +98,8 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     DataBitsComboBox = list({"5", "6", "7", "8"}, "DataBitsComboBox");
     StopsBitsComboBox = list({"1", "2"}, "StopsBitsComboBox");
     ParityComboBox = list({"None ", "Even ", "Odd ", "Mark ", "Space"}, "ParityComboBox");
-    FlowControlComboBox = list({"None", "硬件", "软件"}, "FlowControlComboBox");
-    FlowControlComboBox->setPlaceholderText("无");
+    FlowControlComboBox = list({"None", tr("硬件"), tr("软件")}, "FlowControlComboBox");
+    FlowControlComboBox->setPlaceholderText(tr("无"));
     FlowControlComboBox->setCurrentIndex(-1);
     select(BaudComboBox, 12);
     select(DataBitsComboBox, 3);
@@ -107,7 +107,7 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     select(ParityComboBox, 0);
     TimeTimeInterval = new QLineEdit("20");
     TimeTimeInterval->setObjectName("TimeTimeInterval");
-    TimeIntervalLabel = new QLabel("定时器间隔（ms）");
+    TimeIntervalLabel = new QLabel(tr("定时器间隔（ms）"));
     TimeIntervalLabel->setObjectName("TimeIntervalLabel");
     TimeIntervalLabel->setBuddy(TimeTimeInterval);
     TimeTimeInterval->setAccessibleName(TimeIntervalLabel->text());
@@ -122,15 +122,15 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
                 {"Rate", BaudComboBox, nullptr, nullptr},
                 {"Data", DataBitsComboBox, nullptr, nullptr},
                 {"Stop", StopsBitsComboBox, nullptr, nullptr},
-                {"Prity", ParityComboBox, nullptr, "奇偶校验 (Parity)"},
+                {"Prity", ParityComboBox, nullptr, QT_TR_NOOP("奇偶校验 (Parity)")},
                 {"Flow", FlowControlComboBox, nullptr, nullptr}};
     for (const auto &row : rows) {
         // The label is the field's buddy: assistive technology reads it as the field's label.
         auto *label = new QLabel(row.caption);
         QWidget *field = row.field ? row.field : ComPortEdit;
-        field->setAccessibleName(row.name ? row.name : row.caption);
+        field->setAccessibleName(row.name ? tr(row.name) : row.caption);
         // A list box's name on Linux is its current entry: the reader says the label's name.
-        if (row.name) label->setAccessibleName(row.name);
+        if (row.name) label->setAccessibleName(tr(row.name));
         label->setBuddy(field);
         if (row.field)
             form->addRow(label, row.field);
@@ -140,7 +140,7 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     PortDeviceLabel = new QLabel;
     PortDeviceLabel->setObjectName("PortDeviceLabel");
     PortDeviceLabel->setWordWrap(true);
-    PortDeviceLabel->setAccessibleDescription("端口对应的设备");
+    PortDeviceLabel->setAccessibleDescription(tr("端口对应的设备"));
     form->addRow(static_cast<QWidget *>(nullptr), PortDeviceLabel); // no label of its own
     connect(ComPortEdit, &QLineEdit::textChanged, this, [this] {
         if (isVisible()) describePortNumber();
@@ -153,7 +153,7 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
         hidden->setEnabled(false);
     }
 
-    MessageLabel = new QLabel("搜索连接的COM(USB),请等待...");
+    MessageLabel = new QLabel(tr("搜索连接的COM(USB),请等待..."));
     MessageLabel->setObjectName("MessageLabel");
     MessageLabel->setAlignment(Qt::AlignCenter);
     MessageLabel->setVisible(false);
@@ -163,11 +163,11 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
     ProgressBar->setVisible(false);
-    ProgressBar->setAccessibleName("搜索进度");
+    ProgressBar->setAccessibleName(tr("搜索进度"));
 
-    ReSourceBtn = new QPushButton("初始");
+    ReSourceBtn = new QPushButton(tr("初始"));
     ReSourceBtn->setObjectName("ReSourceBtn");
-    OkBtn = new QPushButton("设置");
+    OkBtn = new QPushButton(tr("设置"));
     OkBtn->setObjectName("OkBtn");
     QFont bold = OkBtn->font();
     bold.setBold(true);
@@ -175,7 +175,7 @@ TParaForm::TParaForm(QWidget *parent) : QDialog(parent)
     QPalette red = OkBtn->palette();
     red.setColor(QPalette::ButtonText, Qt::red);
     OkBtn->setPalette(red);
-    CancelBtn = new QPushButton("取消");
+    CancelBtn = new QPushButton(tr("取消"));
     CancelBtn->setObjectName("CancelBtn");
     for (QPushButton *button : {ReSourceBtn, OkBtn, CancelBtn})
         button->setAutoDefault(false);
@@ -211,7 +211,7 @@ void TParaForm::describePortNumber()
     bool ok = false;
     const int port = ComPortEdit->text().trimmed().toInt(&ok);
     PortDeviceLabel->setText(ok ? QString::fromStdString(zev::describePortForPeople(port))
-                                : QString("不是有效的端口号"));
+                                : tr("不是有效的端口号"));
 }
 
 void TParaForm::showEvent(QShowEvent *event)

@@ -26,7 +26,7 @@ constexpr int kProbes = 10;
 // A confirmation box; Yes is its answer's only meaning.
 bool confirm(QWidget *parent, const QString &text, QMessageBox::StandardButtons buttons)
 {
-    QMessageBox box(QMessageBox::Question, "确认", text, buttons, parent);
+    QMessageBox box(QMessageBox::Question, TParaForm::tr("确认"), text, buttons, parent);
     box.setObjectName("ScanMessageBox");
     return box.exec() == QMessageBox::Yes;
 }
@@ -67,7 +67,7 @@ void TParaForm::AutoScanButtonClick()
     bool found = false;
     QStringList held; // ports the scan could not open because someone holds them
     for (int port = kFirstScanPort; port <= kLastScanPort && !found; ++port) {
-        MessageLabel->setText(QString("搜索COM(USB)%1,  请等待...").arg(port));
+        MessageLabel->setText(tr("搜索COM(USB)%1,  请等待...").arg(port));
         repaint();
         QApplication::processEvents();
         if (m_scanStopped) return; // the program is ending: no more ports, no message
@@ -80,9 +80,9 @@ void TParaForm::AutoScanButtonClick()
         scan->OpenPort();
         // The window's own port stays the window's: the scan says so rather than "not found".
         if (scan->lastOpen().result == LineResult::HeldHere)
-            held << QString("COM(USB)%1 由主窗口使用，请用主窗口的连接按钮联机").arg(port);
+            held << tr("COM(USB)%1 由主窗口使用，请用主窗口的连接按钮联机").arg(port);
         else if (scan->lastOpen().result == LineResult::HeldElsewhere)
-            held << QString("COM(USB)%1 被其他程序占用，请先关闭该程序").arg(port);
+            held << tr("COM(USB)%1 被其他程序占用，请先关闭该程序").arg(port);
         steps(kStepsBetweenPhases);
         if (scan->IsOpen()) {
             for (int probe = 0; probe < kProbes && !found; ++probe) {
@@ -104,7 +104,7 @@ void TParaForm::AutoScanButtonClick()
             repaint();
             QApplication::processEvents();
             if (m_scanStopped) return;
-            if (confirm(this, QString("找到COM(USB)%1，OK！").arg(port),
+            if (confirm(this, tr("找到COM(USB)%1，OK！").arg(port),
                         QMessageBox::Yes | QMessageBox::No))
                 ComPortEdit->setText(QString::number(port));
             else
@@ -115,7 +115,7 @@ void TParaForm::AutoScanButtonClick()
     QApplication::processEvents();
     if (!found && !m_scanStopped)
         confirm(this,
-                QStringList(QStringList{"COM(USB)连接失败,请检查端口或USB驱动是否安装..."} + held)
+                QStringList(QStringList{tr("COM(USB)连接失败,请检查端口或USB驱动是否安装...")} + held)
                     .join('\n'),
                 QMessageBox::Yes);
 }

@@ -17,9 +17,9 @@ TProgressForm::TProgressForm(QWidget *parent)
               Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName("ProgressForm");
-    setWindowTitle("进度条");
+    setWindowTitle(tr("进度条"));
     auto *column = new QVBoxLayout(this);
-    MessageLabel = new QLabel("运行进度", this);
+    MessageLabel = new QLabel(tr("运行进度"), this);
     MessageLabel->setObjectName("MessageLabel");
     MessageLabel->setAlignment(Qt::AlignCenter);
     QFont bold = MessageLabel->font();

@@ -26,4 +26,36 @@ bool translateQtTexts(const QString &locale)
     return false;
 }
 
+namespace {
+zev::Language current = zev::Language::Chinese;
+} // namespace
+
+zev::Language windowLanguage()
+{
+    return current;
+}
+
+bool useLanguage(zev::Language language)
+{
+    current = language;
+    static QTranslator *window = nullptr;
+    if (window) {
+        QCoreApplication::removeTranslator(window);
+        delete window;
+        window = nullptr;
+    }
+    if (language == zev::Language::Chinese) return translateQtTexts();
+    translateQtTexts("en"); // none: Qt's own texts are English
+    auto loaded = std::make_unique<QTranslator>();
+    if (!loaded->load(":/i18n/zev720_en.qm")) return false;
+    window = loaded.release();
+    QCoreApplication::installTranslator(window);
+    return true;
+}
+
+QString said(std::string_view text)
+{
+    return QString::fromStdString(zev::inLanguage(text, current));
+}
+
 } // namespace look

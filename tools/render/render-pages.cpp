@@ -1,6 +1,8 @@
 // Renders each page of the main window to a PNG without a display, for reviewing the layout.
 //   zev720-render-pages [OUTPUT_DIR]   writes page-1.png, page-2.png, page-3.png
+//   ZEV720_LANG=en zev720-render-pages  the same in English
 #include "ui/Main.h"
+#include "ui/QtTexts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -22,6 +24,10 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).toLocal8Bit());
     }
     QApplication app(argc, argv);
+    // The window's language as the panel takes it from ZEV720_LANG (English pages: ZEV720_LANG=en).
+    zev::Language language = zev::Language::Chinese;
+    zev::parseLanguage(qEnvironmentVariable("ZEV720_LANG").toStdString(), language);
+    look::useLanguage(language);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
     QDir().mkpath(dir);
     TMainForm window;
