@@ -22,31 +22,10 @@ QSize ScaleWidget::sizeHint() const
     return {width + 4, fontMetrics().height() * 2};
 }
 
-QList<QRect> ScaleWidget::captionRects() const
+QList<QPoint> ScaleWidget::captionOrigins() const
 {
-    QList<QRect> rects;
-    if (m_captions.isEmpty()) return rects;
-    QStyleOptionSlider option;
-    option.initFrom(m_bar);
-    option.orientation = Qt::Vertical;
-    option.minimum = m_bar->minimum();
-    option.maximum = m_bar->maximum();
-    const int handle = m_bar->style()->pixelMetric(QStyle::PM_SliderLength, &option, m_bar);
-    const int span = m_bar->height() - handle;
-    const int top = mapFromGlobal(m_bar->mapToGlobal(QPoint(0, 0))).y() + handle / 2;
-    const int count = static_cast<int>(m_captions.size());
-    const int ascent = fontMetrics().ascent() - fontMetrics().descent();
-    for (int i = 0; i < count; ++i) {
-        const int y = count == 1 ? top : top + span * i / (count - 1);
-        // The ink of the text, not the font's line: a CJK font's line is far taller.
-        rects << fontMetrics().tightBoundingRect(m_captions[i]).translated(2, y + ascent / 2);
-    }
-    return rects;
-}
-
-void ScaleWidget::paintEvent(QPaintEvent *)
-{
-    if (m_captions.isEmpty()) return;
+    QList<QPoint> origins;
+    if (m_captions.isEmpty()) return origins;
     QStyleOptionSlider option;
     option.initFrom(m_bar);
     option.orientation = Qt::Vertical;
@@ -56,13 +35,30 @@ void ScaleWidget::paintEvent(QPaintEvent *)
     const int span = m_bar->height() - handle;
     // The bar's top edge in this widget's coordinates; both usually share a row.
     const int top = mapFromGlobal(m_bar->mapToGlobal(QPoint(0, 0))).y() + handle / 2;
-    QPainter painter(this);
     const int count = static_cast<int>(m_captions.size());
     const int ascent = fontMetrics().ascent() - fontMetrics().descent();
     for (int i = 0; i < count; ++i) {
         const int y = count == 1 ? top : top + span * i / (count - 1);
-        painter.drawText(QPoint(2, y + ascent / 2), m_captions[i]);
+        origins << QPoint(2, y + ascent / 2);
     }
+    return origins;
+}
+
+QList<QRect> ScaleWidget::captionRects() const
+{
+    QList<QRect> rects;
+    const QList<QPoint> origins = captionOrigins();
+    for (qsizetype i = 0; i < origins.size(); ++i) // the ink, not the font's (taller) line
+        rects << fontMetrics().tightBoundingRect(m_captions[i]).translated(origins[i]);
+    return rects;
+}
+
+void ScaleWidget::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QList<QPoint> origins = captionOrigins();
+    for (qsizetype i = 0; i < origins.size(); ++i)
+        painter.drawText(origins[i], m_captions[i]);
 }
 
 SpinEdit::SpinEdit(QWidget *parent) : QSpinBox(parent)

@@ -23,6 +23,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    /// Where each caption's text starts (its baseline), level with one position of the bar.
+    QList<QPoint> captionOrigins() const;
     QSlider *m_bar = nullptr;
     QStringList m_captions;
 };
