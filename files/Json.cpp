@@ -1,6 +1,7 @@
 #include "files/Json.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace zev {
@@ -358,6 +359,95 @@ std::string jsonQuoted(std::string_view text)
         }
     }
     return out + "\"";
+}
+
+void JsonWriter::next()
+{
+    if (m_afterKey) {
+        m_afterKey = false;
+        return;
+    }
+    if (!m_open.empty()) {
+        if (!m_open.back().empty) m_out += ',';
+        m_open.back().empty = false;
+    }
+}
+
+JsonWriter &JsonWriter::object()
+{
+    next();
+    m_out += '{';
+    m_open.push_back({'}', true});
+    return *this;
+}
+
+JsonWriter &JsonWriter::array()
+{
+    next();
+    m_out += '[';
+    m_open.push_back({']', true});
+    return *this;
+}
+
+JsonWriter &JsonWriter::end()
+{
+    if (m_open.empty()) return *this;
+    m_out += m_open.back().closer;
+    m_open.pop_back();
+    return *this;
+}
+
+JsonWriter &JsonWriter::key(std::string_view name)
+{
+    next();
+    m_out += jsonQuoted(name);
+    m_out += ':';
+    m_afterKey = true;
+    return *this;
+}
+
+JsonWriter &JsonWriter::string(std::string_view text)
+{
+    next();
+    m_out += jsonQuoted(text);
+    return *this;
+}
+
+JsonWriter &JsonWriter::number(long long value)
+{
+    next();
+    m_out += std::to_string(value);
+    return *this;
+}
+
+JsonWriter &JsonWriter::number(double value, int decimals)
+{
+    next();
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    m_out += text;
+    return *this;
+}
+
+JsonWriter &JsonWriter::boolean(bool value)
+{
+    next();
+    m_out += value ? "true" : "false";
+    return *this;
+}
+
+JsonWriter &JsonWriter::null()
+{
+    next();
+    m_out += "null";
+    return *this;
+}
+
+JsonWriter &JsonWriter::raw(std::string_view json)
+{
+    next();
+    m_out += json;
+    return *this;
 }
 
 } // namespace zev

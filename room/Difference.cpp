@@ -1,14 +1,15 @@
 #include "room/Difference.h"
 
 #include "model/Layout.h"
+#include <QJsonDocument>
 #include "model/Shown.h"
 
 namespace zev {
 namespace {
 
-QJsonObject side(const RegisterRow &row, std::uint8_t value)
+void side(JsonWriter &out, const char *name, const RegisterRow &row, std::uint8_t value)
 {
-    return {{"value", value}, {"shown", QString::fromStdString(shownValue(row, value))}};
+    out.key(name).object().field("value", value).field("shown", shownValue(row, value)).end();
 }
 
 } // namespace
@@ -21,15 +22,29 @@ std::vector<std::uint8_t> differingRegisters(const RegisterImage &a, const Regis
     return addresses;
 }
 
-QJsonObject differenceJson(std::uint8_t address, std::uint8_t a, std::uint8_t b)
+void writeDifferenceMembers(JsonWriter &out, std::uint8_t address, std::uint8_t a, std::uint8_t b)
 {
     const RegisterRow &row = *findRegister(address);
-    return {{"address", address},
-            {"name", QString::fromStdString(machineName(row))},
-            {"title", QString::fromStdString(nameForPeople(address))},
-            {"english", QString::fromStdString(nameForPeople(address, Language::English))},
-            {"a", side(row, a)},
-            {"b", side(row, b)}};
+    out.field("address", address)
+        .field("name", machineName(row))
+        .field("title", nameForPeople(address))
+        .field("english", nameForPeople(address, Language::English));
+    side(out, "a", row, a);
+    side(out, "b", row, b);
+}
+
+void writeDifference(JsonWriter &out, std::uint8_t address, std::uint8_t a, std::uint8_t b)
+{
+    out.object();
+    writeDifferenceMembers(out, address, a, b);
+    out.end();
+}
+
+QJsonObject differenceJson(std::uint8_t address, std::uint8_t a, std::uint8_t b)
+{
+    JsonWriter out;
+    writeDifference(out, address, a, b);
+    return QJsonDocument::fromJson(QByteArray::fromStdString(out.text())).object();
 }
 
 QJsonArray differencesJson(const std::vector<std::uint8_t> &addresses, const RegisterImage &a,

@@ -10,6 +10,7 @@
 // and as a line for people, each side named: "音乐调整 音量: tuned.dat 58dB, 机器 57dB".
 #pragma once
 
+#include "files/Json.h"
 #include "model/English.h"
 #include "model/ParameterModel.h"
 #include "model/RegisterMap.h"
@@ -27,6 +28,11 @@ constexpr int kResultVersion = 1;
 /// The settings' addresses whose values differ, in address order.
 std::vector<std::uint8_t> differingRegisters(const RegisterImage &a, const RegisterImage &b);
 
+/// Writes one difference in the shape above: the one function that makes it, for zev720ctl's
+/// results and the venue server's answers alike.
+void writeDifference(JsonWriter &out, std::uint8_t address, std::uint8_t a, std::uint8_t b);
+/// The members of writeDifference without the braces, for an object that says more.
+void writeDifferenceMembers(JsonWriter &out, std::uint8_t address, std::uint8_t a, std::uint8_t b);
 QJsonObject differenceJson(std::uint8_t address, std::uint8_t a, std::uint8_t b);
 QJsonArray differencesJson(const std::vector<std::uint8_t> &addresses, const RegisterImage &a,
                            const RegisterImage &b);

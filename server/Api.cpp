@@ -3,27 +3,19 @@
 #include "files/Json.h"
 #include "files/ParameterFile.h"
 #include "files/ParameterJson.h"
-#include "model/EditRules.h"
+#include "model/RegisterMap.h"
 #include "model/Shown.h"
 #include "server/Codes.h"
+#include "server/FramePort.h"
 #include "server/LayoutJson.h"
 
 #include <QDateTime>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <set>
 
 namespace zev {
-
-struct Api::Waiting {
-    HeldRoom *room = nullptr;
-    std::set<std::uint8_t> addresses;        ///< not confirmed yet
-    Confirmed got; ///< confirmed, with the processor's value
-    std::unique_ptr<QTimer> timer;
-    Done done;
-};
 
 namespace {
 
@@ -66,37 +58,86 @@ HttpResponse json(int status, std::string body)
     return response;
 }
 
-std::string nowText()
-{
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
-}
-
 bool changesSomething(const std::string &method)
 {
     return method != "GET" && method != "HEAD";
 }
 
+/// What a 405 says: the methods the path takes ("GET only", "GET or PATCH", "GET, PUT or
+/// DELETE").
+std::string methodsText(const std::vector<std::string> &methods)
+{
+    if (methods.size() == 1) return methods.front() + " only";
+    std::string text;
+    for (std::size_t i = 0; i < methods.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == methods.size() ? " or " : ", ") + methods[i];
+    return text;
+}
+
 } // namespace
 
-Api::Api(Venue &venue, Access &access, Events &events, Journal &journal, Presets &presets,
+const std::vector<Api::Route> &Api::routes()
+{
+    constexpr Role viewer = Role::Viewer, desk = Role::Desk, technician = Role::Technician;
+    static const char *const changesNothing = "a viewer changes nothing";
+    static const std::vector<Route> table{
+        {"GET", {"metrics"}, viewer, nullptr, &Api::getMetrics},
+        {"GET", {"api", "v1", "server"}, viewer, nullptr, &Api::getServer},
+        {"GET", {"api", "v1", "me"}, viewer, nullptr, &Api::getMe},
+        {"POST", {"api", "v1", "logout"}, viewer, nullptr, &Api::logout},
+        {"GET", {"api", "v1", "events"}, viewer, nullptr, &Api::events},
+        {"GET", {"api", "v1", "layout"}, viewer, nullptr, &Api::getLayout},
+        {"GET", {"api", "v1", "presets"}, viewer, nullptr, &Api::getPresets},
+        {"POST", {"api", "v1", "presets", "{preset}", "recall"}, desk, changesNothing, &Api::recall},
+        {"GET", {"api", "v1", "presets", "{preset}", "compare"}, viewer, nullptr, &Api::compare},
+        {"GET", {"api", "v1", "presets", "{preset}"}, viewer, nullptr, &Api::getPreset},
+        {"PUT", {"api", "v1", "presets", "{preset}"}, technician, "presets are a technician's", &Api::putPreset},
+        {"DELETE", {"api", "v1", "presets", "{preset}"}, technician, "presets are a technician's", &Api::deletePreset},
+        {"GET", {"api", "v1", "rooms"}, viewer, nullptr, &Api::getRooms},
+        {"GET", {"api", "v1", "rooms", "{room}"}, viewer, nullptr, &Api::getRoom},
+        {"GET", {"api", "v1", "rooms", "{room}", "registers"}, viewer, nullptr, &Api::getRoom},
+        {"PATCH", {"api", "v1", "rooms", "{room}", "registers"}, desk, changesNothing, &Api::patchRegisters},
+        {"GET", {"api", "v1", "rooms", "{room}", "history"}, viewer, nullptr, &Api::history},
+        {"POST", {"api", "v1", "rooms", "{room}", "undo"}, technician, "undo is a technician's", &Api::undo},
+        {"POST", {"api", "v1", "rooms", "{room}", "lock"}, desk, changesNothing, &Api::lock},
+    };
+    return table;
+}
+
+Api::Api(VenueService &service, Access &access, Events &events, Journal &journal,
          ClientAddresses &addresses, ApiOptions options, QObject *parent)
-    : QObject(parent), m_venue(venue), m_access(access), m_events(events), m_journal(journal),
-      m_presets(presets), m_addresses(addresses), m_options(std::move(options))
+    : QObject(parent), m_service(service), m_venue(service.venue()), m_access(access),
+      m_events(events), m_journal(journal), m_addresses(addresses),
+      m_views{service, [this](const HeldRoom &room) { return framePortOf(room); }},
+      m_options(std::move(options))
 {
     for (std::string &host : m_options.hosts) host = lower(host);
-    QObject::connect(&m_venue, &Venue::changed, this,
-                     [this](HeldRoom &room, const RegisterChange &change) { confirmed(room, change); });
-    QObject::connect(&m_venue, &Venue::stateChanged, this,
-                     [this](HeldRoom &room) { roomState(room); });
+    QObject::connect(&m_service, &VenueService::changed, this,
+                     [this](HeldRoom &room, const RegisterChange &change, const JournalEntry *entry) {
+                         m_events.broadcast(changeEvent(m_views, room, change, entry));
+                     });
+    QObject::connect(&m_service, &VenueService::stateChanged, this,
+                     [this](HeldRoom &room) { m_events.broadcast(stateEvent(room)); });
+    QObject::connect(&m_service, &VenueService::roomRead, this, [this](HeldRoom &room) {
+        m_events.broadcast("{\"type\":\"room\",\"room\":" + roomJson(room, true) + "}");
+    });
+    QObject::connect(&m_service, &VenueService::recalled, this,
+                     [this](const std::string &preset, const RoomRecall &result) {
+                         JsonWriter out;
+                         out.object().field("type", "recall").field("preset", preset).key("result");
+                         writeRecall(out, result);
+                         m_events.broadcast(out.end().take());
+                     });
     // A stream lasts no longer than what let it in.
     QObject::connect(&m_access, &Access::usersChanged, this, [this] {
         m_events.keepOnly([this](const Principal &who) { return m_access.stillValid(who); });
     });
-    QObject::connect(&m_venue, &Venue::mirrorRead, this, [this](HeldRoom &room) {
-        // The lock as the processor holds it, read with the room.
-        room.locked = room.holder->mirror()[kLockAddress] == kCommandValue;
-        m_events.broadcast("{\"type\":\"room\",\"room\":" + roomSummary(room, true) + "}");
-    });
+}
+
+const FramePort *Api::framePortOf(const HeldRoom &room) const
+{
+    const auto it = m_framePorts.find(&room);
+    return it == m_framePorts.end() ? nullptr : it->second;
 }
 
 bool Api::isOwnName(const std::string &text) const
@@ -140,21 +181,17 @@ bool Api::upgrade(const HttpRequest &request, QTcpSocket *socket)
         return false; // the handler answers it with the reason
     const auto who = m_access.identify(request.header("authorization"), request.header("cookie"));
     if (!who) return false;
-    std::string hello = "{\"type\":\"hello\",\"now\":" + std::to_string(serverClock()) +
-                        ",\"user\":" + jsonQuoted(who->user) +
-                        ",\"role\":" + jsonQuoted(roleName(who->role)) + ",\"rooms\":[";
-    bool first = true;
-    for (HeldRoom &room : m_venue.rooms()) {
-        hello += (first ? "" : ",") + roomSummary(room, false);
-        first = false;
-    }
-    hello += "],\"desk\":[";
-    for (std::size_t i = 0; i < m_options.deskRegisters.size(); ++i)
-        hello += std::string(i ? "," : "") + "{\"name\":" +
-                 jsonQuoted(machineName(*findRegister(m_options.deskRegisters[i]))) + ",\"title\":" +
-                 jsonQuoted(nameForPeople(m_options.deskRegisters[i])) + "}";
+    JsonWriter hello;
+    hello.object().field("type", "hello").field("now", serverClock()).field("user", who->user)
+        .field("role", roleName(who->role)).key("rooms").array();
+    for (const HeldRoom &room : m_venue.rooms()) writeRoom(hello, m_views, room, false);
+    hello.end().key("desk").array();
+    for (const std::uint8_t address : m_service.deskRegisters())
+        hello.object().field("name", machineName(*findRegister(address)))
+            .field("title", nameForPeople(address)).end();
+    hello.end().end();
     m_eventRefusal.clear();
-    return m_events.take(socket, *who, hello + "]}", m_eventRefusal);
+    return m_events.take(socket, *who, hello.take(), m_eventRefusal);
 }
 
 void Api::handle(const std::shared_ptr<HttpExchange> &exchange)
@@ -166,7 +203,7 @@ void Api::handle(const std::shared_ptr<HttpExchange> &exchange)
     };
     if (!hostAllowed(request))
         return respond(problem(421, "this server is not reached by that name (Host)", "Host"));
-    Call call{exchange, {}, {}};
+    Call call{exchange, {}, {}, nullptr, {}};
     if (!splitPath(request.path, call.path))
         return respond(problem(404, "no such path", "path"));
     // The pages: anyone who reaches the server by its name may load them; what they show
@@ -221,100 +258,64 @@ void Api::handle(const std::shared_ptr<HttpExchange> &exchange)
 
 void Api::route(Call &call)
 {
-    const HttpRequest &request = call.exchange->request();
-    const std::vector<std::string> &path = call.path;
-    const std::string &method = request.method;
-    const auto respond = [&](HttpResponse response) {
-        ++m_responses[response.status];
-        call.exchange->respond(std::move(response));
-    };
-    const bool get = method == "GET" || method == "HEAD";
-    if (path == std::vector<std::string>{"metrics"}) {
-        if (!get) return respond(problem(405, "GET only"));
-        HttpResponse response = json(200, metrics());
-        response.contentType = "text/plain; version=0.0.4; charset=utf-8";
-        return respond(std::move(response));
+    const std::string &method = call.exchange->request().method;
+    const std::string asked = method == "HEAD" ? "GET" : method;
+    // The routes whose pattern the path has, and the methods they take.
+    std::vector<const Route *> matching;
+    std::vector<std::string> methods;
+    for (const Route &route : routes()) {
+        if (route.pattern.size() != call.path.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < route.pattern.size() && same; ++i)
+            same = route.pattern[i].front() == '{' || route.pattern[i] == call.path[i];
+        if (!same) continue;
+        matching.push_back(&route);
+        if (std::find(methods.begin(), methods.end(), route.method) == methods.end())
+            methods.push_back(route.method);
     }
-    if (path.size() < 3 || path[0] != "api" || path[1] != "v1")
-        return respond(problem(404, "no such path", "path"));
-    const std::string &what = path[2];
-    if (what == "server" && path.size() == 3) {
-        if (!get) return respond(problem(405, "GET only"));
-        return respond(json(200, serverJson()));
-    }
-    if (what == "me" && path.size() == 3) {
-        if (!get) return respond(problem(405, "GET only"));
-        return respond(json(200, "{\"user\":" + jsonQuoted(call.who.user) + ",\"role\":" +
-                                     jsonQuoted(roleName(call.who.role)) + "}"));
-    }
-    if (what == "logout" && path.size() == 3) {
-        if (method != "POST") return respond(problem(405, "POST only"));
-        m_access.logout(call.who.session);
-        const std::string ended = call.who.session;
-        m_events.keepOnly([&ended](const Principal &who) { return ended.empty() || who.session != ended; });
-        HttpResponse response = json(200, "{}");
-        response.headers.emplace_back("Set-Cookie", m_access.cookie({}));
-        return respond(std::move(response));
-    }
-    if (what == "events" && path.size() == 3) {
-        // An upgrade that reached this far was refused by the gate's Origin or for room.
-        if (!request.wantsWebSocket())
-            return respond(problem(400, "a WebSocket: GET with Upgrade: websocket", "Upgrade"));
-        if (!originAllowed(request))
-            return respond(problem(403, "the upgrade comes from a page of another site (Origin)",
-                                   "Origin", "foreign-origin"));
-        return respond(problem(503,
-                               m_eventRefusal.empty() ? "as many event streams as the server takes"
-                                                      : m_eventRefusal,
-                               {}, "events-full"));
-    }
-    if (what == "layout" && path.size() == 3) {
-        if (!get) return respond(problem(405, "GET only"));
-        return respond(json(200, layoutJson()));
-    }
-    if (what == "presets") return presets(call);
-    if (what != "rooms") return respond(problem(404, "no such path", "path"));
-    if (path.size() == 3) {
-        if (!get) return respond(problem(405, "GET only"));
-        std::string body = "{\"rooms\":[";
-        bool first = true;
-        for (HeldRoom &room : m_venue.rooms()) {
-            body += (first ? "" : ",") + roomSummary(room, false);
-            first = false;
+    if (matching.empty()) return respond(call.exchange, problem(404, "no such path", "path"));
+    // What the path names must exist before its methods are told.
+    const Route &first = *matching.front();
+    for (std::size_t i = 0; i < first.pattern.size(); ++i) {
+        const std::string &segment = call.path[i];
+        if (first.pattern[i] == "{room}") {
+            call.room = m_venue.find(segment);
+            if (!call.room)
+                return respond(call.exchange, problem(404, "no room '" + segment + "' in this venue",
+                                                      "room", "no-such-room"));
+        } else if (first.pattern[i] == "{preset}") {
+            if (const std::string text = Presets::nameProblem(segment); !text.empty())
+                return respond(call.exchange, problem(400, "preset name: " + text, "preset"));
+            call.preset = Presets::canonical(segment);
         }
-        return respond(json(200, body + "]}"));
     }
-    HeldRoom *room = m_venue.find(path[3]);
-    if (!room)
-        return respond(problem(404, "no room '" + path[3] + "' in this venue", "room", "no-such-room"));
-    if (path.size() == 4) {
-        if (!get) return respond(problem(405, "GET only"));
-        return respond(json(200, roomSummary(*room, true)));
-    }
-    if (path.size() == 5 && path[4] == "registers") {
-        if (get) return respond(json(200, roomSummary(*room, true)));
-        if (method != "PATCH") return respond(problem(405, "GET or PATCH"));
-        if (call.who.role == Role::Viewer)
-            return respond(problem(403, "a viewer changes nothing", "role"));
-        return patchRegisters(call, *room);
-    }
-    if (path.size() == 5 && path[4] == "history") {
-        if (!get) return respond(problem(405, "GET only"));
-        return history(call, *room);
-    }
-    if (path.size() == 5 && path[4] == "undo") {
-        if (method != "POST") return respond(problem(405, "POST only"));
-        if (call.who.role != Role::Technician)
-            return respond(problem(403, "undo is a technician's", "role"));
-        return undo(call, *room);
-    }
-    if (path.size() == 5 && path[4] == "lock") {
-        if (method != "POST") return respond(problem(405, "POST only"));
-        if (call.who.role == Role::Viewer)
-            return respond(problem(403, "a viewer changes nothing", "role"));
-        return lock(call, *room);
-    }
-    return respond(problem(404, "no such path", "path"));
+    const auto route = std::find_if(matching.begin(), matching.end(),
+                                    [&](const Route *r) { return asked == r->method; });
+    if (route == matching.end()) return respond(call.exchange, problem(405, methodsText(methods)));
+    if (call.who.role < (*route)->least)
+        return respond(call.exchange, problem(403, (*route)->refused, "role"));
+    ((*this).*((*route)->handler))(call);
+}
+
+void Api::respond(const std::shared_ptr<HttpExchange> &exchange, HttpResponse response)
+{
+    ++m_responses[response.status];
+    exchange->respond(std::move(response));
+}
+
+void Api::answer(Call &call, int status, std::string body)
+{
+    respond(call.exchange, json(status, std::move(body)));
+}
+
+void Api::refuse(Call &call, const Refusal &refusal)
+{
+    respond(call.exchange, problem(statusOf(refusal), refusal.detail, refusal.field, refusal.code));
+}
+
+Actor Api::actorOf(const Call &call) const
+{
+    return {call.who.user, call.who.role, call.who.session.empty() ? "api" : "web"};
 }
 
 bool Api::jsonBody(Call &call, JsonValue &root)
@@ -395,8 +396,9 @@ void Api::login(Call &call)
                    });
 }
 
-bool Api::takeWrites(const Principal &who, double count, int &retryAfter)
+bool Api::takeWrites(Call &call, double count, const char *field)
 {
+    const Principal &who = call.who;
     const std::string key = who.session.empty() ? "token " + who.user : who.session;
     const auto now = std::chrono::steady_clock::now();
     if (m_buckets.size() > 4 * kMaxSessions) m_buckets.clear(); // full buckets, every one
@@ -407,26 +409,95 @@ bool Api::takeWrites(const Principal &who, double count, int &retryAfter)
                                                   kWritesPerSecond);
     bucket.at = now;
     if (count > bucket.tokens) {
-        retryAfter = int(std::ceil((count - bucket.tokens) / kWritesPerSecond));
+        HttpResponse response = problem(429, "too many changes; slow down", field);
+        response.headers.emplace_back(
+            "Retry-After", std::to_string(int(std::ceil((count - bucket.tokens) / kWritesPerSecond))));
+        respond(call.exchange, std::move(response));
         return false;
     }
     bucket.tokens -= count;
     return true;
 }
 
-void Api::patchRegisters(Call &call, HeldRoom &room)
+void Api::getMetrics(Call &call)
 {
-    const auto respond = [&](HttpResponse response) {
-        ++m_responses[response.status];
-        call.exchange->respond(std::move(response));
-    };
+    HttpResponse response = json(200, metrics());
+    response.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    respond(call.exchange, std::move(response));
+}
+
+void Api::getServer(Call &call)
+{
+    answer(call, 200, serverJson());
+}
+
+void Api::getMe(Call &call)
+{
+    answer(call, 200, JsonWriter().object().field("user", call.who.user)
+                          .field("role", roleName(call.who.role)).end().take());
+}
+
+void Api::logout(Call &call)
+{
+    m_access.logout(call.who.session);
+    const std::string ended = call.who.session;
+    m_events.keepOnly([&ended](const Principal &who) { return ended.empty() || who.session != ended; });
+    HttpResponse response = json(200, "{}");
+    response.headers.emplace_back("Set-Cookie", m_access.cookie({}));
+    respond(call.exchange, std::move(response));
+}
+
+void Api::events(Call &call)
+{
+    // An upgrade that reached this far was refused by the gate's Origin or for room.
+    const HttpRequest &request = call.exchange->request();
+    if (!request.wantsWebSocket())
+        return respond(call.exchange, problem(400, "a WebSocket: GET with Upgrade: websocket", "Upgrade"));
+    if (!originAllowed(request))
+        return respond(call.exchange,
+                       problem(403, "the upgrade comes from a page of another site (Origin)", "Origin",
+                               "foreign-origin"));
+    respond(call.exchange, problem(503,
+                                   m_eventRefusal.empty() ? "as many event streams as the server takes"
+                                                          : m_eventRefusal,
+                                   {}, "events-full"));
+}
+
+void Api::getLayout(Call &call)
+{
+    answer(call, 200, layoutJson());
+}
+
+std::string Api::roomJson(const HeldRoom &room, bool allRegisters) const
+{
+    JsonWriter out;
+    writeRoom(out, m_views, room, allRegisters);
+    return out.take();
+}
+
+void Api::getRooms(Call &call)
+{
+    JsonWriter out;
+    out.object().key("rooms").array();
+    for (const HeldRoom &room : m_venue.rooms()) writeRoom(out, m_views, room, false);
+    answer(call, 200, out.end().end().take());
+}
+
+void Api::getRoom(Call &call)
+{
+    answer(call, 200, roomJson(*call.room, true));
+}
+
+void Api::patchRegisters(Call &call)
+{
     JsonValue root;
     std::string error;
     if (!jsonBody(call, root)) return;
     const JsonValue *list = root.find("registers");
     if (root.type != JsonValue::Type::Object || !list || list->type != JsonValue::Type::Array ||
         list->items.empty() || list->items.size() > kTransferSetSize)
-        return respond(problem(400,
+        return respond(call.exchange,
+                       problem(400,
                                "registers: a list of {\"name\", \"value\", \"shown\" or "
                                "\"step\"}, at most one per register",
                                "registers"));
@@ -434,259 +505,114 @@ void Api::patchRegisters(Call &call, HeldRoom &room)
     for (const auto &member : root.members) {
         if (member.name == "rules" && member.value.type == JsonValue::Type::Bool) {
             rules = member.value.boolean;
-            if (!rules && call.who.role != Role::Technician)
-                return respond(problem(403, "rules: only a technician writes past the rules", "rules"));
         } else if (member.name != "registers") {
-            return respond(problem(400,
+            return respond(call.exchange,
+                           problem(400,
                                    member.name == "rules" ? "rules: true or false"
                                                           : "unknown field \"" + member.name + "\"",
                                    member.name));
         }
     }
-    // Every entry is checked before anything is written: a request is taken whole or not at all.
-    struct Wanted {
-        const RegisterRow *row;
-        std::uint8_t value;
-        int step; ///< +1 or -1: one position up or down the bar from where it stands
-    };
-    std::vector<Wanted> wanted;
+    // Every entry is read and checked before anything is written: a request is taken whole or
+    // not at all.
+    std::vector<RegisterWish> wishes;
     for (std::size_t i = 0; i < list->items.size(); ++i) {
         const JsonValue &item = list->items[i];
         const std::string field = "registers[" + std::to_string(i) + "]";
-        Wanted entry{nullptr, 0, 0};
         if (const JsonValue *step = item.find("step"); step && item.type == JsonValue::Type::Object) {
             const JsonValue *name = item.find("name");
-            entry.row = name && name->type == JsonValue::Type::String
-                            ? findRegisterByName(name->text)
-                            : nullptr;
-            if (!entry.row || item.members.size() != 2)
-                return respond(problem(422, "a step is {\"name\": REGISTER, \"step\": 1 or -1}", field));
-            if (!step->isIntegerIn(-1, 1) || step->number == 0 ||
-                controlKind(*entry.row) != ControlKind::TrackBar)
-                return respond(problem(422, machineName(*entry.row) +
-                                                ": step is 1 or -1, on a bar", field));
-            entry.step = int(step->number);
+            const RegisterRow *row = name && name->type == JsonValue::Type::String
+                                         ? findRegisterByName(name->text)
+                                         : nullptr;
+            if (!row || item.members.size() != 2)
+                return respond(call.exchange,
+                               problem(422, "a step is {\"name\": REGISTER, \"step\": 1 or -1}", field));
+            if (!step->isIntegerIn(-1, 1) || step->number == 0)
+                return respond(call.exchange,
+                               problem(422, machineName(*row) + ": step is 1 or -1, on a bar", field));
+            wishes.push_back({row->address, 0, int(step->number)});
         } else {
             RegisterEntry read;
             int line = 0;
-            if (!registerFromJson(item, read, line, error)) return respond(problem(422, error, field));
-            if (!controlShows(*read.row, read.value))
-                return respond(problem(422, machineName(*read.row) + ": value " +
-                                                std::to_string(read.value) +
-                                                " is no value that this control shows",
-                                       field));
-            entry.row = read.row;
-            entry.value = read.value;
+            if (!registerFromJson(item, read, line, error))
+                return respond(call.exchange, problem(422, error, field));
+            wishes.push_back({read.row->address, read.value, 0});
         }
-        for (const Wanted &other : wanted)
-            if (other.row == entry.row)
-                return respond(problem(422, machineName(*entry.row) + ": given twice", field));
-        if (call.who.role == Role::Desk &&
-            std::find(m_options.deskRegisters.begin(), m_options.deskRegisters.end(),
-                      entry.row->address) == m_options.deskRegisters.end())
-            return respond(problem(403, machineName(*entry.row) + ": not a front desk control",
-                                   field, "not-desk-register"));
-        wanted.push_back(entry);
     }
-    int retryAfter = 0;
-    if (!takeWrites(call.who, double(wanted.size()), retryAfter)) {
-        HttpResponse response = problem(429, "too many changes; slow down", "registers");
-        response.headers.emplace_back("Retry-After", std::to_string(retryAfter));
-        return respond(std::move(response));
-    }
-    // The changes are made, in the order given, on a copy of what the processor holds, by the
-    // rules the panel's controls follow: a coupled bar moves its partner, a mode brings back
-    // its block. What ends different from the processor is written.
-    ParameterModel work = room.modes;
-    work.image = room.holder->mirror();
-    // Limited: a register that the rules kept from the value asked (a volume held under its
-    // maximum bar, a step at the end of its bar): the answer names them.
-    std::vector<std::string> limited;
-    std::map<std::uint8_t, std::uint8_t> asked;
-    for (const Wanted &entry : wanted) {
-        std::uint8_t value = entry.value;
-        if (entry.step) {
-            const auto stepped = steppedValue(*entry.row, work.image[entry.row->address], entry.step);
-            if (!stepped) { // at the end of the bar already
-                limited.push_back(machineName(*entry.row));
-                continue;
-            }
-            value = *stepped;
-        }
-        asked[entry.row->address] = value;
-        if (rules)
-            applyEdit(work, entry.row->address, value);
-        else
-            work.image[entry.row->address] = value;
-    }
-    for (const auto &[address, value] : asked)
-        if (work.image[address] != value) limited.push_back(machineName(*findRegister(address)));
-    std::map<std::uint8_t, std::uint8_t> writes;
-    for (const RegisterRow &row : registerMap())
-        if (work.image[row.address] != room.holder->mirror()[row.address])
-            writes[row.address] = work.image[row.address];
-    // The mode memories follow the choice as soon as it is taken, as the panel's do.
-    if (room.holder->state() == RoomHolder::State::Online && room.modes.modeSlots != work.modeSlots) {
-        room.modes.modeSlots = work.modeSlots;
-        modesChanged(room);
-    }
-    const std::string name = room.name;
-    writeAndWait(call, room, writes, [name, limited](const Confirmed &got) {
-        std::string body = "{\"room\":" + jsonQuoted(name) + ",\"registers\":[";
-        bool first = true;
-        for (const auto &[address, value] : got.values) {
-            body += (first ? "" : ",") + registerToJson(*findRegister(address), value);
-            first = false;
-        }
-        body += "],\"ids\":[";
-        for (std::size_t i = 0; i < got.ids.size(); ++i) body += (i ? "," : "") + std::to_string(got.ids[i]);
-        body += "],\"limited\":";
-        body += limited.empty() ? "false" : "true";
-        if (!limited.empty()) {
-            body += ",\"limitedRegisters\":[";
-            for (std::size_t i = 0; i < limited.size(); ++i) body += (i ? "," : "") + jsonQuoted(limited[i]);
-            body += "]";
-        }
-        return body + "}";
-    });
+    const Actor actor = actorOf(call);
+    if (const Refusal refusal = m_service.checkChange(actor, wishes, rules)) return refuse(call, refusal);
+    if (!takeWrites(call, double(wishes.size()), "registers")) return;
+    m_service.change(*call.room, actor, wishes, rules,
+                     [this, call, name = call.room->name](const ChangeResult &result) mutable {
+                         if (result.refusal) return refuse(call, result.refusal);
+                         JsonWriter out;
+                         out.object().field("room", name).key("registers");
+                         writeRegisters(out, result.confirmed.values);
+                         out.key("ids").array();
+                         for (const std::uint64_t id : result.confirmed.ids)
+                             out.number(static_cast<long long>(id));
+                         out.end().flag("limited", !result.limited.empty());
+                         if (!result.limited.empty()) {
+                             out.key("limitedRegisters").array();
+                             for (const std::uint8_t address : result.limited)
+                                 out.string(machineName(*findRegister(address)));
+                             out.end();
+                         }
+                         answer(call, 200, out.end().take());
+                     });
 }
 
-void Api::respond(const std::shared_ptr<HttpExchange> &exchange, HttpResponse response)
+void Api::lock(Call &call)
 {
-    ++m_responses[response.status];
-    exchange->respond(std::move(response));
+    m_service.lock(*call.room, actorOf(call),
+                   [this, call, name = call.room->name](const ChangeResult &result) mutable {
+                       if (result.refusal) return refuse(call, result.refusal);
+                       answer(call, 200, JsonWriter().object().field("room", name)
+                                             .flag("locked", true).end().take());
+                   });
 }
 
-void Api::startWrites(HeldRoom &room, const std::map<std::uint8_t, std::uint8_t> &writes,
-                      const std::string &who, Done done)
+void Api::getPresets(Call &call)
 {
-    // Refused while the room is not there: a change made now would go out at some later time
-    // nobody chose.
-    if (room.holder->state() != RoomHolder::State::Online)
-        return done(503,
-                    "room '" + room.name + "' is " + stateName(room.holder->state()) +
-                        (room.holder->reason().empty() ? "" : ": " + room.holder->reason()) +
-                        "; nothing was changed",
-                    "room-offline", {});
-    if (m_waiting.size() >= kMaxWaitingRequests)
-        return done(503, "too many changes wait for their rooms; nothing was changed", "queue-full",
-                    {});
-    if (writes.empty()) return done(200, {}, nullptr, {});
-    auto waiting = std::make_shared<Waiting>();
-    waiting->room = &room;
-    waiting->done = std::move(done);
-    for (const auto &[address, value] : writes) waiting->addresses.insert(address);
-    waiting->timer = std::make_unique<QTimer>();
-    waiting->timer->setSingleShot(true);
-    QObject::connect(waiting->timer.get(), &QTimer::timeout, this, [this, raw = waiting.get()] {
-        const auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
-                                     [raw](const auto &w) { return w.get() == raw; });
-        if (it == m_waiting.end()) return;
-        const auto held = *it;
-        m_waiting.erase(it);
-        held->done(504,
-                   "the processor has not confirmed in " +
-                       std::to_string(kConfirmTimeoutMs / 1000) +
-                       " s; what it has not confirmed stays queued and goes out when the room "
-                       "can take it",
-                   "not-confirmed", held->got);
-    });
-    waiting->timer->start(kConfirmTimeoutMs);
-    m_waiting.push_back(waiting);
-    for (const auto &[address, value] : writes) room.holder->write(address, value, who);
+    JsonWriter out;
+    out.object().key("presets").array();
+    for (const PresetInfo &preset : m_service.presets())
+        out.object().field("name", preset.name).field("modified", preset.modified).end();
+    answer(call, 200, out.end().end().take());
 }
 
-void Api::writeAndWait(Call &call, HeldRoom &room,
-                       const std::map<std::uint8_t, std::uint8_t> &writes, Body body)
-{
-    startWrites(room, writes, whoOf(call.who.session.empty() ? "api" : "web", call.who.user),
-                [this, exchange = call.exchange, body = std::move(body)](
-                    int status, const std::string &why, const char *code, const auto &got) {
-                    respond(exchange, status == 200
-                                          ? json(200, body(got))
-                                          : problem(status, why, status == 503 ? "room" : "", code));
-                });
-}
-
-void Api::lock(Call &call, HeldRoom &room)
-{
-    const std::string name = room.name;
-    writeAndWait(call, room, {{kLockAddress, kCommandValue}},
-                 [name](const auto &) { return "{\"room\":" + jsonQuoted(name) + ",\"locked\":true}"; });
-}
-
-void Api::presets(Call &call)
+void Api::getPreset(Call &call)
 {
     const HttpRequest &request = call.exchange->request();
-    const std::vector<std::string> &path = call.path;
-    const std::string &method = request.method;
-    const bool get = method == "GET" || method == "HEAD";
-    if (path.size() == 3) {
-        if (!get) return respond(call.exchange, problem(405, "GET only"));
-        std::string body = "{\"presets\":[";
-        bool first = true;
-        for (const PresetInfo &preset : m_presets.list()) {
-            body += std::string(first ? "" : ",") + "{\"name\":" + jsonQuoted(preset.name) +
-                    ",\"modified\":" + jsonQuoted(preset.modified) + "}";
-            first = false;
-        }
-        return respond(call.exchange, json(200, body + "]}"));
-    }
-    if (const std::string problemText = Presets::nameProblem(path[3]); !problemText.empty())
-        return respond(call.exchange, problem(400, "preset name: " + problemText, "preset"));
-    const std::string name = Presets::canonical(path[3]);
-    if (path.size() == 5 && path[4] == "recall") {
-        if (method != "POST") return respond(call.exchange, problem(405, "POST only"));
-        if (call.who.role == Role::Viewer)
-            return respond(call.exchange, problem(403, "a viewer changes nothing", "role"));
-        return recall(call, name);
-    }
-    if (path.size() == 5 && path[4] == "compare") {
-        if (!get) return respond(call.exchange, problem(405, "GET only"));
-        return compare(call, name);
-    }
-    if (path.size() != 4) return respond(call.exchange, problem(404, "no such path", "path"));
-    if (get) {
-        ParameterModel model;
-        std::string error;
-        bool missing = false;
-        if (!m_presets.load(name, model, error, &missing))
-            return respond(call.exchange, problem(missing ? 404 : 500, error, "preset", missing ? "no-such-preset" : nullptr));
-        if (request.query == "format=dat") {
-            HttpResponse response;
-            response.contentType = "application/octet-stream";
-            response.body = bytesOfModel(model);
-            std::string encoded;
-            for (unsigned char c : name + ".dat")
-                if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
-                    encoded += char(c);
-                } else {
-                    char hex[4];
-                    std::snprintf(hex, sizeof hex, "%%%02X", c);
-                    encoded += hex;
-                }
-            response.headers.emplace_back("Content-Disposition",
-                                          "attachment; filename*=UTF-8''" + encoded);
-            return respond(call.exchange, std::move(response));
-        }
-        if (!request.query.empty())
-            return respond(call.exchange, problem(400, "only format=dat", "query"));
-        HttpResponse response = json(200, parametersToJson(model));
+    ParameterModel model;
+    if (const Refusal refusal = m_service.loadPreset(call.preset, model)) return refuse(call, refusal);
+    if (request.query == "format=dat") {
+        HttpResponse response;
+        response.contentType = "application/octet-stream";
+        response.body = bytesOfModel(model);
+        std::string encoded;
+        for (unsigned char c : call.preset + ".dat")
+            if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+                encoded += char(c);
+            } else {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%%%02X", c);
+                encoded += hex;
+            }
+        response.headers.emplace_back("Content-Disposition", "attachment; filename*=UTF-8''" + encoded);
         return respond(call.exchange, std::move(response));
     }
-    if (call.who.role != Role::Technician)
-        return respond(call.exchange, problem(403, "presets are a technician's", "role"));
-    if (method == "DELETE") {
-        std::string error;
-        if (!m_presets.remove(name, error))
-            return respond(call.exchange, problem(404, error, "preset"));
-        return respond(call.exchange, json(200, "{\"removed\":" + jsonQuoted(name) + "}"));
-    }
-    if (method != "PUT") return respond(call.exchange, problem(405, "GET, PUT or DELETE"));
-    storePreset(call, name);
+    if (!request.query.empty()) return respond(call.exchange, problem(400, "only format=dat", "query"));
+    answer(call, 200, parametersToJson(model));
 }
 
-void Api::storePreset(Call &call, const std::string &name)
+void Api::deletePreset(Call &call)
+{
+    if (const Refusal refusal = m_service.removePreset(call.preset)) return refuse(call, refusal);
+    answer(call, 200, JsonWriter().object().field("removed", call.preset).end().take());
+}
+
+void Api::putPreset(Call &call)
 {
     const HttpRequest &request = call.exchange->request();
     const std::string *type = request.header("content-type");
@@ -708,17 +634,8 @@ void Api::storePreset(Call &call, const std::string &name)
         if (root.type == JsonValue::Type::Object && from) {
             if (root.members.size() != 1 || from->type != JsonValue::Type::String)
                 return respond(call.exchange, problem(400, "{\"fromRoom\": ROOM} alone", "fromRoom"));
-            HeldRoom *room = m_venue.find(from->text);
-            if (!room)
-                return respond(call.exchange, problem(404, "no room '" + from->text + "' in this venue",
-                                                      "fromRoom", "no-such-room"));
-            if (!room->holder->mirrored())
-                return respond(call.exchange,
-                               problem(503, "room '" + room->name + "' has not been read yet",
-                                       "fromRoom", "room-not-read"));
-            model.startAfresh();
-            model.image = room->holder->mirror();
-            model.modeSlots = room->modes.modeSlots;
+            if (const Refusal refusal = m_service.roomAsPreset(from->text, model))
+                return refuse(call, refusal);
         } else if (!parametersFromJson(request.body, "body", model, error)) {
             return respond(call.exchange, problem(422, error, "body"));
         }
@@ -727,33 +644,14 @@ void Api::storePreset(Call &call, const std::string &name)
                        problem(415, "JSON, or a parameter file as application/octet-stream",
                                "Content-Type"));
     }
-    // Nothing is kept that a recall would send and no control of the panel could make.
-    if (const auto unshown = firstUnshownValue(model))
-        return respond(call.exchange, problem(422, unshown->detail, unshown->field));
-    switch (m_presets.store(name, model, error)) {
-    case Presets::Stored::Yes: break;
-    case Presets::Stored::LookAlike:
-        return respond(call.exchange, problem(409, error, "preset", "preset-name-taken"));
-    case Presets::Stored::BadName: return respond(call.exchange, problem(400, error, "preset"));
-    case Presets::Stored::TooMany: return respond(call.exchange, problem(409, error, "preset"));
-    case Presets::Stored::Failed: return respond(call.exchange, problem(500, error, "preset"));
-    }
-    respond(call.exchange, json(200, "{\"stored\":" + jsonQuoted(name) + "}"));
+    if (const Refusal refusal = m_service.storePreset(call.preset, model)) return refuse(call, refusal);
+    answer(call, 200, JsonWriter().object().field("stored", call.preset).end().take());
 }
 
-void Api::recall(Call &call, const std::string &name)
+void Api::recall(Call &call)
 {
     ParameterModel model;
-    std::string error;
-    bool missing = false;
-    if (!m_presets.load(name, model, error, &missing))
-        return respond(call.exchange, problem(missing ? 404 : 500, error, "preset", missing ? "no-such-preset" : nullptr));
-    // One stored before presets were checked, or put in the folder by hand.
-    if (const auto unshown = firstUnshownValue(model))
-        return respond(call.exchange,
-                       problem(422, "preset '" + name + "': " + unshown->detail +
-                                        "; nothing was recalled (store it again)",
-                               unshown->field));
+    if (const Refusal refusal = m_service.recallable(call.preset, model)) return refuse(call, refusal);
     JsonValue root;
     if (!jsonBody(call, root)) return;
     const JsonValue *list = root.find("rooms");
@@ -777,97 +675,40 @@ void Api::recall(Call &call, const std::string &name)
         return respond(call.exchange, problem(400, "{\"rooms\": [ROOM...]} or \"all\"", "rooms"));
     }
     // A desk user recalls what a technician stored; every register of it goes out.
-    int retryAfter = 0;
-    if (!takeWrites(call.who, double(rooms.size()), retryAfter)) {
-        HttpResponse response = problem(429, "too many changes; slow down", "rooms");
-        response.headers.emplace_back("Retry-After", std::to_string(retryAfter));
-        return respond(call.exchange, std::move(response));
-    }
-    struct Results {
-        std::vector<std::string> lines;
-        std::size_t left = 0;
-    };
-    auto results = std::make_shared<Results>();
-    results->lines.resize(rooms.size());
-    results->left = rooms.size();
-    const std::string who = whoOf(call.who.session.empty() ? "api" : "web", call.who.user);
-    for (std::size_t i = 0; i < rooms.size(); ++i) {
-        HeldRoom &room = *rooms[i];
-        std::map<std::uint8_t, std::uint8_t> writes;
-        if (room.holder->mirrored())
-            for (const RegisterRow &row : registerMap())
-                if (room.holder->mirror()[row.address] != model.image[row.address])
-                    writes[row.address] = model.image[row.address];
-        const RegisterImage wanted = model.image;
-        // The preset's mode memories come with it, as opening the file in the panel brings them.
-        if (room.holder->state() == RoomHolder::State::Online && room.modes.modeSlots != model.modeSlots) {
-            room.modes.modeSlots = model.modeSlots;
-            modesChanged(room);
-        }
-        startWrites(room, writes, who,
-                    [this, results, i, exchange = call.exchange, name, roomName = room.name, wanted,
-                     held = &room](int status, const std::string &why, const char *code, const auto &) {
-                        std::string line = "{\"room\":" + jsonQuoted(roomName);
-                        std::string differs;
-                        if (status == 200)
-                            for (const RegisterRow &row : registerMap())
-                                if (held->holder->mirror()[row.address] != wanted[row.address])
-                                    differs += (differs.empty() ? "" : ",") +
-                                               jsonQuoted(machineName(row));
-                        if (status != 200)
-                            line += ",\"result\":\"failed\",\"code\":" +
-                                    jsonQuoted(code ? code : codeOfStatus(status)) +
-                                    reasonCode(*held) + ",\"detail\":" + jsonQuoted(why);
-                        else if (!differs.empty())
-                            line += ",\"result\":\"differs\",\"differs\":[" + differs + "]";
-                        else
-                            line += ",\"result\":\"ok\"";
-                        line += "}";
-                        m_events.broadcast("{\"type\":\"recall\",\"preset\":" + jsonQuoted(name) +
-                                           ",\"result\":" + line + "}");
-                        results->lines[i] = line;
-                        if (--results->left) return;
-                        std::string body = "{\"preset\":" + jsonQuoted(name) + ",\"results\":[";
-                        for (std::size_t k = 0; k < results->lines.size(); ++k)
-                            body += (k ? "," : "") + results->lines[k];
-                        respond(exchange, json(200, body + "]}"));
-                    });
-    }
+    if (!takeWrites(call, double(rooms.size()), "rooms")) return;
+    m_service.recall(call.preset, model, rooms, actorOf(call),
+                     [this, call](const std::vector<RoomRecall> &results) mutable {
+                         JsonWriter out;
+                         out.object().field("preset", call.preset).key("results").array();
+                         for (const RoomRecall &result : results) writeRecall(out, result);
+                         answer(call, 200, out.end().end().take());
+                     });
 }
 
-void Api::compare(Call &call, const std::string &name)
+void Api::compare(Call &call)
 {
+    std::vector<RoomComparison> rooms;
     ParameterModel model;
-    std::string error;
-    bool missing = false;
-    if (!m_presets.load(name, model, error, &missing))
-        return respond(call.exchange, problem(missing ? 404 : 500, error, "preset", missing ? "no-such-preset" : nullptr));
-    std::string body = "{\"preset\":" + jsonQuoted(name) + ",\"rooms\":[";
-    bool firstRoom = true;
-    for (HeldRoom &room : m_venue.rooms()) {
-        body += std::string(firstRoom ? "" : ",") + "{\"room\":" + jsonQuoted(room.name) + ",\"differs\":";
-        firstRoom = false;
-        if (!room.holder->mirrored()) {
-            body += "null}"; // not read yet: nothing to compare
-            continue;
+    if (const Refusal refusal = m_service.loadPreset(call.preset, model)) return refuse(call, refusal);
+    if (const Refusal refusal = m_service.compare(call.preset, rooms)) return refuse(call, refusal);
+    JsonWriter out;
+    out.object().field("preset", call.preset).key("rooms").array();
+    for (const RoomComparison &room : rooms) {
+        out.object().field("room", room.room->name).key("differs");
+        if (!room.differs) {
+            out.null(); // not read yet: nothing to compare
+        } else {
+            out.array();
+            for (const std::uint8_t address : *room.differs)
+                writeComparison(out, address, model.image[address], room.room->holder->mirror()[address]);
+            out.end();
         }
-        body += "[";
-        bool first = true;
-        for (const RegisterRow &row : registerMap()) {
-            const std::uint8_t here = room.holder->mirror()[row.address];
-            if (here == model.image[row.address]) continue;
-            body += std::string(first ? "" : ",") + "{\"name\":" + jsonQuoted(machineName(row)) +
-                    ",\"title\":" + jsonQuoted(nameForPeople(row.address)) +
-                    ",\"shown\":" + jsonQuoted(shownValue(row, here)) +
-                    ",\"preset\":" + jsonQuoted(shownValue(row, model.image[row.address])) + "}";
-            first = false;
-        }
-        body += "]}";
+        out.end();
     }
-    respond(call.exchange, json(200, body + "]}"));
+    answer(call, 200, out.end().end().take());
 }
 
-void Api::history(Call &call, HeldRoom &room)
+void Api::history(Call &call)
 {
     std::vector<std::pair<std::string, std::string>> query;
     std::size_t limit = 100;
@@ -878,32 +719,19 @@ void Api::history(Call &call, HeldRoom &room)
             value.find_first_not_of("0123456789") != std::string::npos ||
             std::stoul(value) == 0 || std::stoul(value) > kHistoryPerRoom)
             return respond(call.exchange,
-                           problem(400,
-                                   "only limit, from 1 to " + std::to_string(kHistoryPerRoom),
-                                   name));
+                           problem(400, "only limit, from 1 to " + std::to_string(kHistoryPerRoom), name));
         limit = std::stoul(value);
     }
-    const std::deque<JournalEntry> &entries = m_journal.history(room.name);
-    std::string body = "{\"room\":" + jsonQuoted(room.name) + ",\"changes\":[";
-    std::size_t count = 0;
-    for (auto it = entries.rbegin(); it != entries.rend() && count < limit; ++it, ++count) {
-        const RegisterRow &row = *findRegister(it->address);
-        std::string line = journalLine(*it);
-        line.pop_back(); // the closing brace: what people read is added
-        body += (count ? "," : "") + line + ",\"title\":" + jsonQuoted(nameForPeople(row.address)) +
-                ",\"beforeShown\":" + jsonQuoted(shownValue(row, it->before)) +
-                ",\"afterShown\":" + jsonQuoted(shownValue(row, it->after)) +
-                ",\"undone\":" + (it->undone ? "true" : "false") + "}";
-    }
-    respond(call.exchange, json(200, body + "]}"));
+    JsonWriter out;
+    out.object().field("room", call.room->name).key("changes").array();
+    for (const JournalEntry *entry : m_service.history(*call.room, limit)) writeHistoryEntry(out, *entry);
+    answer(call, 200, out.end().end().take());
 }
 
-void Api::undo(Call &call, HeldRoom &room)
+void Api::undo(Call &call)
 {
     const HttpRequest &request = call.exchange->request();
-    std::size_t count = 1;
-    std::string since;
-    std::set<std::uint64_t> ids; ///< these changes, a page's one step, and no others
+    UndoRequest wanted;
     if (!request.body.empty()) {
         JsonValue root;
         if (!jsonBody(call, root)) return;
@@ -912,19 +740,19 @@ void Api::undo(Call &call, HeldRoom &room)
                            problem(400, "{\"count\": N}, {\"since\": TIME} or {\"ids\": [ID...]}", "body"));
         for (const auto &member : root.members) {
             if (member.name == "count" && member.value.isIntegerIn(1, double(kHistoryPerRoom))) {
-                count = std::size_t(member.value.number);
+                wanted.count = std::size_t(member.value.number);
             } else if (member.name == "ids" && member.value.type == JsonValue::Type::Array &&
                        !member.value.items.empty() && member.value.items.size() <= kHistoryPerRoom &&
                        std::all_of(member.value.items.begin(), member.value.items.end(),
                                    [](const JsonValue &id) { return id.isIntegerIn(1, 9007199254740991.0); })) {
-                for (const JsonValue &id : member.value.items) ids.insert(std::uint64_t(id.number));
+                for (const JsonValue &id : member.value.items) wanted.ids.insert(std::uint64_t(id.number));
             } else if (member.name == "since" && member.value.type == JsonValue::Type::String) {
                 const QDateTime time =
                     QDateTime::fromString(QString::fromStdString(member.value.text), Qt::ISODateWithMs);
                 if (!time.isValid())
                     return respond(call.exchange,
                                    problem(400, "since: not a time (2026-12-09T21:30:00Z)", "since"));
-                since = time.toUTC().toString(Qt::ISODateWithMs).toStdString();
+                wanted.since = time.toUTC().toString(Qt::ISODateWithMs).toStdString();
             } else {
                 return respond(call.exchange,
                                problem(400,
@@ -938,220 +766,16 @@ void Api::undo(Call &call, HeldRoom &room)
             }
         }
     }
-    // The latest changes that are not undone and are no undo themselves, newest first; each
-    // register goes back to its value before the oldest of them.
-    const std::deque<JournalEntry> &entries = m_journal.history(room.name);
-    std::map<std::uint8_t, std::uint8_t> writes;
-    std::map<std::uint8_t, std::vector<std::uint64_t>> byRegister;
-    std::vector<std::uint64_t> undone;
-    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        if (it->undone || !it->undoes.empty()) continue;
-        if (!ids.empty()) {
-            if (!ids.count(it->id)) continue;
-        } else if (since.empty() ? undone.size() == count : it->time <= since) {
-            break;
-        }
-        writes[it->address] = it->before;
-        byRegister[it->address].push_back(it->id);
-        undone.push_back(it->id);
-    }
-    if (writes.empty())
-        return respond(call.exchange,
-                       problem(409, "nothing to undo in room '" + room.name + "'", {}, "nothing-to-undo"));
-    for (const auto &[address, value] : writes) m_undoing[{&room, address}] = {value, byRegister[address]};
-    const std::string name = room.name;
-    writeAndWait(call, room, writes, [name, undone](const Confirmed &got) {
-        std::string body = "{\"room\":" + jsonQuoted(name) + ",\"undone\":[";
-        for (std::size_t i = 0; i < undone.size(); ++i)
-            body += (i ? "," : "") + std::to_string(undone[i]);
-        body += "],\"registers\":[";
-        bool first = true;
-        for (const auto &[address, value] : got.values) {
-            body += (first ? "" : ",") + registerToJson(*findRegister(address), value);
-            first = false;
-        }
-        return body + "]}";
-    });
-}
-
-void Api::confirmed(HeldRoom &room, const RegisterChange &change)
-{
-    const JournalEntry *entry = nullptr;
-    if (change.address != kLockAddress && change.before != change.after &&
-        findRegister(change.address)) {
-        const auto [through, user] = splitWho(change.who);
-        JournalEntry line{0, {}, room.name, change.address, change.before, change.after,
-                          user, through, {}};
-        const auto undoing = m_undoing.find({&room, change.address});
-        if (undoing != m_undoing.end()) {
-            if (undoing->second.value == change.after) line.undoes = undoing->second.ids;
-            m_undoing.erase(undoing);
-        }
-        entry = &m_journal.append(std::move(line));
-    }
-    if (entry || change.address == kLockAddress)
-        m_events.broadcast(changeEvent(room, change, entry));
-    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-        Waiting &waiting = **it;
-        if (waiting.room != &room || !waiting.addresses.erase(change.address)) {
-            ++it;
-            continue;
-        }
-        waiting.got.values[change.address] = change.after;
-        if (entry) waiting.got.ids.push_back(entry->id);
-        if (!waiting.addresses.empty()) {
-            ++it;
-            continue;
-        }
-        const auto held = *it;
-        it = m_waiting.erase(it);
-        held->done(200, {}, nullptr, held->got);
-    }
-}
-
-void Api::keepModeMemories(const std::string &folder)
-{
-    m_modes = std::make_unique<Presets>(folder);
-    for (HeldRoom &room : m_venue.rooms()) {
-        ParameterModel kept;
-        std::string error;
-        bool missing = false;
-        if (m_modes->load(room.name, kept, error, &missing)) {
-            // Only the slots are kept from the file: they alone are checked.
-            ParameterModel memories;
-            memories.startAfresh();
-            memories.loadFactoryValues();
-            memories.modeSlots = kept.modeSlots;
-            if (const auto unshown = firstUnshownValue(memories))
-                std::fprintf(stderr, "%s: mode memories from the factory: %s\n", room.name.c_str(),
-                             unshown->detail.c_str());
-            else
-                room.modes.modeSlots = kept.modeSlots;
-        } else if (!missing) {
-            std::fprintf(stderr, "%s: mode memories from the factory: %s\n", room.name.c_str(),
-                         error.c_str());
-        }
-    }
-}
-
-void Api::modesChanged(HeldRoom &room)
-{
-    if (!m_modes) return;
-    ParameterModel kept = room.modes;
-    kept.image = room.holder->mirror();
-    std::string error;
-    if (m_modes->store(room.name, kept, error) != Presets::Stored::Yes)
-        std::fprintf(stderr, "%s: mode memories not kept: %s\n", room.name.c_str(), error.c_str());
-}
-
-void Api::roomState(HeldRoom &room)
-{
-    std::string event = "{\"type\":\"state\",\"room\":" + jsonQuoted(room.name) +
-                        ",\"state\":" + jsonQuoted(stateName(room.holder->state()));
-    if (room.holder->state() == RoomHolder::State::Offline)
-        event += ",\"reason\":" + jsonQuoted(room.holder->reason()) + reasonCode(room);
-    m_events.broadcast(event + ",\"time\":" + jsonQuoted(nowText()) + "}");
-    if (room.holder->state() != RoomHolder::State::Offline) return;
-    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-        if ((*it)->room != &room) {
-            ++it;
-            continue;
-        }
-        const auto held = *it;
-        it = m_waiting.erase(it);
-        held->done(503,
-                   "room '" + room.name + "' went offline (" + room.holder->reason() +
-                       "); what it had not confirmed stays queued for its return",
-                   "room-offline", held->got);
-    }
-}
-
-std::string Api::reasonCode(const HeldRoom &room)
-{
-    if (room.holder->state() != RoomHolder::State::Offline) return {};
-    return ",\"reasonCode\":" + jsonQuoted(outcomeCode(room.holder->reasonOutcome()));
-}
-
-std::string Api::deskEnds(const HeldRoom &room) const
-{
-    // Where a desk register's − or + would change nothing, by the panel's rules (a volume at
-    // its maximum bar, a bar at its end): "top", "bottom", or both.
-    if (!room.holder->mirrored()) return {};
-    std::string out;
-    for (const std::uint8_t address : m_options.deskRegisters) {
-        const RegisterRow &row = *findRegister(address);
-        if (controlKind(row) != ControlKind::TrackBar) continue;
-        std::string ends;
-        for (const int step : {1, -1}) {
-            ParameterModel work = room.modes;
-            work.image = room.holder->mirror();
-            const auto stepped = steppedValue(row, work.image[address], step);
-            if (stepped) applyEdit(work, address, *stepped);
-            if (!stepped || work.image[address] == room.holder->mirror()[address])
-                ends += std::string(ends.empty() ? "" : ",") + (step > 0 ? "\"top\"" : "\"bottom\"");
-        }
-        if (!ends.empty())
-            out += std::string(out.empty() ? "" : ",") + jsonQuoted(machineName(row)) + ":[" + ends + "]";
-    }
-    return ",\"ends\":{" + out + "}";
-}
-
-std::string Api::roomSummary(HeldRoom &room, bool allRegisters) const
-{
-    const RoomHolder &holder = *room.holder;
-    std::string out = "{\"name\":" + jsonQuoted(room.name) +
-                      ",\"state\":" + jsonQuoted(stateName(holder.state()));
-    if (holder.state() == RoomHolder::State::Offline)
-        out += ",\"reason\":" + jsonQuoted(holder.reason()) + reasonCode(room);
-    if (holder.state() == RoomHolder::State::Connecting && holder.readTotal() > 0)
-        out += ",\"progress\":{\"done\":" + std::to_string(holder.readDone()) +
-               ",\"of\":" + std::to_string(holder.readTotal()) + "}";
-    out += ",\"locked\":" + std::string(!room.locked ? "null" : *room.locked ? "true" : "false");
-    out += ",\"pending\":" + std::to_string(holder.pendingWrites());
-    if (room.port) out += ",\"framePort\":" + std::to_string(room.port->port());
-    out += deskEnds(room);
-    out += ",\"registers\":[";
-    if (holder.mirrored()) {
-        bool first = true;
-        for (const RegisterRow &row : registerMap()) {
-            if (!allRegisters && std::find(m_options.deskRegisters.begin(),
-                                           m_options.deskRegisters.end(),
-                                           row.address) == m_options.deskRegisters.end())
-                continue;
-            out += (first ? "" : ",") + registerToJson(row, holder.mirror()[row.address]);
-            first = false;
-        }
-    }
-    return out + "]}";
-}
-
-std::string Api::changeEvent(HeldRoom &room, const RegisterChange &change,
-                             const JournalEntry *entry) const
-{
-    const auto [through, user] = splitWho(change.who);
-    std::string out = "{\"type\":\"change\",\"room\":" + jsonQuoted(room.name);
-    if (change.address == kLockAddress) {
-        out += ",\"locked\":true";
-    } else if (const RegisterRow *row = findRegister(change.address)) {
-        out += ",\"register\":" + registerToJson(*row, change.after) +
-               ",\"before\":" + std::to_string(change.before) +
-               ",\"beforeShown\":" + jsonQuoted(shownValue(*row, change.before)) +
-               ",\"locked\":false";
-        if (entry) {
-            out += ",\"id\":" + std::to_string(entry->id);
-            if (!entry->undoes.empty()) {
-                out += ",\"undoes\":[";
-                for (std::size_t i = 0; i < entry->undoes.size(); ++i)
-                    out += (i ? "," : "") + std::to_string(entry->undoes[i]);
-                out += "]";
-            }
-        }
-    } else {
-        out += ",\"address\":" + std::to_string(change.address) +
-               ",\"value\":" + std::to_string(change.after);
-    }
-    return out + deskEnds(room) + ",\"user\":" + jsonQuoted(user) + ",\"through\":" +
-           jsonQuoted(through) + ",\"time\":" + jsonQuoted(nowText()) + "}";
+    m_service.undo(*call.room, actorOf(call), wanted,
+                   [this, call, name = call.room->name](const UndoResult &result) mutable {
+                       if (result.refusal) return refuse(call, result.refusal);
+                       JsonWriter out;
+                       out.object().field("room", name).key("undone").array();
+                       for (const std::uint64_t id : result.undone) out.number(static_cast<long long>(id));
+                       out.end().key("registers");
+                       writeRegisters(out, result.confirmed.values);
+                       answer(call, 200, out.end().take());
+                   });
 }
 
 std::string Api::serverJson() const
@@ -1208,10 +832,10 @@ std::string Api::metrics() const
             [](HeldRoom &r) { return r.holder->counters().reconnects; });
     counter("zev720d_frame_port_frames_refused_total",
             "Frames refused by a frame port: writes to no register, or of a value no control shows.",
-            [](HeldRoom &r) { return r.port ? r.port->refusedFrames() : 0; });
+            [this](HeldRoom &r) { const FramePort *p = framePortOf(r); return p ? p->refusedFrames() : 0; });
     counter("zev720d_frame_port_clients_closed_total",
             "Frame port connections closed for bytes that are no frame.",
-            [](HeldRoom &r) { return r.port ? r.port->closedClients() : 0; });
+            [this](HeldRoom &r) { const FramePort *p = framePortOf(r); return p ? p->closedClients() : 0; });
     out += "# HELP zev720d_write_latency_seconds From a write's queueing to the processor's "
            "confirmation.\n# TYPE zev720d_write_latency_seconds histogram\n";
     for (HeldRoom &room : m_venue.rooms()) {

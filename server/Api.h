@@ -35,16 +35,19 @@
 // changes something, and every WebSocket upgrade, must come from one of this server's own
 // pages (Origin) or carry no Origin and no cookie (a script); a body must be JSON. Desk users
 // change only the registers of `deskRegisters`. Errors are RFC 9457 problems naming the field.
+//
+// Behind the gate, a route table (method and path pattern to a handler and the least role it
+// needs) sends each request to a handler that reads its input, asks the venue service, and
+// answers with the views (server/Views). Nothing here changes a room by itself.
 #pragma once
 
 #include "files/Json.h"
 #include "server/Access.h"
 #include "server/Events.h"
 #include "server/HttpServer.h"
-#include "server/Journal.h"
-#include "server/Presets.h"
-#include "server/Venue.h"
+#include "server/Views.h"
 #include "server/WebFiles.h"
+#include "service/VenueService.h"
 
 #include <QObject>
 #include <chrono>
@@ -55,14 +58,11 @@
 
 namespace zev {
 
+class FramePort;
+
 /// Registers one client may have written a second, and at once.
 constexpr double kWritesPerSecond = 50;
 constexpr double kWriteBurst = 200;
-/// A change is answered 504 when the processor has not confirmed it in this time; it stays
-/// queued (the latest value wins) and goes out when the room can take it.
-constexpr int kConfirmTimeoutMs = 10000;
-/// Requests waiting for the processor's confirmation, all clients together.
-constexpr std::size_t kMaxWaitingRequests = 1024;
 /// A change whose Zev720-Made-At is older than this when it arrives is refused (too-late).
 constexpr long long kMaxChangeDelayMs = 5000;
 
@@ -72,13 +72,12 @@ struct ApiOptions {
     std::vector<std::string> hosts;
     quint16 port = 0;               ///< the port it listens on
     bool secure = false;            ///< TLS: origins are https://
-    std::vector<std::uint8_t> deskRegisters;
 };
 
 class Api : public QObject {
     Q_OBJECT
 public:
-    Api(Venue &venue, Access &access, Events &events, Journal &journal, Presets &presets,
+    Api(VenueService &service, Access &access, Events &events, Journal &journal,
         ClientAddresses &addresses, ApiOptions options, QObject *parent = nullptr);
     void handle(const std::shared_ptr<HttpExchange> &exchange);
     /// A WebSocket upgrade to /api/v1/events that passes the gate is taken by the event stream.
@@ -89,23 +88,35 @@ public:
         m_http = http;
         m_options.port = http->port();
     }
-    /// Keeps each room's mode memories as a parameter file named after it in `folder`, so that
-    /// a restart brings them back; reads those there now.
-    void keepModeMemories(const std::string &folder);
     /// Serves the pages of this folder outside /api/ and /metrics.
     void servePages(const WebFiles *web) { m_web = web; }
+    /// The room's frame port, shown with the room and counted in the metrics.
+    void showFramePort(const HeldRoom &room, const FramePort *port) { m_framePorts[&room] = port; }
 
-private:
     struct Call {
         std::shared_ptr<HttpExchange> exchange;
         std::vector<std::string> path;
         Principal who;
+        HeldRoom *room = nullptr;   ///< the route's {room}
+        std::string preset;         ///< the route's {preset}, as presets are kept
     };
+    /// One route: the method, the path's segments ("{room}" and "{preset}" stand for one
+    /// segment each), the least role that may use it and what the others are told.
+    struct Route {
+        const char *method;
+        std::vector<std::string> pattern;
+        Role least;
+        const char *refused;
+        void (Api::*handler)(Call &);
+    };
+    /// Every route of the API, in the order they are matched.
+    static const std::vector<Route> &routes();
+
+private:
     struct Bucket {
         double tokens = kWriteBurst;
         std::chrono::steady_clock::time_point at;
     };
-    struct Waiting;
 
     /// "name[:port]" is a name of this server (ApiOptions::hosts).
     bool isOwnName(const std::string &text) const;
@@ -115,65 +126,51 @@ private:
     void login(Call &call);
     /// The request's JSON body; false once it has answered why there is none.
     bool jsonBody(Call &call, JsonValue &root);
-    void patchRegisters(Call &call, HeldRoom &room);
-    void lock(Call &call, HeldRoom &room);
-    void history(Call &call, HeldRoom &room);
-    void presets(Call &call);
-    void storePreset(Call &call, const std::string &name);
-    void recall(Call &call, const std::string &name);
-    /// Each room's registers that differ from the preset, as people read them.
-    void compare(Call &call, const std::string &name);
-    void undo(Call &call, HeldRoom &room);
-    /// What the processor confirmed of a request: the values, and the journal entries made.
-    struct Confirmed {
-        std::map<std::uint8_t, std::uint8_t> values;
-        std::vector<std::uint64_t> ids;
-    };
-    using Body = std::function<std::string(const Confirmed &)>;
-    /// Queues the writes and answers the call once the processor has confirmed them all
-    /// (`body` of the confirmed values), or with the reason it could not.
-    void writeAndWait(Call &call, HeldRoom &room, const std::map<std::uint8_t, std::uint8_t> &writes,
-                      Body body);
     void respond(const std::shared_ptr<HttpExchange> &exchange, HttpResponse response);
-    /// Called once: 200 and the confirmed values, or 503 (the room is or went offline) or 504
-    /// (not confirmed in time) with the reason and what was confirmed.
-    using Done = std::function<void(int status, const std::string &why, const char *code,
-                                    const Confirmed &got)>;
-    void startWrites(HeldRoom &room, const std::map<std::uint8_t, std::uint8_t> &writes,
-                     const std::string &who, Done done);
-    void confirmed(HeldRoom &room, const RegisterChange &change);
-    void roomState(HeldRoom &room);
-    void modesChanged(HeldRoom &room);
-    bool takeWrites(const Principal &who, double count, int &retryAfter);
-    std::string roomSummary(HeldRoom &room, bool allRegisters) const;
-    /// ,"reasonCode":"no-such-device" for an offline room; nothing for another.
-    static std::string reasonCode(const HeldRoom &room);
-    /// ,"ends":{"MusicVolumeTrackBar":["top"]}: the desk's bars that a step one way would not
-    /// move; nothing before the room is read.
-    std::string deskEnds(const HeldRoom &room) const;
+    void answer(Call &call, int status, std::string body);
+    /// Answers a refusal of the service as a problem.
+    void refuse(Call &call, const Refusal &refusal);
+    bool takeWrites(Call &call, double count, const char *field);
+    Actor actorOf(const Call &call) const;
+
+    // The handlers of the route table.
+    void getMetrics(Call &call);
+    void getServer(Call &call);
+    void getMe(Call &call);
+    void logout(Call &call);
+    void events(Call &call);
+    void getLayout(Call &call);
+    void getRooms(Call &call);
+    void getRoom(Call &call);
+    void patchRegisters(Call &call);
+    void lock(Call &call);
+    void history(Call &call);
+    void undo(Call &call);
+    void getPresets(Call &call);
+    void getPreset(Call &call);
+    void putPreset(Call &call);
+    void deletePreset(Call &call);
+    void recall(Call &call);
+    void compare(Call &call);
+
+    const FramePort *framePortOf(const HeldRoom &room) const;
+    std::string roomJson(const HeldRoom &room, bool allRegisters) const;
     std::string serverJson() const;
     std::string metrics() const;
-    std::string changeEvent(HeldRoom &room, const RegisterChange &change,
-                            const JournalEntry *entry) const;
-    struct Undoing {
-        std::uint8_t value = 0;
-        std::vector<std::uint64_t> ids;
-    };
 
+    VenueService &m_service;
     Venue &m_venue;
     Access &m_access;
     Events &m_events;
     Journal &m_journal;
-    Presets &m_presets;
     ClientAddresses &m_addresses;
+    ViewContext m_views;
     const HttpServer *m_http = nullptr;
     std::string m_eventRefusal; ///< why the last upgrade was not taken
     const WebFiles *m_web = nullptr;
-    std::unique_ptr<Presets> m_modes;
     ApiOptions m_options;
-    std::map<std::pair<HeldRoom *, std::uint8_t>, Undoing> m_undoing;
+    std::map<const HeldRoom *, const FramePort *> m_framePorts;
     std::map<std::string, Bucket> m_buckets;
-    std::vector<std::shared_ptr<Waiting>> m_waiting;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     std::map<int, std::uint64_t> m_responses; ///< by status
 };

@@ -2,7 +2,7 @@
 
 #include "model/RegisterMap.h"
 #include "model/Shown.h"
-#include "server/Venue.h"
+#include "service/Venue.h"
 #include "wire/FrameCodec.h"
 
 #include <QTcpServer>
@@ -125,7 +125,10 @@ void FramePort::frame(QTcpSocket *socket, Client &client, std::uint8_t address, 
         return;
     }
     client.waiting.insert(address);
-    m_room.write(address, value, client.writer);
+    if (m_writer)
+        m_writer(address, value, client.writer);
+    else
+        m_room.write(address, value, client.writer);
 }
 
 void FramePort::confirmed(const RegisterChange &change)

@@ -21,6 +21,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -41,6 +42,9 @@ public:
     ~FramePort() override;
     /// False with `error` when the address and port cannot be listened on.
     bool listen(const QHostAddress &address, quint16 port, std::string &error);
+    /// What takes a client's write (the venue service's writeAsGiven); without one, the room.
+    using Writer = std::function<void(std::uint8_t address, std::uint8_t value, const std::string &who)>;
+    void setWriter(Writer writer) { m_writer = std::move(writer); }
     /// Besides this machine, only these addresses may connect; others are closed at once.
     void allow(std::vector<QHostAddress> addresses) { m_allowed = std::move(addresses); }
     quint16 port() const;
@@ -71,6 +75,7 @@ private:
     static void reply(QTcpSocket *socket, std::uint8_t address, std::uint8_t value);
 
     RoomHolder &m_room;
+    Writer m_writer;
     QTcpServer *m_server = nullptr;
     std::map<QTcpSocket *, Client> m_clients;
     std::vector<QHostAddress> m_allowed;

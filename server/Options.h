@@ -1,7 +1,7 @@
 // zev720d's command line: the server's options and the users commands.
 #pragma once
 
-#include "server/Journal.h"
+#include "service/Journal.h"
 
 #include <QHostAddress>
 #include <string>

@@ -8,15 +8,17 @@
 #include "room/VenueCheck.h"
 #include "server/Access.h"
 #include "server/Api.h"
+#include "server/FramePort.h"
 #include "server/ClientAddresses.h"
 #include "server/Codes.h"
 #include "server/ConfigFile.h"
 #include "server/Events.h"
 #include "server/HttpServer.h"
-#include "server/Journal.h"
+#include "service/Journal.h"
 #include "server/Options.h"
-#include "server/Presets.h"
-#include "server/Venue.h"
+#include "service/Presets.h"
+#include "service/Venue.h"
+#include "service/VenueService.h"
 #include "server/WebFiles.h"
 #include "wire/TextFile.h"
 
@@ -216,11 +218,12 @@ int main(int argc, char *argv[])
         return usage("--certificate FILE and --key FILE go together");
     const bool tls = !options.certificate.empty();
     zev::ApiOptions api;
+    std::vector<std::uint8_t> deskRegisters;
     api.secure = !options.certificate.empty();
     for (const std::string &name : options.desk) {
         const zev::RegisterRow *row = zev::findRegisterByName(name);
         if (!row) return usage("--desk: no register '" + name + "'");
-        api.deskRegisters.push_back(row->address);
+        deskRegisters.push_back(row->address);
     }
     std::string text, error;
     std::vector<zev::VenueRoom> rooms;
@@ -307,20 +310,22 @@ int main(int argc, char *argv[])
                              std::fflush(stdout);
                          });
     }
+    std::vector<std::unique_ptr<zev::FramePort>> frameListeners(venue.rooms().size());
     for (std::size_t i = 0; i < venue.rooms().size(); ++i) {
         if (framePorts[i] < 0) continue;
         zev::HeldRoom &room = venue.rooms()[i];
-        room.port = std::make_unique<zev::FramePort>(*room.holder);
+        std::unique_ptr<zev::FramePort> &framePort = frameListeners[i];
+        framePort = std::make_unique<zev::FramePort>(*room.holder);
         const quint16 port = quint16(framePorts[i]);
         // Loopback only, unless addresses of the venue's LAN are let in by name.
-        room.port->allow(options.frameAllowed);
-        if (!room.port->listen(options.frameAllowed.empty() ? QHostAddress(QHostAddress::LocalHost)
+        framePort->allow(options.frameAllowed);
+        if (!framePort->listen(options.frameAllowed.empty() ? QHostAddress(QHostAddress::LocalHost)
                                                             : QHostAddress(QHostAddress::Any),
                                port, error)) {
             std::fprintf(stderr, "zev720d: %s: frame port %s\n", room.name.c_str(), error.c_str());
             return 1;
         }
-        std::printf("%s: frame port tcp://127.0.0.1:%u\n", room.name.c_str(), room.port->port());
+        std::printf("%s: frame port tcp://127.0.0.1:%u\n", room.name.c_str(), framePort->port());
         const std::string name = room.name;
         const auto tell = [name](const char *what) {
             return [name, what](const std::string &who) {
@@ -328,8 +333,8 @@ int main(int argc, char *argv[])
                 std::fflush(stdout);
             };
         };
-        QObject::connect(room.port.get(), &zev::FramePort::joined, &app, tell("joined"));
-        QObject::connect(room.port.get(), &zev::FramePort::left, &app, tell("left"));
+        QObject::connect(framePort.get(), &zev::FramePort::joined, &app, tell("joined"));
+        QObject::connect(framePort.get(), &zev::FramePort::left, &app, tell("left"));
     }
 
     api.hosts = {"localhost", "127.0.0.1", "[::1]"};
@@ -357,8 +362,19 @@ int main(int argc, char *argv[])
     eventBounds.total = bounds.total / 2;
     eventBounds.perAddress = std::max(1, bounds.perAddress - 8);
     zev::Events events(addresses, eventBounds);
-    zev::Api handler(venue, access, events, journal, presets, addresses, api);
-    handler.keepModeMemories(options.state + "/modes");
+    zev::VenueService service(venue, journal, presets, deskRegisters);
+    service.keepModeMemories(options.state + "/modes");
+    zev::Api handler(service, access, events, journal, addresses, api);
+    for (std::size_t i = 0; i < venue.rooms().size(); ++i) {
+        zev::HeldRoom &room = venue.rooms()[i];
+        if (!frameListeners[i]) continue;
+        // What a frame port's client writes goes through the service, as every change does.
+        frameListeners[i]->setWriter(
+            [&service, &room](std::uint8_t address, std::uint8_t value, const std::string &who) {
+                service.writeAsGiven(room, address, value, who);
+            });
+        handler.showFramePort(room, frameListeners[i].get());
+    }
     zev::HttpServer http([&handler](const auto &exchange) { handler.handle(exchange); },
                          [&handler](const zev::HttpRequest &request, QTcpSocket *socket) {
                              return handler.upgrade(request, socket);

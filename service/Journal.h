@@ -17,6 +17,8 @@
 // Thread safety: none; the thread of the event loop.
 #pragma once
 
+#include "files/Json.h"
+
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
@@ -49,6 +51,8 @@ struct JournalEntry {
     bool undone = false; ///< a later change undid it (kept in memory, from the later line)
 };
 
+/// The members of a journal line, for the line itself and for answers that say more of it.
+void writeJournalMembers(JsonWriter &out, const JournalEntry &entry);
 std::string journalLine(const JournalEntry &entry);
 /// False for a line that is not a journal line.
 bool journalEntryFromLine(const std::string &line, JournalEntry &entry);

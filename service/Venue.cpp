@@ -1,4 +1,4 @@
-#include "server/Venue.h"
+#include "service/Venue.h"
 
 #include "model/RegisterMap.h"
 
@@ -35,7 +35,7 @@ Venue::Venue(const std::vector<VenueRoom> &rooms, HoldTiming timing, QObject *pa
         m_rooms.push_back({room.name, room.line,
                            std::make_unique<RoomHolder>(room.line, LineOptions{},
                                                         systemSerialLibrary(), timing),
-                           nullptr, std::nullopt, {}, {}, 0, 0});
+                           std::nullopt, {}, {}, 0, 0});
     for (HeldRoom &room : m_rooms) room.modes.loadFactoryValues();
     for (HeldRoom &room : m_rooms) {
         HeldRoom *held = &room;

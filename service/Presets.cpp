@@ -1,4 +1,4 @@
-#include "server/Presets.h"
+#include "service/Presets.h"
 
 #include "files/ParameterFile.h"
 #include "files/VenueFile.h"

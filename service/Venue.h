@@ -1,11 +1,10 @@
-// The rooms the venue server holds: each room's processor on the room engine, its frame port,
-// and what the server knows beyond the registers (the lock state, the write latencies).
+// The rooms the venue server holds: each room's processor on the room engine, and what the
+// server knows beyond the registers (the lock state, the mode memories, the write latencies).
 #pragma once
 
 #include "files/VenueFile.h"
 #include "model/ParameterModel.h"
 #include "room/RoomHolder.h"
-#include "server/FramePort.h"
 
 #include <QObject>
 #include <array>
@@ -23,7 +22,6 @@ struct HeldRoom {
     std::string name;
     std::string line;
     std::unique_ptr<RoomHolder> holder;
-    std::unique_ptr<FramePort> port;
     /// The processor's data locked since the last change (none: not known since the start).
     std::optional<bool> locked;
     /// The room's mode memories (modeSlots; the image is unused): what each EQ mode and DSP

@@ -1,4 +1,4 @@
-#include "server/Journal.h"
+#include "service/Journal.h"
 
 #include "files/Json.h"
 #include "model/RegisterMap.h"
@@ -24,24 +24,31 @@ bool byteOf(const JsonValue *value, std::uint8_t &byte)
 
 } // namespace
 
-std::string journalLine(const JournalEntry &entry)
+void writeJournalMembers(JsonWriter &out, const JournalEntry &entry)
 {
     const RegisterRow *row = findRegister(entry.address);
-    std::string line = "{\"id\":" + std::to_string(entry.id) + ",\"time\":" +
-                       jsonQuoted(entry.time) + ",\"room\":" + jsonQuoted(entry.room) +
-                       ",\"address\":" + std::to_string(entry.address) +
-                       ",\"name\":" + jsonQuoted(row ? machineName(*row) : "") +
-                       ",\"before\":" + std::to_string(entry.before) +
-                       ",\"after\":" + std::to_string(entry.after) +
-                       ",\"user\":" + jsonQuoted(entry.user) +
-                       ",\"through\":" + jsonQuoted(entry.through);
+    out.field("id", entry.id)
+        .field("time", entry.time)
+        .field("room", entry.room)
+        .field("address", entry.address)
+        .field("name", row ? machineName(*row) : "")
+        .field("before", entry.before)
+        .field("after", entry.after)
+        .field("user", entry.user)
+        .field("through", entry.through);
     if (!entry.undoes.empty()) {
-        line += ",\"undoes\":[";
-        for (std::size_t i = 0; i < entry.undoes.size(); ++i)
-            line += (i ? "," : "") + std::to_string(entry.undoes[i]);
-        line += "]";
+        out.key("undoes").array();
+        for (const std::uint64_t id : entry.undoes) out.number(static_cast<long long>(id));
+        out.end();
     }
-    return line + "}";
+}
+
+std::string journalLine(const JournalEntry &entry)
+{
+    JsonWriter out;
+    out.object();
+    writeJournalMembers(out, entry);
+    return out.end().take();
 }
 
 bool journalEntryFromLine(const std::string &line, JournalEntry &entry)

@@ -1,0 +1,486 @@
+#include "service/VenueService.h"
+
+#include "model/EditRules.h"
+#include "model/Shown.h"
+#include "room/Difference.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+
+namespace zev {
+
+struct VenueService::Waiting {
+    HeldRoom *room = nullptr;
+    std::set<std::uint8_t> addresses; ///< not confirmed yet
+    Confirmed got;                    ///< confirmed, with the processor's value
+    std::unique_ptr<QTimer> timer;
+    Done done;
+};
+
+namespace {
+
+Refusal refuse(Refusal::Kind kind, std::string detail, std::string field = {},
+               const char *code = nullptr)
+{
+    return {kind, std::move(detail), std::move(field), code};
+}
+
+std::string wishField(std::size_t i)
+{
+    return "registers[" + std::to_string(i) + "]";
+}
+
+} // namespace
+
+VenueService::VenueService(Venue &venue, Journal &journal, Presets &presets,
+                           std::vector<std::uint8_t> deskRegisters, QObject *parent)
+    : QObject(parent), m_venue(venue), m_journal(journal), m_presets(presets),
+      m_deskRegisters(std::move(deskRegisters))
+{
+    QObject::connect(&m_venue, &Venue::changed, this,
+                     [this](HeldRoom &room, const RegisterChange &change) { confirmed(room, change); });
+    QObject::connect(&m_venue, &Venue::stateChanged, this,
+                     [this](HeldRoom &room) { roomState(room); });
+    QObject::connect(&m_venue, &Venue::mirrorRead, this, [this](HeldRoom &room) {
+        // The lock as the processor holds it, read with the room.
+        room.locked = room.holder->mirror()[kLockAddress] == kCommandValue;
+        emit roomRead(room);
+    });
+}
+
+VenueService::~VenueService() = default;
+
+bool VenueService::isDeskRegister(std::uint8_t address) const
+{
+    return std::find(m_deskRegisters.begin(), m_deskRegisters.end(), address) != m_deskRegisters.end();
+}
+
+Refusal VenueService::checkChange(const Actor &actor, const std::vector<RegisterWish> &wishes,
+                                  bool rules) const
+{
+    using Kind = Refusal::Kind;
+    if (actor.role == Role::Viewer) return refuse(Kind::Forbidden, "a viewer changes nothing", "role");
+    if (!rules && actor.role != Role::Technician)
+        return refuse(Kind::Forbidden, "rules: only a technician writes past the rules", "rules");
+    for (std::size_t i = 0; i < wishes.size(); ++i) {
+        const RegisterWish &wish = wishes[i];
+        const RegisterRow *row = findRegister(wish.address);
+        if (!row) return refuse(Kind::Invalid, "no such register", wishField(i));
+        if (wish.step) {
+            if ((wish.step != 1 && wish.step != -1) || controlKind(*row) != ControlKind::TrackBar)
+                return refuse(Kind::Invalid, machineName(*row) + ": step is 1 or -1, on a bar",
+                              wishField(i));
+        } else if (!controlShows(*row, wish.value)) {
+            return refuse(Kind::Invalid,
+                          machineName(*row) + ": value " + std::to_string(wish.value) +
+                              " is no value that this control shows",
+                          wishField(i));
+        }
+        for (std::size_t k = 0; k < i; ++k)
+            if (wishes[k].address == wish.address)
+                return refuse(Kind::Invalid, machineName(*row) + ": given twice", wishField(i));
+        if (actor.role == Role::Desk && !isDeskRegister(wish.address))
+            return refuse(Kind::Forbidden, machineName(*row) + ": not a front desk control",
+                          wishField(i), "not-desk-register");
+    }
+    return {};
+}
+
+void VenueService::change(HeldRoom &room, const Actor &actor, const std::vector<RegisterWish> &wishes,
+                          bool rules, std::function<void(ChangeResult)> done)
+{
+    if (Refusal refusal = checkChange(actor, wishes, rules))
+        return done({std::move(refusal), {}, {}});
+    // The changes are made, in the order given, on a copy of what the processor holds, by the
+    // rules the panel's controls follow. What ends different from the processor is written.
+    ParameterModel work = room.modes;
+    work.image = room.holder->mirror();
+    std::vector<std::uint8_t> limited;
+    std::map<std::uint8_t, std::uint8_t> asked;
+    for (const RegisterWish &wish : wishes) {
+        const RegisterRow &row = *findRegister(wish.address);
+        std::uint8_t value = wish.value;
+        if (wish.step) {
+            const auto stepped = steppedValue(row, work.image[wish.address], wish.step);
+            if (!stepped) { // at the end of the bar already
+                limited.push_back(wish.address);
+                continue;
+            }
+            value = *stepped;
+        }
+        asked[wish.address] = value;
+        if (rules)
+            applyEdit(work, wish.address, value);
+        else
+            work.image[wish.address] = value;
+    }
+    for (const auto &[address, value] : asked)
+        if (work.image[address] != value) limited.push_back(address);
+    std::map<std::uint8_t, std::uint8_t> writes;
+    for (const std::uint8_t address : differingRegisters(work.image, room.holder->mirror()))
+        writes[address] = work.image[address];
+    // The mode memories follow the choice as soon as it is taken, as the panel's do.
+    takeModes(room, work);
+    startWrites(room, writes, actor.who(),
+                [done = std::move(done), limited](Refusal refusal, const Confirmed &got) {
+                    done({std::move(refusal), got, limited});
+                });
+}
+
+void VenueService::writeAsGiven(HeldRoom &room, std::uint8_t address, std::uint8_t value,
+                                const std::string &who)
+{
+    // A mode left: its block, as the processor holds it, goes to the mode's memory, as the
+    // client's own rules kept it.
+    const RegisterRow *row = findRegister(address);
+    if (row && controlKind(*row) == ControlKind::Mode && room.holder->mirrored() &&
+        room.holder->state() == RoomHolder::State::Online) {
+        const std::uint8_t leaving = room.holder->mirror()[address];
+        ParameterModel work = room.modes;
+        work.image = room.holder->mirror();
+        if (leaving != value && work.copyRegisterBlock(address, leaving, CopyDirection::Save))
+            takeModes(room, work);
+    }
+    room.holder->write(address, value, who);
+}
+
+void VenueService::lock(HeldRoom &room, const Actor &actor, std::function<void(ChangeResult)> done)
+{
+    if (actor.role == Role::Viewer)
+        return done({refuse(Refusal::Kind::Forbidden, "a viewer changes nothing", "role"), {}, {}});
+    startWrites(room, {{kLockAddress, kCommandValue}}, actor.who(),
+                [done = std::move(done)](Refusal refusal, const Confirmed &got) {
+                    done({std::move(refusal), got, {}});
+                });
+}
+
+void VenueService::undo(HeldRoom &room, const Actor &actor, const UndoRequest &request,
+                        std::function<void(UndoResult)> done)
+{
+    if (actor.role != Role::Technician)
+        return done({refuse(Refusal::Kind::Forbidden, "undo is a technician's", "role"), {}, {}});
+    // The latest changes that are not undone and are no undo themselves, newest first; each
+    // register goes back to its value before the oldest of them.
+    const std::deque<JournalEntry> &entries = m_journal.history(room.name);
+    std::map<std::uint8_t, std::uint8_t> writes;
+    std::map<std::uint8_t, std::vector<std::uint64_t>> byRegister;
+    std::vector<std::uint64_t> undone;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        if (it->undone || !it->undoes.empty()) continue;
+        if (!request.ids.empty()) {
+            if (!request.ids.count(it->id)) continue;
+        } else if (request.since.empty() ? undone.size() == request.count : it->time <= request.since) {
+            break;
+        }
+        writes[it->address] = it->before;
+        byRegister[it->address].push_back(it->id);
+        undone.push_back(it->id);
+    }
+    if (writes.empty())
+        return done({refuse(Refusal::Kind::Conflict, "nothing to undo in room '" + room.name + "'",
+                            {}, "nothing-to-undo"),
+                     {}, {}});
+    for (const auto &[address, value] : writes) m_undoing[{&room, address}] = {value, byRegister[address]};
+    startWrites(room, writes, actor.who(),
+                [done = std::move(done), undone](Refusal refusal, const Confirmed &got) {
+                    done({std::move(refusal), undone, got});
+                });
+}
+
+Refusal VenueService::loadPreset(const std::string &name, ParameterModel &model) const
+{
+    std::string error;
+    bool missing = false;
+    if (!m_presets.load(name, model, error, &missing))
+        return missing ? refuse(Refusal::Kind::NotFound, error, "preset", "no-such-preset")
+                       : refuse(Refusal::Kind::Failed, error, "preset");
+    return {};
+}
+
+Refusal VenueService::roomAsPreset(const std::string &name, ParameterModel &model) const
+{
+    HeldRoom *room = m_venue.find(name);
+    if (!room)
+        return refuse(Refusal::Kind::NotFound, "no room '" + name + "' in this venue", "fromRoom",
+                      "no-such-room");
+    if (!room->holder->mirrored())
+        return refuse(Refusal::Kind::Offline, "room '" + room->name + "' has not been read yet",
+                      "fromRoom", "room-not-read");
+    model.startAfresh();
+    model.image = room->holder->mirror();
+    model.modeSlots = room->modes.modeSlots;
+    return {};
+}
+
+Refusal VenueService::storePreset(const std::string &name, const ParameterModel &model)
+{
+    // Nothing is kept that a recall would send and no control of the panel could make.
+    if (const auto unshown = firstUnshownValue(model))
+        return refuse(Refusal::Kind::Invalid, unshown->detail, unshown->field);
+    std::string error;
+    switch (m_presets.store(name, model, error)) {
+    case Presets::Stored::Yes: return {};
+    case Presets::Stored::LookAlike:
+        return refuse(Refusal::Kind::Conflict, error, "preset", "preset-name-taken");
+    case Presets::Stored::BadName: return refuse(Refusal::Kind::BadInput, error, "preset");
+    case Presets::Stored::TooMany: return refuse(Refusal::Kind::Conflict, error, "preset");
+    case Presets::Stored::Failed: break;
+    }
+    return refuse(Refusal::Kind::Failed, error, "preset");
+}
+
+Refusal VenueService::removePreset(const std::string &name)
+{
+    std::string error;
+    if (!m_presets.remove(name, error)) return refuse(Refusal::Kind::NotFound, error, "preset");
+    return {};
+}
+
+Refusal VenueService::recallable(const std::string &name, ParameterModel &model) const
+{
+    if (Refusal refusal = loadPreset(name, model)) return refusal;
+    if (const auto unshown = firstUnshownValue(model))
+        return refuse(Refusal::Kind::Invalid,
+                      "preset '" + name + "': " + unshown->detail +
+                          "; nothing was recalled (store it again)",
+                      unshown->field);
+    return {};
+}
+
+void VenueService::recall(const std::string &name, const ParameterModel &model,
+                          const std::vector<HeldRoom *> &rooms, const Actor &actor,
+                          std::function<void(std::vector<RoomRecall>)> done)
+{
+    if (actor.role == Role::Viewer) {
+        std::vector<RoomRecall> results;
+        for (HeldRoom *room : rooms)
+            results.push_back({room->name, RoomRecall::Result::Failed, {},
+                               refuse(Refusal::Kind::Forbidden, "a viewer changes nothing", "role"), {}});
+        return done(std::move(results));
+    }
+    struct Results {
+        std::vector<RoomRecall> rooms;
+        std::size_t left = 0;
+        std::function<void(std::vector<RoomRecall>)> done;
+    };
+    auto results = std::make_shared<Results>();
+    results->rooms.resize(rooms.size());
+    results->left = rooms.size();
+    results->done = std::move(done);
+    if (rooms.empty()) return results->done({});
+    const std::string who = actor.who();
+    for (std::size_t i = 0; i < rooms.size(); ++i) {
+        HeldRoom &room = *rooms[i];
+        std::map<std::uint8_t, std::uint8_t> writes;
+        if (room.holder->mirrored())
+            for (const std::uint8_t address : differingRegisters(room.holder->mirror(), model.image))
+                writes[address] = model.image[address];
+        const RegisterImage wanted = model.image;
+        // The preset's mode memories come with it, as opening the file in the panel brings them.
+        takeModes(room, model);
+        startWrites(room, writes, who,
+                    [this, results, i, name, wanted, held = &room](Refusal refusal, const Confirmed &) {
+                        RoomRecall &result = results->rooms[i];
+                        result.room = held->name;
+                        if (refusal) {
+                            result.result = RoomRecall::Result::Failed;
+                            if (held->holder->state() == RoomHolder::State::Offline)
+                                result.reasonCode = outcomeCode(held->holder->reasonOutcome());
+                            result.failure = std::move(refusal);
+                        } else {
+                            result.differs = differingRegisters(held->holder->mirror(), wanted);
+                            result.result = result.differs.empty() ? RoomRecall::Result::Ok
+                                                                   : RoomRecall::Result::Differs;
+                        }
+                        emit recalled(name, result);
+                        if (--results->left) return;
+                        results->done(std::move(results->rooms));
+                    });
+    }
+}
+
+Refusal VenueService::compare(const std::string &name, std::vector<RoomComparison> &rooms)
+{
+    ParameterModel model;
+    if (Refusal refusal = loadPreset(name, model)) return refusal;
+    rooms.clear();
+    for (const HeldRoom &room : m_venue.rooms()) {
+        RoomComparison comparison{&room, std::nullopt};
+        if (room.holder->mirrored()) comparison.differs = differingRegisters(room.holder->mirror(), model.image);
+        rooms.push_back(std::move(comparison));
+    }
+    return {};
+}
+
+std::vector<const JournalEntry *> VenueService::history(const HeldRoom &room, std::size_t limit) const
+{
+    const std::deque<JournalEntry> &entries = m_journal.history(room.name);
+    std::vector<const JournalEntry *> out;
+    for (auto it = entries.rbegin(); it != entries.rend() && out.size() < limit; ++it) out.push_back(&*it);
+    return out;
+}
+
+std::vector<BarEnds> VenueService::deskEnds(const HeldRoom &room) const
+{
+    // Where a desk register's − or + would change nothing, by the panel's rules (a volume at
+    // its maximum bar, a bar at its end).
+    std::vector<BarEnds> out;
+    if (!room.holder->mirrored()) return out;
+    for (const std::uint8_t address : m_deskRegisters) {
+        const RegisterRow &row = *findRegister(address);
+        if (controlKind(row) != ControlKind::TrackBar) continue;
+        BarEnds ends{address, false, false};
+        for (const int step : {1, -1}) {
+            ParameterModel work = room.modes;
+            work.image = room.holder->mirror();
+            const auto stepped = steppedValue(row, work.image[address], step);
+            if (stepped) applyEdit(work, address, *stepped);
+            if (!stepped || work.image[address] == room.holder->mirror()[address])
+                (step > 0 ? ends.top : ends.bottom) = true;
+        }
+        if (ends.top || ends.bottom) out.push_back(ends);
+    }
+    return out;
+}
+
+void VenueService::startWrites(HeldRoom &room, const std::map<std::uint8_t, std::uint8_t> &writes,
+                               const std::string &who, Done done)
+{
+    using Kind = Refusal::Kind;
+    // Refused while the room is not there: a change made now would go out at some later time
+    // nobody chose.
+    if (room.holder->state() != RoomHolder::State::Online)
+        return done(refuse(Kind::Offline,
+                           "room '" + room.name + "' is " + stateName(room.holder->state()) +
+                               (room.holder->reason().empty() ? "" : ": " + room.holder->reason()) +
+                               "; nothing was changed",
+                           "room", "room-offline"),
+                    {});
+    if (m_waiting.size() >= kMaxWaitingRequests)
+        return done(refuse(Kind::Busy, "too many changes wait for their rooms; nothing was changed",
+                           "room", "queue-full"),
+                    {});
+    if (writes.empty()) return done({}, {});
+    auto waiting = std::make_shared<Waiting>();
+    waiting->room = &room;
+    waiting->done = std::move(done);
+    for (const auto &[address, value] : writes) waiting->addresses.insert(address);
+    waiting->timer = std::make_unique<QTimer>();
+    waiting->timer->setSingleShot(true);
+    QObject::connect(waiting->timer.get(), &QTimer::timeout, this, [this, raw = waiting.get()] {
+        const auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                     [raw](const auto &w) { return w.get() == raw; });
+        if (it == m_waiting.end()) return;
+        const auto held = *it;
+        m_waiting.erase(it);
+        held->done(refuse(Kind::NotConfirmed,
+                          "the processor has not confirmed in " +
+                              std::to_string(kConfirmTimeoutMs / 1000) +
+                              " s; what it has not confirmed stays queued and goes out when the "
+                              "room can take it",
+                          {}, "not-confirmed"),
+                   held->got);
+    });
+    waiting->timer->start(kConfirmTimeoutMs);
+    m_waiting.push_back(waiting);
+    for (const auto &[address, value] : writes) room.holder->write(address, value, who);
+}
+
+void VenueService::confirmed(HeldRoom &room, const RegisterChange &change)
+{
+    const JournalEntry *entry = nullptr;
+    if (change.address != kLockAddress && change.before != change.after &&
+        findRegister(change.address)) {
+        const auto [through, user] = splitWho(change.who);
+        JournalEntry line{0, {}, room.name, change.address, change.before, change.after,
+                          user, through, {}};
+        const auto undoing = m_undoing.find({&room, change.address});
+        if (undoing != m_undoing.end()) {
+            if (undoing->second.value == change.after) line.undoes = undoing->second.ids;
+            m_undoing.erase(undoing);
+        }
+        entry = &m_journal.append(std::move(line));
+    }
+    if (entry || change.address == kLockAddress) emit changed(room, change, entry);
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+        Waiting &waiting = **it;
+        if (waiting.room != &room || !waiting.addresses.erase(change.address)) {
+            ++it;
+            continue;
+        }
+        waiting.got.values[change.address] = change.after;
+        if (entry) waiting.got.ids.push_back(entry->id);
+        if (!waiting.addresses.empty()) {
+            ++it;
+            continue;
+        }
+        const auto held = *it;
+        it = m_waiting.erase(it);
+        held->done({}, held->got);
+    }
+}
+
+void VenueService::roomState(HeldRoom &room)
+{
+    emit stateChanged(room);
+    if (room.holder->state() != RoomHolder::State::Offline) return;
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+        if ((*it)->room != &room) {
+            ++it;
+            continue;
+        }
+        const auto held = *it;
+        it = m_waiting.erase(it);
+        held->done(refuse(Refusal::Kind::Offline,
+                          "room '" + room.name + "' went offline (" + room.holder->reason() +
+                              "); what it had not confirmed stays queued for its return",
+                          "room", "room-offline"),
+                   held->got);
+    }
+}
+
+void VenueService::takeModes(HeldRoom &room, const ParameterModel &model)
+{
+    if (room.holder->state() != RoomHolder::State::Online || room.modes.modeSlots == model.modeSlots)
+        return;
+    room.modes.modeSlots = model.modeSlots;
+    modesChanged(room);
+}
+
+void VenueService::keepModeMemories(const std::string &folder)
+{
+    m_modes = std::make_unique<Presets>(folder);
+    for (HeldRoom &room : m_venue.rooms()) {
+        ParameterModel kept;
+        std::string error;
+        bool missing = false;
+        if (m_modes->load(room.name, kept, error, &missing)) {
+            // Only the slots are kept from the file: they alone are checked.
+            ParameterModel memories;
+            memories.startAfresh();
+            memories.loadFactoryValues();
+            memories.modeSlots = kept.modeSlots;
+            if (const auto unshown = firstUnshownValue(memories))
+                std::fprintf(stderr, "%s: mode memories from the factory: %s\n", room.name.c_str(),
+                             unshown->detail.c_str());
+            else
+                room.modes.modeSlots = kept.modeSlots;
+        } else if (!missing) {
+            std::fprintf(stderr, "%s: mode memories from the factory: %s\n", room.name.c_str(),
+                         error.c_str());
+        }
+    }
+}
+
+void VenueService::modesChanged(HeldRoom &room)
+{
+    if (!m_modes) return;
+    ParameterModel kept = room.modes;
+    kept.image = room.holder->mirror();
+    std::string error;
+    if (m_modes->store(room.name, kept, error) != Presets::Stored::Yes)
+        std::fprintf(stderr, "%s: mode memories not kept: %s\n", room.name.c_str(), error.c_str());
+}
+
+} // namespace zev
