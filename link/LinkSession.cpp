@@ -3,7 +3,6 @@
 #include "model/Shown.h"
 #include "wire/LineCodes.h"
 
-#include <QEventLoop>
 #include <QThread>
 
 namespace zev {
@@ -138,12 +137,6 @@ void LinkSession::releaseProcessor()
     close();
 }
 
-bool LinkSession::lockProcessor()
-{
-    const TransferOutcome outcome = runTransfer({{kLockAddress, kCommandValue, false}});
-    return outcome.complete() && !outcome.results.empty() && outcome.results.front().answered;
-}
-
 int LinkSession::replyTimeoutMs() const
 {
     const LineSettings line = decodeLine(m_channel->baudCode(), m_channel->modeCode());
@@ -153,21 +146,6 @@ int LinkSession::replyTimeoutMs() const
     // A frame out and its reply back, twice over for a busy system, and the margin.
     const int roundTripMs = (2 * kFrameBytes * bitsPerByte * 1000 + baud - 1) / baud;
     return 2 * roundTripMs + kReplyMarginMs;
-}
-
-TransferOutcome LinkSession::runTransfer(const std::vector<TransferItem> &items,
-                                         const std::function<void(int)> &progress)
-{
-    TransferOutcome outcome;
-    bool over = false;
-    startTransfer(items, progress, [&](TransferOutcome o) {
-        outcome = std::move(o);
-        over = true;
-    });
-    QEventLoop loop;
-    while (!over)
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-    return outcome;
 }
 
 // Input as the line says it waits: each valid frame goes to the activity under way; what

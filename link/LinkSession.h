@@ -134,20 +134,12 @@ public:
     /// At the end: the disconnect command without waiting for its reply, 100 ms, and the port
     /// closed, whether or not it was open.
     void releaseProcessor();
-    /// The lock command as one register of a transfer; true when the processor confirmed it.
-    /// (The window queues it for its monitor instead, one frame a tick.)
-    bool lockProcessor();
-
-    /// Runs the items in order, stop and wait, and returns when the transfer is over;
-    /// `progress` is called after each. Needs no running event loop: it runs one.
-    TransferOutcome runTransfer(const std::vector<TransferItem> &items,
-                                const std::function<void(int done)> &progress = {});
 
     // Without blocking, for many sessions on one thread: each calls its `done` once, from the
     // event loop, unless close() comes first. One at a time.
     /// The connect command up to four times, each given 50 ms.
     void startConnect(Pacing pacing, std::function<void(ConnectResult)> done);
-    /// A transfer as runTransfer does it.
+    /// Runs the items in order, stop and wait; `progress` is called after each.
     void startTransfer(std::vector<TransferItem> items, std::function<void(int)> progress,
                        std::function<void(TransferOutcome)> done);
     /// The disconnect command, up to 100 ms for its reply, and the port closed.

@@ -134,7 +134,9 @@ void VenueService::writeAsGiven(HeldRoom &room, std::uint8_t address, std::uint8
     // A mode left: its block, as the processor holds it, goes to the mode's memory, as the
     // client's own rules kept it.
     const RegisterRow *row = findRegister(address);
-    if (row && controlKind(*row) == ControlKind::Mode && room.holder->mirrored() &&
+    const bool fixed = address == kDspModeRegister && value >= kFirstFixedDspMode &&
+                       value <= kLastFixedDspMode; // a fixed mode keeps nothing, as the rules say
+    if (row && !fixed && controlKind(*row) == ControlKind::Mode && room.holder->mirrored() &&
         room.holder->state() == RoomHolder::State::Online) {
         const std::uint8_t leaving = room.holder->mirror()[address];
         ParameterModel work = room.modes;

@@ -154,8 +154,9 @@ private:
 
     // Parameter handlers.
     void trackBarChange(std::uint8_t address);
-    void volumeChange(std::uint8_t volume, std::uint8_t maximum);
-    void maxVolumeChange(std::uint8_t volume, std::uint8_t maximum);
+    /// A bar of a coupled pair moved: the shared rules say where both stand; each bar they
+    /// move is redrawn and goes through the edit path.
+    void coupledBarChange(std::uint8_t address);
     void checkBoxClick(std::uint8_t address, bool checked);
     void radioClick(std::uint8_t address, int value);
     void selectMode(std::uint8_t modeRegister, int mode);

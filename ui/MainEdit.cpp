@@ -1,10 +1,13 @@
 // The edit path: a control's position into the register image, and the handlers of the
 // parameter controls that feed it.
+#include "model/EditRules.h"
 #include "model/Encoding.h"
 #include "ui/Main.h"
 
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QSlider>
+#include <algorithm>
 
 using namespace zev;
 
@@ -46,54 +49,53 @@ void TMainForm::trackBarChange(std::uint8_t address)
     }
 }
 
-// A volume bar never stands above (at a smaller position than) its maximum bar.
-void TMainForm::volumeChange(std::uint8_t volume, std::uint8_t maximum)
+// The coupled pairs: a volume bar never stands above (at a smaller position than) its
+// maximum bar, and moving the maximum below the volume drags the volume along first; the mic-on
+// bass bar never stands above the bass bar, which drags it along after. The rules are the
+// venue server's too (applyEdit); the bars show what they give.
+void TMainForm::coupledBarChange(std::uint8_t address)
 {
     if (m_model.refreshing) return;
-    QSlider *bar = m_bars[volume];
-    if (bar->value() < m_bars[maximum]->value()) bar->setValue(m_bars[maximum]->value());
-    SetRegisterFromControl(volume, bar->value());
-}
-
-// Moving the maximum below the volume drags the volume along first.
-void TMainForm::maxVolumeChange(std::uint8_t volume, std::uint8_t maximum)
-{
-    if (m_model.refreshing) return;
-    if (m_bars[volume]->value() < m_bars[maximum]->value()) trackBarChange(volume);
-    SetRegisterFromControl(maximum, m_bars[maximum]->value());
+    ParameterModel work;
+    work.image = m_model.image;
+    std::vector<std::uint8_t> moved =
+        applyEdit(work, address, encodePosition(*findRegister(address), m_bars[address]->value()));
+    if (std::find(moved.begin(), moved.end(), address) == moved.end()) moved.insert(moved.begin(), address);
+    for (const std::uint8_t each : moved) {
+        const RegisterRow &row = *findRegister(each);
+        const int position = std::clamp(decodePosition(row, work.image[each]), row.min, row.max);
+        QSlider *bar = m_bars[each];
+        if (bar->value() != position) {
+            const QSignalBlocker quiet(bar);
+            bar->setValue(position);
+        }
+        SetRegisterFromControl(each, position);
+    }
 }
 
 void TMainForm::MusicVolumeTrackBarChange()
 {
-    volumeChange(kMusicVolume, kMusicMaxVolume);
+    coupledBarChange(kMusicVolume);
 }
 void TMainForm::MusicMaxVolumeTrackBarChange()
 {
-    maxVolumeChange(kMusicVolume, kMusicMaxVolume);
+    coupledBarChange(kMusicMaxVolume);
 }
 void TMainForm::MicVolumeTrackBarChange()
 {
-    volumeChange(kMicVolume, kMicMaxVolume);
+    coupledBarChange(kMicVolume);
 }
 void TMainForm::MicMaxVolumeTrackBarChange()
 {
-    maxVolumeChange(kMicVolume, kMicMaxVolume);
+    coupledBarChange(kMicMaxVolume);
 }
-
-// The bass pair: the mic-on bass bar never stands above the bass bar.
 void TMainForm::SWVolumeTrackBarChange()
 {
-    if (m_model.refreshing) return;
-    SetRegisterFromControl(kBassVolume, m_bars[kBassVolume]->value());
-    if (m_bars[kBassMicVolume]->value() < m_bars[kBassVolume]->value()) SWMicVolumeTrackBarChange();
+    coupledBarChange(kBassVolume);
 }
-
 void TMainForm::SWMicVolumeTrackBarChange()
 {
-    if (m_model.refreshing) return;
-    QSlider *bar = m_bars[kBassMicVolume];
-    SetRegisterFromControl(kBassMicVolume, bar->value());
-    if (bar->value() < m_bars[kBassVolume]->value()) bar->setValue(m_bars[kBassVolume]->value());
+    coupledBarChange(kBassMicVolume);
 }
 
 void TMainForm::checkBoxClick(std::uint8_t address, bool checked)

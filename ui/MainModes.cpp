@@ -1,4 +1,5 @@
 // Mode memories: each EQ mode and each DSP mode K1 to K4 keeps its own register block.
+#include "model/EditRules.h"
 #include "ui/Main.h"
 #include "ui/Widgets.h"
 
@@ -16,13 +17,16 @@ bool TMainForm::CopyRegisterBlock(std::uint8_t modeRegister, int slot, CopyDirec
     return m_model.copyRegisterBlock(modeRegister, slot, direction);
 }
 
-// The block goes to the slot of the mode being left, the entered mode's block comes back,
-// and the refresh shows (and, in real time, queues) the result.
+// By the shared rules, the block goes to the slot of the mode being left and the entered
+// mode's block comes back (a fixed DSP mode only sets the number); the refresh shows (and, in
+// real time, queues) the result. The mode shown again by a refresh keeps the block in its slot.
 void TMainForm::selectMode(std::uint8_t modeRegister, int mode)
 {
-    CopyRegisterBlock(modeRegister, m_model.image[modeRegister], CopyDirection::Save);
-    CopyRegisterBlock(modeRegister, mode, CopyDirection::Restore);
-    m_model.image[modeRegister] = static_cast<std::uint8_t>(mode);
+    const bool fixed = modeRegister == kDspModeRegister && mode >= kFirstFixedDspMode;
+    if (m_model.image[modeRegister] == mode && !fixed)
+        CopyRegisterBlock(modeRegister, mode, CopyDirection::Save); // a refresh showing the mode
+    else
+        applyEdit(m_model, modeRegister, static_cast<std::uint8_t>(mode));
     SetControlFromRegister(modeRegister);
 }
 
@@ -36,15 +40,9 @@ void TMainForm::SelectMicEQMode(int mode)
     selectMode(kMicEqModeRegister, mode);
 }
 
-// Fixed modes only set the mode number: nothing is saved or restored.
 void TMainForm::SelectDSPMode(int mode)
 {
-    if (mode < kFirstFixedDspMode) {
-        selectMode(kDspModeRegister, mode);
-        return;
-    }
-    m_model.image[kDspModeRegister] = static_cast<std::uint8_t>(mode);
-    SetControlFromRegister(kDspModeRegister);
+    selectMode(kDspModeRegister, mode);
 }
 
 void TMainForm::SetEffectControlsEnabled(bool enabled)

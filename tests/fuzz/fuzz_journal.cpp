@@ -2,7 +2,7 @@
 // it is a change of a register of the map, and the line the journal would write for it reads
 // back as the same change.
 #include "model/RegisterMap.h"
-#include "server/Journal.h"
+#include "service/Journal.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 using zev::fuzz::check;

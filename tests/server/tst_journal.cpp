@@ -1,7 +1,7 @@
 // The venue server's journal on real files: what a crash or a power cut leaves is read back
 // without the damage and without losing what stood before it; the files stay within their
 // size, the oldest going first; undone changes are known again after a restart.
-#include "server/Journal.h"
+#include "service/Journal.h"
 #include "support/Sim.h"
 
 #include <QFile>
