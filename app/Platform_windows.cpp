@@ -1,6 +1,6 @@
 #include "app/Platform.h"
-#include "wire/TextFile.h" // systemErrorText
-#include "wire/WindowsText.h"
+#include "files/TextFile.h" // systemErrorText
+#include "files/WindowsText.h"
 
 #include <cstdlib>
 #include <string>

@@ -2,7 +2,7 @@
 // anything but a regular file.
 #pragma once
 
-#include "wire/TextFile.h" // kNotARegularFile
+#include "files/TextFile.h" // kNotARegularFile
 
 #include <cstddef>
 #include <string>

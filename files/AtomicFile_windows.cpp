@@ -1,5 +1,5 @@
 #include "files/AtomicFile.h"
-#include "wire/WindowsText.h"
+#include "files/WindowsText.h"
 
 #include <cstring>
 #include <random>

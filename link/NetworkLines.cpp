@@ -15,7 +15,7 @@
 #include "link/Readiness.h"
 #include "link/Resolver.h"
 #include "wire/LineCodes.h"
-#include "wire/PortMap.h"
+#include "link/PortDevices.h"
 #include "wire/Telnet.h"
 
 #include <QCoreApplication>

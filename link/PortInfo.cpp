@@ -1,7 +1,7 @@
 #include "link/PortInfo.h"
 
 #include "wire/NetworkAddress.h"
-#include "wire/PortMap.h"
+#include "link/PortDevices.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

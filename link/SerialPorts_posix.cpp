@@ -8,7 +8,7 @@
 #include "link/OpenReplies.h"
 #include "link/Readiness.h"
 #include "wire/LineCodes.h"
-#include "wire/PortMap.h"
+#include "link/PortDevices.h"
 #include "wire/SerialLibrary.h"
 
 #include <QCoreApplication>

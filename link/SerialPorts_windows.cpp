@@ -10,10 +10,10 @@
 #include "link/OpenReplies.h"
 #include "link/Readiness.h"
 #include "wire/LineCodes.h"
-#include "wire/PortMap.h"
+#include "link/PortDevices.h"
 #include "wire/SerialLibrary.h"
-#include "wire/TextFile.h" // systemErrorText
-#include "wire/WindowsText.h"
+#include "files/TextFile.h" // systemErrorText
+#include "files/WindowsText.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -4,7 +4,7 @@
 #include "link/OpenReplies.h"
 #include "link/PortInfo.h"
 #include "wire/NetworkAddress.h"
-#include "wire/PortMap.h"
+#include "link/PortDevices.h"
 #include "wire/SerialLibrary.h"
 
 #include <map>

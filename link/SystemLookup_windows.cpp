@@ -1,5 +1,5 @@
 #include "link/SystemLookup.h"
-#include "wire/TextFile.h" // systemErrorText
+#include "files/TextFile.h" // systemErrorText
 
 #include <mutex>
 #include <winsock2.h>

@@ -2,7 +2,7 @@
 
 #include "wire/LineCodes.h"
 #include "wire/NetworkAddress.h"
-#include "wire/PortMap.h"
+#include "link/PortDevices.h"
 
 #include <algorithm>
 #include <cctype>

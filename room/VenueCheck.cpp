@@ -2,7 +2,7 @@
 
 #include "room/RoomLine.h"
 #include "wire/NetworkAddress.h"
-#include "wire/PortMap.h"
+#include "link/PortDevices.h"
 
 #include <QFileInfo>
 #include <QString>

@@ -2,7 +2,7 @@
 
 #include "files/AtomicFile.h"
 #include "server/ClientAddresses.h"
-#include "wire/TextFile.h"
+#include "files/TextFile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

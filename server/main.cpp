@@ -20,7 +20,7 @@
 #include "service/Venue.h"
 #include "service/VenueService.h"
 #include "server/WebFiles.h"
-#include "wire/TextFile.h"
+#include "files/TextFile.h"
 
 #include <QCoreApplication>
 #include <QDir>

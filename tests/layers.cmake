@@ -1,15 +1,20 @@
 cmake_minimum_required(VERSION 3.25)
 # The folders are the layers, and each may include only the folders below it:
-#   model/     register map, encodings, parameter model, shown values   (no Qt)
-#   wire/      frames, the serial channel, the monitor, port map, Telnet codec, line addresses
-#   files/     parameter files and safe saves                          (no Qt)
+#   model/     register map, encodings, parameter model, shown values, the rules of a change
+#   wire/      the protocol: frames, the serial channel, the monitor, the ports file's text,
+#              Telnet codec, line addresses, HTTP requests: no I/O of its own
+#   files/     storage: reading files, safe saves, the file formats    (no Qt)
 #   settings/  the port settings record and "ZEV720.cfg"               (no Qt)
 #   link/      the transports, port information, the link session (Qt Core, SerialPort, Network)
 #   room/      the room engine: jobs on a room, venues                 (Qt Core)
+#   service/   the venue service: every change of a held room, the journal, the presets
+#              (Qt Core; no HTTP, no sockets)
 #   ui/        every window and its handlers                            (Qt Widgets)
-#   server/    the venue server, zev720d, on the room engine (Qt Core, Network, WebSockets)
+#   server/    the venue server, zev720d, on the venue service (Qt Core, Network, WebSockets)
 #   app/       the panel's entry
 #   web/       the pages zev720d serves (HTML, CSS, JavaScript modules; no C++)
+# model/ and wire/ include no system header of POSIX or Windows: what touches the system (files,
+# devices, sockets) is storage's or the link's.
 # The members of the three windows are defined in ui/ alone, and neither zev720ctl nor zev720d
 # links Qt Widgets or Qt Gui.
 #   cmake -DSOURCE_DIR=... [-DCTL=path/to/zev720ctl] [-DSERVER=path/to/zev720d] -P layers.cmake
@@ -21,10 +26,12 @@ set(below_files model wire)
 set(below_settings model wire files)
 set(below_link model wire files settings)
 set(below_room model wire files settings link)
-set(below_ui model wire files settings link room)
-set(below_app model wire files settings link room ui)
-set(below_server model wire files settings link room)
-set(layers model wire files settings link room ui app server)
+set(below_ui model wire files settings link)
+set(below_app model wire files settings link ui)
+set(below_service model wire files settings link room)
+set(below_server model wire files settings link room service)
+set(layers model wire files settings link room service ui app server)
+set(system_free model wire)
 set(all_folders ${layers} tools tests bench web)
 
 foreach(folder IN LISTS layers)
@@ -36,6 +43,9 @@ foreach(folder IN LISTS layers)
       string(REGEX REPLACE ".*include[ \t]*[\"<]([^\">]*)[\">].*" "\\1" header "${line}")
       if(folder IN_LIST qt_free AND header MATCHES "^Q[A-Za-z]*$|^Qt")
         list(APPEND failures "${name} includes <${header}>: this layer works without Qt")
+      endif()
+      if(folder IN_LIST system_free AND header MATCHES "^(unistd|fcntl|termios|poll|windows|winsock2|sys/[a-z]+)\\.h$")
+        list(APPEND failures "${name} includes <${header}>: this layer does no I/O of its own")
       endif()
       if(header MATCHES "^([a-z]+)/")
         set(target "${CMAKE_MATCH_1}")

@@ -1,5 +1,5 @@
 #include "ui/ErrorBox.h"
-#include "wire/TextFile.h"
+#include "files/TextFile.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,10 +1,5 @@
-// Port numbers to devices.
-//
-// Port n is the line named by the environment variable ZEV720_COM<n> when it is set;
-// otherwise the line that "ZEV720.ports" in the working folder gives it; otherwise COM<n> on
-// Windows; otherwise on Linux the first of /dev/ttyUSB<n-1>, /dev/ttyACM<n-1> and
-// /dev/ttyS<n-1> that exists. Any integer is accepted. A line is a device path, or a network
-// line: tcp://HOST:PORT or rfc2217://HOST:PORT.
+// Port numbers to lines as people write them: the ports file's text ("ZEV720.ports") and the
+// system's names of serial ports (COM5). Where port n is found is link/PortDevices's. No I/O.
 #pragma once
 
 #include <cstddef>
@@ -30,10 +25,6 @@ struct PortsFile {
 /// does not parse, a scheme that is not ours) is a problem and counts for nothing; the other
 /// lines still count. The first kPortsProblemsShown problems are told, then how many more.
 PortsFile parsePortsFile(std::string_view text, const std::string &fileName = kPortsFile);
-/// Reads "ZEV720.ports" in the working folder (nothing without it), only when it is a regular
-/// file of at most kMaxPortsFileBytes; otherwise that is its one problem.
-PortsFile readPortsFile();
-
 /// True where the system names its serial ports COM1, COM2, ... (Windows): such a name is a
 /// line wherever a line is taken.
 #ifdef _WIN32
@@ -44,12 +35,5 @@ constexpr bool kSystemPortNames = false;
 /// "COM5", "com5", "\\.\COM5" (any case): the port's name as the system gives it, "COM5";
 /// anything else, an empty string. On any system, so that it is tested everywhere.
 std::string comPortName(const std::string &text);
-
-/// The device of port n, or an empty string when there is none.
-std::string portDevice(int port);
-
-/// From now on port n is `device`, before everything above: a program that is given a device
-/// path takes a number for it this way. Not for the panel, whose numbers mean what is above.
-void assignPortDevice(int port, const std::string &device);
 
 } // namespace zev

@@ -7,7 +7,7 @@
 #include "support/Sim.h"
 #include "ui/Main.h"
 #include "ui/PortDialog.h"
-#include "wire/PortMap.h"
+#include "link/PortDevices.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

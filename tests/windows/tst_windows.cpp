@@ -3,7 +3,7 @@
 #include "files/AtomicFile.h"
 #include "files/ParameterFile.h"
 #include "settings/PortSettings.h"
-#include "wire/TextFile.h"
+#include "files/TextFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 
 #include "room/Difference.h"
 #include "settings/PortSettings.h"
-#include "wire/PortMap.h"
+#include "link/PortDevices.h"
 
 #include <QFileInfo>
 #include <QJsonArray>

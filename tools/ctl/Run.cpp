@@ -5,7 +5,7 @@
 #include "files/ParameterFile.h"
 #include "link/EndSignals.h"
 #include "model/Shown.h"
-#include "wire/TextFile.h"
+#include "files/TextFile.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -7,7 +7,7 @@
 #include "files/ParameterJson.h"
 #include "room/Difference.h"
 #include "model/Shown.h"
-#include "wire/PortMap.h"
+#include "link/PortDevices.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
-#include "wire/TextFile.h"
-#include "wire/WindowsText.h"
+#include "files/TextFile.h"
+#include "files/WindowsText.h"
 
 #include <algorithm>
 

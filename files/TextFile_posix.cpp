@@ -1,4 +1,4 @@
-#include "wire/TextFile.h"
+#include "files/TextFile.h"
 
 #include <algorithm>
 #include <cerrno>
