@@ -244,8 +244,9 @@ int main(int argc, char *argv[])
         for (std::size_t i = 0; i < framePorts.size(); ++i)
             framePorts[i] = options.firstFramePort == 0 ? 0 : options.firstFramePort + int(i);
     for (const auto &[name, port] : options.framePorts) {
+        const std::string &wanted = name; // clang 14 captures no structured binding
         const auto room = std::find_if(rooms.begin(), rooms.end(),
-                                       [&](const zev::VenueRoom &r) { return r.name == name; });
+                                       [&wanted](const zev::VenueRoom &r) { return r.name == wanted; });
         if (room == rooms.end())
             return usage("--frame-port " + name + "=" + std::to_string(port) + ": no room '" +
                          name + "' in " + options.venue);

@@ -69,7 +69,7 @@ void TestPanelApi::panelAndApiShareTheRoom()
     // The panel's goodbye is the server's to answer: the processor's link stays the server's.
     form->close();
     form.reset();
-    QTest::qWait(200);
+    QVERIFY(server.waitFor(" left")); // the panel's goodbye is over: the port has it all
     QVERIFY(sim.frames().last().address() != int(kDisconnectAddress));
     QCOMPARE(testing::http("GET", server.url("/api/v1/rooms/stage"), {}, {{"Authorization", token}})
                  .json()["state"],
