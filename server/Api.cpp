@@ -10,6 +10,7 @@
 #include "server/LayoutJson.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -75,6 +76,15 @@ std::string methodsText(const std::vector<std::string> &methods)
 }
 
 } // namespace
+
+const std::string &Api::description()
+{
+    static const std::string text = [] {
+        QFile file(":/api/openapi.json");
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+    }();
+    return text;
+}
 
 const std::vector<Api::Route> &Api::routes()
 {
@@ -216,6 +226,13 @@ void Api::handle(const std::shared_ptr<HttpExchange> &exchange)
     if (changesSomething(request.method) && !originAllowed(request))
         return respond(problem(403, "the request comes from a page of another site (Origin)",
                                "Origin", "foreign-origin"));
+    // The API's description, for integrators' tools: it tells nothing that the package does not.
+    if (call.path == std::vector<std::string>{"api", "v1", "openapi.json"}) {
+        if (request.method != "GET" && request.method != "HEAD") return respond(problem(405, "GET only"));
+        HttpResponse response;
+        response.body = description();
+        return respond(std::move(response));
+    }
     if (call.path == std::vector<std::string>{"api", "v1", "login"}) {
         if (request.method != "POST") return respond(problem(405, "POST a user and a password"));
         return login(call);

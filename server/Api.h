@@ -1,5 +1,7 @@
 // The venue server's HTTP API, version 1, and the gate every request passes first.
 //
+//   GET   /api/v1/openapi.json              anyone      this list as OpenAPI 3.1, with every
+//                                                       request, answer and problem
 //   GET   /api/v1/server                    viewer      version, rooms per state, clients
 //   POST  /api/v1/login                     anyone      {"user", "password"}: a session cookie
 //   POST  /api/v1/logout                    a session
@@ -109,8 +111,11 @@ public:
         const char *refused;
         void (Api::*handler)(Call &);
     };
-    /// Every route of the API, in the order they are matched.
+    /// Every route of the API, in the order they are matched (behind the gate; the login and
+    /// the description come before it).
     static const std::vector<Route> &routes();
+    /// The API's description, OpenAPI 3.1 (server/openapi.json, built into the program).
+    static const std::string &description();
 
 private:
     struct Bucket {

@@ -26,11 +26,13 @@ ZEV_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport
 # the window on a real X server.
 ZEV_TEST_PACKAGES=(chromium chromium-driver python3-selenium xvfb xauth)
 
-# What the page tests load besides the pages: axe-core from the npm registry, at the version
-# tests/web/package-lock.json names. Node.js and npm from Debian where the machine has none.
+# What the tests load from the npm registry, at the versions tests/web/package-lock.json
+# names: axe-core for the page tests, Redocly's CLI for the API description's lint. Node.js and
+# npm from Debian where the machine has none.
 zev_install_page_tools() {
     command -v npm >/dev/null || zev_install_packages nodejs npm
-    [ -f "$ZEV_ROOT/tests/web/node_modules/axe-core/axe.min.js" ] && return 0
+    [ -f "$ZEV_ROOT/tests/web/node_modules/axe-core/axe.min.js" ] &&
+        [ -x "$ZEV_ROOT/tests/web/node_modules/.bin/redocly" ] && return 0
     npm ci --prefix "$ZEV_ROOT/tests/web" --no-audit --no-fund
 }
 
