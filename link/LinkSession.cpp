@@ -12,7 +12,7 @@ namespace {
 // banner of any length ahead of it is read first.
 bool lastFrameIs(SerialChannel &channel, std::uint8_t address, std::uint8_t value)
 {
-    channel.ReadWaitingInput(kBannerLimit);
+    channel.readWaitingInput(kBannerLimit);
     std::uint8_t a = 0, v = 0;
     channel.PollFrames(a, v);
     return a == address && v == value;
@@ -80,14 +80,14 @@ void LinkSession::setLine(const PortSettings &settings)
 
 bool LinkSession::open()
 {
-    m_channel->CheckDevice(); // a device gone since the last open: open what stands there now
+    m_channel->checkDevice(); // a device gone since the last open: open what stands there now
     return m_channel->OpenPort();
 }
 
 void LinkSession::startOpen(std::function<void(const OpenOutcome &)> done)
 {
-    m_channel->CheckDevice();
-    m_channel->StartOpen(std::move(done));
+    m_channel->checkDevice();
+    m_channel->startOpen(std::move(done));
 }
 
 void LinkSession::close()
@@ -158,7 +158,7 @@ void LinkSession::takeInput()
         const std::int32_t n = m_channel->ReadInput();
         const bool reset = m_channel->fillCount() < before;
         std::uint8_t address = 0, value = 0;
-        while (m_activity != Activity::Idle && m_channel->ScanFrame(address, value)) {
+        while (m_activity != Activity::Idle && m_channel->scanFrame(address, value)) {
             switch (m_activity) {
             case Activity::Connecting:
                 if (address == kConnectAddress && value == kCommandReply) {
@@ -283,7 +283,7 @@ void LinkSession::startTransfer(std::vector<TransferItem> items, std::function<v
     }
     m_timer.setInterval(replyTimeoutMs());
     std::uint8_t a = 0, v = 0;
-    m_channel->ReadWaitingInput(kBannerLimit);
+    m_channel->readWaitingInput(kBannerLimit);
     m_channel->PollFrames(a, v); // what came before the transfer is no reply
     watch(true);
     sendCurrent();

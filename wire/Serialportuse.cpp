@@ -32,7 +32,7 @@ bool SerialChannel::OpenPort()
     return true;
 }
 
-void SerialChannel::StartOpen(std::function<void(const OpenOutcome &)> done)
+void SerialChannel::startOpen(std::function<void(const OpenOutcome &)> done)
 {
     if (m_open || m_opening) {
         done(OpenOutcome{m_open ? LineResult::Ok : LineResult::HeldHere, {}, {}, {}});
@@ -80,7 +80,7 @@ void SerialChannel::deviceGone()
     m_deviceLost = true;
 }
 
-bool SerialChannel::CheckDevice()
+bool SerialChannel::checkDevice()
 {
     if (m_open && m_library.read(m_openPort, nullptr, 0) == kSerialDeviceGone) deviceGone();
     return m_open;
@@ -115,7 +115,7 @@ std::int32_t SerialChannel::ReadInput()
     return 0;
 }
 
-std::int32_t SerialChannel::ReadWaitingInput(std::int32_t limit)
+std::int32_t SerialChannel::readWaitingInput(std::int32_t limit)
 {
     std::int32_t total = 0;
     while (m_open && total < limit) {
@@ -131,10 +131,10 @@ bool SerialChannel::NextFrame(std::uint8_t &address, std::uint8_t &value)
 {
     if (!m_open) return false;
     ReadInput();
-    return ScanFrame(address, value);
+    return scanFrame(address, value);
 }
 
-bool SerialChannel::ScanFrame(std::uint8_t &address, std::uint8_t &value)
+bool SerialChannel::scanFrame(std::uint8_t &address, std::uint8_t &value)
 {
     address = 0;
     value = 0;

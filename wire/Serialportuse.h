@@ -41,7 +41,7 @@ public:
     void SetFlowCode(std::int32_t code) { m_flowCode = code; }
 
     bool IsOpen() const { return m_open; }
-    bool IsOpening() const { return m_opening; }
+    bool isOpening() const { return m_opening; }
     /// True if the port is open afterwards. An open channel is not reopened, even when the
     /// port number or line settings changed since. Returns when the open is over (see
     /// SerialLibrary: a network line may take up to kOpenDeadlineMs).
@@ -49,7 +49,7 @@ public:
     /// The same without waiting: `done` is called from the event loop with the outcome, the
     /// channel open when it went well. An open channel reports Ok at once, and one that is
     /// opening HeldHere. ClosePort while it opens ends the open without calling `done`.
-    void StartOpen(std::function<void(const OpenOutcome &)> done);
+    void startOpen(std::function<void(const OpenOutcome &)> done);
     /// How the last open ended (Ok before the first).
     const OpenOutcome &lastOpen() const { return m_lastOpen; }
     /// True if the layer reported a clean close or the port was not open.
@@ -59,11 +59,11 @@ public:
     std::int32_t ReadInput();
     /// Reads until nothing more waits or `limit` bytes came in: a server's banner of any
     /// length, ahead of a reply, is then all in the buffer for the scan. The bytes read.
-    std::int32_t ReadWaitingInput(std::int32_t limit);
+    std::int32_t readWaitingInput(std::int32_t limit);
     /// Reads once, then looks for the next valid frame. True with the frame when one was found.
     bool NextFrame(std::uint8_t &address, std::uint8_t &value);
     /// Looks for the next valid frame in what was read, without reading.
-    bool ScanFrame(std::uint8_t &address, std::uint8_t &value);
+    bool scanFrame(std::uint8_t &address, std::uint8_t &value);
     /// Consumes every waiting frame. True if at least one was found; the outputs hold the last
     /// frame ever found (0xFF, 0xFF before the first).
     bool PollFrames(std::uint8_t &address, std::uint8_t &value);
@@ -84,7 +84,7 @@ public:
 
     /// Asks the layer whether the open port's device is still there; a channel whose device
     /// went away closes itself (as on a read or write). True while the port is open.
-    bool CheckDevice();
+    bool checkDevice();
     /// True once after the channel closed itself because the device disappeared.
     bool takeDeviceLost();
 

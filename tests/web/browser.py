@@ -28,6 +28,7 @@ def browser(width=1280, height=900, language=None, network_log=False):
     # The viewport itself at the size asked, whatever the window's frame takes.
     driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
                            {'width': width, 'height': height, 'deviceScaleFactor': 1, 'mobile': width < 600})
+    driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument', {'source': COUNT_FETCHES})
     driver.set_script_timeout(30)
     return driver
 
@@ -54,6 +55,33 @@ def tile_value(driver, room, register_index=0):
     return driver.execute_script(
         'const t = document.querySelector(`[data-room="${arguments[0]}"]`);'
         'return t ? t.querySelectorAll(".values output")[arguments[1]].textContent : null;', room, register_index)
+
+
+# Counts the page's fetches that have not yet been answered and read: installed before the
+# page's own scripts run (a browser opened with network_log), so that a test waits for what
+# the page asked to be done rather than for a time.
+COUNT_FETCHES = """
+(() => {
+  let busy = 0;
+  const fetch = window.fetch.bind(window);
+  window.zevBusy = () => busy;
+  window.fetch = async (...args) => {
+    busy++;
+    try {
+      const response = await fetch(...args);
+      const body = await response.clone().arrayBuffer().catch(() => null);
+      return new Response(body, response);
+    } finally {
+      setTimeout(() => { busy--; }, 0); // after what the page does with the answer
+    }
+  };
+})();
+"""
+
+
+def requests_answered(driver):
+    """True once every fetch the page made has been answered and its answer handled."""
+    return driver.execute_script('return window.zevBusy ? window.zevBusy() === 0 : true')
 
 
 def sent(driver, method, path_part):

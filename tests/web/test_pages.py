@@ -8,7 +8,6 @@ import subprocess
 import sys
 import threading
 import urllib.parse
-import time
 import unittest
 
 from selenium.webdriver.common.action_chains import ActionChains
@@ -16,7 +15,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
 sys.path.insert(0, os.path.dirname(__file__))
-from browser import (axe, browser, log_in, no_sideways_scroll_and_buttons_hit, sent,  # noqa: E402
+from browser import (axe, browser, log_in, no_sideways_scroll_and_buttons_hit, requests_answered, sent,  # noqa: E402
                      small_targets, tile_value, wait)
 from venue import Venue  # noqa: E402
 
@@ -30,6 +29,19 @@ READ = 252  # a read request's value: the server's quiet check, not a change
 
 def changes(frames):
     return [f for f in frames if f[1] != READ and f[0] not in (6, 7)]
+
+
+# What each page has drawn once it has what it loads; a technician's page, or what it tells a
+# desk user instead.
+ONLY_TECHNICIANS = ('(document.querySelector("main").children.length === 1'
+                    ' && document.getElementById("status").textContent)')
+DRAWN = {
+    'venue.html': 'document.querySelector("[data-room]")',
+    'room.html?room=A': '(document.querySelector("#panels input") && document.querySelector("#history li"))'
+                        ' || ' + ONLY_TECHNICIANS,
+    'presets.html': '(document.querySelector("#store-room option") && document.querySelector("#recall-rooms input"))'
+                    ' || ' + ONLY_TECHNICIANS,
+}
 
 
 class Pages(unittest.TestCase):
@@ -130,7 +142,7 @@ class Pages(unittest.TestCase):
         wait(driver, lambda d: emulator.registers()[MUSIC_MAX] > before[MUSIC_MAX] + 20, message='the max bar dragged down')
         wait(driver, lambda d: emulator.registers()[MUSIC_VOLUME] >= emulator.registers()[MUSIC_MAX], message='the volume follows')
         dragged = emulator.registers()
-        time.sleep(0.5)  # the drag's last request answered
+        wait(driver, requests_answered, message="the drag's last request answered")
         undo = driver.find_element(By.ID, 'undo')
         wait(driver, lambda d: undo.is_enabled())
         undo.click()
@@ -169,7 +181,7 @@ class Pages(unittest.TestCase):
         driver.find_element(By.TAG_NAME, 'body').send_keys('x')  # back to A
         wait(driver, lambda d: 'A' in d.find_element(By.ID, 'ab-state').text)
         wait(driver, lambda d: len(changes(emulator.received()[seen:])) == 2)
-        time.sleep(0.3)
+        wait(driver, requests_answered)  # and nothing more on its way
         self.assertEqual(sorted(a for a, _ in changes(emulator.received()[seen:])), [32, 50])
         # What the page itself sent, as the browser's network log has it: the two that differ.
         names = lambda bodies: sorted(r['name'] for b in bodies for r in b['registers'])
@@ -177,7 +189,7 @@ class Pages(unittest.TestCase):
         seen = len(emulator.received())
         driver.find_element(By.ID, 'switch').click()  # and to B
         wait(driver, lambda d: emulator.registers()[32] == 40)
-        time.sleep(0.3)
+        wait(driver, requests_answered)
         self.assertEqual(sorted(a for a, _ in changes(emulator.received()[seen:])), [32, 50])
         self.assertEqual(names(sent(driver, 'PATCH', '/rooms/A/registers')), ['EchoLevelTrackBar', 'MicVolumeTrackBar'])
 
@@ -288,7 +300,8 @@ class Pages(unittest.TestCase):
             for page in ('venue.html', 'room.html?room=A', 'presets.html'):
                 driver.get(self.venue.base + '/' + page)
                 wait(driver, lambda d: d.find_element(By.ID, 'who').text)
-                time.sleep(0.5)
+                wait(driver, lambda d: d.execute_script(f'return Boolean({DRAWN[page]})') and requests_answered(d),
+                     message=f'{page} drawn')
                 tabs = driver.find_elements(By.CSS_SELECTOR, '[role=tab]') or [None]
                 for tab in tabs:
                     if tab is not None:

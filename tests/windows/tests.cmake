@@ -3,7 +3,7 @@ add_executable(tst_registermap model/tst_registermap.cpp)
 add_executable(tst_wire wire/tst_wire.cpp)
 add_executable(tst_windows windows/tst_windows.cpp)
 foreach(name tst_registermap tst_wire tst_windows)
-  target_link_libraries(${name} PRIVATE zev720_core Qt6::Test)
+  target_link_libraries(${name} PRIVATE zev720_storage Qt6::Test)
   add_test(NAME ${name} COMMAND ${name})
 endforeach()
 # For the wine tests: what Windows sends a window that is closed, or at logoff.
