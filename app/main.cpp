@@ -12,6 +12,7 @@
 #include "ui/Widgets.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QLabel>
 #include <QScreen>
@@ -125,31 +126,50 @@ void printUsage(std::FILE *to)
 // other argument is refused. -1: go on.
 int answerArguments(int argc, char *argv[], QString &movedTo, zev::Language &language)
 {
-    bool menu = false;
+    // Qt's own options (-platform NAME, -display NAME, ...) pass on to the application object.
+    QStringList words{"zev720"};
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--menu")) {
-            menu = true;
-        } else if (!std::strcmp(argv[i], "--lang")) {
-            if (i + 1 >= argc || !zev::parseLanguage(argv[i + 1], language)) {
-                std::fprintf(stderr, "zev720: --lang takes en or zh\n");
-                return 2;
-            }
-            ++i;
-        } else if (!std::strcmp(argv[i], "--version")) {
-            std::printf("zev720 %s\n%s\n", ZEV720_VERSION, ZEV720_NOTICE);
-            return 0;
-        } else if (!std::strcmp(argv[i], "--help")) {
-            printUsage(stdout);
-            return 0;
-        } else if (argv[i][0] == '-' && argv[i][1] != '-') {
-            // Qt's own options (-platform, -display, ...) pass on to the application object.
+        if (argv[i][0] == '-' && argv[i][1] != '-' && argv[i][1] != '\0') {
             if (i + 1 < argc && argv[i + 1][0] != '-') ++i;
-        } else {
-            std::fprintf(stderr, "zev720: unknown argument '%s'\n", argv[i]);
-            printUsage(stderr);
+            continue;
+        }
+        words << QString::fromLocal8Bit(argv[i]);
+    }
+    QCommandLineParser parser;
+    const QCommandLineOption menuOption("menu"), langOption("lang", {}, "en|zh"),
+        versionOption("version"), helpOption("help");
+    parser.addOptions({menuOption, langOption, versionOption, helpOption});
+    const auto refuse = [](const QString &word) {
+        std::fprintf(stderr, "zev720: unknown argument '%s'\n", word.toLocal8Bit().constData());
+        printUsage(stderr);
+        return 2;
+    };
+    if (!parser.parse(words)) {
+        if (parser.unknownOptionNames().isEmpty()) { // --lang without its value
+            std::fprintf(stderr, "zev720: --lang takes en or zh\n");
             return 2;
         }
+        const QString name = parser.unknownOptionNames().first();
+        const auto it = std::find_if(words.begin(), words.end(), [&](const QString &word) {
+            return word == "--" + name || word.startsWith("--" + name + "=");
+        });
+        return refuse(it == words.end() ? "--" + name : *it);
     }
+    if (!parser.positionalArguments().isEmpty()) return refuse(parser.positionalArguments().first());
+    for (const QString &text : parser.values(langOption))
+        if (!zev::parseLanguage(text.toStdString(), language)) {
+            std::fprintf(stderr, "zev720: --lang takes en or zh\n");
+            return 2;
+        }
+    if (parser.isSet(versionOption)) {
+        std::printf("zev720 %s\n%s\n", ZEV720_VERSION, ZEV720_NOTICE);
+        return 0;
+    }
+    if (parser.isSet(helpOption)) {
+        printUsage(stdout);
+        return 0;
+    }
+    const bool menu = parser.isSet(menuOption);
     std::string error;
     if (menu) {
         if (enterMenuFolder(error)) return -1;

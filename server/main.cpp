@@ -22,6 +22,7 @@
 #include "server/WebFiles.h"
 #include "files/TextFile.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -131,88 +132,141 @@ int main(int argc, char *argv[])
             words.push_back({argv[i], {}});
         }
     }
-    for (std::size_t at = 0; at < words.size(); ++at) {
-        const std::string argument = words[at].text;
-        const bool value = at + 1 < words.size();
-        const auto next = [&]() -> const char * { return words[++at].text.c_str(); };
-        // A value refused names where it was written.
-        const auto bad = [&](const std::string &message) {
-            return usage((words[at].where.empty() ? "" : words[at].where + ": ") + argument + " " +
-                         words[at].text + ": " + message);
-        };
-        if (argument == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
+    // The words, the config files' where they stood, read by Qt's parser; what is refused names
+    // the word and, for a config file's, its line.
+    const QStringList valueOptions{"venue", "listen", "state", "name", "desk", "frame-port",
+                                   "frame-allow", "trusted-proxy", "web", "certificate", "key",
+                                   "journal-bytes", "max-connections", "frame-ports"};
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const QString &name : valueOptions) parser.addOption(QCommandLineOption(name, {}, "value"));
+    for (const char *name : {"help", "version", "codes"}) parser.addOption(QCommandLineOption(name));
+    QStringList arguments{"zev720d"};
+    for (const zev::ConfigWord &word : words) arguments << QString::fromStdString(word.text);
+    const auto whereOf = [&](std::size_t at) {
+        return words[at].where.empty() ? std::string() : words[at].where + ": ";
+    };
+    const auto isValueOption = [&](std::size_t at) {
+        return words[at].text.rfind("--", 0) == 0 &&
+               valueOptions.contains(QString::fromStdString(words[at].text.substr(2)));
+    };
+    // The word a refusal is about: an option as written, or a word that is none.
+    const auto unknown = [&](const std::string &text) {
+        for (std::size_t at = 0; at < words.size(); ++at)
+            if ((words[at].text == text || words[at].text.rfind(text + "=", 0) == 0) &&
+                (at == 0 || !isValueOption(at - 1)))
+                return usage(whereOf(at) + "unknown argument '" + words[at].text + "'");
+        return usage("unknown argument '" + text + "'");
+    };
+    if (!parser.parse(arguments)) {
+        if (!parser.unknownOptionNames().isEmpty()) {
+            const std::string name = parser.unknownOptionNames().first().toStdString();
+            for (const std::string &written : {"--" + name, "-" + name})
+                for (const zev::ConfigWord &word : words)
+                    if (word.text == written || word.text.rfind(written + "=", 0) == 0)
+                        return unknown(written);
+            return unknown("--" + name);
         }
-        if (argument == "--version") {
-            std::printf("zev720d %s\n", ZEV720_VERSION);
-            return 0;
-        }
-        if (argument == "--codes") {
-            // For translators and scripts: every code an answer of the API may carry.
-            for (const zev::AnswerCode &code : zev::problemCodes())
-                std::printf("problem %s %d %s\n", code.code, code.status, code.meaning);
-            for (const zev::Outcome outcome : zev::kOutcomes)
-                std::printf("reason %s %s\n", zev::outcomeCode(outcome), zev::outcomeName(outcome));
-            for (const char *through : {"api", "web", "frame port"})
-                std::printf("through %s\n", through);
-            return 0;
-        }
-        if (argument == "--venue" && value) {
-            options.venue = next();
-        } else if (argument == "--listen" && value) {
-            if (!zev::parseListen(next(), options.address, options.port))
-                return bad("not ADDRESS:PORT (127.0.0.1:8720, [::1]:8720)");
-        } else if (argument == "--state" && value) {
-            options.state = next();
-        } else if (argument == "--name" && value) {
-            options.names.push_back(next());
-        } else if (argument == "--desk" && value) {
-            options.desk = splitNames(next());
-        } else if (argument == "--frame-port" && value) {
-            const std::string text = next();
-            const std::size_t equals = text.rfind('=');
-            char *end = nullptr;
-            const long port =
-                equals == std::string::npos ? 0 : std::strtol(text.c_str() + equals + 1, &end, 10);
-            if (equals == std::string::npos || equals == 0 || !end || *end ||
-                end == text.c_str() + equals + 1 || port < 1 || port > 65535)
-                return bad("not ROOM=PORT (K01=4101, a port from 1 to 65535)");
-            options.framePorts.emplace_back(text.substr(0, equals), quint16(port));
-        } else if ((argument == "--frame-allow" || argument == "--trusted-proxy") && value) {
-            QHostAddress address;
-            if (!address.setAddress(QString::fromUtf8(next()))) return bad("not an address");
-            (argument == "--frame-allow" ? options.frameAllowed : options.trustedProxies)
-                .push_back(address);
-        } else if (argument == "--web" && value) {
-            options.web = next();
-        } else if (argument == "--certificate" && value) {
-            options.certificate = next();
-        } else if (argument == "--key" && value) {
-            options.key = next();
-        } else if (argument == "--journal-bytes" && value) {
-            char *end = nullptr;
-            const long long bytes = std::strtoll(next(), &end, 10);
-            if (*end || bytes < 65536 || bytes > (1LL << 40))
-                return bad("not a size from 65536 bytes");
-            options.journalBytes = std::size_t(bytes);
-        } else if (argument == "--max-connections" && value) {
-            char *end = nullptr;
-            const long count = std::strtol(next(), &end, 10);
-            if (*end || count < zev::kMinConnections || count > zev::kMaxConnections)
-                return bad("not a number from " + std::to_string(zev::kMinConnections) + " to " +
-                           std::to_string(zev::kMaxConnections));
-            options.maxConnections = int(count);
-        } else if (argument == "--frame-ports" && value) {
-            char *end = nullptr;
-            const long first = std::strtol(next(), &end, 10);
-            if (*end || first < 0 || first > 65535) return bad("not a port (0 to 65535)");
-            options.firstFramePort = int(first);
-        } else {
-            return usage((words[at].where.empty() ? "" : words[at].where + ": ") +
-                         "unknown argument '" + argument + "'");
-        }
+        return unknown(words.back().text); // an option left without its value
     }
+    if (!parser.positionalArguments().isEmpty())
+        return unknown(parser.positionalArguments().first().toStdString());
+    if (parser.isSet("help")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (parser.isSet("version")) {
+        std::printf("zev720d %s\n", ZEV720_VERSION);
+        return 0;
+    }
+    if (parser.isSet("codes")) {
+        // For translators and scripts: every code an answer of the API may carry.
+        for (const zev::AnswerCode &code : zev::problemCodes())
+            std::printf("problem %s %d %s\n", code.code, code.status, code.meaning);
+        for (const zev::Outcome outcome : zev::kOutcomes)
+            std::printf("reason %s %s\n", zev::outcomeCode(outcome), zev::outcomeName(outcome));
+        for (const char *through : {"api", "web", "frame port"})
+            std::printf("through %s\n", through);
+        return 0;
+    }
+    // Every value of an option, in the order given, each with where it was written.
+    const auto each = [&](const char *name, const auto &take) -> int {
+        for (std::size_t at = 0; at + 1 < words.size(); ++at) {
+            if (words[at].text != std::string("--") + name || (at > 0 && isValueOption(at - 1))) continue;
+            const std::string &value = words[at + 1].text;
+            const auto bad = [&](const std::string &message) {
+                return usage(whereOf(at + 1) + "--" + name + " " + value + ": " + message);
+            };
+            if (const int refused = take(value, bad)) return refused;
+            ++at;
+        }
+        return 0;
+    };
+    const auto into = [](std::string &kept) {
+        return [&kept](const std::string &value, const auto &) {
+            kept = value;
+            return 0;
+        };
+    };
+    const auto number = [](long long min, long long max, const std::string &what, auto set) {
+        return [=](const std::string &value, const auto &bad) {
+            char *end = nullptr;
+            const long long n = std::strtoll(value.c_str(), &end, 10);
+            if (value.empty() || *end || n < min || n > max) return bad(what);
+            set(n);
+            return 0;
+        };
+    };
+    int refused = 0;
+    const auto run = [&](const char *name, const auto &take) {
+        if (!refused) refused = each(name, take);
+    };
+    run("venue", into(options.venue));
+    run("listen", [&](const std::string &value, const auto &bad) {
+        return zev::parseListen(value.c_str(), options.address, options.port)
+                   ? 0 : bad("not ADDRESS:PORT (127.0.0.1:8720, [::1]:8720)");
+    });
+    run("state", into(options.state));
+    run("name", [&](const std::string &value, const auto &) {
+        options.names.push_back(value);
+        return 0;
+    });
+    run("desk", [&](const std::string &value, const auto &) {
+        options.desk = splitNames(value);
+        return 0;
+    });
+    run("frame-port", [&](const std::string &value, const auto &bad) {
+        const std::size_t equals = value.rfind('=');
+        char *end = nullptr;
+        const long port =
+            equals == std::string::npos ? 0 : std::strtol(value.c_str() + equals + 1, &end, 10);
+        if (equals == std::string::npos || equals == 0 || !end || *end ||
+            end == value.c_str() + equals + 1 || port < 1 || port > 65535)
+            return bad("not ROOM=PORT (K01=4101, a port from 1 to 65535)");
+        options.framePorts.emplace_back(value.substr(0, equals), quint16(port));
+        return 0;
+    });
+    for (const char *name : {"frame-allow", "trusted-proxy"})
+        run(name, [&, name](const std::string &value, const auto &bad) {
+            QHostAddress address;
+            if (!address.setAddress(QString::fromStdString(value))) return bad("not an address");
+            (std::string(name) == "frame-allow" ? options.frameAllowed : options.trustedProxies)
+                .push_back(address);
+            return 0;
+        });
+    run("web", into(options.web));
+    run("certificate", into(options.certificate));
+    run("key", into(options.key));
+    run("journal-bytes", number(65536, 1LL << 40, "not a size from 65536 bytes",
+                                [&](long long n) { options.journalBytes = std::size_t(n); }));
+    run("max-connections",
+        number(zev::kMinConnections, zev::kMaxConnections,
+               "not a number from " + std::to_string(zev::kMinConnections) + " to " +
+                   std::to_string(zev::kMaxConnections),
+               [&](long long n) { options.maxConnections = int(n); }));
+    run("frame-ports", number(0, 65535, "not a port (0 to 65535)",
+                              [&](long long n) { options.firstFramePort = int(n); }));
+    if (refused) return refused;
     if (options.venue.empty()) return usage("--venue FILE is needed");
     if (options.certificate.empty() != options.key.empty())
         return usage("--certificate FILE and --key FILE go together");

@@ -9,6 +9,7 @@
 #include "model/Shown.h"
 #include "link/PortDevices.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -170,65 +171,73 @@ struct Arguments {
     int jobs = 0; ///< venue: rooms at once, 0 all
 };
 
+// The options: those that take a value, and the switches.
+const QStringList kValueOptions = {"jobs", "slots", "baud", "data", "stop", "parity", "flow", "lang"};
+const QStringList kSwitches = {"json", "probe", "no-verify", "raw"};
+
 // Options followed by their value.
 bool takesValue(const QString &word)
 {
-    static const QStringList options = {"--jobs", "--slots", "--baud", "--data",
-                                        "--stop", "--parity", "--flow", "--lang"};
-    return options.contains(word);
+    return word.startsWith("--") && kValueOptions.contains(word.mid(2));
+}
+
+// The word an option was written as ("--frobnicate", "-x"), for what is told of it.
+QString writtenAs(const QStringList &words, const QString &name)
+{
+    for (const QString &word : words)
+        if (word == "--" + name || word == "-" + name || word.startsWith("--" + name + "="))
+            return word;
+    return "--" + name;
 }
 
 Arguments parseArguments(const QStringList &words)
 {
-    Arguments a;
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        const QString &word = words[i];
-        auto value = [&]() -> QString {
-            if (i + 1 >= words.size()) throw Failure(kUsage, word + ": needs a value");
-            return words[++i];
-        };
-        // Counts and line settings are 1 or more (0 and below stand for "not given" inside).
-        auto number = [&]() {
-            bool ok = false;
-            const QString text = value();
-            const int n = text.toInt(&ok);
-            if (!ok) throw Failure(kUsage, word + " " + printable(text) + ": not a number");
-            if (n < 1) throw Failure(kUsage, word + " " + text + ": must be 1 or more");
-            return n;
-        };
-        if (word == "--json")
-            a.json = true;
-        else if (word == "--probe")
-            a.probe = true;
-        else if (word == "--no-verify")
-            a.noVerify = true;
-        else if (word == "--raw")
-            a.raw = true;
-        else if (word == "--jobs")
-            a.jobs = number();
-        else if (word == "--slots")
-            a.slotFile = value();
-        else if (word == "--baud")
-            a.line.baud = number();
-        else if (word == "--data")
-            a.line.dataBits = number();
-        else if (word == "--stop")
-            a.line.stopBits = number();
-        else if (word == "--lang") {
-            const QString text = value();
-            zev::Language language;
-            if (!zev::parseLanguage(text.toStdString(), language))
-                throw Failure(kUsage, "--lang " + printable(text) + ": en or zh");
-            setOutputLanguage(language);
-        } else if (word == "--parity")
-            a.line.parity = value().toStdString();
-        else if (word == "--flow")
-            a.line.flow = value().toStdString();
-        else if (word.startsWith("-") && word.size() > 1) // "-" alone is a name
-            throw Failure(kUsage, printable(word) + ": unknown option (zev720ctl --help lists them)");
-        else
-            a.positional << word;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const QString &name : kValueOptions) parser.addOption(QCommandLineOption(name, {}, "value"));
+    for (const QString &name : kSwitches) parser.addOption(QCommandLineOption(name));
+    const bool parsed = parser.parse(QStringList{"zev720ctl"} + words);
+    // The language first, as what is told of the rest is told in it.
+    for (const QString &text : parser.values("lang")) {
+        zev::Language language;
+        if (!zev::parseLanguage(text.toStdString(), language))
+            throw Failure(kUsage, "--lang " + printable(text) + ": en or zh");
+        setOutputLanguage(language);
     }
+    if (!parsed) {
+        if (!parser.unknownOptionNames().isEmpty())
+            throw Failure(kUsage, printable(writtenAs(words, parser.unknownOptionNames().first())) +
+                                      ": unknown option (zev720ctl --help lists them)");
+        for (const QString &name : kValueOptions) // the one left without its value: the last word
+            if (words.last() == "--" + name || words.last() == "-" + name)
+                throw Failure(kUsage, words.last() + ": needs a value");
+        throw Failure(kUsage, printable(parser.errorText()));
+    }
+    Arguments a;
+    // Counts and line settings are 1 or more (0 and below stand for "not given" inside); every
+    // value given is checked, the last one counts.
+    auto number = [&](const char *name) {
+        int n = 0;
+        for (const QString &text : parser.values(name)) {
+            bool ok = false;
+            n = text.toInt(&ok);
+            if (!ok) throw Failure(kUsage, QString("--%1 %2: not a number").arg(name, printable(text)));
+            if (n < 1) throw Failure(kUsage, QString("--%1 %2: must be 1 or more").arg(name, text));
+        }
+        return n;
+    };
+    a.json = parser.isSet("json");
+    a.probe = parser.isSet("probe");
+    a.noVerify = parser.isSet("no-verify");
+    a.raw = parser.isSet("raw");
+    if (parser.isSet("jobs")) a.jobs = number("jobs");
+    a.slotFile = parser.value("slots");
+    if (parser.isSet("baud")) a.line.baud = number("baud");
+    if (parser.isSet("data")) a.line.dataBits = number("data");
+    if (parser.isSet("stop")) a.line.stopBits = number("stop");
+    if (parser.isSet("parity")) a.line.parity = parser.value("parity").toStdString();
+    if (parser.isSet("flow")) a.line.flow = parser.value("flow").toStdString();
+    a.positional = parser.positionalArguments();
     return a;
 }
 
