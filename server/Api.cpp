@@ -129,7 +129,10 @@ Api::Api(VenueService &service, Access &access, Events &events, Journal &journal
     QObject::connect(&m_service, &VenueService::stateChanged, this,
                      [this](HeldRoom &room) { m_events.broadcast(stateEvent(room)); });
     QObject::connect(&m_service, &VenueService::roomRead, this, [this](HeldRoom &room) {
-        m_events.broadcast("{\"type\":\"room\",\"room\":" + roomJson(room, true) + "}");
+        JsonWriter out;
+        out.object().field("type", "room").key("room");
+        writeRoom(out, m_views, room, true);
+        m_events.broadcast(out.end().take());
     });
     QObject::connect(&m_service, &VenueService::recalled, this,
                      [this](const std::string &preset, const RoomRecall &result) {
@@ -386,8 +389,8 @@ void Api::login(Call &call)
                                return respond(problem(401, "wrong user name or password", "password",
                                                       "wrong-password"));
                            HttpResponse response =
-                               json(200, "{\"user\":" + jsonQuoted(name) + ",\"role\":" +
-                                             jsonQuoted(roleName(who->role)) + "}");
+                               json(200, JsonWriter().object().field("user", name)
+                                             .field("role", roleName(who->role)).end().take());
                            response.headers.emplace_back("Set-Cookie", m_access.cookie(session));
                            return respond(std::move(response));
                        }
@@ -799,16 +802,12 @@ std::string Api::serverJson() const
 {
     std::map<std::string, int> states;
     for (HeldRoom &room : m_venue.rooms()) ++states[stateName(room.holder->state())];
-    std::string out = "{\"version\":" + jsonQuoted(ZEV720_VERSION) +
-                      ",\"rooms\":" + std::to_string(m_venue.rooms().size()) + ",\"states\":{";
-    bool first = true;
-    for (const char *state : {"online", "connecting", "offline", "stopped"}) {
-        out += std::string(first ? "" : ",") + "\"" + state + "\":" + std::to_string(states[state]);
-        first = false;
-    }
+    JsonWriter out;
+    out.object().field("version", ZEV720_VERSION).field("rooms", m_venue.rooms().size()).key("states").object();
+    for (const char *state : {"online", "connecting", "offline", "stopped"}) out.field(state, states[state]);
     const auto up = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started);
-    return out + "},\"eventClients\":" + std::to_string(m_events.clients()) +
-           ",\"uptimeSeconds\":" + std::to_string(std::llround(up.count())) + "}";
+    out.end().field("eventClients", m_events.clients()).field("uptimeSeconds", std::llround(up.count()));
+    return out.end().take();
 }
 
 std::string Api::metrics() const

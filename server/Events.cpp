@@ -1,5 +1,7 @@
 #include "server/Events.h"
 
+#include "files/Json.h"
+
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
@@ -143,7 +145,7 @@ void Events::heartbeat()
         dropClient(socket);
     }
     // The pages' ping, and the protocol's, which any WebSocket client answers by itself.
-    broadcast("{\"type\":\"ping\",\"now\":" + std::to_string(now) + "}");
+    broadcast(JsonWriter().object().field("type", "ping").field("now", now).end().take());
     for (const auto &[socket, client] : m_clients) socket->ping();
 }
 

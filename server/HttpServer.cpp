@@ -79,12 +79,11 @@ HttpResponse problem(int status, const std::string &detail, const std::string &f
     HttpResponse response;
     response.status = status;
     response.contentType = "application/problem+json";
-    response.body = "{\"type\":\"about:blank\",\"title\":" + jsonQuoted(httpReason(status)) +
-                    ",\"status\":" + std::to_string(status) +
-                    ",\"code\":" + jsonQuoted(code ? code : codeOfStatus(status)) +
-                    ",\"detail\":" + jsonQuoted(detail);
-    if (!field.empty()) response.body += ",\"field\":" + jsonQuoted(field);
-    response.body += "}\n";
+    JsonWriter out;
+    out.object().field("type", "about:blank").field("title", httpReason(status)).field("status", status)
+        .field("code", code ? code : codeOfStatus(status)).field("detail", detail);
+    if (!field.empty()) out.field("field", field);
+    response.body = out.end().take() + "\n";
     return response;
 }
 

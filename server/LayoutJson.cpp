@@ -28,67 +28,70 @@ const char *kindName(LayoutKind kind)
     return "row";
 }
 
-std::string control(const LayoutNode &node)
+// A value and its text as a pair, [20, "68dB"].
+void pair(JsonWriter &out, int value, const std::string &shown)
+{
+    out.array().number(value).string(shown).end();
+}
+
+void writeControl(JsonWriter &out, const LayoutNode &node)
 {
     const RegisterRow &row = *findRegister(node.address);
-    std::string out = ",\"name\":" + jsonQuoted(machineName(row)) +
-                      ",\"title\":" + jsonQuoted(nameForPeople(row.address)) +
-                      ",\"caption\":" + jsonQuoted(row.caption ? row.caption : "") +
-                      ",\"effect\":" + (isEffectRegister(row.address) ? "true" : "false");
+    out.field("name", machineName(row))
+        .field("title", nameForPeople(row.address))
+        .field("caption", row.caption ? row.caption : "")
+        .flag("effect", isEffectRegister(row.address));
     switch (node.kind) {
-    case LayoutKind::Bar: {
-        out += std::string(",\"hideCaption\":") + ((node.flags & kHideCaption) ? "true" : "false");
-        out += ",\"positions\":[";
+    case LayoutKind::Bar:
+        out.flag("hideCaption", (node.flags & kHideCaption) != 0).key("positions").array();
         for (int p = row.min; p <= row.max; ++p) {
             const std::uint8_t value = encodePosition(row, p);
-            out += std::string(p == row.min ? "" : ",") + "[" + std::to_string(value) + "," +
-                   jsonQuoted(shownValue(row, value)) + "]";
+            pair(out, value, shownValue(row, value));
         }
-        return out + "]";
-    }
+        out.end();
+        break;
     case LayoutKind::Radio:
-        out += ",\"choices\":[";
-        for (std::size_t i = 0; i < row.choices.size(); ++i)
-            out += std::string(i ? "," : "") + "[" + std::to_string(row.choices[i].value) + "," +
-                   jsonQuoted(row.choices[i].caption) + "]";
-        return out + "]";
+        out.key("choices").array();
+        for (const Choice &choice : row.choices) pair(out, choice.value, choice.caption);
+        out.end();
+        break;
     case LayoutKind::Check: {
         const int on = decodeChecked(row, 255) ? 255 : 0;
-        return out + ",\"on\":" + std::to_string(on) + ",\"off\":" + std::to_string(255 - on);
+        out.field("on", on).field("off", 255 - on);
+        break;
     }
     case LayoutKind::FixedMode:
-        out += ",\"modes\":[";
+        out.key("modes").array();
         for (int m = kFirstFixedDspMode; m <= kLastFixedDspMode; ++m)
-            out += std::string(m == kFirstFixedDspMode ? "" : ",") + "[" + std::to_string(m) +
-                   "," + jsonQuoted(shownValue(row, std::uint8_t(m))) + "]";
-        return out + "]";
-    default: return out;
+            pair(out, m, shownValue(row, std::uint8_t(m)));
+        out.end();
+        break;
+    default: break;
     }
 }
 
-std::string node(std::size_t index)
+void writeNode(JsonWriter &out, std::size_t index)
 {
     const LayoutNode &n = windowLayout()[index];
-    std::string out = "{\"kind\":\"" + std::string(kindName(n.kind)) + "\"";
+    out.object().field("kind", kindName(n.kind));
     if (n.kind == LayoutKind::Bar || n.kind == LayoutKind::Radio || n.kind == LayoutKind::Check ||
-        n.kind == LayoutKind::FixedMode)
-        return out + control(n) + "}";
-    if (n.caption) out += ",\"caption\":" + jsonQuoted(n.caption);
-    if (n.kind != LayoutKind::Row && n.kind != LayoutKind::Column)
-        out += ",\"title\":" + jsonQuoted(layoutName(n));
-    out += ",\"children\":[";
-    bool first = true;
-    for (const std::size_t child : layoutChildren(index)) {
-        if (windowLayout()[child].kind == LayoutKind::Scale) continue; // the page shows values
-        out += (first ? "" : ",") + node(child);
-        first = false;
+        n.kind == LayoutKind::FixedMode) {
+        writeControl(out, n);
+        out.end();
+        return;
     }
-    return out + "]}";
+    if (n.caption) out.field("caption", n.caption);
+    if (n.kind != LayoutKind::Row && n.kind != LayoutKind::Column) out.field("title", layoutName(n));
+    out.key("children").array();
+    for (const std::size_t child : layoutChildren(index))
+        if (windowLayout()[child].kind != LayoutKind::Scale) // the page shows values
+            writeNode(out, child);
+    out.end().end();
 }
 
 // Every Chinese text above in English: names, captions, titles, choices and shown values, as
 // one object the pages look their English up in.
-std::string glossaryJson()
+void writeGlossary(JsonWriter &out)
 {
     std::map<std::string, std::string> glossary;
     const auto add = [&glossary](const std::string &text) {
@@ -103,10 +106,9 @@ std::string glossaryJson()
             if (controlShows(row, std::uint8_t(value)))
                 add(shownValue(row, std::uint8_t(value)));
     }
-    std::string out = "{";
-    for (const auto &[chinese, inEnglish] : glossary)
-        out += (out.size() > 1 ? "," : "") + jsonQuoted(chinese) + ":" + jsonQuoted(inEnglish);
-    return out + "}";
+    out.object();
+    for (const auto &[chinese, inEnglish] : glossary) out.field(chinese, inEnglish);
+    out.end();
 }
 
 } // namespace
@@ -114,14 +116,13 @@ std::string glossaryJson()
 const std::string &layoutJson()
 {
     static const std::string json = [] {
-        std::string out = "{\"pages\":[";
-        bool first = true;
+        JsonWriter out;
+        out.object().key("pages").array();
         for (std::size_t i = 0; i < windowLayout().size(); ++i)
-            if (windowLayout()[i].kind == LayoutKind::Page) {
-                out += (first ? "" : ",") + node(i);
-                first = false;
-            }
-        return out + "],\"english\":" + glossaryJson() + "}";
+            if (windowLayout()[i].kind == LayoutKind::Page) writeNode(out, i);
+        out.end().key("english");
+        writeGlossary(out);
+        return out.end().take();
     }();
     return json;
 }
