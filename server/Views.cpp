@@ -132,6 +132,9 @@ void writeRecall(JsonWriter &out, const RoomRecall &result)
     case RoomRecall::Result::Differs:
         out.field("result", "differs").key("differs").array();
         for (const std::uint8_t address : result.differs) out.string(machineName(*findRegister(address)));
+        out.end().key("differences").array(); // a: the preset's, b: the room's
+        for (const std::uint8_t address : result.differs)
+            writeDifference(out, address, result.wanted[address], result.found[address]);
         out.end();
         break;
     case RoomRecall::Result::Ok: out.field("result", "ok"); break;

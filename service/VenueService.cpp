@@ -256,9 +256,13 @@ void VenueService::recall(const std::string &name, const ParameterModel &model,
 {
     if (actor.role == Role::Viewer) {
         std::vector<RoomRecall> results;
-        for (HeldRoom *room : rooms)
-            results.push_back({room->name, RoomRecall::Result::Failed, {},
-                               refuse(Refusal::Kind::Forbidden, "a viewer changes nothing", "role"), {}});
+        for (HeldRoom *room : rooms) {
+            RoomRecall refused;
+            refused.room = room->name;
+            refused.result = RoomRecall::Result::Failed;
+            refused.failure = refuse(Refusal::Kind::Forbidden, "a viewer changes nothing", "role");
+            results.push_back(std::move(refused));
+        }
         return done(std::move(results));
     }
     struct Results {
@@ -291,7 +295,9 @@ void VenueService::recall(const std::string &name, const ParameterModel &model,
                                 result.reasonCode = outcomeCode(held->holder->reasonOutcome());
                             result.failure = std::move(refusal);
                         } else {
-                            result.differs = differingRegisters(held->holder->mirror(), wanted);
+                            result.wanted = wanted;
+                            result.found = held->holder->mirror();
+                            result.differs = differingRegisters(result.found, wanted);
                             result.result = result.differs.empty() ? RoomRecall::Result::Ok
                                                                    : RoomRecall::Result::Differs;
                         }

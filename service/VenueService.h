@@ -110,6 +110,8 @@ struct RoomRecall {
     std::vector<std::uint8_t> differs; ///< Differs: registers that ended unlike the preset
     Refusal failure;                   ///< Failed: why
     std::string reasonCode;            ///< Failed in an offline room: why it is offline
+    RegisterImage wanted{};            ///< the preset's registers
+    RegisterImage found{};             ///< the room's, once the recall was over
 };
 
 /// A room's registers that differ from a preset; none known before the room is read.

@@ -296,6 +296,11 @@ void TestApi::thePanelsRulesAndSteps()
                                     .json();
     QCOMPARE(differs["rooms"][0]["differs"][0]["title"], "话筒调整 音量");
     QCOMPARE(differs["rooms"][0]["differs"][0]["shown"], "50dB");
+    // Each is the one shape of a difference: "a" the preset's side, "b" the room's.
+    const QJsonObject difference = differs["rooms"][0]["differs"][0].toObject();
+    QCOMPARE(difference["b"]["shown"], "50dB");
+    QCOMPARE(difference["a"]["shown"], difference["preset"]);
+    QCOMPARE(difference["name"], "MicVolumeTrackBar");
 }
 
 // Two clients that write one register at once: the processor, the server's mirror and the
@@ -1160,6 +1165,10 @@ void TestApi::presetsStoredAndRecalled()
     QCOMPARE(results[1]["result"], "ok");
     QVERIFY2(results[2]["result"] == "differs", qPrintable(recalled.body));
     QCOMPARE(results[2]["differs"].toArray(), QJsonArray{"MusicVolumeTrackBar"});
+    // The unit keeps one more than it is given: the difference says both.
+    const QJsonObject kept = results[2]["differences"][0].toObject();
+    QCOMPARE(kept["name"], "MusicVolumeTrackBar");
+    QCOMPARE(kept["b"]["value"].toInt(), kept["a"]["value"].toInt() + 1);
     QCOMPARE(results[3]["result"], "failed");
     QVERIFY(results[3]["detail"].toString().contains("offline"));
     QCOMPARE(int(b.registers()[kMusicVolume]), 28);
