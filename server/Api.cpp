@@ -709,8 +709,7 @@ void Api::compare(Call &call)
 {
     std::vector<RoomComparison> rooms;
     ParameterModel model;
-    if (const Refusal refusal = m_service.loadPreset(call.preset, model)) return refuse(call, refusal);
-    if (const Refusal refusal = m_service.compare(call.preset, rooms)) return refuse(call, refusal);
+    if (const Refusal refusal = m_service.compare(call.preset, rooms, &model)) return refuse(call, refusal);
     JsonWriter out;
     out.object().field("preset", call.preset).key("rooms").array();
     for (const RoomComparison &room : rooms) {

@@ -308,9 +308,11 @@ void VenueService::recall(const std::string &name, const ParameterModel &model,
     }
 }
 
-Refusal VenueService::compare(const std::string &name, std::vector<RoomComparison> &rooms)
+Refusal VenueService::compare(const std::string &name, std::vector<RoomComparison> &rooms,
+                              ParameterModel *preset)
 {
-    ParameterModel model;
+    ParameterModel loaded;
+    ParameterModel &model = preset ? *preset : loaded;
     if (Refusal refusal = loadPreset(name, model)) return refusal;
     rooms.clear();
     for (const HeldRoom &room : m_venue.rooms()) {

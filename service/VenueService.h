@@ -170,8 +170,9 @@ public:
     void recall(const std::string &name, const ParameterModel &model,
                 const std::vector<HeldRoom *> &rooms, const Actor &actor,
                 std::function<void(std::vector<RoomRecall>)> done);
-    /// Every room's registers that differ from the preset.
-    Refusal compare(const std::string &name, std::vector<RoomComparison> &rooms);
+    /// Every room's registers that differ from the preset; `preset` is the preset as loaded.
+    Refusal compare(const std::string &name, std::vector<RoomComparison> &rooms,
+                    ParameterModel *preset = nullptr);
 
     /// The room's latest changes, newest first.
     std::vector<const JournalEntry *> history(const HeldRoom &room, std::size_t limit) const;
