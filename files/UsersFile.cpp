@@ -40,6 +40,7 @@ bool isTokenHash(std::string_view hash)
 const char *roleName(Role role)
 {
     switch (role) {
+    case Role::Guest: return "guest";
     case Role::Viewer: return "viewer";
     case Role::Desk: return "desk";
     case Role::Technician: return "technician";
@@ -103,7 +104,7 @@ bool parseUsersFile(std::string_view text, const std::string &fileName, std::vec
                 return refuse(std::string(fields[1]) + ": given twice");
             if (read.size() >= kMaxUsers)
                 return refuse("more than " + std::to_string(kMaxUsers) + " users");
-            read.push_back({std::string(fields[1]), role, std::string(fields[3]), {}});
+            read.push_back({std::string(fields[1]), role, std::string(fields[3]), {}, {}});
         } else if (fields[0] == "token") {
             if (fields.size() != 4) return refuse("token NAME LABEL HASH expected");
             const auto user = std::find_if(read.begin(), read.end(),
@@ -122,8 +123,19 @@ bool parseUsersFile(std::string_view text, const std::string &fileName, std::vec
                             [&](const UserToken &t) { return t.label == fields[2]; }))
                 return refuse(user->name + " " + std::string(fields[2]) + ": given twice");
             user->tokens.push_back({std::string(fields[2]), std::string(fields[3])});
+        } else if (fields[0] == "rooms") {
+            if (fields.size() < 3) return refuse("rooms NAME ROOM,ROOM-ROOM,... expected");
+            const auto user = std::find_if(read.begin(), read.end(),
+                                           [&](const User &u) { return u.name == fields[1]; });
+            if (user == read.end()) return refuse(std::string(fields[1]) + ": rooms of no user above");
+            if (!user->rooms.every()) return refuse(user->name + ": rooms given twice");
+            // The list is the rest of the line: a room's name may hold a space.
+            std::string_view list =
+                line.substr(std::size_t(fields[1].data() - line.data()) + fields[1].size());
+            std::string why;
+            if (!parseRoomSet(list, user->rooms, why)) return refuse(user->name + ": " + why);
         } else {
-            return refuse("'" + std::string(fields[0]) + "': a line is user ... or token ...");
+            return refuse("'" + std::string(fields[0]) + "': a line is user, token or rooms");
         }
     }
     users = std::move(read);
@@ -133,12 +145,14 @@ bool parseUsersFile(std::string_view text, const std::string &fileName, std::vec
 std::string usersFileText(const std::vector<User> &users)
 {
     std::ostringstream out;
-    out << "# zev720d users: user NAME ROLE ARGON2ID-HASH; token NAME LABEL BLAKE2B-HASH\n";
+    out << "# zev720d users: user NAME ROLE ARGON2ID-HASH; token NAME LABEL BLAKE2B-HASH;\n"
+           "# rooms NAME ROOMS (K01-K08,VIP1)\n";
     for (const User &user : users) {
         out << "user " << user.name << ' ' << roleName(user.role) << ' ' << user.passwordHash
             << '\n';
         for (const UserToken &token : user.tokens)
             out << "token " << user.name << ' ' << token.label << ' ' << token.hash << '\n';
+        if (!user.rooms.every()) out << "rooms " << user.name << ' ' << user.rooms.text() << '\n';
     }
     return out.str();
 }

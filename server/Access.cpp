@@ -118,7 +118,7 @@ Access::Access(std::string usersPath, bool secureCookies, QObject *parent)
 bool Access::stillValid(const Principal &who) const
 {
     const User *user = findUser(who.user);
-    if (!user || user->role != who.role) return false;
+    if (!user || user->role != who.role || user->rooms.items != who.rooms.items) return false;
     if (!who.token.empty()) {
         const auto token = m_tokens.find(who.token);
         return token != m_tokens.end() && token->second == who.user;
@@ -193,7 +193,7 @@ std::optional<Principal> Access::identify(const std::string *authorization,
         if (token == m_tokens.end()) return std::nullopt;
         const User *user = findUser(token->second);
         if (!user) return std::nullopt;
-        return Principal{user->name, user->role, {}, token->first};
+        return Principal{user->name, user->role, {}, token->first, user->rooms};
     }
     if (!cookie) return std::nullopt;
     const std::string id = cookieValue(*cookie, cookieName());
@@ -206,7 +206,7 @@ std::optional<Principal> Access::identify(const std::string *authorization,
         return std::nullopt;
     }
     session->second.seen = now;
-    return Principal{user->name, user->role, id, {}};
+    return Principal{user->name, user->role, id, {}, user->rooms};
 }
 
 void Access::login(const std::string &name, const std::string &password, const QHostAddress &from,

@@ -60,6 +60,7 @@ struct Principal {
     Role role = Role::Viewer;
     std::string session; ///< the session's id, or empty for a token
     std::string token;   ///< the token's hash, or empty for a session
+    RoomSet rooms;       ///< the rooms the user is bound to; none: every room
 };
 
 /// libsodium set up once; false when it cannot be (no random source).

@@ -98,6 +98,8 @@ const std::vector<Api::Route> &Api::routes()
         {"GET", {"api", "v1", "events"}, viewer, nullptr, &Api::events},
         {"GET", {"api", "v1", "layout"}, viewer, nullptr, &Api::getLayout},
         {"GET", {"api", "v1", "presets"}, viewer, nullptr, &Api::getPresets},
+        {"GET", {"api", "v1", "limits"}, viewer, nullptr, &Api::getLimits},
+        {"PUT", {"api", "v1", "limits"}, technician, "limits are a technician's", &Api::putLimits},
         {"POST", {"api", "v1", "presets", "{preset}", "recall"}, desk, changesNothing, &Api::recall},
         {"GET", {"api", "v1", "presets", "{preset}", "compare"}, viewer, nullptr, &Api::compare},
         {"GET", {"api", "v1", "presets", "{preset}"}, viewer, nullptr, &Api::getPreset},
@@ -108,7 +110,7 @@ const std::vector<Api::Route> &Api::routes()
         {"GET", {"api", "v1", "rooms", "{room}", "registers"}, viewer, nullptr, &Api::getRoom},
         {"PATCH", {"api", "v1", "rooms", "{room}", "registers"}, desk, changesNothing, &Api::patchRegisters},
         {"GET", {"api", "v1", "rooms", "{room}", "history"}, viewer, nullptr, &Api::history},
-        {"POST", {"api", "v1", "rooms", "{room}", "undo"}, technician, "undo is a technician's", &Api::undo},
+        {"POST", {"api", "v1", "rooms", "{room}", "undo"}, desk, "a viewer changes nothing", &Api::undo},
         {"POST", {"api", "v1", "rooms", "{room}", "lock"}, desk, changesNothing, &Api::lock},
     };
     return table;
@@ -124,22 +126,28 @@ Api::Api(VenueService &service, Access &access, Events &events, Journal &journal
     for (std::string &host : m_options.hosts) host = lower(host);
     QObject::connect(&m_service, &VenueService::changed, this,
                      [this](HeldRoom &room, const RegisterChange &change, const JournalEntry *entry) {
-                         m_events.broadcast(changeEvent(m_views, room, change, entry));
+                         m_events.broadcast(changeEvent(m_views, room, change, entry), &room.name);
                      });
     QObject::connect(&m_service, &VenueService::stateChanged, this,
-                     [this](HeldRoom &room) { m_events.broadcast(stateEvent(room)); });
-    QObject::connect(&m_service, &VenueService::roomRead, this, [this](HeldRoom &room) {
+                     [this](HeldRoom &room) { m_events.broadcast(stateEvent(room), &room.name); });
+    const auto tellRoom = [this](HeldRoom &room) {
         JsonWriter out;
         out.object().field("type", "room").key("room");
         writeRoom(out, m_views, room, true);
-        m_events.broadcast(out.end().take());
+        m_events.broadcast(out.end().take(), &room.name);
+    };
+    QObject::connect(&m_service, &VenueService::roomRead, this, tellRoom);
+    // The limits in force are part of each room.
+    QObject::connect(&m_service, &VenueService::limitsChanged, this, [this, tellRoom] {
+        m_events.broadcast(JsonWriter().object().field("type", "limits").end().take());
+        for (HeldRoom &room : m_venue.rooms()) tellRoom(room);
     });
     QObject::connect(&m_service, &VenueService::recalled, this,
                      [this](const std::string &preset, const RoomRecall &result) {
                          JsonWriter out;
                          out.object().field("type", "recall").field("preset", preset).key("result");
                          writeRecall(out, result);
-                         m_events.broadcast(out.end().take());
+                         m_events.broadcast(out.end().take(), &result.room);
                      });
     // A stream lasts no longer than what let it in.
     QObject::connect(&m_access, &Access::usersChanged, this, [this] {
@@ -197,7 +205,8 @@ bool Api::upgrade(const HttpRequest &request, QTcpSocket *socket)
     JsonWriter hello;
     hello.object().field("type", "hello").field("now", serverClock()).field("user", who->user)
         .field("role", roleName(who->role)).key("rooms").array();
-    for (const HeldRoom &room : m_venue.rooms()) writeRoom(hello, m_views, room, false);
+    for (const HeldRoom &room : m_venue.rooms())
+        if (who->rooms.contains(room.name)) writeRoom(hello, m_views, room, false);
     hello.end().key("desk").array();
     for (const std::uint8_t address : m_service.deskRegisters())
         hello.object().field("name", machineName(*findRegister(address)))
@@ -314,6 +323,11 @@ void Api::route(Call &call)
     if (route == matching.end()) return respond(call.exchange, problem(405, methodsText(methods)));
     if (call.who.role < (*route)->least)
         return respond(call.exchange, problem(403, (*route)->refused, "role"));
+    // A user bound to rooms reaches no other room by any route.
+    if (call.room && !VenueService::reaches(actorOf(call), *call.room))
+        return respond(call.exchange, problem(403, "room '" + call.room->name +
+                                                       "' is not one of this user's rooms",
+                                              "room", "not-your-room"));
     ((*this).*((*route)->handler))(call);
 }
 
@@ -335,7 +349,7 @@ void Api::refuse(Call &call, const Refusal &refusal)
 
 Actor Api::actorOf(const Call &call) const
 {
-    return {call.who.user, call.who.role, call.who.session.empty() ? "api" : "web"};
+    return {call.who.user, call.who.role, call.who.session.empty() ? "api" : "web", call.who.rooms};
 }
 
 bool Api::jsonBody(Call &call, JsonValue &root)
@@ -453,8 +467,10 @@ void Api::getServer(Call &call)
 
 void Api::getMe(Call &call)
 {
-    answer(call, 200, JsonWriter().object().field("user", call.who.user)
-                          .field("role", roleName(call.who.role)).end().take());
+    JsonWriter out;
+    out.object().field("user", call.who.user).field("role", roleName(call.who.role));
+    if (!call.who.rooms.every()) out.field("rooms", call.who.rooms.text());
+    answer(call, 200, out.end().take());
 }
 
 void Api::logout(Call &call)
@@ -499,7 +515,8 @@ void Api::getRooms(Call &call)
 {
     JsonWriter out;
     out.object().key("rooms").array();
-    for (const HeldRoom &room : m_venue.rooms()) writeRoom(out, m_views, room, false);
+    for (const HeldRoom &room : m_venue.rooms())
+        if (call.who.rooms.contains(room.name)) writeRoom(out, m_views, room, false);
     answer(call, 200, out.end().end().take());
 }
 
@@ -578,6 +595,10 @@ void Api::patchRegisters(Call &call)
                                  out.string(machineName(*findRegister(address)));
                              out.end();
                          }
+                         if (!result.limits.empty()) {
+                             out.key("limits");
+                             writeLimitHits(out, result.limits);
+                         }
                          answer(call, 200, out.end().take());
                      });
 }
@@ -590,6 +611,21 @@ void Api::lock(Call &call)
                        answer(call, 200, JsonWriter().object().field("room", name)
                                              .flag("locked", true).end().take());
                    });
+}
+
+void Api::getLimits(Call &call)
+{
+    answer(call, 200, limitsJson(m_service.limits(), m_service.minuteNow()));
+}
+
+void Api::putLimits(Call &call)
+{
+    const std::string *type = call.exchange->request().header("content-type");
+    if (!type || lower(*type).rfind("application/json", 0) != 0)
+        return respond(call.exchange, problem(415, "the limits as JSON", "Content-Type"));
+    if (const Refusal refusal = m_service.putLimits(call.exchange->request().body))
+        return refuse(call, refusal);
+    answer(call, 200, limitsJson(m_service.limits(), m_service.minuteNow()));
 }
 
 void Api::getPresets(Call &call)
@@ -679,7 +715,9 @@ void Api::recall(Call &call)
         return respond(call.exchange, problem(400, "{\"rooms\": [ROOM...]} or \"all\"", "rooms"));
     std::vector<HeldRoom *> rooms;
     if (list->type == JsonValue::Type::String && list->text == "all") {
-        for (HeldRoom &room : m_venue.rooms()) rooms.push_back(&room);
+        // Every room of the user's.
+        for (HeldRoom &room : m_venue.rooms())
+            if (call.who.rooms.contains(room.name)) rooms.push_back(&room);
     } else if (list->type == JsonValue::Type::Array && !list->items.empty()) {
         for (std::size_t i = 0; i < list->items.size(); ++i) {
             const JsonValue &item = list->items[i];
@@ -689,6 +727,10 @@ void Api::recall(Call &call)
                 return respond(call.exchange, problem(404, "no such room in this venue", field, "no-such-room"));
             if (std::find(rooms.begin(), rooms.end(), room) != rooms.end())
                 return respond(call.exchange, problem(400, room->name + ": given twice", field));
+            if (!VenueService::reaches(actorOf(call), *room))
+                return respond(call.exchange,
+                               problem(403, "room '" + room->name + "' is not one of this user's rooms",
+                                       field, "not-your-room"));
             rooms.push_back(room);
         }
     } else {
@@ -713,6 +755,7 @@ void Api::compare(Call &call)
     JsonWriter out;
     out.object().field("preset", call.preset).key("rooms").array();
     for (const RoomComparison &room : rooms) {
+        if (!call.who.rooms.contains(room.room->name)) continue;
         out.object().field("room", room.room->name).key("differs");
         if (!room.differs) {
             out.null(); // not read yet: nothing to compare

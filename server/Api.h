@@ -15,9 +15,13 @@
 //                                                       confirmed
 //   POST  /api/v1/rooms/{room}/lock         desk        the processor's lock command
 //   GET   /api/v1/rooms/{room}/history      viewer      its latest changes (?limit=N)
-//   POST  /api/v1/rooms/{room}/undo         technician  {"count"}, {"since"} or {"ids"}: the
+//   POST  /api/v1/rooms/{room}/undo         desk        {"count"}, {"since"} or {"ids"}: the
 //                                                       values before those changes, back
-//                                                       through the room's queue
+//                                                       through the room's queue; a desk
+//                                                       user's own changes by ids, within 60 s
+//   GET   /api/v1/limits                    viewer      the limits of roles, rooms and hours
+//   PUT   /api/v1/limits                    technician  new limits (service/Limits), in force
+//                                                       at once
 //   GET   /api/v1/presets                   viewer      the presets
 //   GET   /api/v1/presets/{name}            viewer      as zev720ctl show --json, or the
 //                                                       parameter file (?format=dat)
@@ -36,7 +40,8 @@
 // user (a session cookie, or a Bearer token); the user's role must allow it; a request that
 // changes something, and every WebSocket upgrade, must come from one of this server's own
 // pages (Origin) or carry no Origin and no cookie (a script); a body must be JSON. Desk users
-// change only the registers of `deskRegisters`. Errors are RFC 9457 problems naming the field.
+// change only the registers of `deskRegisters`; a user bound to rooms reaches no other room
+// (403), sees no other in lists and events. Errors are RFC 9457 problems naming the field.
 //
 // Behind the gate, a route table (method and path pattern to a handler and the least role it
 // needs) sends each request to a handler that reads its input, asks the venue service, and
@@ -151,6 +156,8 @@ private:
     void lock(Call &call);
     void history(Call &call);
     void undo(Call &call);
+    void getLimits(Call &call);
+    void putLimits(Call &call);
     void getPresets(Call &call);
     void getPreset(Call &call);
     void putPreset(Call &call);

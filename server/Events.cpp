@@ -174,10 +174,11 @@ void Events::keepOnly(const std::function<bool(const Principal &)> &keep)
     }
 }
 
-void Events::broadcast(const std::string &message)
+void Events::broadcast(const std::string &message, const std::string *room)
 {
     std::vector<QWebSocket *> sockets;
-    for (const auto &[socket, client] : m_clients) sockets.push_back(socket);
+    for (const auto &[socket, client] : m_clients)
+        if (!room || client.who.rooms.contains(*room)) sockets.push_back(socket);
     for (QWebSocket *socket : sockets) {
         const auto it = m_clients.find(socket);
         if (it != m_clients.end()) send(socket, it->second, message);

@@ -54,7 +54,8 @@ public:
     /// its first message. False when a bound is reached (in all, for the user or for the
     /// address), with the one in `refusal`.
     bool take(QTcpSocket *socket, const Principal &who, std::string hello, std::string &refusal);
-    void broadcast(const std::string &message);
+    /// To every client, or to those who may see `room` (a user bound to rooms).
+    void broadcast(const std::string &message, const std::string *room = nullptr);
     /// Closes the clients for whom `keep` says no.
     void keepOnly(const std::function<bool(const Principal &)> &keep);
     int clients() const { return int(m_clients.size()); }

@@ -50,9 +50,13 @@ bool parseListen(const std::string &text, QHostAddress &address, quint16 &port)
 namespace {
 
 constexpr const char *kUsersUsage =
-    "Usage: zev720d user add NAME --role viewer|desk|technician [--keep-tokens] [--state DIR]\n"
-    "                                   a user that exists gets the new password and role; its\n"
-    "                                   sessions end, and its tokens unless --keep-tokens\n"
+    "Usage: zev720d user add NAME --role viewer|desk|technician [--rooms K01-K08,VIP1]\n"
+    "                          [--keep-tokens] [--state DIR]\n"
+    "                                   a user that exists gets the new password, role and\n"
+    "                                   rooms; its sessions end, and its tokens unless\n"
+    "                                   --keep-tokens. --rooms binds a viewer or desk user to\n"
+    "                                   those rooms (names, and ranges of one prefix); without\n"
+    "                                   it the user reaches every room\n"
     "       zev720d user remove NAME [--state DIR]\n"
     "       zev720d user list [--state DIR]\n"
     "       zev720d token add NAME LABEL [--state DIR]     prints a new API token once\n"
@@ -71,6 +75,8 @@ int usersCommand(const std::vector<std::string> &arguments)
     std::vector<std::string> words;
     std::string state = defaultStateFolder();
     std::string roleText;
+    std::string roomsText;
+    bool roomsGiven = false;
     bool keepTokens = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == "--keep-tokens")
@@ -79,6 +85,10 @@ int usersCommand(const std::vector<std::string> &arguments)
             state = arguments[++i];
         else if (arguments[i] == "--role" && i + 1 < arguments.size())
             roleText = arguments[++i];
+        else if (arguments[i] == "--rooms" && i + 1 < arguments.size()) {
+            roomsText = arguments[++i];
+            roomsGiven = true;
+        }
         else if (arguments[i].rfind("--", 0) == 0) {
             std::fprintf(stderr, "zev720d: unknown argument '%s'\n%s", arguments[i].c_str(),
                          kUsersUsage);
@@ -107,7 +117,8 @@ int usersCommand(const std::vector<std::string> &arguments)
     };
     if (kind == "user" && verb == "list" && words.size() == 2) {
         for (const User &user : users)
-            std::printf("%s %s%s\n", user.name.c_str(), roleName(user.role),
+            std::printf("%s %s%s%s\n", user.name.c_str(), roleName(user.role),
+                        user.rooms.every() ? "" : (" rooms " + user.rooms.text()).c_str(),
                         user.tokens.empty()
                             ? ""
                             : (" (tokens: " + std::to_string(user.tokens.size()) + ")").c_str());
@@ -121,6 +132,10 @@ int usersCommand(const std::vector<std::string> &arguments)
         Role role;
         if (!roleFromName(roleText, role))
             return fail("--role viewer, desk or technician is needed");
+        RoomSet rooms;
+        if (roomsGiven && !parseRoomSet(roomsText, rooms, error)) return fail("--rooms: " + error);
+        if (roomsGiven && role == Role::Technician)
+            return fail("--rooms: a technician reaches every room");
         std::string password;
         if (!askNewPassword(name, password, error)) return fail(error);
         const std::string hash = hashPassword(password);
@@ -132,15 +147,16 @@ int usersCommand(const std::vector<std::string> &arguments)
         if (known) {
             existing->role = role;
             existing->passwordHash = hash;
+            existing->rooms = rooms;
             // A changed password is often a leaked one: what was handed out with it goes too.
             if (!keepTokens) tokensRemoved = std::exchange(existing->tokens, {}).size();
         } else {
             if (users.size() >= kMaxUsers) return fail("there are as many users as can be");
-            users.push_back({name, role, hash, {}});
+            users.push_back({name, role, hash, {}, rooms});
         }
         if (!store.save(users, error)) return fail(error);
-        std::printf("%s: %s %s\n", name.c_str(),
-                    known ? "now" : "added as", roleName(role));
+        std::printf("%s: %s %s%s\n", name.c_str(), known ? "now" : "added as", roleName(role),
+                    rooms.every() ? "" : (" of rooms " + rooms.text()).c_str());
         if (known && keepTokens)
             std::printf("%s: logged out everywhere; its tokens kept\n", name.c_str());
         else if (known)

@@ -43,14 +43,48 @@ std::string offlineCode(const HeldRoom &room)
     return outcomeCode(room.holder->reasonOutcome());
 }
 
-void writeEnds(JsonWriter &out, const ViewContext &context, const HeldRoom &room)
+namespace {
+
+void writeEndsObject(JsonWriter &out, const std::vector<BarEnds> &list)
 {
-    if (!room.holder->mirrored()) return;
-    out.key("ends").object();
-    for (const BarEnds &ends : context.service.deskEnds(room)) {
+    out.object();
+    for (const BarEnds &ends : list) {
         out.key(machineName(*findRegister(ends.address))).array();
         if (ends.top) out.string("top");
         if (ends.bottom) out.string("bottom");
+        out.end();
+    }
+    out.end();
+}
+
+} // namespace
+
+void writeEnds(JsonWriter &out, const ViewContext &context, const HeldRoom &room)
+{
+    if (!room.holder->mirrored()) return;
+    out.key("ends");
+    writeEndsObject(out, context.service.deskEnds(room));
+    // Where a limited role's step would be held by a limit now.
+    if (context.service.limits().limits.empty()) return;
+    out.key("limitEnds").object();
+    for (const Role role : {Role::Desk, Role::Guest}) {
+        out.key(roleName(role));
+        writeEndsObject(out, context.service.limitEnds(room, role));
+    }
+    out.end();
+}
+
+void writeLimitHits(JsonWriter &out, const std::vector<LimitHit> &hits)
+{
+    out.array();
+    for (const LimitHit &hit : hits) {
+        const RegisterRow &row = *findRegister(hit.address);
+        out.object().field("name", machineName(row)).field("title", nameForPeople(hit.address))
+            .field("limited", shownValue(row, hit.bound))
+            .field("bound", hit.limit.upper == hit.bound ? "max" : "min")
+            .field("role", roleName(hit.limit.role));
+        if (hit.limit.hours) out.field("hours", hit.limit.hours->text());
+        if (!hit.limit.set.empty()) out.field("set", hit.limit.set);
         out.end();
     }
     out.end();
@@ -138,6 +172,10 @@ void writeRecall(JsonWriter &out, const RoomRecall &result)
         out.end();
         break;
     case RoomRecall::Result::Ok: out.field("result", "ok"); break;
+    }
+    if (!result.limited.empty()) {
+        out.key("limited");
+        writeLimitHits(out, result.limited);
     }
     out.end();
 }

@@ -2,7 +2,8 @@
 // object looks the same wherever it appears (an answer, an event, a list).
 //
 //   room        {"name", "state", "reason"+"reasonCode" (offline), "progress" (being read),
-//                "locked", "pending", "framePort", "ends", "registers"}
+//                "locked", "pending", "framePort", "ends", "limitEnds" (by role: where a
+//                limit in force holds a bar), "registers"}
 //   change      {"type":"change", "room", "register" (or "locked":true for the lock),
 //                "before", "beforeShown", "locked", "id", "undoes", "ends", "user", "through",
 //                "time"}
@@ -38,6 +39,9 @@ std::string changeEvent(const ViewContext &context, const HeldRoom &room,
                         const RegisterChange &change, const JournalEntry *entry);
 std::string stateEvent(const HeldRoom &room);
 void writeRecall(JsonWriter &out, const RoomRecall &result);
+/// The registers a limit held: [{"name", "title", "limited": "78dB", "bound": "max" | "min",
+/// "role", "hours", "set"}].
+void writeLimitHits(JsonWriter &out, const std::vector<LimitHit> &hits);
 void writeComparison(JsonWriter &out, std::uint8_t address, std::uint8_t preset, std::uint8_t here);
 void writeHistoryEntry(JsonWriter &out, const JournalEntry &entry);
 /// The registers as the API gives them, each as the files write it.

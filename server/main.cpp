@@ -419,6 +419,12 @@ int main(int argc, char *argv[])
     zev::Events events(addresses, eventBounds);
     zev::VenueService service(venue, journal, presets, deskRegisters);
     service.keepModeMemories(options.state + "/modes");
+    if (!service.loadLimits(options.state + "/limits.json", error)) {
+        std::fprintf(stderr, "zev720d: the limits: %s\n", error.c_str());
+        return 1;
+    }
+    if (!service.limits().limits.empty())
+        std::printf("limits: %zu\n", service.limits().limits.size());
     zev::Api handler(service, access, events, journal, addresses, api);
     for (std::size_t i = 0; i < venue.rooms().size(); ++i) {
         zev::HeldRoom &room = venue.rooms()[i];

@@ -1,5 +1,7 @@
 #include "service/Journal.h"
 
+#include "service/Clock.h"
+
 #include "files/Json.h"
 #include "model/RegisterMap.h"
 #include "model/Shown.h"
@@ -162,7 +164,7 @@ bool Journal::open(std::string &error)
 const JournalEntry &Journal::append(JournalEntry entry)
 {
     entry.id = m_next++;
-    entry.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+    entry.time = (m_clock ? *m_clock : processClock()).nowText();
     const std::string line = journalLine(entry) + "\n";
     if (m_file && m_file->isOpen()) {
         if (m_file->size() + qint64(line.size()) > qint64(m_maxBytes / 2)) rotate();

@@ -32,6 +32,8 @@ class QFile;
 
 namespace zev {
 
+class Clock;
+
 constexpr int kSyncMs = 1000;
 constexpr std::size_t kHistoryPerRoom = 1000;
 constexpr std::size_t kDefaultJournalBytes = 16 * 1024 * 1024;
@@ -64,6 +66,8 @@ public:
     ~Journal() override; ///< flushes to the disk
     /// Reads what the files hold and opens "journal" for appending; false with `error`.
     bool open(std::string &error);
+    /// The clock whose time the lines get (the process's unless set).
+    void setClock(const Clock *clock) { m_clock = clock; }
     /// Appends with the next id and the current time; returns the entry as written.
     const JournalEntry &append(JournalEntry entry);
     /// The room's latest changes, oldest first.
@@ -87,6 +91,7 @@ private:
     int m_dropped = 0;
     std::uint64_t m_failedWrites = 0;
     bool m_dirty = false;
+    const Clock *m_clock = nullptr;
     QTimer m_sync;
 };
 

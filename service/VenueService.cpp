@@ -2,6 +2,8 @@
 
 #include "model/EditRules.h"
 #include "model/Shown.h"
+#include "files/AtomicFile.h"
+#include "files/TextFile.h"
 #include "room/Difference.h"
 
 #include <QTimer>
@@ -31,12 +33,29 @@ std::string wishField(std::size_t i)
     return "registers[" + std::to_string(i) + "]";
 }
 
+/// A limit as its file writes it: the same limit in an edited file is the same limit.
+std::string keyOf(const Limit &limit)
+{
+    return limitsJson(LimitList{{limit}, {}});
+}
+
+Refusal notYours(const HeldRoom &room)
+{
+    return refuse(Refusal::Kind::Forbidden, "room '" + room.name + "' is not one of this user's rooms",
+                  "room", "not-your-room");
+}
+
+bool limitedRole(Role role)
+{
+    return role == Role::Desk || role == Role::Guest;
+}
+
 } // namespace
 
 VenueService::VenueService(Venue &venue, Journal &journal, Presets &presets,
                            std::vector<std::uint8_t> deskRegisters, QObject *parent)
     : QObject(parent), m_venue(venue), m_journal(journal), m_presets(presets),
-      m_deskRegisters(std::move(deskRegisters))
+      m_deskRegisters(std::move(deskRegisters)), m_clock(&processClock())
 {
     QObject::connect(&m_venue, &Venue::changed, this,
                      [this](HeldRoom &room, const RegisterChange &change) { confirmed(room, change); });
@@ -46,7 +65,16 @@ VenueService::VenueService(Venue &venue, Journal &journal, Presets &presets,
         // The lock as the processor holds it, read with the room.
         room.locked = room.holder->mirror()[kLockAddress] == kCommandValue;
         emit roomRead(room);
+        // Limits that began while the room was away hold from its return.
+        if (const auto missed = m_limitsMissed.find(&room); missed != m_limitsMissed.end()) {
+            const std::set<std::string> begun = std::move(missed->second);
+            m_limitsMissed.erase(missed);
+            bringWithinLimits(room, begun);
+        }
     });
+    m_look = new QTimer(this);
+    QObject::connect(m_look, &QTimer::timeout, this, [this] { lookAtClock(); });
+    m_look->start(kClockLookMs);
 }
 
 VenueService::~VenueService() = default;
@@ -60,7 +88,7 @@ Refusal VenueService::checkChange(const Actor &actor, const std::vector<Register
                                   bool rules) const
 {
     using Kind = Refusal::Kind;
-    if (actor.role == Role::Viewer) return refuse(Kind::Forbidden, "a viewer changes nothing", "role");
+    if (actor.role <= Role::Viewer) return refuse(Kind::Forbidden, "a viewer changes nothing", "role");
     if (!rules && actor.role != Role::Technician)
         return refuse(Kind::Forbidden, "rules: only a technician writes past the rules", "rules");
     for (std::size_t i = 0; i < wishes.size(); ++i) {
@@ -91,7 +119,8 @@ void VenueService::change(HeldRoom &room, const Actor &actor, const std::vector<
                           bool rules, std::function<void(ChangeResult)> done)
 {
     if (Refusal refusal = checkChange(actor, wishes, rules))
-        return done({std::move(refusal), {}, {}});
+        return done({std::move(refusal), {}, {}, {}});
+    if (!reaches(actor, room)) return done({notYours(room), {}, {}, {}});
     // The changes are made, in the order given, on a copy of what the processor holds, by the
     // rules the panel's controls follow. What ends different from the processor is written.
     ParameterModel work = room.modes;
@@ -115,16 +144,36 @@ void VenueService::change(HeldRoom &room, const Actor &actor, const std::vector<
         else
             work.image[wish.address] = value;
     }
+    const std::vector<LimitHit> hits = keepWithinLimits(room, actor.role, work);
     for (const auto &[address, value] : asked)
-        if (work.image[address] != value) limited.push_back(address);
+        if (work.image[address] != value &&
+            std::find(limited.begin(), limited.end(), address) == limited.end())
+            limited.push_back(address);
+    // A step already at a limit: the limit is what held it.
+    std::vector<LimitHit> limits;
+    for (const RegisterWish &wish : wishes) {
+        const auto hit = std::find_if(hits.begin(), hits.end(),
+                                      [&](const LimitHit &h) { return h.address == wish.address; });
+        if (hit != hits.end()) {
+            limits.push_back(*hit);
+        } else if (wish.step && limitedRole(actor.role) &&
+                   std::find(limited.begin(), limited.end(), wish.address) != limited.end()) {
+            const Bounds bounds = boundsNow(actor.role, room.name, wish.address);
+            const std::uint8_t value = room.holder->mirror()[wish.address];
+            if (wish.step > 0 && bounds.upper && *bounds.upper == value)
+                limits.push_back({wish.address, value, *bounds.upperBy});
+            else if (wish.step < 0 && bounds.lower && *bounds.lower == value)
+                limits.push_back({wish.address, value, *bounds.lowerBy});
+        }
+    }
     std::map<std::uint8_t, std::uint8_t> writes;
     for (const std::uint8_t address : differingRegisters(work.image, room.holder->mirror()))
         writes[address] = work.image[address];
     // The mode memories follow the choice as soon as it is taken, as the panel's do.
     takeModes(room, work);
     startWrites(room, writes, actor.who(),
-                [done = std::move(done), limited](Refusal refusal, const Confirmed &got) {
-                    done({std::move(refusal), got, limited});
+                [done = std::move(done), limited, limits](Refusal refusal, const Confirmed &got) {
+                    done({std::move(refusal), got, limited, limits});
                 });
 }
 
@@ -149,19 +198,63 @@ void VenueService::writeAsGiven(HeldRoom &room, std::uint8_t address, std::uint8
 
 void VenueService::lock(HeldRoom &room, const Actor &actor, std::function<void(ChangeResult)> done)
 {
-    if (actor.role == Role::Viewer)
-        return done({refuse(Refusal::Kind::Forbidden, "a viewer changes nothing", "role"), {}, {}});
+    if (actor.role <= Role::Viewer)
+        return done({refuse(Refusal::Kind::Forbidden, "a viewer changes nothing", "role"), {}, {}, {}});
+    if (!reaches(actor, room)) return done({notYours(room), {}, {}, {}});
     startWrites(room, {{kLockAddress, kCommandValue}}, actor.who(),
                 [done = std::move(done)](Refusal refusal, const Confirmed &got) {
-                    done({std::move(refusal), got, {}});
+                    done({std::move(refusal), got, {}, {}});
                 });
 }
 
 void VenueService::undo(HeldRoom &room, const Actor &actor, const UndoRequest &request,
                         std::function<void(UndoResult)> done)
 {
-    if (actor.role != Role::Technician)
-        return done({refuse(Refusal::Kind::Forbidden, "undo is a technician's", "role"), {}, {}});
+    using Kind = Refusal::Kind;
+    if (actor.role != Role::Technician && actor.role != Role::Desk)
+        return done({refuse(Kind::Forbidden, "undo is a technician's", "role"), {}, {}});
+    if (!reaches(actor, room)) return done({notYours(room), {}, {}});
+    if (actor.role == Role::Desk) {
+        // The front desk undoes its own slips (the wrong room, a double tap): changes of its
+        // own, given by their ids, made within kOwnUndoSeconds, that nobody changed since.
+        if (request.ids.empty())
+            return done({refuse(Kind::Forbidden,
+                                "a desk user undoes changes of their own, by their ids, within " +
+                                    std::to_string(kOwnUndoSeconds) + " s",
+                                "ids", "not-own-change"),
+                         {}, {}});
+        const QDateTime now = m_clock->now();
+        const std::deque<JournalEntry> &entries = m_journal.history(room.name);
+        for (const std::uint64_t id : request.ids) {
+            const auto entry = std::find_if(entries.begin(), entries.end(),
+                                            [id](const JournalEntry &e) { return e.id == id; });
+            const std::string field = "ids";
+            if (entry == entries.end())
+                return done({refuse(Kind::NotFound, "no change " + std::to_string(id) + " in room '" +
+                                                        room.name + "'",
+                                    field),
+                             {}, {}});
+            const QDateTime made = QDateTime::fromString(QString::fromStdString(entry->time),
+                                                         Qt::ISODateWithMs);
+            const bool later = std::any_of(entry + 1, entries.end(), [&](const JournalEntry &e) {
+                return e.address == entry->address && !request.ids.count(e.id);
+            });
+            if (entry->user != actor.user || (entry->through != "api" && entry->through != "web"))
+                return done({refuse(Kind::Forbidden,
+                                    "change " + std::to_string(id) + " is not this user's own",
+                                    field, "not-own-change"),
+                             {}, {}});
+            if (!made.isValid() || made.secsTo(now) > kOwnUndoSeconds || later || entry->undone)
+                return done({refuse(Kind::Conflict,
+                                    "change " + std::to_string(id) +
+                                        (later || entry->undone
+                                             ? " was changed again since; a technician can undo it"
+                                             : " is older than " + std::to_string(kOwnUndoSeconds) +
+                                                   " s; a technician can undo it"),
+                                    field, "too-late-to-undo"),
+                             {}, {}});
+        }
+    }
     // The latest changes that are not undone and are no undo themselves, newest first; each
     // register goes back to its value before the oldest of them.
     const std::deque<JournalEntry> &entries = m_journal.history(room.name);
@@ -183,6 +276,11 @@ void VenueService::undo(HeldRoom &room, const Actor &actor, const UndoRequest &r
         return done({refuse(Refusal::Kind::Conflict, "nothing to undo in room '" + room.name + "'",
                             {}, "nothing-to-undo"),
                      {}, {}});
+    if (limitedRole(actor.role)) {
+        // What was before a slip is held by the limits in force now, as any change of the role.
+        for (auto &[address, value] : writes)
+            value = boundsNow(actor.role, room.name, address).clamp(value);
+    }
     for (const auto &[address, value] : writes) m_undoing[{&room, address}] = {value, byRegister[address]};
     startWrites(room, writes, actor.who(),
                 [done = std::move(done), undone](Refusal refusal, const Confirmed &got) {
@@ -254,13 +352,24 @@ void VenueService::recall(const std::string &name, const ParameterModel &model,
                           const std::vector<HeldRoom *> &rooms, const Actor &actor,
                           std::function<void(std::vector<RoomRecall>)> done)
 {
-    if (actor.role == Role::Viewer) {
+    const auto refusalOf = [&](const HeldRoom &room) -> Refusal {
+        if (actor.role <= Role::Viewer)
+            return refuse(Refusal::Kind::Forbidden, "a viewer changes nothing", "role");
+        if (!reaches(actor, room)) return notYours(room);
+        return {};
+    };
+    if (std::any_of(rooms.begin(), rooms.end(), [&](HeldRoom *room) { return bool(refusalOf(*room)); })) {
         std::vector<RoomRecall> results;
         for (HeldRoom *room : rooms) {
             RoomRecall refused;
             refused.room = room->name;
             refused.result = RoomRecall::Result::Failed;
-            refused.failure = refuse(Refusal::Kind::Forbidden, "a viewer changes nothing", "role");
+            refused.failure = refusalOf(*room);
+            if (!refused.failure)
+                refused.failure = refuse(Refusal::Kind::Forbidden,
+                                         "nothing was recalled: the recall names a room that is "
+                                         "not this user's",
+                                         "rooms");
             results.push_back(std::move(refused));
         }
         return done(std::move(results));
@@ -278,17 +387,30 @@ void VenueService::recall(const std::string &name, const ParameterModel &model,
     const std::string who = actor.who();
     for (std::size_t i = 0; i < rooms.size(); ++i) {
         HeldRoom &room = *rooms[i];
+        // A limited role's recall is held within its limits, in each room by that room's.
+        ParameterModel held = model;
+        std::vector<LimitHit> hits;
+        if (limitedRole(actor.role) && room.holder->mirrored())
+            for (const RegisterRow &row : registerMap()) {
+                const Bounds bounds = boundsNow(actor.role, room.name, row.address);
+                const std::uint8_t value = bounds.clamp(held.image[row.address]);
+                if (value == held.image[row.address]) continue;
+                applyEdit(held, row.address, value);
+                hits.push_back({row.address, value,
+                                bounds.upper == value ? *bounds.upperBy : *bounds.lowerBy});
+            }
         std::map<std::uint8_t, std::uint8_t> writes;
         if (room.holder->mirrored())
-            for (const std::uint8_t address : differingRegisters(room.holder->mirror(), model.image))
-                writes[address] = model.image[address];
-        const RegisterImage wanted = model.image;
+            for (const std::uint8_t address : differingRegisters(room.holder->mirror(), held.image))
+                writes[address] = held.image[address];
+        const RegisterImage wanted = held.image;
         // The preset's mode memories come with it, as opening the file in the panel brings them.
-        takeModes(room, model);
+        takeModes(room, held);
         startWrites(room, writes, who,
-                    [this, results, i, name, wanted, held = &room](Refusal refusal, const Confirmed &) {
+                    [this, results, i, name, wanted, hits, held = &room](Refusal refusal, const Confirmed &) {
                         RoomRecall &result = results->rooms[i];
                         result.room = held->name;
+                        result.limited = hits;
                         if (refusal) {
                             result.result = RoomRecall::Result::Failed;
                             if (held->holder->state() == RoomHolder::State::Offline)
@@ -349,6 +471,25 @@ std::vector<BarEnds> VenueService::deskEnds(const HeldRoom &room) const
             if (!stepped || work.image[address] == room.holder->mirror()[address])
                 (step > 0 ? ends.top : ends.bottom) = true;
         }
+        if (ends.top || ends.bottom) out.push_back(ends);
+    }
+    return out;
+}
+
+std::vector<BarEnds> VenueService::limitEnds(const HeldRoom &room, Role role) const
+{
+    std::vector<BarEnds> out;
+    if (!room.holder->mirrored() || !limitedRole(role) || m_limits.limits.empty()) return out;
+    const int minute = minuteNow();
+    for (const RegisterRow &row : registerMap()) {
+        const Bounds bounds = boundsOf(m_limits, role, room.name, row.address, minute);
+        if (!bounds) continue;
+        const auto number = [&](std::uint8_t value) {
+            return numberShown(shownValue(row, value)).value_or(0);
+        };
+        const double here = number(room.holder->mirror()[row.address]);
+        BarEnds ends{row.address, bounds.upper && here >= number(*bounds.upper),
+                     bounds.lower && here <= number(*bounds.lower)};
         if (ends.top || ends.bottom) out.push_back(ends);
     }
     return out;
@@ -456,6 +597,136 @@ void VenueService::takeModes(HeldRoom &room, const ParameterModel &model)
         return;
     room.modes.modeSlots = model.modeSlots;
     modesChanged(room);
+}
+
+void VenueService::setClock(const Clock &clock)
+{
+    m_clock = &clock;
+    m_journal.setClock(&clock);
+}
+
+int VenueService::minuteNow() const
+{
+    const QTime time = m_clock->now().toTimeZone(m_clock->zone()).time();
+    return time.hour() * 60 + time.minute();
+}
+
+bool VenueService::reaches(const Actor &actor, const HeldRoom &room)
+{
+    return actor.role == Role::Technician || actor.rooms.contains(room.name);
+}
+
+Bounds VenueService::boundsNow(Role role, const std::string &room, std::uint8_t address) const
+{
+    if (!limitedRole(role)) return {};
+    return boundsOf(m_limits, role, room, address, minuteNow());
+}
+
+std::vector<LimitHit> VenueService::keepWithinLimits(const HeldRoom &room, Role role,
+                                                     ParameterModel &work) const
+{
+    std::vector<LimitHit> hits;
+    if (!limitedRole(role) || m_limits.limits.empty()) return hits;
+    const int minute = minuteNow();
+    for (const std::uint8_t address : differingRegisters(work.image, room.holder->mirror())) {
+        const Bounds bounds = boundsOf(m_limits, role, room.name, address, minute);
+        const std::uint8_t value = bounds.clamp(work.image[address]);
+        if (value == work.image[address]) continue;
+        applyEdit(work, address, value);
+        hits.push_back({address, value, bounds.upper == value ? *bounds.upperBy : *bounds.lowerBy});
+    }
+    return hits;
+}
+
+bool VenueService::loadLimits(const std::string &path, std::string &error)
+{
+    m_limitsPath = path;
+    std::string text;
+    switch (readTextFile(path, kMaxLimitsFileBytes, text, error)) {
+    case TextFileStatus::Missing: m_limits = {}; break;
+    case TextFileStatus::Failed: return false;
+    case TextFileStatus::Read:
+        if (!parseLimits(text, path, m_limits, error)) return false;
+    }
+    lookAtClock();
+    return true;
+}
+
+bool VenueService::storeLimits(const LimitList &list, std::string &error)
+{
+    if (!m_limitsPath.empty()) {
+        const std::string text = limitsJson(list) + "\n";
+        if (!writeFileSafely(m_limitsPath, text.data(), text.size(), error)) return false;
+    }
+    m_limits = list;
+    lookAtClock();
+    emit limitsChanged();
+    return true;
+}
+
+Refusal VenueService::putLimits(const std::string &text)
+{
+    LimitList list;
+    std::string error;
+    if (!parseLimits(text, "limits", list, error))
+        return refuse(Refusal::Kind::Invalid, error, "body");
+    if (!storeLimits(list, error)) return refuse(Refusal::Kind::Failed, error, "limits");
+    return {};
+}
+
+bool VenueService::switchLimitSets(const std::set<std::string> &on, const std::set<std::string> &off,
+                                   std::string &error)
+{
+    LimitList list = m_limits;
+    for (const std::string &set : on) list.off.erase(set);
+    for (const std::string &set : off) list.off.insert(set);
+    if (list.off == m_limits.off) return true;
+    return storeLimits(list, error);
+}
+
+void VenueService::lookAtClock()
+{
+    const QDateTime now = m_clock->now();
+    const QTime time = now.toTimeZone(m_clock->zone()).time();
+    const int minute = time.hour() * 60 + time.minute();
+    std::set<std::string> inForce, begun;
+    for (const Limit &limit : m_limits.limits) {
+        if (!limit.comesAndGoes() || !m_limits.inForce(limit, minute)) continue;
+        const std::string key = keyOf(limit);
+        inForce.insert(key);
+        if (!m_inForce.count(key)) begun.insert(key);
+    }
+    const bool changed = inForce != m_inForce;
+    m_inForce = std::move(inForce);
+    if (!begun.empty())
+        for (HeldRoom &room : m_venue.rooms()) bringWithinLimits(room, begun);
+    if (changed) emit limitsChanged();
+    emit clockLooked(now);
+}
+
+void VenueService::bringWithinLimits(HeldRoom &room, const std::set<std::string> &begun)
+{
+    if (room.holder->state() != RoomHolder::State::Online || !room.holder->mirrored()) {
+        m_limitsMissed[&room].insert(begun.begin(), begun.end());
+        return;
+    }
+    ParameterModel work = room.modes;
+    work.image = room.holder->mirror();
+    for (const Limit &limit : m_limits.limits) {
+        const std::string key = keyOf(limit);
+        if (!begun.count(key) || !m_inForce.count(key) || !limit.rooms.contains(room.name)) continue;
+        Bounds bounds;
+        bounds.upper = limit.upper;
+        bounds.lower = limit.lower;
+        bounds.upperBy = bounds.lowerBy = &limit;
+        const std::uint8_t value = bounds.clamp(work.image[limit.address]);
+        if (value != work.image[limit.address]) applyEdit(work, limit.address, value);
+    }
+    std::map<std::uint8_t, std::uint8_t> writes;
+    for (const std::uint8_t address : differingRegisters(work.image, room.holder->mirror()))
+        writes[address] = work.image[address];
+    if (!writes.empty())
+        startWrites(room, writes, whoOf("limit", "schedule"), [](Refusal, const Confirmed &) {});
 }
 
 void VenueService::keepModeMemories(const std::string &folder)

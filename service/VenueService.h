@@ -20,7 +20,9 @@
 #pragma once
 
 #include "files/UsersFile.h"
+#include "service/Clock.h"
 #include "service/Journal.h"
+#include "service/Limits.h"
 #include "service/Presets.h"
 #include "service/Venue.h"
 
@@ -41,12 +43,17 @@ namespace zev {
 constexpr int kConfirmTimeoutMs = 10000;
 /// Changes waiting for the processor's confirmation, all actors together.
 constexpr std::size_t kMaxWaitingRequests = 1024;
+/// A desk user may undo a change of their own this long after it.
+constexpr int kOwnUndoSeconds = 60;
+/// The wall clock is looked at this often for the limits' hours and the schedule.
+constexpr int kClockLookMs = 1000;
 
 /// Who asks: the name and the path the journal records, and the role that bounds it.
 struct Actor {
     std::string user;
     Role role = Role::Viewer;
     std::string through; ///< "api", "web", "frame port", ...
+    RoomSet rooms;       ///< the rooms it is bound to; none: every room
     std::string who() const { return whoOf(through, user); }
 };
 
@@ -83,12 +90,21 @@ struct Confirmed {
     std::vector<std::uint64_t> ids;
 };
 
+/// A register that a limit kept from the value asked or recalled.
+struct LimitHit {
+    std::uint8_t address = 0;
+    std::uint8_t bound = 0; ///< the value it was brought to
+    Limit limit;            ///< the limit that holds it
+};
+
 struct ChangeResult {
     Refusal refusal;
     Confirmed confirmed;
-    /// The registers that the rules kept from the value asked (a volume held under its
-    /// maximum bar, a step at the end of its bar), in the order asked.
+    /// The registers that the rules or a limit kept from the value asked (a volume held under
+    /// its maximum bar, a step at the end of its bar), in the order asked.
     std::vector<std::uint8_t> limited;
+    /// Of those, the ones a limit of the actor's role held.
+    std::vector<LimitHit> limits;
 };
 
 struct UndoRequest {
@@ -112,6 +128,7 @@ struct RoomRecall {
     std::string reasonCode;            ///< Failed in an offline room: why it is offline
     RegisterImage wanted{};            ///< the preset's registers
     RegisterImage found{};             ///< the room's, once the recall was over
+    std::vector<LimitHit> limited;     ///< registers held by the actor's limits
 };
 
 /// A room's registers that differ from a preset; none known before the room is read.
@@ -136,6 +153,27 @@ public:
     ~VenueService() override;
 
     Venue &venue() { return m_venue; }
+    /// The clock of the limits' hours and of the journal (the process's unless set).
+    void setClock(const Clock &clock);
+    const Clock &clock() const { return *m_clock; }
+    /// Now as a minute of the day, in the clock's zone.
+    int minuteNow() const;
+
+    /// Whether the actor may see and change the room (a user bound to rooms).
+    static bool reaches(const Actor &actor, const HeldRoom &room);
+
+    /// Reads the limits of `path` ("DIR/limits.json"); none when it does not exist. False with
+    /// `error` when the file is refused.
+    bool loadLimits(const std::string &path, std::string &error);
+    const LimitList &limits() const { return m_limits; }
+    /// New limits, as their file's text: checked, kept in the file, in force at once.
+    Refusal putLimits(const std::string &text);
+    /// Switches sets of limits on or off (a schedule's action); false with `error` when the
+    /// file could not be written.
+    bool switchLimitSets(const std::set<std::string> &on, const std::set<std::string> &off,
+                         std::string &error);
+    /// The bounds of a role's changes of a register in a room, now.
+    Bounds boundsNow(Role role, const std::string &room, std::uint8_t address) const;
     const std::vector<std::uint8_t> &deskRegisters() const { return m_deskRegisters; }
     bool isDeskRegister(std::uint8_t address) const;
 
@@ -178,6 +216,8 @@ public:
     std::vector<const JournalEntry *> history(const HeldRoom &room, std::size_t limit) const;
     /// The desk's bars that a step one way would not move; none before the room is read.
     std::vector<BarEnds> deskEnds(const HeldRoom &room) const;
+    /// The bars that stand at (or past) a limit of the role in force now.
+    std::vector<BarEnds> limitEnds(const HeldRoom &room, Role role) const;
 
     /// Keeps each room's mode memories as a parameter file named after it in `folder`, so
     /// that a restart brings them back; reads those there now.
@@ -192,6 +232,10 @@ signals:
     /// The room was read whole.
     void roomRead(zev::HeldRoom &room);
     void recalled(const std::string &preset, const zev::RoomRecall &result);
+    /// Limits came into force or went out of it (their hours, a set switched, new limits).
+    void limitsChanged();
+    /// The wall clock was looked at (each kClockLookMs): the schedule's beat.
+    void clockLooked(const QDateTime &now);
 
 private:
     struct Waiting;
@@ -202,6 +246,12 @@ private:
     void roomState(HeldRoom &room);
     void modesChanged(HeldRoom &room);
     void takeModes(HeldRoom &room, const ParameterModel &model);
+    /// Brings the work's registers that differ from the room within the role's limits.
+    std::vector<LimitHit> keepWithinLimits(const HeldRoom &room, Role role, ParameterModel &work) const;
+    void lookAtClock();
+    /// Brings the room within the limits that began (their keys) while it could not be.
+    void bringWithinLimits(HeldRoom &room, const std::set<std::string> &begun);
+    bool storeLimits(const LimitList &list, std::string &error);
 
     struct Undoing {
         std::uint8_t value = 0;
@@ -215,6 +265,12 @@ private:
     std::unique_ptr<Presets> m_modes;
     std::map<std::pair<HeldRoom *, std::uint8_t>, Undoing> m_undoing;
     std::vector<std::shared_ptr<Waiting>> m_waiting;
+    const Clock *m_clock = nullptr;
+    LimitList m_limits;
+    std::string m_limitsPath;
+    std::set<std::string> m_inForce; ///< the keys of limits that come and go, in force
+    std::map<HeldRoom *, std::set<std::string>> m_limitsMissed; ///< begun while it was away
+    QTimer *m_look = nullptr;
 };
 
 } // namespace zev

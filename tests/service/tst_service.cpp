@@ -2,6 +2,7 @@
 // rules, no zev720d. What the API's suites test of the answers' shapes, this tests of the
 // rules behind them.
 #include "model/EditRules.h"
+#include "support/Held.h"
 #include "model/Encoding.h"
 #include "model/Shown.h"
 #include "service/VenueService.h"
@@ -17,101 +18,15 @@ using namespace zev;
 
 namespace {
 
-/// A processor on a TCP port: the emulator's reply rules, answering while `answering`.
-class Unit : public QObject {
-public:
-    Unit()
-    {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                m_socket = socket;
-                QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
-            }
-        });
-    }
-    std::string line() const { return "tcp://127.0.0.1:" + std::to_string(m_server.serverPort()); }
-    /// Drops the connection and takes no other: the line is gone.
-    void unplug()
-    {
-        m_server.close();
-        if (m_socket) m_socket->abort();
-    }
-    sim::Processor processor;
-    bool answering = true;
+using testing::Held;
+using testing::at;
+using testing::row;
+using testing::kMusicVolume;
+using testing::kMusicMax;
 
-private:
-    void read(QTcpSocket *socket)
-    {
-        m_input += socket->readAll();
-        while (m_input.size() >= kFrameSize) {
-            const auto *bytes = reinterpret_cast<const std::uint8_t *>(m_input.constData());
-            if (!isFrameAt(bytes)) {
-                m_input.remove(0, 1);
-                continue;
-            }
-            const auto reply = processor.receive(bytes[1], bytes[2]);
-            m_input.remove(0, kFrameSize);
-            if (!reply || !answering) continue;
-            const FrameBytes frame = encodeFrame(reply->address, reply->value);
-            socket->write(reinterpret_cast<const char *>(frame.data()), kFrameSize);
-        }
-    }
-    QTcpServer m_server;
-    QTcpSocket *m_socket = nullptr;
-    QByteArray m_input;
-};
-
-const RegisterRow &row(std::uint8_t address)
-{
-    return *findRegister(address);
-}
-
-/// The value that shows `position` on the register's control.
-std::uint8_t at(std::uint8_t address, int position)
-{
-    return encodePosition(row(address), position);
-}
-
-constexpr std::uint8_t kMusicVolume = 16, kMusicMax = 17;
-
-struct Held {
-    Held()
-        : venue({{"K01", unit.line()}}, HoldTiming{100, 400, 5000}), journal(dir.path().toStdString(), 1 << 20),
-          presets(dir.filePath("presets").toStdString()),
-          service(venue, journal, presets, {kMusicVolume, 32})
-    {
-        std::string error;
-        journal.open(error);
-        venue.start();
-    }
-    ~Held()
-    {
-        bool stopped = false;
-        venue.stop([&] { stopped = true; });
-        QTRY_VERIFY(stopped);
-    }
-    HeldRoom &room() { return venue.rooms().front(); }
-    bool online() { return room().holder->state() == RoomHolder::State::Online; }
-    ChangeResult change(const Actor &actor, std::vector<RegisterWish> wishes, bool rules = true)
-    {
-        std::optional<ChangeResult> got;
-        service.change(room(), actor, wishes, rules, [&](ChangeResult r) { got = std::move(r); });
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(got.has_value(), 15000); }();
-        return got.value_or(ChangeResult{});
-    }
-
-    Unit unit;
-    QTemporaryDir dir;
-    Venue venue;
-    Journal journal;
-    Presets presets;
-    VenueService service;
-};
-
-const Actor kTechnician{"tech", Role::Technician, "api"};
-const Actor kDesk{"desk", Role::Desk, "web"};
-const Actor kViewer{"view", Role::Viewer, "web"};
+const Actor kTechnician{"tech", Role::Technician, "api", {}};
+const Actor kDesk{"desk", Role::Desk, "web", {}};
+const Actor kViewer{"view", Role::Viewer, "web", {}};
 
 } // namespace
 

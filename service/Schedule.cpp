@@ -1,0 +1,1 @@
+#include "service/Schedule.h"
