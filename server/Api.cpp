@@ -8,6 +8,7 @@
 #include "server/Codes.h"
 #include "server/FramePort.h"
 #include "server/LayoutJson.h"
+#include "service/Scheduler.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -99,6 +100,8 @@ const std::vector<Api::Route> &Api::routes()
         {"GET", {"api", "v1", "layout"}, viewer, nullptr, &Api::getLayout},
         {"GET", {"api", "v1", "presets"}, viewer, nullptr, &Api::getPresets},
         {"GET", {"api", "v1", "limits"}, viewer, nullptr, &Api::getLimits},
+        {"GET", {"api", "v1", "schedule"}, viewer, nullptr, &Api::getSchedule},
+        {"PUT", {"api", "v1", "schedule"}, technician, "the schedule is a technician's", &Api::putSchedule},
         {"PUT", {"api", "v1", "limits"}, technician, "limits are a technician's", &Api::putLimits},
         {"POST", {"api", "v1", "presets", "{preset}", "recall"}, desk, changesNothing, &Api::recall},
         {"GET", {"api", "v1", "presets", "{preset}", "compare"}, viewer, nullptr, &Api::compare},
@@ -611,6 +614,53 @@ void Api::lock(Call &call)
                        answer(call, 200, JsonWriter().object().field("room", name)
                                              .flag("locked", true).end().take());
                    });
+}
+
+namespace {
+
+std::string localText(const QDateTime &time, const QTimeZone &zone)
+{
+    return time.toTimeZone(zone).toString(Qt::ISODate).toStdString();
+}
+
+} // namespace
+
+void Api::getSchedule(Call &call)
+{
+    if (!m_scheduler) return respond(call.exchange, problem(404, "no schedule in this server", "path"));
+    const Clock &clock = m_service.clock();
+    const QTimeZone zone = clock.zone();
+    JsonWriter out;
+    out.object().field("zone", zone.id().toStdString()).field("now", localText(clock.now(), zone));
+    out.key("entries").array();
+    for (const ScheduleEntry &entry : m_scheduler->entries()) writeScheduleEntry(out, entry);
+    out.end().key("tonight").array();
+    for (const Scheduler::Coming &coming : m_scheduler->tonight()) {
+        if (!call.who.rooms.every() &&
+            std::none_of(coming.rooms.begin(), coming.rooms.end(),
+                         [&](const std::string &room) { return call.who.rooms.contains(room); }) &&
+            !coming.rooms.empty())
+            continue;
+        out.object().field("name", coming.entry->name).field("at", localText(coming.at, zone));
+        if (!coming.entry->recall.empty()) out.field("recall", coming.entry->recall);
+        if (coming.entry->lock) out.flag("lock", true);
+        out.key("rooms").array();
+        for (const std::string &room : coming.rooms)
+            if (call.who.rooms.contains(room)) out.string(room);
+        out.end().end();
+    }
+    answer(call, 200, out.end().end().take());
+}
+
+void Api::putSchedule(Call &call)
+{
+    if (!m_scheduler) return respond(call.exchange, problem(404, "no schedule in this server", "path"));
+    const std::string *type = call.exchange->request().header("content-type");
+    if (!type || lower(*type).rfind("application/json", 0) != 0)
+        return respond(call.exchange, problem(415, "the schedule as JSON", "Content-Type"));
+    if (const Refusal refusal = m_scheduler->put(call.exchange->request().body))
+        return refuse(call, refusal);
+    getSchedule(call);
 }
 
 void Api::getLimits(Call &call)

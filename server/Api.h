@@ -22,6 +22,9 @@
 //   GET   /api/v1/limits                    viewer      the limits of roles, rooms and hours
 //   PUT   /api/v1/limits                    technician  new limits (service/Limits), in force
 //                                                       at once
+//   GET   /api/v1/schedule                  viewer      the entries, and what runs in the next
+//                                                       24 hours with the rooms it touches
+//   PUT   /api/v1/schedule                  technician  a new schedule (service/Schedule)
 //   GET   /api/v1/presets                   viewer      the presets
 //   GET   /api/v1/presets/{name}            viewer      as zev720ctl show --json, or the
 //                                                       parameter file (?format=dat)
@@ -66,6 +69,7 @@
 namespace zev {
 
 class FramePort;
+class Scheduler;
 
 /// Registers one client may have written a second, and at once.
 constexpr double kWritesPerSecond = 50;
@@ -95,6 +99,8 @@ public:
         m_http = http;
         m_options.port = http->port();
     }
+    /// The schedule that /api/v1/schedule shows and changes.
+    void showSchedule(Scheduler *scheduler) { m_scheduler = scheduler; }
     /// Serves the pages of this folder outside /api/ and /metrics.
     void servePages(const WebFiles *web) { m_web = web; }
     /// The room's frame port, shown with the room and counted in the metrics.
@@ -156,6 +162,8 @@ private:
     void lock(Call &call);
     void history(Call &call);
     void undo(Call &call);
+    void getSchedule(Call &call);
+    void putSchedule(Call &call);
     void getLimits(Call &call);
     void putLimits(Call &call);
     void getPresets(Call &call);
@@ -180,6 +188,7 @@ private:
     const HttpServer *m_http = nullptr;
     std::string m_eventRefusal; ///< why the last upgrade was not taken
     const WebFiles *m_web = nullptr;
+    Scheduler *m_scheduler = nullptr;
     ApiOptions m_options;
     std::map<const HeldRoom *, const FramePort *> m_framePorts;
     std::map<std::string, Bucket> m_buckets;

@@ -8,6 +8,7 @@
 #include "room/VenueCheck.h"
 #include "server/Access.h"
 #include "server/Api.h"
+#include "service/Scheduler.h"
 #include "server/FramePort.h"
 #include "server/ClientAddresses.h"
 #include "server/Codes.h"
@@ -425,7 +426,15 @@ int main(int argc, char *argv[])
     }
     if (!service.limits().limits.empty())
         std::printf("limits: %zu\n", service.limits().limits.size());
+    zev::Scheduler scheduler(service);
+    if (!scheduler.load(options.state, error)) {
+        std::fprintf(stderr, "zev720d: the schedule: %s\n", error.c_str());
+        return 1;
+    }
+    if (!scheduler.entries().empty())
+        std::printf("schedule: %zu entries\n", scheduler.entries().size());
     zev::Api handler(service, access, events, journal, addresses, api);
+    handler.showSchedule(&scheduler);
     for (std::size_t i = 0; i < venue.rooms().size(); ++i) {
         zev::HeldRoom &room = venue.rooms()[i];
         if (!frameListeners[i]) continue;
