@@ -71,10 +71,11 @@ QString VenueServer::url(const QString &path) const
 }
 
 bool addUser(const QString &state, const QString &name, const QString &role,
-             const QString &password)
+             const QString &password, const QStringList &extra)
 {
     QProcess process;
-    process.start(buildDir() + "/zev720d", {"user", "add", name, "--role", role, "--state", state});
+    process.start(buildDir() + "/zev720d",
+                  QStringList{"user", "add", name, "--role", role, "--state", state} + extra);
     process.write((password + "\n").toUtf8());
     process.closeWriteChannel();
     return process.waitForFinished(20000) && process.exitCode() == 0;

@@ -42,9 +42,9 @@ public:
     QString url(const QString &path) const;
 };
 
-/// `zev720d user add NAME --role ROLE --state DIR` with the password on its input.
+/// `zev720d user add NAME --role ROLE --state DIR` (and `extra`) with the password on its input.
 bool addUser(const QString &state, const QString &name, const QString &role,
-             const QString &password);
+             const QString &password, const QStringList &extra = {});
 /// A new token of the user.
 QString addToken(const QString &state, const QString &name, const QString &label);
 

@@ -1,0 +1,226 @@
+// What guards the rooms, as zev720d's clients meet it: users bound to rooms, limits, the
+// schedule and a desk user's own undo, through the real server, its HTTP and WebSocket API,
+// and emulators on pseudo-terminals, on this machine's loopback. The schedule's hours come
+// from a clock file the test writes (ZEV720D_CLOCK_FILE), in a zone it sets (TZ).
+#include "support/Server.h"
+#include "support/Sim.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+using testing::EventClient;
+using testing::Sim;
+using testing::VenueServer;
+
+namespace {
+
+const QByteArray kJson = "application/json";
+
+QByteArray patchValue(const QString &name, const QString &shown)
+{
+    return QJsonDocument(QJsonObject{{"registers", QJsonArray{QJsonObject{{"name", name}, {"shown", shown}}}}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QString shownOf(const QJsonObject &room, const QString &name)
+{
+    for (const QJsonValue &r : room["registers"].toArray())
+        if (r["name"] == name) return r["shown"].toString();
+    return {};
+}
+
+/// Sets the clock file to a local time of Asia/Shanghai.
+bool setClock(const QString &path, const char *local)
+{
+    const QDateTime at(QDateTime::fromString(local, Qt::ISODate).date(),
+                       QDateTime::fromString(local, Qt::ISODate).time(), QTimeZone("Asia/Shanghai"));
+    return testing::writeFile(path, at.toUTC().toString(Qt::ISODate).toUtf8());
+}
+
+struct Venue {
+    QTemporaryDir scratch;
+    Sim k01, k02, vip;
+    VenueServer server;
+    QMap<QByteArray, QByteArray> tech, desk, bound;
+    bool start(const QStringList &extra = {})
+    {
+        if (!testing::writeFile("venue.csv", ("K01, " + k01.path() + "\nK02, " + k02.path() +
+                                              "\nVIP1, " + vip.path() + "\n").toUtf8()) ||
+            !testing::addUser(server.state, "tech", "technician", "tech-password") ||
+            !testing::addUser(server.state, "front", "desk", "desk-password") ||
+            !testing::addUser(server.state, "k01", "desk", "k01-password", {"--rooms", "K01,VIP1"}))
+            return false;
+        tech = {{"Authorization", "Bearer " + testing::addToken(server.state, "tech", "t").toUtf8()},
+                {"Content-Type", kJson}};
+        desk = {{"Authorization", "Bearer " + testing::addToken(server.state, "front", "t").toUtf8()},
+                {"Content-Type", kJson}};
+        bound = {{"Authorization", "Bearer " + testing::addToken(server.state, "k01", "t").toUtf8()},
+                 {"Content-Type", kJson}};
+        if (!server.start("venue.csv", ": online", extra)) {
+            qWarning("%s", qPrintable(server.out + QString::fromUtf8(server.process.readAllStandardError())));
+            return false;
+        }
+        for (int i = 0; i < 200 && server.out.count(": online") < 3; ++i) server.waitFor("\n\n", 100);
+        if (server.out.count(": online") < 3) qWarning("%s", qPrintable(server.out));
+        return server.out.count(": online") >= 3;
+    }
+    testing::HttpReply call(const QByteArray &method, const QString &path,
+                            const QMap<QByteArray, QByteArray> &who, const QByteArray &body = {})
+    {
+        return testing::http(method, server.url(path), body, who);
+    }
+};
+
+} // namespace
+
+class TestGuardApi : public QObject {
+    Q_OBJECT
+private slots:
+    void aUserBoundToRoomsSeesAndChangesThemAlone();
+    void limitsHeldAndToldThroughTheApi();
+    void aScheduleRunsOnTheServersClock();
+};
+
+void TestGuardApi::aUserBoundToRoomsSeesAndChangesThemAlone()
+{
+    Venue venue;
+    QVERIFY(venue.start());
+    QProcess list;
+    list.start(testing::buildDir() + "/zev720d", {"user", "list", "--state", venue.server.state});
+    QVERIFY(list.waitForFinished(10000));
+    QVERIFY(QString::fromUtf8(list.readAllStandardOutput()).contains("k01 desk rooms K01,VIP1"));
+    QCOMPARE(venue.call("GET", "/api/v1/me", venue.bound).json()["rooms"], "K01,VIP1");
+    // Its rooms alone, in the list, the events and every route of a room.
+    const QJsonArray rooms = venue.call("GET", "/api/v1/rooms", venue.bound).json()["rooms"].toArray();
+    QCOMPARE(rooms.size(), 2);
+    QCOMPARE(rooms[1]["name"], "VIP1");
+    EventClient events;
+    QVERIFY(events.open(venue.server.api, {{"Authorization", venue.bound["Authorization"]}}));
+    QCOMPARE(events.messages.first()["rooms"].toArray().size(), 2);
+    for (const auto &[method, path, body] :
+         {std::tuple<QByteArray, QString, QByteArray>{"GET", "/api/v1/rooms/K02", {}},
+          {"GET", "/api/v1/rooms/K02/history", {}},
+          {"PATCH", "/api/v1/rooms/K02/registers", patchValue("MusicVolumeTrackBar", "50dB")},
+          {"POST", "/api/v1/rooms/K02/lock", {}},
+          {"POST", "/api/v1/rooms/K02/undo", R"({"ids":[1]})"}}) {
+        const testing::HttpReply reply = venue.call(method, path, venue.bound, body);
+        QCOMPARE(reply.status, 403);
+        QCOMPARE(reply.json()["code"], "not-your-room");
+    }
+    QCOMPARE(venue.call("PATCH", "/api/v1/rooms/K02/registers", venue.desk,
+                        patchValue("MusicVolumeTrackBar", "51dB")).status, 200);
+    QCOMPARE(venue.call("PATCH", "/api/v1/rooms/K01/registers", venue.bound,
+                        patchValue("MusicVolumeTrackBar", "52dB")).status, 200);
+    QVERIFY(events.waitFor([](const QJsonObject &m) { return m["type"] == "change" && m["room"] == "K01"; }));
+    QVERIFY(std::none_of(events.messages.begin(), events.messages.end(),
+                         [](const QJsonObject &m) { return m["room"] == "K02"; }));
+    // A recall into "all" is into its rooms; naming another recalls nothing.
+    QCOMPARE(venue.call("PUT", "/api/v1/presets/quiet", venue.tech, R"({"fromRoom":"K02"})").status, 200);
+    QCOMPARE(venue.call("POST", "/api/v1/presets/quiet/recall", venue.bound, R"({"rooms":["K01","K02"]})").status, 403);
+    const testing::HttpReply recalled =
+        venue.call("POST", "/api/v1/presets/quiet/recall", venue.bound, R"({"rooms":"all"})");
+    QCOMPARE(recalled.status, 200);
+    QCOMPARE(recalled.json()["results"].toArray().size(), 2);
+    QCOMPARE(venue.call("GET", "/api/v1/presets/quiet/compare", venue.bound).json()["rooms"].toArray().size(), 2);
+    // A desk user undoes their own slip by its ids; a technician's change is not theirs.
+    const testing::HttpReply slip = venue.call("PATCH", "/api/v1/rooms/K01/registers", venue.bound,
+                                               patchValue("MicVolumeTrackBar", "30dB"));
+    const QByteArray ids = QJsonDocument(QJsonObject{{"ids", slip.json()["ids"]}}).toJson();
+    QCOMPARE(venue.call("POST", "/api/v1/rooms/K01/undo", venue.desk, ids).json()["code"], "not-own-change");
+    QCOMPARE(venue.call("POST", "/api/v1/rooms/K01/undo", venue.bound, ids).status, 200);
+    QVERIFY(shownOf(venue.call("GET", "/api/v1/rooms/K01", venue.bound).json(), "MicVolumeTrackBar") != "30dB");
+}
+
+void TestGuardApi::limitsHeldAndToldThroughTheApi()
+{
+    Venue venue;
+    QVERIFY(venue.start());
+    const QByteArray limits = R"({"limits": [
+        {"register": "MusicVolumeTrackBar", "role": "desk", "max": "70dB"},
+        {"register": "MusicVolumeTrackBar", "role": "desk", "max": "60dB", "rooms": "VIP1"}]})";
+    QCOMPARE(venue.call("PUT", "/api/v1/limits", venue.desk, limits).status, 403);
+    testing::HttpReply reply = venue.call("PUT", "/api/v1/limits", venue.tech,
+                                          "{\"limits\": [\n{\"register\": \"MusicVolumeTrackBar\", \"role\": \"desk\", \"max\": \"99dB\"}]}");
+    QCOMPARE(reply.status, 422);
+    QVERIFY(reply.json()["detail"].toString().contains("line 2: limits[0].max: '99dB'"));
+    QCOMPARE(venue.call("GET", "/api/v1/limits", venue.desk).json()["limits"].toArray().size(), 0);
+    EventClient events;
+    QVERIFY(events.open(venue.server.api, {{"Authorization", venue.desk["Authorization"]}}));
+    QCOMPARE(venue.call("PATCH", "/api/v1/rooms/K01/registers", venue.tech,
+                        R"({"registers":[{"name":"MusicMaxVolumeTrackBar","shown":"88dB"}]})").status, 200);
+    QCOMPARE(venue.call("PUT", "/api/v1/limits", venue.tech, limits).status, 200);
+    QVERIFY(events.waitFor([](const QJsonObject &m) { return m["type"] == "limits"; }));
+    const QJsonArray listed = venue.call("GET", "/api/v1/limits", venue.desk).json()["limits"].toArray();
+    QCOMPARE(listed.size(), 2);
+    QVERIFY(listed[0]["inForce"].toBool());
+    // Past the limit: held at it, and said per register.
+    reply = venue.call("PATCH", "/api/v1/rooms/K01/registers", venue.desk, patchValue("MusicVolumeTrackBar", "80dB"));
+    QCOMPARE(reply.status, 200);
+    QVERIFY(reply.json()["limited"].toBool());
+    QCOMPARE(reply.json()["limits"][0]["limited"], "70dB");
+    QCOMPARE(reply.json()["limits"][0]["name"], "MusicVolumeTrackBar");
+    const QJsonObject room = venue.call("GET", "/api/v1/rooms/K01", venue.desk).json();
+    QCOMPARE(shownOf(room, "MusicVolumeTrackBar"), "70dB");
+    QCOMPARE(room["limitEnds"]["desk"]["MusicVolumeTrackBar"].toArray().first(), "top");
+    // A step at the limit changes nothing and says why; a technician goes past it.
+    reply = venue.call("PATCH", "/api/v1/rooms/K01/registers", venue.desk,
+                       R"({"registers":[{"name":"MusicVolumeTrackBar","step":1}]})");
+    QCOMPARE(reply.json()["limits"][0]["limited"], "70dB");
+    QCOMPARE(reply.json()["registers"].toArray().size(), 0);
+    QCOMPARE(venue.call("PATCH", "/api/v1/rooms/K01/registers", venue.tech,
+                        patchValue("MusicVolumeTrackBar", "80dB")).json()["limits"], QJsonValue());
+    // A desk user's recall is held per room.
+    QCOMPARE(venue.call("PUT", "/api/v1/presets/loud", venue.tech, R"({"fromRoom":"K01"})").status, 200);
+    const QJsonArray results = venue.call("POST", "/api/v1/presets/loud/recall", venue.desk,
+                                          R"({"rooms":["K02","VIP1"]})").json()["results"].toArray();
+    QCOMPARE(results[0]["limited"][0]["limited"], "70dB");
+    QCOMPARE(results[1]["limited"][0]["limited"], "60dB");
+    // Kept in the state folder, read again at a start.
+    venue.server.stop();
+    QVERIFY(venue.server.start("venue.csv"));
+    QVERIFY(venue.server.out.contains("limits: 2"));
+}
+
+void TestGuardApi::aScheduleRunsOnTheServersClock()
+{
+    Venue venue;
+    const QString clock = venue.scratch.filePath("clock");
+    QVERIFY(setClock(clock, "2026-12-10T21:59:00"));
+    qputenv("ZEV720D_CLOCK_FILE", clock.toUtf8());
+    qputenv("TZ", "Asia/Shanghai");
+    const bool started = venue.start();
+    qunsetenv("ZEV720D_CLOCK_FILE");
+    qunsetenv("TZ");
+    QVERIFY(started);
+    QCOMPARE(venue.call("PATCH", "/api/v1/rooms/K02/registers", venue.tech,
+                        R"({"registers":[{"name":"MusicMaxVolumeTrackBar","shown":"88dB"},{"name":"MusicVolumeTrackBar","shown":"61dB"}]})").status, 200);
+    QCOMPARE(venue.call("PUT", "/api/v1/presets/深夜", venue.tech, R"({"fromRoom":"K02"})").status, 200);
+    const QByteArray schedule = R"({"entries": [
+        {"name": "late", "at": "22:00", "recall": "深夜", "rooms": "K01"},
+        {"name": "closing", "at": "02:00", "days": ["fri", "sat"], "lock": true}]})";
+    QCOMPARE(venue.call("PUT", "/api/v1/schedule", venue.desk, schedule).status, 403);
+    testing::HttpReply reply = venue.call("PUT", "/api/v1/schedule", venue.tech, schedule);
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.json()["zone"], "Asia/Shanghai");
+    // Tonight (Thursday 21:59): 22:00 into K01, then Friday's 02:00 lock in every room.
+    const QJsonArray tonight = reply.json()["tonight"].toArray();
+    QCOMPARE(tonight.size(), 2);
+    QCOMPARE(tonight[0]["at"], "2026-12-10T22:00:00+08:00");
+    QCOMPARE(tonight[0]["rooms"].toArray(), QJsonArray{"K01"});
+    QCOMPARE(tonight[1]["at"], "2026-12-11T02:00:00+08:00");
+    QCOMPARE(tonight[1]["rooms"].toArray().size(), 3);
+    QCOMPARE(venue.call("GET", "/api/v1/schedule", venue.bound).json()["tonight"][1]["rooms"].toArray().size(), 2);
+    QVERIFY(setClock(clock, "2026-12-10T22:00:05"));
+    QVERIFY(venue.server.waitFor("schedule: late ran", 10000));
+    QTRY_COMPARE(shownOf(venue.call("GET", "/api/v1/rooms/K01", venue.tech).json(), "MusicVolumeTrackBar"), "61dB");
+    const QJsonObject last = venue.call("GET", "/api/v1/rooms/K01/history?limit=1", venue.tech).json()["changes"][0].toObject();
+    QCOMPARE(last["user"], "schedule");
+    QCOMPARE(last["through"], "schedule");
+    QVERIFY(last["time"].toString().startsWith("2026-12-10T14:00:0"));
+}
+
+QTEST_MAIN(TestGuardApi)
+#include "tst_guardapi.moc"
