@@ -3,6 +3,7 @@
 #include "files/AtomicFile.h"
 #include "server/ClientAddresses.h"
 #include "files/TextFile.h"
+#include "service/Clock.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -119,6 +120,11 @@ bool Access::stillValid(const Principal &who) const
 {
     const User *user = findUser(who.user);
     if (!user || user->role != who.role || user->rooms.items != who.rooms.items) return false;
+    if (who.role == Role::Guest) {
+        const auto link = m_links.find(who.link);
+        return link != m_links.end() && m_guestSessions.count(who.session) &&
+               processClock().now() < link->second.until;
+    }
     if (!who.token.empty()) {
         const auto token = m_tokens.find(who.token);
         return token != m_tokens.end() && token->second == who.user;
@@ -193,10 +199,25 @@ std::optional<Principal> Access::identify(const std::string *authorization,
         if (token == m_tokens.end()) return std::nullopt;
         const User *user = findUser(token->second);
         if (!user) return std::nullopt;
-        return Principal{user->name, user->role, {}, token->first, user->rooms};
+        return Principal{user->name, user->role, {}, token->first, user->rooms, {}, {}};
     }
     if (!cookie) return std::nullopt;
     const std::string id = cookieValue(*cookie, cookieName());
+    if (const auto guest = m_guestSessions.find(id); !id.empty() && guest != m_guestSessions.end()) {
+        dropEndedLinks();
+        const auto link = m_links.find(guest->second.user);
+        const auto now = std::chrono::steady_clock::now();
+        if (link == m_links.end() ||
+            now - guest->second.seen > std::chrono::seconds(kSessionIdleSeconds)) {
+            m_guestSessions.erase(id);
+            return std::nullopt;
+        }
+        guest->second.seen = now;
+        Principal who{"guest@" + link->second.room, Role::Guest, id, {}, {}, link->second.registers,
+                      link->first};
+        who.rooms.items = {link->second.room};
+        return who;
+    }
     const auto session = m_sessions.find(id);
     if (id.empty() || session == m_sessions.end()) return std::nullopt;
     const auto now = std::chrono::steady_clock::now();
@@ -206,7 +227,7 @@ std::optional<Principal> Access::identify(const std::string *authorization,
         return std::nullopt;
     }
     session->second.seen = now;
-    return Principal{user->name, user->role, id, {}, user->rooms};
+    return Principal{user->name, user->role, id, {}, user->rooms, {}, {}};
 }
 
 void Access::login(const std::string &name, const std::string &password, const QHostAddress &from,
@@ -332,6 +353,80 @@ void Access::finish(const Attempt &attempt, bool right)
 void Access::logout(const std::string &session)
 {
     m_sessions.erase(session);
+    m_guestSessions.erase(session);
+}
+
+const RoomLink *Access::makeLink(const std::string &room, std::vector<std::uint8_t> registers,
+                                 const QDateTime &until, const std::string &madeBy, std::string &code)
+{
+    dropEndedLinks();
+    if (m_links.size() >= kMaxRoomLinks) return nullptr;
+    unsigned char bytes[8];
+    randombytes_buf(bytes, sizeof bytes);
+    char hex[17];
+    sodium_bin2hex(hex, sizeof hex, bytes, sizeof bytes);
+    code = randomToken();
+    RoomLink &link = m_links[hex];
+    link = {hex, room, std::move(registers), until.toUTC(), madeBy, tokenHash(code),
+            std::chrono::steady_clock::now() + std::chrono::seconds(kPairingCodeSeconds), false};
+    return &link;
+}
+
+Access::PairResult Access::pair(const std::string &code, const QHostAddress &from,
+                                std::string &session, const RoomLink *&found, int &wait)
+{
+    dropEndedLinks();
+    const auto now = std::chrono::steady_clock::now();
+    const std::string place = ClientAddresses::loginGroup(from).toStdString();
+    if (const auto failures = m_failures.find(place); failures != m_failures.end() && now < failures->second.next) {
+        wait = int(std::chrono::ceil<std::chrono::seconds>(failures->second.next - now).count());
+        return PairResult::Slowed;
+    }
+    const std::string hash = code.size() <= 64 ? tokenHash(code) : std::string();
+    const auto link = std::find_if(m_links.begin(), m_links.end(), [&](const auto &item) {
+        return !item.second.paired && !hash.empty() && item.second.codeHash == hash;
+    });
+    if (link == m_links.end() || now >= link->second.codeDies) {
+        fail(m_failures, place, now);
+        wait = int(std::chrono::ceil<std::chrono::seconds>(m_failures[place].next - now).count());
+        return PairResult::Unknown;
+    }
+    // Once: the code is gone, and the session is the link's only one.
+    link->second.paired = true;
+    link->second.codeHash.clear();
+    if (m_guestSessions.size() >= kMaxSessions) return PairResult::Unknown;
+    session = m_run + "." + randomToken();
+    m_guestSessions[session] = {link->first, now};
+    found = &link->second;
+    return PairResult::Ok;
+}
+
+std::vector<const RoomLink *> Access::links(const std::string &room)
+{
+    dropEndedLinks();
+    std::vector<const RoomLink *> out;
+    for (const auto &[id, link] : m_links)
+        if (link.room == room) out.push_back(&link);
+    return out;
+}
+
+std::size_t Access::endLinks(const std::string &room)
+{
+    const std::size_t before = m_links.size();
+    std::erase_if(m_links, [&](const auto &item) { return item.second.room == room; });
+    std::erase_if(m_guestSessions, [this](const auto &item) { return !m_links.count(item.second.user); });
+    return before - m_links.size();
+}
+
+void Access::dropEndedLinks()
+{
+    const QDateTime now = processClock().now();
+    const auto steady = std::chrono::steady_clock::now();
+    std::erase_if(m_links, [&](const auto &item) {
+        const RoomLink &link = item.second;
+        return now >= link.until || (!link.paired && steady >= link.codeDies);
+    });
+    std::erase_if(m_guestSessions, [this](const auto &item) { return !m_links.count(item.second.user); });
 }
 
 std::optional<Principal> Access::sessionPrincipal(const std::string &session)

@@ -10,6 +10,12 @@
 //              browsers to log in again; ended after kSessionIdleSeconds without a request,
 //              at most kMaxSessions; a user's are ended when the password or role changes
 //   tokens     32 random bytes shown once when made; the file keeps their BLAKE2b hash
+//   room links a technician's way in for one room's tablet: a pairing code of 32 random bytes
+//              (its hash kept), good once and for kPairingCodeSeconds, that gives the browser
+//              that uses it a guest session bound to that room alone, until the time the
+//              technician chose or the link is ended; in memory only, like sessions, so a
+//              restarted server asks for a new code. A wrong code slows its place as a wrong
+//              password does
 //   logins     counted by where they come from (ClientAddresses::loginGroup: this machine as
 //              one, an IPv6 /64 as one) and by user name. An attempt is reserved before its
 //              hash is checked: one at a time from a place, and one at a time for a name
@@ -30,6 +36,7 @@
 
 #include "files/UsersFile.h"
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QObject>
 #include <QTimer>
@@ -53,6 +60,12 @@ constexpr std::size_t kMaxPasswordBytes = 1024;
 constexpr std::size_t kMaxFailingAddresses = 10000;
 /// Places a user has logged in from, remembered for each user.
 constexpr std::size_t kMaxKnownPlaces = 16;
+/// A room link's pairing code dies this long after it was made, or at its first use.
+constexpr int kPairingCodeSeconds = 600;
+/// Room links, paired or not, of the whole venue.
+constexpr std::size_t kMaxRoomLinks = 1024;
+/// A link lasts no longer than this.
+constexpr int kMaxLinkDays = 7;
 
 /// Who a request comes from.
 struct Principal {
@@ -61,6 +74,20 @@ struct Principal {
     std::string session; ///< the session's id, or empty for a token
     std::string token;   ///< the token's hash, or empty for a session
     RoomSet rooms;       ///< the rooms the user is bound to; none: every room
+    std::vector<std::uint8_t> registers; ///< a guest's: what it may change
+    std::string link;    ///< a guest's: its room link
+};
+
+/// One room's tablet: a technician's link, its guests bound to that room.
+struct RoomLink {
+    std::string id; ///< 16 hex digits, for staff
+    std::string room;
+    std::vector<std::uint8_t> registers; ///< what its guests may change
+    QDateTime until;                     ///< UTC: the guests' sessions end then
+    std::string madeBy;
+    std::string codeHash;                ///< until paired
+    std::chrono::steady_clock::time_point codeDies;
+    bool paired = false;
 };
 
 /// libsodium set up once; false when it cannot be (no random source).
@@ -120,6 +147,24 @@ public:
     std::string sessionProblem(const std::string *cookie) const;
     /// The session cookie's name: "__Host-zev720d_session" under TLS, "zev720d_session".
     std::string cookieName() const;
+    /// A new link for a room; the pairing code, shown once, in `code`. Null when there are
+    /// as many as can be.
+    const RoomLink *makeLink(const std::string &room, std::vector<std::uint8_t> registers,
+                             const QDateTime &until, const std::string &madeBy, std::string &code);
+    enum class PairResult { Ok, Unknown, Slowed };
+    /// A pairing code from `from`: its link's guest session in `session` (Ok); `wait` seconds
+    /// when that place has failed.
+    PairResult pair(const std::string &code, const QHostAddress &from, std::string &session,
+                    const RoomLink *&link, int &wait);
+    /// The room's links that have not ended.
+    std::vector<const RoomLink *> links(const std::string &room);
+    std::size_t linkCount()
+    {
+        dropEndedLinks();
+        return m_links.size();
+    }
+    /// Ends the room's links and their guests' sessions; how many.
+    std::size_t endLinks(const std::string &room);
     /// Login attempts by result, for the metrics.
     const std::map<LoginResult, std::uint64_t> &loginCounts() const { return m_loginCounts; }
 
@@ -149,6 +194,8 @@ private:
         std::function<void(LoginResult, const std::string &, int)> done;
     };
     void reloadIfChanged();
+    /// Forgets links whose time is over, and their sessions.
+    void dropEndedLinks();
     const User *findUser(const std::string &name) const;
     /// Starts hashing the attempts waiting, as far as the workers allow.
     void pump();
@@ -163,6 +210,8 @@ private:
     std::vector<User> m_users;
     std::map<std::string, std::string> m_tokens; ///< hash → user
     std::map<std::string, Session> m_sessions;
+    std::map<std::string, RoomLink> m_links;          ///< by id
+    std::map<std::string, Session> m_guestSessions;   ///< Session::user is the link's id
     std::map<std::string, Failures> m_failures;     ///< by place
     std::map<std::string, Failures> m_userFailures; ///< by user name
     std::map<std::string, std::vector<std::string>> m_knownPlaces; ///< by user, newest last

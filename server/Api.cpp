@@ -8,6 +8,7 @@
 #include "server/Codes.h"
 #include "server/FramePort.h"
 #include "server/LayoutJson.h"
+#include "server/QrCode.h"
 #include "service/Scheduler.h"
 
 #include <QDateTime>
@@ -115,15 +116,27 @@ const std::vector<Api::Route> &Api::routes()
         {"GET", {"api", "v1", "rooms", "{room}", "history"}, viewer, nullptr, &Api::history},
         {"POST", {"api", "v1", "rooms", "{room}", "undo"}, desk, "a viewer changes nothing", &Api::undo},
         {"POST", {"api", "v1", "rooms", "{room}", "lock"}, desk, changesNothing, &Api::lock},
+        {"GET", {"api", "v1", "rooms", "{room}", "links"}, desk, "a room's links are the staff's", &Api::getLinks},
+        {"POST", {"api", "v1", "rooms", "{room}", "links"}, technician, "a room link is a technician's", &Api::makeLink},
+        {"DELETE", {"api", "v1", "rooms", "{room}", "links"}, desk, changesNothing, &Api::endLinks},
     };
     return table;
+}
+
+bool Api::guestMay(const Route &route)
+{
+    // Its own room (the route's room is checked as for any user bound to rooms), that room's
+    // events, its registers, and the end of its session.
+    return route.handler == &Api::getRoom || route.handler == &Api::patchRegisters ||
+           route.handler == &Api::events || route.handler == &Api::logout;
 }
 
 Api::Api(VenueService &service, Access &access, Events &events, Journal &journal,
          ClientAddresses &addresses, ApiOptions options, QObject *parent)
     : QObject(parent), m_service(service), m_venue(service.venue()), m_access(access),
       m_events(events), m_journal(journal), m_addresses(addresses),
-      m_views{service, [this](const HeldRoom &room) { return framePortOf(room); }},
+      m_views{service, [this](const HeldRoom &room) { return framePortOf(room); },
+              [this](const HeldRoom &room) { return m_access.links(room.name).size(); }},
       m_options(std::move(options))
 {
     for (std::string &host : m_options.hosts) host = lower(host);
@@ -133,17 +146,19 @@ Api::Api(VenueService &service, Access &access, Events &events, Journal &journal
                      });
     QObject::connect(&m_service, &VenueService::stateChanged, this,
                      [this](HeldRoom &room) { m_events.broadcast(stateEvent(room), &room.name); });
-    const auto tellRoom = [this](HeldRoom &room) {
-        JsonWriter out;
-        out.object().field("type", "room").key("room");
-        writeRoom(out, m_views, room, true);
-        m_events.broadcast(out.end().take(), &room.name);
-    };
-    QObject::connect(&m_service, &VenueService::roomRead, this, tellRoom);
+    QObject::connect(&m_service, &VenueService::roomRead, this, [this](HeldRoom &room) { tellRoom(room); });
     // The limits in force are part of each room.
-    QObject::connect(&m_service, &VenueService::limitsChanged, this, [this, tellRoom] {
+    QObject::connect(&m_service, &VenueService::limitsChanged, this, [this] {
         m_events.broadcast(JsonWriter().object().field("type", "limits").end().take());
         for (HeldRoom &room : m_venue.rooms()) tellRoom(room);
+    });
+    // A guest's stream ends with its link's time.
+    QObject::connect(&m_service, &VenueService::clockLooked, this, [this] {
+        if (m_access.linkCount() != m_links) {
+            m_links = m_access.linkCount();
+            m_events.keepOnly([this](const Principal &who) { return m_access.stillValid(who); });
+            for (HeldRoom &room : m_venue.rooms()) tellRoom(room);
+        }
     });
     QObject::connect(&m_service, &VenueService::recalled, this,
                      [this](const std::string &preset, const RoomRecall &result) {
@@ -209,7 +224,14 @@ bool Api::upgrade(const HttpRequest &request, QTcpSocket *socket)
     hello.object().field("type", "hello").field("now", serverClock()).field("user", who->user)
         .field("role", roleName(who->role)).key("rooms").array();
     for (const HeldRoom &room : m_venue.rooms())
-        if (who->rooms.contains(room.name)) writeRoom(hello, m_views, room, false);
+        if (who->rooms.contains(room.name))
+            writeRoom(hello, m_views, room, false, who->role == Role::Guest ? &who->registers : nullptr);
+    if (who->role == Role::Guest) {
+        hello.end().key("guest").array();
+        for (const std::uint8_t address : who->registers)
+            hello.object().field("name", machineName(*findRegister(address)))
+                .field("title", nameForPeople(address)).end();
+    }
     hello.end().key("desk").array();
     for (const std::uint8_t address : m_service.deskRegisters())
         hello.object().field("name", machineName(*findRegister(address)))
@@ -251,6 +273,10 @@ void Api::handle(const std::shared_ptr<HttpExchange> &exchange)
     if (call.path == std::vector<std::string>{"api", "v1", "login"}) {
         if (request.method != "POST") return respond(problem(405, "POST a user and a password"));
         return login(call);
+    }
+    if (call.path == std::vector<std::string>{"api", "v1", "pair"}) {
+        if (request.method != "POST") return respond(problem(405, "POST a room link's pairing code"));
+        return pair(call);
     }
     const auto who = m_access.identify(request.header("authorization"), request.header("cookie"));
     if (!who) {
@@ -324,8 +350,11 @@ void Api::route(Call &call)
     const auto route = std::find_if(matching.begin(), matching.end(),
                                     [&](const Route *r) { return asked == r->method; });
     if (route == matching.end()) return respond(call.exchange, problem(405, methodsText(methods)));
-    if (call.who.role < (*route)->least)
-        return respond(call.exchange, problem(403, (*route)->refused, "role"));
+    if (call.who.role == Role::Guest ? !guestMay(**route) : call.who.role < (*route)->least)
+        return respond(call.exchange,
+                       problem(403, call.who.role == Role::Guest ? "a room's guests reach their room alone"
+                                                                 : (*route)->refused,
+                               "role"));
     // A user bound to rooms reaches no other room by any route.
     if (call.room && !VenueService::reaches(actorOf(call), *call.room))
         return respond(call.exchange, problem(403, "room '" + call.room->name +
@@ -352,7 +381,9 @@ void Api::refuse(Call &call, const Refusal &refusal)
 
 Actor Api::actorOf(const Call &call) const
 {
-    return {call.who.user, call.who.role, call.who.session.empty() ? "api" : "web", call.who.rooms};
+    return {call.who.user, call.who.role,
+            call.who.role == Role::Guest ? "guest" : call.who.session.empty() ? "api" : "web",
+            call.who.rooms, call.who.registers};
 }
 
 bool Api::jsonBody(Call &call, JsonValue &root)
@@ -370,6 +401,42 @@ bool Api::jsonBody(Call &call, JsonValue &root)
         return false;
     }
     return true;
+}
+
+void Api::pair(Call &call)
+{
+    JsonValue root;
+    if (!jsonBody(call, root)) return;
+    const JsonValue *code = root.find("code");
+    if (root.type != JsonValue::Type::Object || root.members.size() != 1 || !code ||
+        code->type != JsonValue::Type::String)
+        return respond(call.exchange, problem(400, "{\"code\": PAIRING-CODE}", "code"));
+    const QHostAddress client =
+        m_addresses.client(call.exchange->peer(), call.exchange->request().header("x-forwarded-for"));
+    std::string session;
+    const RoomLink *link = nullptr;
+    int wait = 0;
+    switch (m_access.pair(code->text, client, session, link, wait)) {
+    case Access::PairResult::Slowed:
+        return respond(call.exchange, problem(429, "too many wrong codes from this address; try again in " +
+                                                       std::to_string(wait) + " s",
+                                              "code", "login-slowed"));
+    case Access::PairResult::Unknown:
+        return respond(call.exchange,
+                       problem(401, "this pairing code is not good (used, older than " +
+                                        std::to_string(kPairingCodeSeconds / 60) +
+                                        " minutes, or ended): ask the front desk for a new one",
+                               "code", "pairing-code-not-good"));
+    case Access::PairResult::Ok: break;
+    }
+    JsonWriter out;
+    out.object().field("room", link->room).field("until", link->until.toString(Qt::ISODate).toStdString())
+        .key("registers").array();
+    for (const std::uint8_t address : link->registers) out.string(machineName(*findRegister(address)));
+    HttpResponse response = json(200, out.end().end().take());
+    response.headers.emplace_back("Set-Cookie", m_access.cookie(session));
+    respond(call.exchange, std::move(response));
+    if (HeldRoom *room = m_venue.find(link->room)) tellRoom(*room);
 }
 
 void Api::login(Call &call)
@@ -507,6 +574,14 @@ void Api::getLayout(Call &call)
     answer(call, 200, layoutJson());
 }
 
+void Api::tellRoom(const HeldRoom &room)
+{
+    JsonWriter out;
+    out.object().field("type", "room").key("room");
+    writeRoom(out, m_views, room, true);
+    m_events.broadcast(out.end().take(), &room.name);
+}
+
 std::string Api::roomJson(const HeldRoom &room, bool allRegisters) const
 {
     JsonWriter out;
@@ -525,7 +600,102 @@ void Api::getRooms(Call &call)
 
 void Api::getRoom(Call &call)
 {
-    answer(call, 200, roomJson(*call.room, true));
+    if (call.who.role != Role::Guest) return answer(call, 200, roomJson(*call.room, true));
+    // A guest sees the registers it may change, no more.
+    JsonWriter out;
+    writeRoom(out, m_views, *call.room, false, &call.who.registers);
+    answer(call, 200, out.take());
+}
+
+void Api::getLinks(Call &call)
+{
+    JsonWriter out;
+    out.object().field("room", call.room->name).key("links").array();
+    for (const RoomLink *link : m_access.links(call.room->name)) writeLink(out, *link);
+    answer(call, 200, out.end().end().take());
+}
+
+void Api::writeLink(JsonWriter &out, const RoomLink &link) const
+{
+    out.object().field("id", link.id).flag("paired", link.paired)
+        .field("until", link.until.toTimeZone(m_service.clock().zone()).toString(Qt::ISODate).toStdString())
+        .field("madeBy", link.madeBy).key("registers").array();
+    for (const std::uint8_t address : link.registers) out.string(machineName(*findRegister(address)));
+    out.end().end();
+}
+
+void Api::makeLink(Call &call)
+{
+    JsonValue root;
+    if (!jsonBody(call, root)) return;
+    if (root.type != JsonValue::Type::Object)
+        return respond(call.exchange, problem(400, "{\"until\": \"06:00\" or a date and time, \"registers\": [...]}", "body"));
+    const Clock &clock = m_service.clock();
+    const QDateTime now = clock.now();
+    QDateTime until;
+    std::vector<std::uint8_t> registers{kGuestRegisters.begin(), kGuestRegisters.end()};
+    for (const JsonMember &member : root.members) {
+        const JsonValue &value = member.value;
+        if (member.name == "until" && value.type == JsonValue::Type::String) {
+            // "06:00": the next 06:00 of the venue's clock; or a date and time with its offset.
+            if (const auto minute = parseTimeOfDay(value.text)) {
+                const QDateTime local = now.toTimeZone(clock.zone());
+                until = QDateTime(local.date(), QTime(*minute / 60, *minute % 60), clock.zone());
+                if (until <= now) until = until.addDays(1);
+            } else {
+                until = QDateTime::fromString(QString::fromStdString(value.text), Qt::ISODate);
+                if (until.isValid() && until.timeSpec() == Qt::LocalTime) until = QDateTime();
+            }
+            if (!until.isValid() || until <= now || until > now.addDays(kMaxLinkDays))
+                return respond(call.exchange,
+                               problem(422, "until: HH:MM, or a date and time with its offset, within " +
+                                                std::to_string(kMaxLinkDays) + " days",
+                                       "until"));
+        } else if (member.name == "registers" && value.type == JsonValue::Type::Array &&
+                   value.items.size() <= 8) {
+            for (std::size_t i = 0; i < value.items.size(); ++i) {
+                const JsonValue &item = value.items[i];
+                const RegisterRow *row = item.type == JsonValue::Type::String ? findRegisterByName(item.text) : nullptr;
+                if (!row || controlKind(*row) != ControlKind::TrackBar)
+                    return respond(call.exchange, problem(422, "a bar of the processor, by its name",
+                                                          "registers[" + std::to_string(i) + "]"));
+                if (std::find(registers.begin(), registers.end(), row->address) == registers.end())
+                    registers.push_back(row->address);
+            }
+        } else {
+            return respond(call.exchange, problem(400, "unknown field \"" + member.name + "\" (until, registers)",
+                                                  member.name));
+        }
+    }
+    if (!until.isValid())
+        return respond(call.exchange, problem(422, "until: when the guests' control ends", "until"));
+    std::string code;
+    const RoomLink *link = m_access.makeLink(call.room->name, registers, until, call.who.user, code);
+    if (!link)
+        return respond(call.exchange, problem(503, "as many room links as the server keeps; end some", "room"));
+    const std::string *host = call.exchange->request().header("host");
+    // The code travels in the address's fragment, which a browser never sends anywhere.
+    const std::string url = std::string(m_options.secure ? "https://" : "http://") + (host ? *host : "") +
+                            "/guest.html#pair=" + code;
+    JsonWriter out;
+    out.object().field("room", call.room->name).field("url", url).field("code", code)
+        .field("codeExpires", now.addSecs(kPairingCodeSeconds).toTimeZone(clock.zone()).toString(Qt::ISODate).toStdString())
+        .key("link");
+    writeLink(out, *link);
+    out.key("qr").array();
+    for (const std::string &row : qrRows(url)) out.string(row);
+    out.end();
+    answer(call, 201, out.end().take());
+    tellRoom(*call.room);
+}
+
+void Api::endLinks(Call &call)
+{
+    const std::size_t ended = m_access.endLinks(call.room->name);
+    m_links = m_access.linkCount();
+    m_events.keepOnly([this](const Principal &who) { return m_access.stillValid(who); });
+    answer(call, 200, JsonWriter().object().field("room", call.room->name).field("ended", ended).end().take());
+    tellRoom(*call.room);
 }
 
 void Api::patchRegisters(Call &call)

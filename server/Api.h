@@ -4,6 +4,8 @@
 //                                                       request, answer and problem
 //   GET   /api/v1/server                    viewer      version, rooms per state, clients
 //   POST  /api/v1/login                     anyone      {"user", "password"}: a session cookie
+//   POST  /api/v1/pair                      anyone      {"code"}: a room link's pairing code
+//                                                       gives a guest session of that room
 //   POST  /api/v1/logout                    a session
 //   GET   /api/v1/me                        viewer      who the request is from
 //   GET   /api/v1/rooms                     viewer      every room: state, lock, desk registers
@@ -14,6 +16,10 @@
 //                                                       the panel's rules, answered once
 //                                                       confirmed
 //   POST  /api/v1/rooms/{room}/lock         desk        the processor's lock command
+//   GET   /api/v1/rooms/{room}/links        desk        the room's links for its tablet
+//   POST  /api/v1/rooms/{room}/links        technician  {"until", "registers"}: a new link, its
+//                                                       pairing code as an address and a QR code
+//   DELETE /api/v1/rooms/{room}/links       desk        ends the room's links and its guests
 //   GET   /api/v1/rooms/{room}/history      viewer      its latest changes (?limit=N)
 //   POST  /api/v1/rooms/{room}/undo         desk        {"count"}, {"since"} or {"ids"}: the
 //                                                       values before those changes, back
@@ -44,7 +50,8 @@
 // changes something, and every WebSocket upgrade, must come from one of this server's own
 // pages (Origin) or carry no Origin and no cookie (a script); a body must be JSON. Desk users
 // change only the registers of `deskRegisters`; a user bound to rooms reaches no other room
-// (403), sees no other in lists and events. Errors are RFC 9457 problems naming the field.
+// (403), sees no other in lists and events. A guest (a room's tablet) reaches its room's GET,
+// its registers' PATCH and its events alone (403 for every other route and room). Errors are RFC 9457 problems naming the field.
 //
 // Behind the gate, a route table (method and path pattern to a handler and the least role it
 // needs) sends each request to a handler that reads its input, asks the venue service, and
@@ -60,6 +67,7 @@
 #include "service/VenueService.h"
 
 #include <QObject>
+#include <array>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -76,6 +84,8 @@ constexpr double kWritesPerSecond = 50;
 constexpr double kWriteBurst = 200;
 /// A change whose Zev720-Made-At is older than this when it arrives is refused (too-late).
 constexpr long long kMaxChangeDelayMs = 5000;
+/// What a room's guests change unless a technician allows more: the music and the microphones.
+constexpr std::array<std::uint8_t, 2> kGuestRegisters{16, 32};
 
 struct ApiOptions {
     /// Names of this server as Host and Origin give them: "desk-pc" at the port it listens on,
@@ -125,6 +135,8 @@ public:
     /// Every route of the API, in the order they are matched (behind the gate; the login and
     /// the description come before it).
     static const std::vector<Route> &routes();
+    /// Whether a room's guest may take the route (in its own room).
+    static bool guestMay(const Route &route);
     /// The API's description, OpenAPI 3.1 (server/openapi.json, built into the program).
     static const std::string &description();
 
@@ -140,6 +152,10 @@ private:
     bool originAllowed(const HttpRequest &request) const;
     void route(Call &call);
     void login(Call &call);
+    void pair(Call &call);
+    /// The room, whole, to every client that may see it.
+    void tellRoom(const HeldRoom &room);
+    void writeLink(JsonWriter &out, const RoomLink &link) const;
     /// The request's JSON body; false once it has answered why there is none.
     bool jsonBody(Call &call, JsonValue &root);
     void respond(const std::shared_ptr<HttpExchange> &exchange, HttpResponse response);
@@ -162,6 +178,9 @@ private:
     void lock(Call &call);
     void history(Call &call);
     void undo(Call &call);
+    void getLinks(Call &call);
+    void makeLink(Call &call);
+    void endLinks(Call &call);
     void getSchedule(Call &call);
     void putSchedule(Call &call);
     void getLimits(Call &call);
@@ -189,6 +208,7 @@ private:
     std::string m_eventRefusal; ///< why the last upgrade was not taken
     const WebFiles *m_web = nullptr;
     Scheduler *m_scheduler = nullptr;
+    std::size_t m_links = 0; ///< room links when last looked
     ApiOptions m_options;
     std::map<const HeldRoom *, const FramePort *> m_framePorts;
     std::map<std::string, Bucket> m_buckets;

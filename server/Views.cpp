@@ -90,7 +90,8 @@ void writeLimitHits(JsonWriter &out, const std::vector<LimitHit> &hits)
     out.end();
 }
 
-void writeRoom(JsonWriter &out, const ViewContext &context, const HeldRoom &room, bool allRegisters)
+void writeRoom(JsonWriter &out, const ViewContext &context, const HeldRoom &room, bool allRegisters,
+               const std::vector<std::uint8_t> *only)
 {
     const RoomHolder &holder = *room.holder;
     out.object().field("name", room.name).field("state", stateName(holder.state()));
@@ -106,11 +107,13 @@ void writeRoom(JsonWriter &out, const ViewContext &context, const HeldRoom &room
     out.field("pending", holder.pendingWrites());
     if (const FramePort *port = context.framePort ? context.framePort(room) : nullptr)
         out.field("framePort", port->port());
+    if (!only && context.links) out.field("links", context.links(room));
     writeEnds(out, context, room);
     out.key("registers").array();
     if (holder.mirrored())
         for (const RegisterRow &row : registerMap())
-            if (allRegisters || context.service.isDeskRegister(row.address))
+            if (only ? std::find(only->begin(), only->end(), row.address) != only->end()
+                     : allRegisters || context.service.isDeskRegister(row.address))
                 out.raw(registerToJson(row, holder.mirror()[row.address]));
     out.end().end();
 }

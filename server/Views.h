@@ -31,9 +31,13 @@ std::string nowText();
 struct ViewContext {
     const VenueService &service;
     std::function<const FramePort *(const HeldRoom &)> framePort;
+    /// The room's live links (a tablet's), for the staff.
+    std::function<std::size_t(const HeldRoom &)> links;
 };
 
-void writeRoom(JsonWriter &out, const ViewContext &context, const HeldRoom &room, bool allRegisters);
+/// `only`: these registers alone (a guest's), in place of all or the desk's.
+void writeRoom(JsonWriter &out, const ViewContext &context, const HeldRoom &room, bool allRegisters,
+               const std::vector<std::uint8_t> *only = nullptr);
 void writeEnds(JsonWriter &out, const ViewContext &context, const HeldRoom &room);
 std::string changeEvent(const ViewContext &context, const HeldRoom &room,
                         const RegisterChange &change, const JournalEntry *entry);

@@ -166,7 +166,7 @@ void Scheduler::look(const QDateTime &now)
 
 void Scheduler::act(const ScheduleEntry &entry, const std::vector<HeldRoom *> &rooms, bool late)
 {
-    const Actor actor{"schedule", entry.as, late ? "catch-up" : "schedule", {}};
+    const Actor actor{"schedule", entry.as, late ? "catch-up" : "schedule", {}, {}};
     std::vector<HeldRoom *> now;
     for (HeldRoom *room : rooms) {
         if (room->holder->state() == RoomHolder::State::Online && room->holder->mirrored())

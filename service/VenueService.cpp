@@ -88,7 +88,9 @@ Refusal VenueService::checkChange(const Actor &actor, const std::vector<Register
                                   bool rules) const
 {
     using Kind = Refusal::Kind;
-    if (actor.role <= Role::Viewer) return refuse(Kind::Forbidden, "a viewer changes nothing", "role");
+    if (actor.role == Role::Viewer) return refuse(Kind::Forbidden, "a viewer changes nothing", "role");
+    if (actor.role == Role::Guest && !rules)
+        return refuse(Kind::Forbidden, "rules: only a technician writes past the rules", "rules");
     if (!rules && actor.role != Role::Technician)
         return refuse(Kind::Forbidden, "rules: only a technician writes past the rules", "rules");
     for (std::size_t i = 0; i < wishes.size(); ++i) {
@@ -111,6 +113,10 @@ Refusal VenueService::checkChange(const Actor &actor, const std::vector<Register
         if (actor.role == Role::Desk && !isDeskRegister(wish.address))
             return refuse(Kind::Forbidden, machineName(*row) + ": not a front desk control",
                           wishField(i), "not-desk-register");
+        if (actor.role == Role::Guest &&
+            std::find(actor.registers.begin(), actor.registers.end(), wish.address) == actor.registers.end())
+            return refuse(Kind::Forbidden, machineName(*row) + ": not one of this room's guest controls",
+                          wishField(i), "not-guest-register");
     }
     return {};
 }

@@ -54,6 +54,7 @@ struct Actor {
     Role role = Role::Viewer;
     std::string through; ///< "api", "web", "frame port", ...
     RoomSet rooms;       ///< the rooms it is bound to; none: every room
+    std::vector<std::uint8_t> registers; ///< a guest's: what it may change
     std::string who() const { return whoOf(through, user); }
 };
 

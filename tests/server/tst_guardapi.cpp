@@ -2,6 +2,7 @@
 // schedule and a desk user's own undo, through the real server, its HTTP and WebSocket API,
 // and emulators on pseudo-terminals, on this machine's loopback. The schedule's hours come
 // from a clock file the test writes (ZEV720D_CLOCK_FILE), in a zone it sets (TZ).
+#include "server/Api.h"
 #include "support/Server.h"
 #include "support/Sim.h"
 
@@ -82,6 +83,7 @@ private slots:
     void aUserBoundToRoomsSeesAndChangesThemAlone();
     void limitsHeldAndToldThroughTheApi();
     void aScheduleRunsOnTheServersClock();
+    void aRoomsTabletReachesThatRoomAlone();
 };
 
 void TestGuardApi::aUserBoundToRoomsSeesAndChangesThemAlone()
@@ -220,6 +222,92 @@ void TestGuardApi::aScheduleRunsOnTheServersClock()
     QCOMPARE(last["user"], "schedule");
     QCOMPARE(last["through"], "schedule");
     QVERIFY(last["time"].toString().startsWith("2026-12-10T14:00:0"));
+}
+
+void TestGuardApi::aRoomsTabletReachesThatRoomAlone()
+{
+    Venue venue;
+    QVERIFY(venue.start());
+    QCOMPARE(venue.call("PUT", "/api/v1/limits", venue.tech,
+                        R"({"limits": [{"register": "MicVolumeTrackBar", "role": "guest", "max": "60dB"}]})").status, 200);
+    const QByteArray ask = R"({"until": "06:00", "registers": ["EchoLevelTrackBar"]})";
+    QCOMPARE(venue.call("POST", "/api/v1/rooms/K01/links", venue.desk, ask).status, 403);
+    testing::HttpReply made = venue.call("POST", "/api/v1/rooms/K01/links", venue.tech, ask);
+    QCOMPARE(made.status, 201);
+    const QString url = made.json()["url"].toString();
+    QVERIFY(url.startsWith(venue.server.url("/guest.html#pair=")));
+    const QString code = made.json()["code"].toString();
+    QVERIFY(url.endsWith(code));
+    const QJsonArray qr = made.json()["qr"].toArray();
+    QVERIFY(qr.size() >= 21 && qr[0].toString().size() == qr.size());
+    QCOMPARE(venue.call("GET", "/api/v1/rooms/K01", venue.desk).json()["links"], 1);
+    // The code pairs once; a wrong or used one slows its place.
+    const QMap<QByteArray, QByteArray> page{{"Content-Type", kJson}, {"Origin", venue.server.url("").toUtf8()}};
+    const QByteArray body = QJsonDocument(QJsonObject{{"code", code}}).toJson();
+    testing::HttpReply paired = testing::http("POST", venue.server.url("/api/v1/pair"), body, page);
+    QCOMPARE(paired.status, 200);
+    QCOMPARE(paired.json()["room"], "K01");
+    QCOMPARE(paired.json()["registers"].toArray().size(), 3);
+    const QByteArray cookie = paired.headers.value("set-cookie").split(';').first();
+    QVERIFY(paired.headers.value("set-cookie").contains("HttpOnly"));
+    const testing::HttpReply again = testing::http("POST", venue.server.url("/api/v1/pair"), body, page);
+    QCOMPARE(again.status, 401);
+    QCOMPARE(again.json()["code"], "pairing-code-not-good");
+    QCOMPARE(testing::http("POST", venue.server.url("/api/v1/pair"), body, page).status, 429);
+    QMap<QByteArray, QByteArray> guest = page;
+    guest["Cookie"] = cookie;
+    // Its room, with its registers alone.
+    const QJsonObject room = venue.call("GET", "/api/v1/rooms/K01", guest).json();
+    QCOMPARE(room["registers"].toArray().size(), 3);
+    // Every other route and room: 403.
+    for (const zev::Api::Route &route : zev::Api::routes())
+        for (const QString name : {"K01", "K02"}) {
+            QString path;
+            for (const std::string &segment : route.pattern)
+                path += "/" + (segment == "{room}" ? name : segment == "{preset}" ? "p" : QString::fromStdString(segment));
+            if (path.contains("/events") || path.contains("/logout")) continue; // below
+            const bool allowed = zev::Api::guestMay(route) && name == "K01";
+            const testing::HttpReply reply = venue.call(route.method, path, guest,
+                                                        route.method == QByteArray("PATCH") ? patchValue("MusicVolumeTrackBar", "40dB") : QByteArray("{}"));
+            QVERIFY2(allowed ? reply.status == 200 : reply.status == 403,
+                     qPrintable(QString(route.method) + " " + path + ": " + QString::number(reply.status)));
+        }
+    testing::HttpReply reply = venue.call("PATCH", "/api/v1/rooms/K01/registers", guest,
+                                          patchValue("MusicMaxVolumeTrackBar", "80dB"));
+    QCOMPARE(reply.json()["code"], "not-guest-register");
+    QCOMPARE(venue.call("PATCH", "/api/v1/rooms/K01/registers", venue.tech, patchValue("MicVolumeTrackBar", "50dB")).status, 200);
+    reply = venue.call("PATCH", "/api/v1/rooms/K01/registers", guest, patchValue("MicVolumeTrackBar", "75dB"));
+    QCOMPARE(reply.json()["limits"][0]["limited"], "60dB");
+    QCOMPARE(reply.json()["limits"][0]["role"], "guest");
+    // Its room's events alone.
+    EventClient events;
+    QVERIFY(events.open(venue.server.api, {{"Cookie", cookie}, {"Origin", venue.server.url("").toUtf8()}}));
+    QCOMPARE(events.messages.first()["rooms"].toArray().size(), 1);
+    QCOMPARE(events.messages.first()["guest"].toArray().size(), 3);
+    venue.call("PATCH", "/api/v1/rooms/K02/registers", venue.tech, patchValue("MusicVolumeTrackBar", "44dB"));
+    venue.call("PATCH", "/api/v1/rooms/K01/registers", venue.tech, patchValue("MusicVolumeTrackBar", "45dB"));
+    QVERIFY(events.waitFor([](const QJsonObject &m) { return m["type"] == "change" && m["room"] == "K01"; }));
+    QVERIFY(std::none_of(events.messages.begin(), events.messages.end(),
+                         [](const QJsonObject &m) { return m["room"] == "K02"; }));
+    // The desk ends it: the tablet's session and stream end with it.
+    const testing::HttpReply ended = venue.call("DELETE", "/api/v1/rooms/K01/links", venue.desk);
+    QCOMPARE(ended.json()["ended"], 1);
+    QTRY_VERIFY(!events.connected());
+    QCOMPARE(venue.call("GET", "/api/v1/rooms/K01", guest).status, 401);
+    // A restarted server asks the tablet for a new code.
+    made = venue.call("POST", "/api/v1/rooms/K01/links", venue.tech, R"({"until": "06:00"})");
+    // (once the wrong codes' slowing of this place is over)
+    QVERIFY(QTest::qWaitFor([&] {
+        paired = testing::http("POST", venue.server.url("/api/v1/pair"),
+                               QJsonDocument(QJsonObject{{"code", made.json()["code"]}}).toJson(), page);
+        return paired.status != 429;
+    }, 10000));
+    QCOMPARE(paired.status, 200);
+    guest["Cookie"] = paired.headers.value("set-cookie").split(';').first();
+    QCOMPARE(venue.call("GET", "/api/v1/rooms/K01", guest).status, 200);
+    venue.server.stop();
+    QVERIFY(venue.server.start("venue.csv"));
+    QCOMPARE(venue.call("GET", "/api/v1/rooms/K01", guest).json()["code"], "restarted");
 }
 
 QTEST_MAIN(TestGuardApi)

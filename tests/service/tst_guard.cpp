@@ -15,13 +15,13 @@ using testing::showing;
 
 namespace {
 
-const Actor kTechnician{"tech", Role::Technician, "api", {}};
-const Actor kDesk{"desk", Role::Desk, "web", {}};
-const Actor kOtherDesk{"bar", Role::Desk, "web", {}};
+const Actor kTechnician{"tech", Role::Technician, "api", {}, {}};
+const Actor kDesk{"desk", Role::Desk, "web", {}, {}};
+const Actor kOtherDesk{"bar", Role::Desk, "web", {}, {}};
 
 Actor boundTo(const char *rooms)
 {
-    Actor actor{"k1desk", Role::Desk, "web", {}};
+    Actor actor{"k1desk", Role::Desk, "web", {}, {}};
     std::string error;
     parseRoomSet(rooms, actor.rooms, error);
     return actor;

@@ -15,7 +15,7 @@ using testing::showing;
 
 namespace {
 
-const Actor kTechnician{"tech", Role::Technician, "api", {}};
+const Actor kTechnician{"tech", Role::Technician, "api", {}, {}};
 
 ScheduleEntry parsedOne(const char *json)
 {

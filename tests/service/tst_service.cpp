@@ -24,9 +24,9 @@ using testing::row;
 using testing::kMusicVolume;
 using testing::kMusicMax;
 
-const Actor kTechnician{"tech", Role::Technician, "api", {}};
-const Actor kDesk{"desk", Role::Desk, "web", {}};
-const Actor kViewer{"view", Role::Viewer, "web", {}};
+const Actor kTechnician{"tech", Role::Technician, "api", {}, {}};
+const Actor kDesk{"desk", Role::Desk, "web", {}, {}};
+const Actor kViewer{"view", Role::Viewer, "web", {}, {}};
 
 } // namespace
 
