@@ -378,15 +378,19 @@ Access::PairResult Access::pair(const std::string &code, const QHostAddress &fro
     dropEndedLinks();
     const auto now = std::chrono::steady_clock::now();
     const std::string place = ClientAddresses::loginGroup(from).toStdString();
-    if (const auto failures = m_failures.find(place); failures != m_failures.end() && now < failures->second.next) {
-        wait = int(std::chrono::ceil<std::chrono::seconds>(failures->second.next - now).count());
-        return PairResult::Slowed;
-    }
     const std::string hash = code.size() <= 64 ? tokenHash(code) : std::string();
     const auto link = std::find_if(m_links.begin(), m_links.end(), [&](const auto &item) {
-        return !item.second.paired && !hash.empty() && item.second.codeHash == hash;
+        return !item.second.paired && !hash.empty() && item.second.codeHash == hash &&
+               now < item.second.codeDies;
     });
-    if (link == m_links.end() || now >= link->second.codeDies) {
+    // A good code pairs even from a place that is slowed (no one guesses 32 random bytes: the
+    // slowing bounds the wrong ones), so a tablet that scanned an old code takes the new one.
+    if (link == m_links.end()) {
+        if (const auto failures = m_failures.find(place);
+            failures != m_failures.end() && now < failures->second.next) {
+            wait = int(std::chrono::ceil<std::chrono::seconds>(failures->second.next - now).count());
+            return PairResult::Slowed;
+        }
         fail(m_failures, place, now);
         wait = int(std::chrono::ceil<std::chrono::seconds>(m_failures[place].next - now).count());
         return PairResult::Unknown;

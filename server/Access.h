@@ -15,7 +15,7 @@
 //              that uses it a guest session bound to that room alone, until the time the
 //              technician chose or the link is ended; in memory only, like sessions, so a
 //              restarted server asks for a new code. A wrong code slows its place as a wrong
-//              password does
+//              password does (a good one pairs all the same)
 //   logins     counted by where they come from (ClientAddresses::loginGroup: this machine as
 //              one, an IPv6 /64 as one) and by user name. An attempt is reserved before its
 //              hash is checked: one at a time from a place, and one at a time for a name

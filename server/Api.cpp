@@ -230,7 +230,8 @@ bool Api::upgrade(const HttpRequest &request, QTcpSocket *socket)
         hello.end().key("guest").array();
         for (const std::uint8_t address : who->registers)
             hello.object().field("name", machineName(*findRegister(address)))
-                .field("title", nameForPeople(address)).end();
+                .field("title", nameForPeople(address))
+                .field("english", nameForPeople(address, Language::English)).end();
     }
     hello.end().key("desk").array();
     for (const std::uint8_t address : m_service.deskRegisters())
@@ -430,7 +431,8 @@ void Api::pair(Call &call)
     case Access::PairResult::Ok: break;
     }
     JsonWriter out;
-    out.object().field("room", link->room).field("until", link->until.toString(Qt::ISODate).toStdString())
+    out.object().field("room", link->room)
+        .field("until", link->until.toTimeZone(m_service.clock().zone()).toString(Qt::ISODate).toStdString())
         .key("registers").array();
     for (const std::uint8_t address : link->registers) out.string(machineName(*findRegister(address)));
     HttpResponse response = json(200, out.end().end().take());

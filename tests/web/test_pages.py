@@ -4,7 +4,9 @@ A/B and undo, presets recalled into rooms, English, and axe-core on every page."
 import http.server
 import os
 import re
+import shutil
 import subprocess
+import tempfile
 import sys
 import threading
 import urllib.parse
@@ -470,6 +472,145 @@ class Layout(unittest.TestCase):
         finally:
             driver.quit()
             self.venue.api('PATCH', 'rooms/K01/registers', {'registers': [{'name': 'MusicMaxVolumeTrackBar', 'value': 0}]})
+
+
+class Guards(unittest.TestCase):
+    """What guards the rooms, in the pages: a room's tablet paired by its link (a tablet held
+    landscape, a phone in English), ended by the desk and asked for a new code after a restart;
+    the desk at a limit; a schedule firing on the server's clock (a clock file the test writes,
+    in the zone it sets)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix='zev720-clock-')
+        cls.clock = os.path.join(cls.folder, 'clock')
+        cls.set_clock('2026-12-10T21:59:00+08:00')
+        cls.venue = Venue(BUILD, {'K01': (), 'K02': ()}, USERS,
+                          environment={'ZEV720D_CLOCK_FILE': cls.clock, 'TZ': 'Asia/Shanghai'})
+        cls.browsers = []
+
+    @classmethod
+    def tearDownClass(cls):
+        for driver in cls.browsers:
+            driver.quit()
+        cls.venue.close()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    @classmethod
+    def set_clock(cls, local):
+        with open(cls.clock + '.new', 'w') as f:
+            f.write(local)
+        os.replace(cls.clock + '.new', cls.clock)
+
+    def driver(self, width, height, language='zh'):
+        driver = browser(width, height)
+        self.browsers.append(driver)
+        driver.get(self.venue.base + '/index.html')
+        driver.execute_script('localStorage.setItem("zev720.language", arguments[0])', language)
+        return driver
+
+    def guest_value(self, driver, index):
+        return driver.find_elements(By.CSS_SELECTOR, '.guest-value')[index].text
+
+    def test_a_rooms_tablet_and_a_guests_phone(self):
+        venue = self.venue
+        venue.api('PUT', 'limits', {'limits': [{'register': 'MusicVolumeTrackBar', 'role': 'guest', 'max': '70dB'}]})
+        venue.api('PATCH', 'rooms/K01/registers', {'registers': [
+            {'name': 'MusicMaxVolumeTrackBar', 'shown': '88dB'}, {'name': 'MusicVolumeTrackBar', 'shown': '69dB'}]})
+        link = venue.api('POST', 'rooms/K01/links', {'until': '06:00', 'registers': ['EchoLevelTrackBar']})
+        self.assertIn('#pair=', link['url'])
+        tablet = self.driver(1024, 600)  # a 7-10 inch tablet held landscape
+        tablet.get(link['url'])
+        wait(tablet, lambda d: len(d.find_elements(By.CSS_SELECTOR, '.guest-value')) == 3 and self.guest_value(d, 0) == '69dB')
+        self.assertEqual(tablet.find_element(By.ID, 'room-name').text, 'K01')
+        self.assertNotIn('pair=', tablet.current_url)  # the code leaves the address at once
+        self.assertIn('06:00', tablet.find_element(By.ID, 'until').text)
+        # Up to the guests' limit, and no further.
+        up = tablet.find_elements(By.CSS_SELECTOR, '.guest-step')[1]
+        self.assertEqual(up.accessible_name, '音乐调整 音量 +')
+        up.click()
+        wait(tablet, lambda d: self.guest_value(d, 0) == '70dB')
+        wait(tablet, lambda d: not up.is_enabled() and d.find_element(By.CSS_SELECTOR, '.guest-note').text == '已到上限')
+        self.assertEqual(venue.emulators['K01'].registers()[MUSIC_VOLUME], 88 - 70)
+        self.assertEqual(no_sideways_scroll_and_buttons_hit(tablet), [])
+        self.assertEqual(small_targets(tablet), [])
+        # The code was good once.
+        phone = self.driver(360, 740, language='en')
+        phone.get(link['url'])
+        wait(phone, lambda d: 'not good' in d.find_element(By.ID, 'pairing').text)
+        # A phone of its own, in English.
+        second = venue.api('POST', 'rooms/K02/links', {'until': '06:00'})
+        phone.get(second['url'])
+        wait(phone, lambda d: len(d.find_elements(By.CSS_SELECTOR, '.guest-value')) == 2
+             and d.find_element(By.ID, 'room-name').text == 'K02')
+        self.assertEqual([h.text for h in phone.find_elements(By.CSS_SELECTOR, '.guest-control h2')],
+                         ['Music volume', 'Microphone volume'])
+        self.assertEqual(no_sideways_scroll_and_buttons_hit(phone), [])
+        self.assertEqual(small_targets(phone), [])
+        # The desk sees the live tablets and ends one: that page asks for a new code.
+        desk = self.driver(1280, 900)
+        log_in(desk, venue.base, 'front', USERS['front'][1])
+        tile = lambda d: d.find_element(By.CSS_SELECTOR, '[data-room="K01"]')
+        wait(desk, lambda d: tile(d).find_element(By.CSS_SELECTOR, '.tablet').is_displayed())
+        button = tile(desk).find_element(By.CSS_SELECTOR, '.tablet button')
+        self.assertEqual(button.text, '结束本房控制')
+        button.click()
+        wait(tablet, lambda d: '控制已结束' in d.find_element(By.ID, 'pairing').text, 15, 'the tablet told it ended')
+        self.assertFalse(tablet.find_elements(By.CSS_SELECTOR, '.guest-step'))
+        wait(desk, lambda d: not tile(d).find_element(By.CSS_SELECTOR, '.tablet').is_displayed())
+        # A restart of the server: the phone asks for a new code, with the reason.
+        venue.restart()
+        wait(phone, lambda d: 'restarted' in d.find_element(By.ID, 'pairing').text, 30, 'the phone told of the restart')
+        self.assertEqual(axe(phone, open(AXE).read()), [])
+
+    def test_a_desk_at_its_limit_and_a_schedule_on_the_servers_clock(self):
+        venue = self.venue
+        venue.api('PUT', 'limits', {'limits': [
+            {'register': 'MusicVolumeTrackBar', 'role': 'desk', 'max': '70dB', 'hours': '22:00-08:00'}]})
+        venue.api('PATCH', 'rooms/K02/registers', {'registers': [
+            {'name': 'MusicMaxVolumeTrackBar', 'shown': '88dB'}, {'name': 'MusicVolumeTrackBar', 'shown': '80dB'}]})
+        venue.api('PUT', 'presets/' + urllib.parse.quote('深夜'), {'fromRoom': 'K02'})
+        venue.api('PATCH', 'rooms/K01/registers', {'registers': [{'name': 'MusicVolumeTrackBar', 'shown': '50dB'}]})
+        self.set_clock('2026-12-10T21:59:00+08:00')
+        schedule = venue.api('PUT', 'schedule', {'entries': [{'name': 'late', 'at': '22:00', 'recall': '深夜', 'rooms': 'K01'}]})
+        self.assertEqual(schedule['tonight'][0]['at'], '2026-12-10T22:00:00+08:00')
+        desk = self.driver(1280, 900)
+        log_in(desk, venue.base, 'front', USERS['front'][1])
+        tile = lambda d, room: d.find_element(By.CSS_SELECTOR, f'[data-room="{room}"]')
+        wait(desk, lambda d: tile_value(d, 'K01', 0) == '50dB')
+        wait(desk, lambda d: '22:00–08:00' in d.find_element(By.ID, 'limits').text)
+        self.assertIn('70dB', desk.find_element(By.ID, 'limits').text)
+        # 22:00: the schedule recalls into K01 (held by nothing: a technician's schedule), and
+        # the limit begins: K02 is brought down to it, and + is off there.
+        self.set_clock('2026-12-10T22:00:05+08:00')
+        wait(desk, lambda d: tile_value(d, 'K01', 0) == '80dB', 15, 'the schedule ran')
+        wait(desk, lambda d: tile_value(d, 'K02', 0) == '70dB', 15, 'the limit brought K02 down')
+        up = tile(desk, 'K02').find_element(By.CSS_SELECTOR, 'button[data-step="1"]')
+        wait(desk, lambda d: not up.is_enabled() and tile(d, 'K02').find_element(By.CSS_SELECTOR, '.end').text == '已到上限')
+        history = venue.api('GET', 'rooms/K01/history?limit=1')['changes'][0]
+        self.assertEqual((history['user'], history['through']), ('schedule', 'schedule'))
+        # A desk user's own slip, undone within the minute.
+        down = tile(desk, 'K02').find_element(By.CSS_SELECTOR, 'button[data-step="-1"]')
+        down.click()
+        wait(desk, lambda d: tile_value(d, 'K02', 0) == '69dB')
+        undo = tile(desk, 'K02').find_element(By.CSS_SELECTOR, '.undo-own')
+        wait(desk, lambda d: undo.is_displayed())
+        undo.click()
+        wait(desk, lambda d: tile_value(d, 'K02', 0) == '70dB')
+        wait(desk, lambda d: not undo.is_displayed())
+        # The technician's presets page: the limits and tonight's runs.
+        technician = self.driver(1280, 900)
+        log_in(technician, venue.base, 'tech', USERS['tech'][1])
+        technician.get(venue.base + '/presets.html')
+        wait(technician, lambda d: d.find_elements(By.CSS_SELECTOR, '#tonight li') and d.find_elements(By.CSS_SELECTOR, '#limit-list li'))
+        self.assertIn('late', technician.find_element(By.ID, 'tonight').text)
+        self.assertIn('生效中', technician.find_element(By.ID, 'limit-list').text)
+        textarea = technician.find_element(By.ID, 'limits-text')
+        textarea.clear()
+        textarea.send_keys('{"limits": [\n{"register": "Nothing", "role": "desk", "max": "1dB"}]}')
+        technician.find_element(By.CSS_SELECTOR, '#limits-form button').click()
+        wait(technician, lambda d: 'line 2' in d.find_element(By.ID, 'limits-said').text)
+        self.assertEqual(len(venue.api('GET', 'limits')['limits']), 1)
 
 
 if __name__ == '__main__':

@@ -145,8 +145,9 @@ class Venue:
     """Rooms named as given; a room whose value is None has a line that leads nowhere. With
     `proxy`, the server also answers to the name of a HeldProxy in front of it (self.proxy)."""
 
-    def __init__(self, build, rooms, users, proxy=False):
+    def __init__(self, build, rooms, users, proxy=False, environment=None):
         self.build = build
+        self.environment = environment  # what the server runs with besides this process's
         self.folder = tempfile.mkdtemp(prefix='zev720-pages-')
         self.state = os.path.join(self.folder, 'state')
         self.emulators = {}
@@ -183,7 +184,8 @@ class Venue:
         self.output.clear()
         self.server = subprocess.Popen([self.zev720d, '--venue', os.path.join(self.folder, 'venue.csv'),
                                         '--state', self.state, '--listen', listen, '--frame-ports', '0', *self.extra],
-                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                       env={**os.environ, **(self.environment or {})})
         threading.Thread(target=self._read, args=(self.server,), daemon=True).start()
         self.wait_for(lambda: any(line.startswith('API: ') for line in self.output), 'the API to listen')
         api = next(line for line in self.output if line.startswith('API: '))

@@ -66,8 +66,11 @@ export async function call(method, path, body, type, options = {}) {
 
 // Calls `onMessage` with each event and `onState` with the stream's state: 'live' once the
 // server's hello is in, 'stale' when the page can no longer vouch for what it shows.
-export function events(onMessage, onState) {
+// `options.check`: what is asked to learn whether the server is back (`me` unless given);
+// `options.gone(code)`: called in place of going to the login when it no longer knows us.
+export function events(onMessage, onState, options = {}) {
   let socket = null;
+  let gone = false;
   let lastWord = 0;
   let retry = 0;
   const drop = () => {
@@ -82,10 +85,15 @@ export function events(onMessage, onState) {
   const check = async () => {
     clearTimeout(retry);
     try {
-      await call('GET', 'me', undefined, undefined, { timeout: 4000 });
+      await call('GET', options.check || 'me', undefined, undefined, { timeout: 4000, toLogin: !options.gone });
       open();
     } catch (error) {
-      if (error.status !== 401) retry = setTimeout(check, 2000);
+      if (options.gone && (error.status === 401 || error.status === 403)) {
+        gone = true;
+        options.gone(error.data && error.data.code);
+      } else if (error.status !== 401) {
+        retry = setTimeout(check, 2000);
+      }
     }
   };
   const lost = () => {
@@ -96,6 +104,7 @@ export function events(onMessage, onState) {
   };
   const open = () => {
     drop();
+    if (gone) return;
     lastWord = performance.now();
     socket = new WebSocket(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/api/v1/events`);
     socket.onmessage = (event) => {

@@ -47,13 +47,72 @@ function registerOf(room, name) {
   return room.registers.find((r) => r.name === name);
 }
 
+// A desk user's own last change of a room may be undone for a minute (the wrong room, a
+// double tap): the ids the server gave it.
+const kOwnUndoMs = 60000;
+const ownChanges = new Map(); // room -> { ids, timer }
+
 async function change(roomName, name, step) {
   try {
     const answer = await call('PATCH', `rooms/${encodeURIComponent(roomName)}/registers`, { registers: [{ name, step }] });
     if (answer.limited) say(`${roomName}: ${text(step > 0 ? 'atTop' : 'atBottom')}`);
+    if (answer.ids && answer.ids.length) keepOwn(roomName, answer.ids);
   } catch (error) {
     say(`${roomName}: ${error.message}`);
   }
+}
+
+function keepOwn(roomName, ids) {
+  const before = ownChanges.get(roomName);
+  if (before) clearTimeout(before.timer);
+  ownChanges.set(roomName, { ids, timer: setTimeout(() => { ownChanges.delete(roomName); update(roomName); }, kOwnUndoMs) });
+  update(roomName);
+}
+
+async function undoOwn(roomName) {
+  const own = ownChanges.get(roomName);
+  if (!own) return;
+  clearTimeout(own.timer);
+  ownChanges.delete(roomName);
+  update(roomName);
+  try {
+    await call('POST', `rooms/${encodeURIComponent(roomName)}/undo`, { ids: own.ids });
+    say(`${roomName}: ${text('undoneMine')}`);
+  } catch (error) {
+    say(`${roomName}: ${error.message}`);
+  }
+}
+
+async function endTablet(roomName) {
+  try {
+    await call('DELETE', `rooms/${encodeURIComponent(roomName)}/links`);
+    say(`${roomName}: ${text('endTablet')} — ${text('ended')}`);
+  } catch (error) {
+    say(`${roomName}: ${error.message}`);
+  }
+}
+
+// The limits of this user's role, as the desk reads them ("22:00–08:00 音量上限 70dB").
+let limits = [];
+async function loadLimits() {
+  try {
+    limits = (await call('GET', 'limits')).limits.filter((l) => l.role === me.role && l.max);
+  } catch {
+    limits = [];
+  }
+  showLimits();
+}
+
+function showLimits() {
+  const line = document.getElementById('limits');
+  line.replaceChildren(...limits.map((l) => {
+    const known = desk.find((d) => d.name === l.register);
+    const [from, to] = (l.hours || '').split('-');
+    const when = l.hours ? text('limitHours', { from, to }) : '';
+    const where = l.rooms ? ` (${l.rooms})` : '';
+    return element('li', l.inForce ? 'in-force' : '', text('limitNote', { when, what: known ? said(known.title) : l.register, max: said(l.max) }) + where);
+  }));
+  line.hidden = !limits.length;
 }
 
 // Locking asks first, and says what it does.
@@ -121,11 +180,28 @@ function makeTile(room) {
   const lock = element('p', 'lock');
   const lockState = element('span');
   lock.append(lockState);
+  const tablet = element('p', 'tablet');
+  tablet.hidden = true;
+  const tabletState = element('span', '', '');
+  tablet.append(tabletState);
+  let tabletButton = null;
+  let undoButton = null;
+  if (mayChange(me)) {
+    tabletButton = element('button', '', '');
+    tabletButton.type = 'button';
+    tabletButton.addEventListener('click', () => endTablet(room.name));
+    tablet.append(' ', tabletButton);
+    undoButton = element('button', 'undo-own', '');
+    undoButton.type = 'button';
+    undoButton.hidden = true;
+    undoButton.addEventListener('click', () => undoOwn(room.name));
+  }
   let lockButton = null;
   let recallChoice = null;
   let recallButton = null;
   const result = element('output', 'result');
-  item.append(top, values, lock);
+  item.append(top, values, lock, tablet);
+  if (undoButton) values.after(undoButton);
   if (mayChange(me)) {
     lockButton = element('button', '', '');
     lockButton.type = 'button';
@@ -151,7 +227,8 @@ function makeTile(room) {
     item.append(recall);
   }
   item.append(differs);
-  return { item, state, values: shown, lockState, lockButton, recallChoice, recallButton, differs, summary, differing };
+  return { item, state, values: shown, lockState, lockButton, recallChoice, recallButton, differs, summary, differing,
+    tablet, tabletState, tabletButton, undoButton };
 }
 
 function fillPresetChoice(choice) {
@@ -168,9 +245,10 @@ function update(name) {
   tile.state.textContent = stateText(room);
   const online = live && room.state === 'online';
   const ends = room.ends || {};
+  const held = (room.limitEnds || {})[me.role] || {}; // where a limit of this role holds a bar
   for (const [register, shown] of tile.values) {
     const value = registerOf(room, register);
-    const end = ends[register] || [];
+    const end = [...(ends[register] || []), ...(held[register] || [])];
     shown.output.textContent = live && value ? said(value.shown) : '?';
     shown.title.textContent = said(desk.find((d) => d.name === register).title);
     shown.note.textContent = !online || !value ? '' : end.includes('top') ? text('atTop') : end.includes('bottom') ? text('atBottom') : '';
@@ -181,6 +259,18 @@ function update(name) {
       }
   }
   tile.lockState.textContent = lockText(room);
+  tile.tablet.hidden = !live || !room.links;
+  tile.tabletState.textContent = text('tabletLive');
+  if (tile.tabletButton) {
+    tile.tabletButton.textContent = text('endTablet');
+    tile.tabletButton.setAttribute('aria-label', `${text('endTablet')} ${room.name}`);
+  }
+  if (tile.undoButton) {
+    tile.undoButton.hidden = !live || !ownChanges.has(room.name);
+    tile.undoButton.disabled = !online;
+    tile.undoButton.textContent = text('undoMine');
+    tile.undoButton.setAttribute('aria-label', `${text('undoMine')} ${room.name}`);
+  }
   if (tile.lockButton) {
     tile.lockButton.textContent = text('lock');
     tile.lockButton.setAttribute('aria-label', `${text('lock')} ${room.name}`);
@@ -264,9 +354,11 @@ function take(event) {
     for (const room of event.rooms) rooms.set(room.name, { room, tile: makeTile(room) });
     for (const { tile } of rooms.values()) if (tile.recallChoice) fillPresetChoice(tile.recallChoice);
     showAll();
+    loadLimits();
     return compareSoon();
   }
   if (event.type === 'recall') return compareSoon();
+  if (event.type === 'limits') return loadLimits();
   const name = event.type === 'room' ? event.room.name : event.room;
   const known = rooms.get(name);
   if (!known) return;
@@ -281,7 +373,10 @@ function take(event) {
     if (sort.value === 'state' || filter.value) arrange(); else countOffline([...rooms.values()]);
   } else if (event.type === 'change') {
     if ('locked' in event) room.locked = event.locked;
-    if (event.ends) room.ends = event.ends;
+    if (event.ends) {
+      room.ends = event.ends;
+      room.limitEnds = event.limitEnds || {};
+    }
     const register = event.register && registerOf(room, event.register.name);
     if (register) Object.assign(register, event.register);
   }
@@ -310,7 +405,7 @@ async function loadPresets() {
 }
 
 async function start() {
-  me = await startPage(() => { houseChoice.options[0].textContent = text('none'); if (!live && rooms.size) say(text('stale')); showAll(); });
+  me = await startPage(() => { houseChoice.options[0].textContent = text('none'); if (!live && rooms.size) say(text('stale')); showAll(); showLimits(); });
   if (!me) return;
   useGlossary((await call('GET', 'layout')).english); // the processor's names in English
   await loadPresets();
