@@ -2,8 +2,8 @@
 // 9600-baud line, held by zev720d. Measured: a change through the API to its frame on the
 // line with the room otherwise idle; the fan-out of a stream of 50 changes a second to 50
 // WebSocket clients; the server's CPU and memory while idle; a preset recall into 16 rooms
-// against one room.
-#include "Report.h"
+// against one room; a desk user's change with 20 limits in force against none.
+#include "Held.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -29,6 +29,11 @@
 
 namespace {
 
+using bench::p99;
+using bench::patch;
+using bench::received;
+using bench::waitFor;
+
 constexpr int kRooms = 64;
 constexpr int kClients = 50;
 constexpr int kChangesPerSecond = 50;
@@ -37,61 +42,6 @@ constexpr int kSamples = 60;
 // Ten bytes each way of a frame and its reply at 9600 baud, 10 bits a byte.
 constexpr double kFrameRoundTrip = 10.0 * 10 / 9600;
 const std::vector<int> kVolumes{16, 17, 32, 33, 80, 81, 85, 86};
-
-double p99(std::vector<double> values)
-{
-    if (values.empty()) return NAN;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, std::size_t(std::ceil(double(values.size()) * 0.99)) - 1)];
-}
-
-void waitFor(const std::function<bool()> &done, int ms)
-{
-    const double until = bench::monotonicSeconds() + ms / 1000.0;
-    while (!done() && bench::monotonicSeconds() < until)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-struct Client {
-    QNetworkAccessManager manager;
-    QByteArray token;
-    quint16 port = 0;
-
-    int call(const QByteArray &method, const QString &path, const QByteArray &body = {},
-             QByteArray *out = nullptr)
-    {
-        QNetworkRequest request{QUrl(QString("http://127.0.0.1:%1%2").arg(port).arg(path))};
-        request.setRawHeader("Authorization", "Bearer " + token);
-        request.setRawHeader("Content-Type", "application/json");
-        QNetworkReply *reply = manager.sendCustomRequest(request, method, body);
-        waitFor([reply] { return reply->isFinished(); }, 30000);
-        if (out) *out = reply->readAll();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        reply->deleteLater();
-        return status;
-    }
-};
-
-QByteArray patch(int address, int value)
-{
-    return QString(R"({"registers":[{"address":%1,"value":%2}]})").arg(address).arg(value).toUtf8();
-}
-
-// The monotonic times at which the emulator received a write of `value` to `address`.
-std::vector<double> received(const QString &log, int address, int value)
-{
-    std::vector<double> times;
-    QFile file(log);
-    if (!file.open(QIODevice::ReadOnly)) return times;
-    const QString frame = QString("rx FE %1 %2 ")
-                              .arg(address, 2, 16, QChar('0'))
-                              .arg(value, 2, 16, QChar('0'))
-                              .toUpper()
-                              .replace("RX FE", "rx FE");
-    for (const QByteArray &line : file.readAll().split('\n'))
-        if (line.contains(frame.toUtf8())) times.push_back(line.split(' ').first().toDouble());
-    return times;
-}
 
 double processSeconds(qint64 pid)
 {
@@ -106,49 +56,14 @@ double processSeconds(qint64 pid)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QString build = QCoreApplication::applicationDirPath() + "/..";
-    QTemporaryDir dir;
-    std::vector<std::unique_ptr<QProcess>> sims;
-    QString venue = "room, line\n";
-    for (int i = 0; i < kRooms; ++i) {
-        auto sim = std::make_unique<QProcess>();
-        sim->start(build + "/zev720-sim", {"--listen", "127.0.0.1:0", "--baud", "9600", "--log",
-                                           dir.filePath(QString("room%1.log").arg(i))});
-        sim->waitForReadyRead(5000);
-        venue += QString("R%1, %2\n").arg(i, 2, 10, QChar('0')).arg(QString(sim->readLine()).trimmed());
-        sims.push_back(std::move(sim));
-    }
-    QFile file(dir.filePath("venue.csv"));
-    file.open(QIODevice::WriteOnly);
-    file.write(venue.toUtf8());
-    file.close();
-    const QString state = dir.filePath("state");
-    QProcess add;
-    add.start(build + "/zev720d", {"user", "add", "bench", "--role", "technician", "--state", state});
-    add.write("bench-password\n");
-    add.closeWriteChannel();
-    add.waitForFinished(20000);
-    QProcess token;
-    token.start(build + "/zev720d", {"token", "add", "bench", "run", "--state", state});
-    token.waitForFinished(10000);
-    Client client;
-    client.token = token.readAllStandardOutput().trimmed();
-
-    QProcess server;
-    server.setProcessChannelMode(QProcess::MergedChannels);
-    server.start(build + "/zev720d", {"--venue", dir.filePath("venue.csv"), "--state", state,
-                                      "--listen", "127.0.0.1:0"});
-    QByteArray out;
-    waitFor([&] {
-        out += server.readAll();
-        return out.count(": online") >= kRooms;
-    }, 60000);
-    const auto match = QRegularExpression("API: http://127.0.0.1:(\\d+)/").match(QString(out));
-    client.port = quint16(match.captured(1).toUInt());
-    if (out.count(": online") < kRooms || !client.port) {
-        std::printf("the server did not hold %d rooms:\n%s", kRooms, out.constData());
-        return 0;
-    }
+    bench::HeldVenue venue;
+    bench::Client desk; // a front desk user's: the limits hold its changes
+    desk.token = venue.addUser("front", "desk");
+    if (!venue.start(kRooms)) return 0;
+    desk.port = venue.client.port;
+    bench::Client &client = venue.client;
+    QProcess &server = venue.server;
+    const QTemporaryDir &dir = venue.dir;
 
     // Idle: every room online, quiet checks only.
     waitFor([] { return false; }, 2000);
@@ -177,6 +92,41 @@ int main(int argc, char *argv[])
     const double lineP99 = p99(lines);
     std::printf("API change to its frame: median %.1f ms, p99 %.1f ms over %zu\n",
                 bench::median(lines) * 1000, lineP99 * 1000, lines.size());
+
+    // A desk user's change with 20 limits in force against none: the limits are looked at on
+    // every change of a limited role. Four blocks of each, in turn.
+    const auto deskChanges = [&](std::vector<double> &into) {
+        for (int i = 0; i < kSamples / 2; ++i) {
+            const int value = 30 + i % 40;
+            const double sent = bench::monotonicSeconds();
+            desk.call("PATCH", "/api/v1/rooms/R01/registers", patch(16, value));
+            double first = NAN;
+            for (double t : received(venue.log(1), 16, value))
+                if (t >= sent && (std::isnan(first) || t < first)) first = t;
+            if (!std::isnan(first)) into.push_back(first - sent);
+            waitFor([] { return false; }, 20);
+        }
+    };
+    QByteArray limits = R"({"limits": [)";
+    for (int i = 0; i < 20; ++i)
+        limits += QString(R"(%1{"register": "%2", "role": "desk", "max": "%3dB"%4})")
+                      .arg(i ? "," : "")
+                      .arg(i % 2 ? "MicVolumeTrackBar" : "MusicVolumeTrackBar")
+                      .arg(80 + i % 8)
+                      .arg(i % 3 == 0 ? R"(, "hours": "00:00-00:00")" : i % 3 == 1 ? R"(, "rooms": "R00-R63")" : "")
+                      .toUtf8();
+    limits += "]}";
+    std::vector<double> withoutLimits, withLimits;
+    for (int block = 0; block < 4; ++block) {
+        client.call("PUT", "/api/v1/limits", R"({"limits": []})");
+        deskChanges(withoutLimits);
+        if (client.call("PUT", "/api/v1/limits", limits) != 200) std::printf("the limits were refused\n");
+        deskChanges(withLimits);
+    }
+    client.call("PUT", "/api/v1/limits", R"({"limits": []})");
+    const double limitsRatio = bench::median(withLimits) / bench::median(withoutLimits);
+    std::printf("desk change to its frame: median %.2f ms with 20 limits, %.2f ms without\n",
+                bench::median(withLimits) * 1000, bench::median(withoutLimits) * 1000);
 
     // Fan-out: 50 clients, 50 changes a second over the rooms.
     std::vector<std::unique_ptr<QWebSocket>> sockets;
@@ -261,19 +211,14 @@ int main(int argc, char *argv[])
     std::printf("recall: one room %.0f ms, 16 rooms %.0f ms (medians of 3)\n",
                 bench::median(one) * 1000, bench::median(sixteen) * 1000);
 
-    server.terminate();
-    server.waitForFinished(10000);
-    for (auto &sim : sims) {
-        sim->terminate();
-        sim->waitForFinished(3000);
-    }
-
     const double lineTarget = kFrameRoundTrip + 0.025;
     bench::report("server: API change to its frame p99", lineP99 * 1000, "ms",
                   "<= frame round trip + 25 ms (" + std::to_string(int(std::lround(lineTarget * 1000))) + ")",
                   lineTarget / lineP99);
     bench::report("server: event fan-out p99, 50 clients, 50/s", fanP99 * 1000, "ms", "<= 50",
                   fewest >= total ? 0.050 / std::max(fanP99, 0.001) : 0);
+    bench::report("server: desk change, 20 limits / none (median)", limitsRatio, "x", "<= 1.05",
+                  1.05 / limitsRatio);
     bench::report("server: idle CPU, 64 rooms", idle, "%", "<= 1", 1 / std::max(idle, 0.01));
     bench::report("server: resident memory, 64 rooms idle", rss, "MB", "<= 64", 64 / rss);
     bench::report("server: preset recall 16 rooms / 1 room", ratio, "x", "<= 1.3", 1.3 / ratio);

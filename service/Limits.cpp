@@ -83,8 +83,8 @@ std::uint8_t Bounds::clamp(std::uint8_t value) const
     const Limit *by = upperBy ? upperBy : lowerBy;
     if (!by) return value;
     const double number = numberOf(by->address, value);
-    if (upper && number > numberOf(by->address, *upper)) return *upper;
-    if (lower && number < numberOf(by->address, *lower)) return *lower;
+    if (upper && upperBy && number > upperBy->upperNumber) return *upper;
+    if (lower && lowerBy && number < lowerBy->lowerNumber) return *lower;
     return value;
 }
 
@@ -94,20 +94,17 @@ Bounds boundsOf(const LimitList &list, Role role, std::string_view room, std::ui
     Bounds bounds;
     for (const Limit &limit : list.limits) {
         if (limit.address != address || !list.holds(limit, role, room, minute)) continue;
-        if (limit.upper && (!bounds.upper || numberOf(address, *limit.upper) <
-                                                 numberOf(address, *bounds.upper))) {
+        if (limit.upper && (!bounds.upperBy || limit.upperNumber < bounds.upperBy->upperNumber)) {
             bounds.upper = limit.upper;
             bounds.upperBy = &limit;
         }
-        if (limit.lower && (!bounds.lower || numberOf(address, *limit.lower) >
-                                                 numberOf(address, *bounds.lower))) {
+        if (limit.lower && (!bounds.lowerBy || limit.lowerNumber > bounds.lowerBy->lowerNumber)) {
             bounds.lower = limit.lower;
             bounds.lowerBy = &limit;
         }
     }
     // Two limits that cross: the upper one holds, as quieter is the safer side.
-    if (bounds.upper && bounds.lower &&
-        numberOf(address, *bounds.lower) > numberOf(address, *bounds.upper)) {
+    if (bounds.upperBy && bounds.lowerBy && bounds.lowerBy->lowerNumber > bounds.upperBy->upperNumber) {
         bounds.lower.reset();
         bounds.lowerBy = nullptr;
     }
@@ -212,8 +209,9 @@ bool parseLimits(std::string_view text, const std::string &fileName, LimitList &
                               machineName(*row) + " shows");
             *bound = *value;
         }
-        if (limit.upper && limit.lower &&
-            numberOf(limit.address, *limit.lower) > numberOf(limit.address, *limit.upper))
+        if (limit.upper) limit.upperNumber = numberOf(limit.address, *limit.upper);
+        if (limit.lower) limit.lowerNumber = numberOf(limit.address, *limit.lower);
+        if (limit.upper && limit.lower && limit.lowerNumber > limit.upperNumber)
             return refuse(field + ": min is above max");
         read.limits.push_back(std::move(limit));
     }

@@ -62,6 +62,7 @@ struct Limit {
     Role role = Role::Desk;
     std::optional<std::uint8_t> upper; ///< the register value of max
     std::optional<std::uint8_t> lower; ///< of min
+    double upperNumber = 0, lowerNumber = 0; ///< the numbers they show ("78dB": 78)
     RoomSet rooms;
     std::optional<DayHours> hours;
     std::string set;

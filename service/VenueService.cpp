@@ -57,6 +57,7 @@ VenueService::VenueService(Venue &venue, Journal &journal, Presets &presets,
     : QObject(parent), m_venue(venue), m_journal(journal), m_presets(presets),
       m_deskRegisters(std::move(deskRegisters)), m_clock(&processClock())
 {
+    m_minute = minuteOf(m_clock->now());
     QObject::connect(&m_venue, &Venue::changed, this,
                      [this](HeldRoom &room, const RegisterChange &change) { confirmed(room, change); });
     QObject::connect(&m_venue, &Venue::stateChanged, this,
@@ -486,15 +487,21 @@ std::vector<BarEnds> VenueService::limitEnds(const HeldRoom &room, Role role) co
 {
     std::vector<BarEnds> out;
     if (!room.holder->mirrored() || !limitedRole(role) || m_limits.limits.empty()) return out;
+    // The bars that some limit of the role names, each once, in the map's order.
+    std::set<std::uint8_t> named;
+    for (const Limit &limit : m_limits.limits)
+        if (limit.role == role && limit.rooms.contains(room.name)) named.insert(limit.address);
+    if (named.empty()) return out;
     const int minute = minuteNow();
-    for (const RegisterRow &row : registerMap()) {
-        const Bounds bounds = boundsOf(m_limits, role, room.name, row.address, minute);
+    for (const std::uint8_t address : named) {
+        const Bounds bounds = boundsOf(m_limits, role, room.name, address, minute);
         if (!bounds) continue;
+        const RegisterRow &row = *findRegister(address);
         const auto number = [&](std::uint8_t value) {
             return numberShown(shownValue(row, value)).value_or(0);
         };
-        const double here = number(room.holder->mirror()[row.address]);
-        BarEnds ends{row.address, bounds.upper && here >= number(*bounds.upper),
+        const double here = number(room.holder->mirror()[address]);
+        BarEnds ends{address, bounds.upper && here >= number(*bounds.upper),
                      bounds.lower && here <= number(*bounds.lower)};
         if (ends.top || ends.bottom) out.push_back(ends);
     }
@@ -609,11 +616,17 @@ void VenueService::setClock(const Clock &clock)
 {
     m_clock = &clock;
     m_journal.setClock(&clock);
+    m_minute = minuteOf(clock.now());
 }
 
 int VenueService::minuteNow() const
 {
-    const QTime time = m_clock->now().toTimeZone(m_clock->zone()).time();
+    return m_minute;
+}
+
+int VenueService::minuteOf(const QDateTime &now) const
+{
+    const QTime time = now.toTimeZone(m_clock->zone()).time();
     return time.hour() * 60 + time.minute();
 }
 
@@ -693,8 +706,7 @@ bool VenueService::switchLimitSets(const std::set<std::string> &on, const std::s
 void VenueService::lookAtClock()
 {
     const QDateTime now = m_clock->now();
-    const QTime time = now.toTimeZone(m_clock->zone()).time();
-    const int minute = time.hour() * 60 + time.minute();
+    const int minute = m_minute = minuteOf(now);
     std::set<std::string> inForce, begun;
     for (const Limit &limit : m_limits.limits) {
         if (!limit.comesAndGoes() || !m_limits.inForce(limit, minute)) continue;

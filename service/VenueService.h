@@ -157,7 +157,8 @@ public:
     /// The clock of the limits' hours and of the journal (the process's unless set).
     void setClock(const Clock &clock);
     const Clock &clock() const { return *m_clock; }
-    /// Now as a minute of the day, in the clock's zone.
+    /// Now as a minute of the day, in the clock's zone, as the clock was last looked at (at
+    /// most kClockLookMs ago): the time the limits' hours follow.
     int minuteNow() const;
 
     /// Whether the actor may see and change the room (a user bound to rooms).
@@ -250,6 +251,7 @@ private:
     /// Brings the work's registers that differ from the room within the role's limits.
     std::vector<LimitHit> keepWithinLimits(const HeldRoom &room, Role role, ParameterModel &work) const;
     void lookAtClock();
+    int minuteOf(const QDateTime &now) const;
     /// Brings the room within the limits that began (their keys) while it could not be.
     void bringWithinLimits(HeldRoom &room, const std::set<std::string> &begun);
     bool storeLimits(const LimitList &list, std::string &error);
@@ -267,6 +269,7 @@ private:
     std::map<std::pair<HeldRoom *, std::uint8_t>, Undoing> m_undoing;
     std::vector<std::shared_ptr<Waiting>> m_waiting;
     const Clock *m_clock = nullptr;
+    int m_minute = 0; ///< of the day, when the clock was last looked at
     LimitList m_limits;
     std::string m_limitsPath;
     std::set<std::string> m_inForce; ///< the keys of limits that come and go, in force

@@ -534,6 +534,7 @@ class Guards(unittest.TestCase):
         self.assertEqual(venue.emulators['K01'].registers()[MUSIC_VOLUME], 88 - 70)
         self.assertEqual(no_sideways_scroll_and_buttons_hit(tablet), [])
         self.assertEqual(small_targets(tablet), [])
+        self.assertEqual(axe(tablet, open(AXE).read()), [])
         # The code was good once.
         phone = self.driver(360, 740, language='en')
         phone.get(link['url'])
