@@ -60,6 +60,7 @@ private slots:
     void aStartAfterItsTimeCatchesUpTheLatestPerRoom();
     void aRoomAwayAtItsRunGetsItWhenBack();
     void aChangedClockRunsNothingTwice();
+    void theNightsTheClockChangesEachEntryRunsOnce();
 };
 
 void TestSchedule::runsFollowTheZonesClock()
@@ -219,6 +220,43 @@ void TestSchedule::aChangedClockRunsNothingTwice()
     // The next night, on time.
     held.clock.setLocal("2026-12-14T22:00:00");
     QTRY_COMPARE(runs, 3);
+}
+
+void TestSchedule::theNightsTheClockChangesEachEntryRunsOnce()
+{
+    // The scheduler looked at through each night minute by minute (as the service's beat
+    // would, each second), in a zone with daylight saving time.
+    Held held;
+    held.clock.in = QTimeZone("Europe/Berlin");
+    Scheduler scheduler(held.service);
+    QObject::disconnect(&held.service, &VenueService::clockLooked, &scheduler, nullptr);
+    held.clock.at = utc("2026-10-24T20:00:00Z");
+    QVERIFY(!scheduler.put(R"({"entries": [
+        {"name": "skipped-or-twice", "at": "02:30", "limits": {"on": ["night"]}},
+        {"name": "before", "at": "01:59", "limits": {"on": ["a"]}},
+        {"name": "after", "at": "03:00", "limits": {"on": ["b"]}}]})"));
+    std::map<std::string, std::vector<QDateTime>> runs;
+    QObject::connect(&scheduler, &Scheduler::ran, &scheduler,
+                     [&](const std::string &entry) { runs[entry].push_back(held.clock.at); });
+    const auto night = [&](const char *from, const char *to) {
+        held.clock.at = utc(from); // the evening before (what it catches up of months past aside)
+        scheduler.look(held.clock.at);
+        runs.clear();
+        for (QDateTime at = utc(from).addSecs(60); at <= utc(to); at = at.addSecs(60)) {
+            held.clock.at = at;
+            scheduler.look(at);
+        }
+    };
+    // Autumn (25 October 2026): 03:00 summer time is 02:00 again; 02:30 comes twice.
+    night("2026-10-24T22:00:00Z", "2026-10-25T04:00:00Z");
+    QCOMPARE(runs["skipped-or-twice"], std::vector<QDateTime>{utc("2026-10-25T00:30:00Z")});
+    QCOMPARE(runs["before"].size(), std::size_t(1));
+    QCOMPARE(runs["after"], std::vector<QDateTime>{utc("2026-10-25T02:00:00Z")});
+    // Spring (28 March 2027): 02:00 is 03:00 at once; 02:30 never is on the clock.
+    night("2027-03-27T22:00:00Z", "2027-03-28T04:00:00Z");
+    QCOMPARE(runs["skipped-or-twice"], std::vector<QDateTime>{utc("2027-03-28T01:00:00Z")});
+    QCOMPARE(runs["before"], std::vector<QDateTime>{utc("2027-03-28T00:59:00Z")});
+    QCOMPARE(runs["after"], std::vector<QDateTime>{utc("2027-03-28T01:00:00Z")});
 }
 
 QTEST_GUILESS_MAIN(TestSchedule)
