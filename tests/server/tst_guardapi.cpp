@@ -84,6 +84,9 @@ private slots:
     void limitsHeldAndToldThroughTheApi();
     void aScheduleRunsOnTheServersClock();
     void aRoomsTabletReachesThatRoomAlone();
+
+private:
+    testing::WorkingFolder m_folder; // the venue files of its own
 };
 
 void TestGuardApi::aUserBoundToRoomsSeesAndChangesThemAlone()
