@@ -108,6 +108,13 @@ void TestSim::answersOnTheTerminal()
     QCOMPARE(sim.frames().size(), 3);
     QCOMPARE(sim.frames()[2].bytes, hex("FE 32 FC 2E FD"));
     QCOMPARE(int(sim.registers()[16]), 20);
+    // Changed at the unit: no frame, and a read gives it; then its memory lost.
+    sim.command("set 16 5");
+    QCOMPARE(int(sim.registers()[16]), 5);
+    QCOMPARE(sim.frames(false).size(), 3);
+    QCOMPARE(converse(*channel, {{16, 252}}, allAnswered(sim, 4)), (QList<QPair<int, int>>{{16, 6}}));
+    sim.command("factory");
+    QCOMPARE(int(sim.registers()[16]), 20);
 }
 
 void TestSim::misbehavesReproducibly()

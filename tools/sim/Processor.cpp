@@ -4,9 +4,24 @@ namespace zev::sim {
 
 Processor::Processor()
 {
+    forget();
+}
+
+void Processor::forget()
+{
     ParameterModel model;
     model.loadFactoryValues();
     registers = model.image;
+    locked = false;
+}
+
+void Processor::setAtUnit(std::uint8_t address, std::uint8_t value)
+{
+    registers[address] = value;
+    if (findRegister(address)) {
+        locked = false;
+        registers[kLockAddress] = 0;
+    }
 }
 
 std::optional<Reply> Processor::receive(std::uint8_t address, std::uint8_t value)

@@ -27,6 +27,10 @@ public:
 
     /// The reply to one received frame.
     std::optional<Reply> receive(std::uint8_t address, std::uint8_t value);
+    /// A register changed at the unit itself (its front panel, its remote): no frame, no reply.
+    void setAtUnit(std::uint8_t address, std::uint8_t value);
+    /// Everything forgotten, as a unit that lost its memory: the factory image, not locked.
+    void forget();
 
     RegisterImage registers{};
     bool connected = false;

@@ -8,7 +8,9 @@
 // Lines on standard input drive it from a test: "send HEX..." puts those bytes on the line
 // at once (answered "sent N"), "silent on|off", "flood on|off", "pause on|off" (stop reading
 // the line and hold the panel's output, as a device does with flow control: its writes are
-// refused), "drop P" and "dump".
+// refused), "drop P", "dump", "set A V" (register A becomes V as the unit's own front panel
+// would make it: no frame) and "factory" (the unit forgets everything, as one that lost its
+// memory: the factory image).
 #include "sim/Processor.h"
 #include "wire/FrameCodec.h"
 
@@ -64,7 +66,8 @@ constexpr const char *kUsage =
     "                   with that register's value: a unit that answers, but wrongly\n"
     "  --telnet-prefix N  put N bytes of Telnet commands (IAC NOP) before each reply, as a\n"
     "                   chatty RFC 2217 server; for rfc2217:// clients of --listen\n"
-    "standard input: send HEX... | silent on|off | flood on|off | pause on|off | drop P | dump\n";
+    "standard input: send HEX... | silent on|off | flood on|off | pause on|off | drop P | dump\n"
+    "                | set ADDRESS VALUE (as the unit's own panel) | factory (memory lost)\n";
 
 constexpr int kFloodChunk = 4096;
 constexpr double kBitsPerByte = 10.0;
@@ -502,6 +505,17 @@ void Simulator::command(const std::string &line)
         std::printf("ok\n");
     } else if (verb == "dump") {
         dump();
+    } else if (verb == "set") {
+        unsigned address = 0, value = 0;
+        if (std::sscanf(line.c_str(), "set %u %u", &address, &value) == 2 && address < 256 && value < 256) {
+            m_processor.setAtUnit(std::uint8_t(address), std::uint8_t(value));
+            std::printf("ok\n");
+        } else {
+            std::printf("set ADDRESS VALUE, each 0 to 255\n");
+        }
+    } else if (verb == "factory") {
+        m_processor.forget();
+        std::printf("ok\n");
     }
     std::fflush(stdout);
 }
