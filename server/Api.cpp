@@ -1096,6 +1096,35 @@ std::string Api::metrics() const
     for (const char *state : {"online", "connecting", "offline", "stopped"})
         out += std::string("zev720d_rooms{state=\"") + state + "\"} " +
                std::to_string(states[state]) + "\n";
+    // Each room's own: whether it is up, its state (an offline one's reason as a code), and
+    // the desk's bars as they show (dB, steps), for alerts and dashboards.
+    out += "# HELP zev720d_room_up Whether the room's processor is online.\n"
+           "# TYPE zev720d_room_up gauge\n";
+    for (HeldRoom &room : m_venue.rooms())
+        out += "zev720d_room_up{" + label(room.name) + "} " +
+               (room.holder->state() == RoomHolder::State::Online ? "1" : "0") + "\n";
+    out += "# HELP zev720d_room_state The room's state (1 for the one it is in); reason: why it "
+           "is offline, as a code.\n# TYPE zev720d_room_state gauge\n";
+    for (HeldRoom &room : m_venue.rooms()) {
+        const std::string now = stateName(room.holder->state());
+        const std::string reason = room.holder->state() == RoomHolder::State::Offline ? offlineCode(room) : "";
+        for (const char *state : {"online", "connecting", "offline", "stopped"})
+            out += "zev720d_room_state{" + label(room.name) + ",state=\"" + state + "\",reason=\"" +
+                   (now == state ? reason : "") + "\"} " + (now == state ? "1" : "0") + "\n";
+    }
+    out += "# HELP zev720d_register The front desk's bars as the room's processor holds them, in "
+           "the unit they show (dB, steps).\n# TYPE zev720d_register gauge\n";
+    for (HeldRoom &room : m_venue.rooms()) {
+        if (!room.holder->mirrored()) continue;
+        for (const std::uint8_t address : m_service.deskRegisters()) {
+            const RegisterRow &row = *findRegister(address);
+            const auto number = numberShown(shownValue(row, room.holder->mirror()[address]));
+            if (!number) continue;
+            char text[32];
+            std::snprintf(text, sizeof text, "%g", *number);
+            out += "zev720d_register{" + label(room.name) + ",register=\"" + machineName(row) + "\"} " + text + "\n";
+        }
+    }
     const auto counter = [&](const char *name, const char *help, auto value) {
         out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " counter\n";
         for (HeldRoom &room : m_venue.rooms())
@@ -1110,6 +1139,8 @@ std::string Api::metrics() const
             [](HeldRoom &r) { return r.holder->counters().unanswered; });
     counter("zev720d_reconnects_total", "Times a room came back online after being offline.",
             [](HeldRoom &r) { return r.holder->counters().reconnects; });
+    counter("zev720d_limited_total", "Registers a limit held: in a change, a recall, or when a limit began.",
+            [](HeldRoom &r) { return r.limited; });
     counter("zev720d_frame_port_frames_refused_total",
             "Frames refused by a frame port: writes to no register, or of a value no control shows.",
             [this](HeldRoom &r) { const FramePort *p = framePortOf(r); return p ? p->refusedFrames() : 0; });

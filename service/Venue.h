@@ -30,6 +30,7 @@ struct HeldRoom {
     std::array<std::uint64_t, kLatencyBuckets.size()> latency{}; ///< writes at or under each
     std::uint64_t writes = 0;
     double latencySum = 0;
+    std::uint64_t limited = 0; ///< registers a limit held (a change, a recall, a limit begun)
 };
 
 const char *stateName(RoomHolder::State state);

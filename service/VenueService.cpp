@@ -171,6 +171,7 @@ void VenueService::change(HeldRoom &room, const Actor &actor, const std::vector<
                 limits.push_back({wish.address, value, *bounds.lowerBy});
         }
     }
+    room.limited += limits.size();
     std::map<std::uint8_t, std::uint8_t> writes;
     for (const std::uint8_t address : differingRegisters(work.image, room.holder->mirror()))
         writes[address] = work.image[address];
@@ -404,6 +405,7 @@ void VenueService::recall(const std::string &name, const ParameterModel &model,
                 hits.push_back({row.address, value,
                                 bounds.upper == value ? *bounds.upperBy : *bounds.lowerBy});
             }
+        room.limited += hits.size();
         std::map<std::uint8_t, std::uint8_t> writes;
         if (room.holder->mirrored())
             for (const std::uint8_t address : differingRegisters(room.holder->mirror(), held.image))
@@ -741,6 +743,7 @@ void VenueService::bringWithinLimits(HeldRoom &room, const std::set<std::string>
     std::map<std::uint8_t, std::uint8_t> writes;
     for (const std::uint8_t address : differingRegisters(work.image, room.holder->mirror()))
         writes[address] = work.image[address];
+    room.limited += writes.size();
     if (!writes.empty())
         startWrites(room, writes, whoOf("limit", "schedule"), [](Refusal, const Confirmed &) {});
 }

@@ -183,6 +183,13 @@ void TestGuardApi::limitsHeldAndToldThroughTheApi()
                                           R"({"rooms":["K02","VIP1"]})").json()["results"].toArray();
     QCOMPARE(results[0]["limited"][0]["limited"], "70dB");
     QCOMPARE(results[1]["limited"][0]["limited"], "60dB");
+    // Per room in the metrics: held registers counted, the desk's bars as they show.
+    const QByteArray metrics = venue.call("GET", "/metrics", venue.tech).body;
+    QVERIFY(metrics.contains("zev720d_limited_total{room=\"K01\"} 2\n"));
+    QVERIFY(metrics.contains("zev720d_limited_total{room=\"K02\"} 1\n"));
+    QVERIFY(metrics.contains("zev720d_register{room=\"K01\",register=\"MusicVolumeTrackBar\"} 80\n"));
+    QVERIFY(metrics.contains("zev720d_room_up{room=\"VIP1\"} 1\n"));
+    QVERIFY(metrics.contains("zev720d_room_state{room=\"K02\",state=\"online\",reason=\"\"} 1\n"));
     // Kept in the state folder, read again at a start.
     venue.server.stop();
     QVERIFY(venue.server.start("venue.csv"));
