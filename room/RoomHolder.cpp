@@ -16,6 +16,8 @@ RoomHolder::RoomHolder(std::string line, LineOptions options, SerialLibrary &lin
     QObject::connect(&m_retry, &QTimer::timeout, this, [this] { connect(); });
     m_quiet.setSingleShot(true);
     QObject::connect(&m_quiet, &QTimer::timeout, this, [this] { check(); });
+    m_verify.setSingleShot(true);
+    QObject::connect(&m_verify, &QTimer::timeout, this, [this] { verify(); });
 }
 
 RoomHolder::~RoomHolder() = default; // the session closes its port
@@ -120,6 +122,8 @@ void RoomHolder::readAll()
         m_outcome = Outcome::Ok;
         if (std::exchange(m_wasOnline, true)) ++m_counters.reconnects;
         setState(State::Online);
+        m_verifyAt = -1;
+        if (m_timing.verifyMs > 0) m_verify.start(m_timing.verifyMs);
         emit mirrorRead();
         pump();
     });
@@ -137,6 +141,7 @@ void RoomHolder::pump()
 {
     if (m_state != State::Online || m_busy || m_stopping) return;
     if (m_pending.empty()) {
+        if (m_verifyAt >= 0) return verifyNext();
         m_quiet.start(m_timing.checkMs);
         return;
     }
@@ -197,9 +202,57 @@ void RoomHolder::check()
         if (outcome.results.empty() || !outcome.results.front().answered)
             return lost(Outcome::StoppedAnswering,
                         "no reply to " + std::to_string(kTransferTries) + " read requests");
-        m_mirror[outcome.results.front().address] = outcome.results.front().value;
+        const TransferResult &read = outcome.results.front();
+        // Changed behind our back: the whole set is read again at once.
+        if (read.value != m_mirror[read.address] && !m_pending.count(read.address) && m_verifyAt < 0)
+            m_verifyAt = 0;
+        takeFromUnit(read.address, read.value);
         pump();
     });
+}
+
+void RoomHolder::verify()
+{
+    if (m_state != State::Online || m_stopping) return;
+    m_verify.stop();
+    if (m_verifyAt < 0) m_verifyAt = 0;
+    pump();
+}
+
+// One register of the whole read, at the line's pace; writes queued meanwhile go first.
+void RoomHolder::verifyNext()
+{
+    const auto rows = registerMap();
+    if (std::size_t(m_verifyAt) >= rows.size()) {
+        m_verifyAt = -1;
+        if (m_timing.verifyMs > 0) m_verify.start(m_timing.verifyMs);
+        emit verified();
+        return pump();
+    }
+    m_quiet.stop();
+    const std::uint8_t address = rows[std::size_t(m_verifyAt)].address;
+    m_busy = true;
+    m_session->startTransfer({{address, kReadRequest, true}}, {}, [this](TransferOutcome outcome) {
+        m_busy = false;
+        count(outcome);
+        if (endedBadly(outcome)) return;
+        if (outcome.results.empty() || !outcome.results.front().answered)
+            return lost(Outcome::StoppedAnswering,
+                        "no reply to " + std::to_string(kTransferTries) + " read requests");
+        ++m_verifyAt;
+        takeFromUnit(outcome.results.front().address, outcome.results.front().value);
+        if (m_stopping) return;
+        pump();
+    });
+}
+
+void RoomHolder::takeFromUnit(std::uint8_t address, std::uint8_t value)
+{
+    if (value == m_mirror[address] || m_pending.count(address)) return;
+    const RegisterChange change{address, m_mirror[address], value, kUnitWho, 0};
+    m_mirror[address] = value;
+    ++m_counters.unitChanges;
+    emit changed(change);
 }
 
 void RoomHolder::count(const TransferOutcome &outcome)
@@ -215,6 +268,8 @@ void RoomHolder::lost(Outcome outcome, const std::string &detail)
 {
     m_busy = false;
     m_quiet.stop();
+    m_verify.stop();
+    m_verifyAt = -1;
     if (m_session) m_session->close();
     if (m_stopping) return;
     m_reason = outcomeName(outcome);
@@ -230,6 +285,7 @@ void RoomHolder::stop(std::function<void()> done)
     m_stopping = true;
     m_retry.stop();
     m_quiet.stop();
+    m_verify.stop();
     const auto finish = [this, done = std::move(done)] {
         setState(State::Stopped);
         if (done) done();

@@ -8,7 +8,12 @@
 //               (readDone() tells how far it is)
 //   online      the mirror is the processor's; writes go out, the latest value of a register
 //               winning, one frame at a time and resent until confirmed; a quiet room is
-//               asked for one register every `checkMs`, so a processor switched off is noticed
+//               asked for one register every `checkMs`, so a processor switched off is noticed;
+//               every `verifyMs` the whole set is read again, one register at a time between
+//               writes (a write queued goes first), so that what was changed at the unit itself
+//               (its front panel, its remote, another program) is taken into the mirror and
+//               told as a change by "unit:unit"; a quiet check that finds its register changed
+//               starts that read at once
 //   offline     with its reason (no such device, refused, no answer, stopped answering, held
 //               by another program, the device went away): the line is closed and opened
 //               again after `firstRetryMs`, doubling up to `maxRetryMs`; back online, the
@@ -47,13 +52,18 @@ struct HoldCounters {
     std::uint64_t framesResent = 0;  ///< frames sent again because no reply came in time
     std::uint64_t unanswered = 0;    ///< registers whose every frame went unanswered
     std::uint64_t reconnects = 0;    ///< times the room came back online after being offline
+    std::uint64_t unitChanges = 0;   ///< registers found changed at the unit itself
 };
+
+/// Who a change found at the unit itself is by, as RegisterChange::who gives it.
+constexpr const char *kUnitWho = "unit:unit";
 
 /// The waits of a held room, in milliseconds.
 struct HoldTiming {
     int firstRetryMs = 1000; ///< the first wait before opening a lost room again
     int maxRetryMs = 30000;  ///< the waits double up to this
     int checkMs = 5000;      ///< a quiet room is asked for one register this often
+    int verifyMs = 600000;   ///< the whole set is read again this often (0: never)
 };
 
 class RoomHolder : public QObject {
@@ -82,6 +92,10 @@ public:
     int readTotal() const { return m_readTotal; }
     /// The wait before the next open while offline.
     int retryDelayMs() const { return m_retryMs; }
+    /// Whether the whole set is being read again now.
+    bool verifying() const { return m_verifyAt >= 0; }
+    /// Reads the whole set again now, between writes.
+    void verify();
     /// Queues a write; a value queued for the same register before it went out is replaced.
     void write(std::uint8_t address, std::uint8_t value, std::string who);
     std::size_t pendingWrites() const { return m_pending.size(); }
@@ -91,6 +105,8 @@ signals:
     void stateChanged(zev::RoomHolder::State state);
     /// The whole set read (at the start and after each return).
     void mirrorRead();
+    /// The whole set read again while online (verify()), whatever it found.
+    void verified();
     void changed(const zev::RegisterChange &change);
 
 private:
@@ -106,6 +122,10 @@ private:
     void readAll();
     void pump();
     void check();
+    void verifyNext();
+    /// A register as the processor answered a read: a value unlike the mirror's was changed at
+    /// the unit, unless a write of ours for it is queued (which goes out and wins).
+    void takeFromUnit(std::uint8_t address, std::uint8_t value);
     void lost(Outcome outcome, const std::string &detail);
     void setState(State state);
     // A transfer that ended other than Completed takes the room offline; true when it did.
@@ -131,6 +151,8 @@ private:
     bool m_wasOnline = false;
     QTimer m_retry;
     QTimer m_quiet;
+    QTimer m_verify;
+    int m_verifyAt = -1; ///< the next register of a whole read while online (-1: none)
 };
 
 } // namespace zev

@@ -1139,6 +1139,8 @@ std::string Api::metrics() const
             [](HeldRoom &r) { return r.holder->counters().unanswered; });
     counter("zev720d_reconnects_total", "Times a room came back online after being offline.",
             [](HeldRoom &r) { return r.holder->counters().reconnects; });
+    counter("zev720d_unit_changes_total", "Registers found changed at the unit itself (its panel, its remote, another program).",
+            [](HeldRoom &r) { return r.holder->counters().unitChanges; });
     counter("zev720d_limited_total", "Registers a limit held: in a change, a recall, or when a limit began.",
             [](HeldRoom &r) { return r.limited; });
     counter("zev720d_frame_port_frames_refused_total",

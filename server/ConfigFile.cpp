@@ -17,7 +17,7 @@ constexpr ConfigKey kConfigKeys[] = {
     {"name", true},          {"desk", false},            {"journal-bytes", false},
     {"certificate", false},  {"key", false},             {"frame-ports", false},
     {"frame-port", true},    {"frame-allow", true},      {"web", false},
-    {"max-connections", false}, {"trusted-proxy", true},
+    {"max-connections", false}, {"trusted-proxy", true}, {"verify-interval", false},
 };
 
 bool blank(char c)

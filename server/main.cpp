@@ -39,6 +39,7 @@ namespace {
 constexpr const char *kUsage =
     "Usage: zev720d [--config FILE] --venue FILE [--listen ADDRESS:PORT] [--state DIR]\n"
     "               [--name HOST]... [--desk NAME,NAME...] [--journal-bytes N]\n"
+    "               [--verify-interval SECONDS]\n"
     "               [--certificate FILE --key FILE] [--frame-ports FIRST]\n"
     "               [--frame-port ROOM=PORT]... [--frame-allow ADDRESS]... [--web DIR]\n"
     "               [--max-connections N] [--trusted-proxy ADDRESS]...\n"
@@ -72,6 +73,9 @@ constexpr const char *kUsage =
     "                         the total alone (any other peer's header is not read)\n"
     "  --journal-bytes N      the journal of changes in the state folder is kept within N\n"
     "                         bytes, the oldest going first (default 16 MiB)\n"
+    "  --verify-interval SECONDS  every room is read whole again this often, between writes,\n"
+    "                         so that what was changed at the unit itself is taken and told\n"
+    "                         (\"through\": \"unit\"); 0: never (default 600)\n"
     "  --frame-ports FIRST    room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
     "                         FIRST + i, for the panel (tcp://127.0.0.1:PORT in ZEV720.ports) and\n"
     "                         zev720ctl; 0: ports the system chooses, printed at the start\n"
@@ -137,7 +141,8 @@ int main(int argc, char *argv[])
     // the word and, for a config file's, its line.
     const QStringList valueOptions{"venue", "listen", "state", "name", "desk", "frame-port",
                                    "frame-allow", "trusted-proxy", "web", "certificate", "key",
-                                   "journal-bytes", "max-connections", "frame-ports"};
+                                   "journal-bytes", "max-connections", "frame-ports",
+                                   "verify-interval"};
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QString &name : valueOptions) parser.addOption(QCommandLineOption(name, {}, "value"));
@@ -267,6 +272,8 @@ int main(int argc, char *argv[])
                [&](long long n) { options.maxConnections = int(n); }));
     run("frame-ports", number(0, 65535, "not a port (0 to 65535)",
                               [&](long long n) { options.firstFramePort = int(n); }));
+    run("verify-interval", number(0, 86400, "not a number of seconds from 0 to 86400",
+                                  [&](long long n) { options.verifySeconds = int(n); }));
     if (refused) return refused;
     if (options.venue.empty()) return usage("--venue FILE is needed");
     if (options.certificate.empty() != options.key.empty())
@@ -353,7 +360,9 @@ int main(int argc, char *argv[])
                     files.limit, bounds.total, rooms_files + std::size_t(bounds.total));
     std::printf("connections: at most %d, %d from one address, %d with a request not read yet\n",
                 bounds.total, bounds.perAddress, bounds.unread);
-    zev::Venue venue(rooms);
+    zev::HoldTiming timing;
+    timing.verifyMs = options.verifySeconds * 1000;
+    zev::Venue venue(rooms, timing);
     for (zev::HeldRoom &room : venue.rooms()) {
         const std::string name = room.name;
         zev::RoomHolder *holder = room.holder.get();

@@ -567,6 +567,8 @@ void VenueService::confirmed(HeldRoom &room, const RegisterChange &change)
         entry = &m_journal.append(std::move(line));
     }
     if (entry || change.address == kLockAddress) emit changed(room, change, entry);
+    // Found changed at the unit: it confirms nothing that was asked.
+    if (change.who == kUnitWho) return;
     for (auto it = m_waiting.begin(); it != m_waiting.end();) {
         Waiting &waiting = **it;
         if (waiting.room != &room || !waiting.addresses.erase(change.address)) {

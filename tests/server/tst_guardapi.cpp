@@ -84,6 +84,7 @@ private slots:
     void limitsHeldAndToldThroughTheApi();
     void aScheduleRunsOnTheServersClock();
     void aRoomsTabletReachesThatRoomAlone();
+    void aChangeAtTheUnitIsTakenAndTold();
 
 private:
     testing::WorkingFolder m_folder; // the venue files of its own
@@ -315,6 +316,23 @@ void TestGuardApi::aRoomsTabletReachesThatRoomAlone()
     venue.server.stop();
     QVERIFY(venue.server.start("venue.csv"));
     QCOMPARE(venue.call("GET", "/api/v1/rooms/K01", guest).json()["code"], "restarted");
+}
+
+void TestGuardApi::aChangeAtTheUnitIsTakenAndTold()
+{
+    Venue venue;
+    QVERIFY(venue.start({"--verify-interval", "1"}));
+    EventClient events;
+    QVERIFY(events.open(venue.server.api, {{"Authorization", venue.tech["Authorization"]}}));
+    venue.k02.command("set 32 30"); // the unit's own panel: the microphones to 58dB
+    QVERIFY(events.waitFor([](const QJsonObject &m) {
+        return m["type"] == "change" && m["room"] == "K02" && m["through"] == "unit" &&
+               m["register"]["name"] == "MicVolumeTrackBar" && m["register"]["value"] == 30;
+    }, 10000));
+    const QJsonObject last = venue.call("GET", "/api/v1/rooms/K02/history?limit=1", venue.tech).json()["changes"][0].toObject();
+    QCOMPARE(last["user"], "unit");
+    QVERIFY(venue.call("GET", "/metrics", venue.tech).body.contains("zev720d_unit_changes_total{room=\"K02\"} 1\n"));
+    QCOMPARE(shownOf(venue.call("GET", "/api/v1/rooms/K02", venue.tech).json(), "MicVolumeTrackBar"), "58dB");
 }
 
 QTEST_MAIN(TestGuardApi)

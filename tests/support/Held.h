@@ -11,6 +11,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -99,9 +100,9 @@ struct TestClock : Clock {
 };
 
 struct Held {
-    explicit Held(std::vector<std::string> names = {"K01"})
+    explicit Held(std::vector<std::string> names = {"K01"}, HoldTiming timing = {100, 400, 5000, 600000})
         : units(makeUnits(names.size())), unit(*units.front()),
-          venue(roomsOf(names, units), HoldTiming{100, 400, 5000}),
+          venue(roomsOf(names, units), timing),
           journal(dir.path().toStdString(), 1 << 20), presets(dir.filePath("presets").toStdString()),
           service(venue, journal, presets, {kMusicVolume, kMicVolume})
     {
