@@ -119,6 +119,8 @@ const std::vector<Api::Route> &Api::routes()
         {"GET", {"api", "v1", "rooms", "{room}", "links"}, desk, "a room's links are the staff's", &Api::getLinks},
         {"POST", {"api", "v1", "rooms", "{room}", "links"}, technician, "a room link is a technician's", &Api::makeLink},
         {"DELETE", {"api", "v1", "rooms", "{room}", "links"}, desk, changesNothing, &Api::endLinks},
+        {"POST", {"api", "v1", "rooms", "{room}", "restore"}, technician, "restoring settings is a technician's", &Api::restoreLost},
+        {"DELETE", {"api", "v1", "rooms", "{room}", "settings-lost"}, technician, "restoring settings is a technician's", &Api::acceptFactory},
     };
     return table;
 }
@@ -152,6 +154,7 @@ Api::Api(VenueService &service, Access &access, Events &events, Journal &journal
         m_events.broadcast(JsonWriter().object().field("type", "limits").end().take());
         for (HeldRoom &room : m_venue.rooms()) tellRoom(room);
     });
+    QObject::connect(&m_service, &VenueService::settingsLostChanged, this, [this](HeldRoom &room) { tellRoom(room); });
     // A guest's stream ends with its link's time.
     QObject::connect(&m_service, &VenueService::clockLooked, this, [this] {
         if (m_access.linkCount() != m_links) {
@@ -607,6 +610,23 @@ void Api::getRoom(Call &call)
     JsonWriter out;
     writeRoom(out, m_views, *call.room, false, &call.who.registers);
     answer(call, 200, out.take());
+}
+
+void Api::restoreLost(Call &call)
+{
+    m_service.restoreLost(*call.room, actorOf(call), [this, call, name = call.room->name](const ChangeResult &result) mutable {
+        if (result.refusal) return refuse(call, result.refusal);
+        JsonWriter out;
+        out.object().field("room", name).key("registers");
+        writeRegisters(out, result.confirmed.values);
+        answer(call, 200, out.end().take());
+    });
+}
+
+void Api::acceptFactory(Call &call)
+{
+    if (const Refusal refusal = m_service.acceptFactory(*call.room, actorOf(call))) return refuse(call, refusal);
+    answer(call, 200, JsonWriter().object().field("room", call.room->name).flag("settingsLost", false).end().take());
 }
 
 void Api::getLinks(Call &call)
@@ -1139,6 +1159,11 @@ std::string Api::metrics() const
             [](HeldRoom &r) { return r.holder->counters().unanswered; });
     counter("zev720d_reconnects_total", "Times a room came back online after being offline.",
             [](HeldRoom &r) { return r.holder->counters().reconnects; });
+    out += "# HELP zev720d_room_settings_lost Whether the room's unit was found to have lost its "
+           "settings (holding the factory's), until they are restored or accepted.\n"
+           "# TYPE zev720d_room_settings_lost gauge\n";
+    for (HeldRoom &room : m_venue.rooms())
+        out += "zev720d_room_settings_lost{" + label(room.name) + "} " + (room.settingsLost.empty() ? "0" : "1") + "\n";
     counter("zev720d_unit_changes_total", "Registers found changed at the unit itself (its panel, its remote, another program).",
             [](HeldRoom &r) { return r.holder->counters().unitChanges; });
     counter("zev720d_limited_total", "Registers a limit held: in a change, a recall, or when a limit began.",

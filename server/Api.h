@@ -20,6 +20,9 @@
 //   POST  /api/v1/rooms/{room}/links        technician  {"until", "registers"}: a new link, its
 //                                                       pairing code as an address and a QR code
 //   DELETE /api/v1/rooms/{room}/links       desk        ends the room's links and its guests
+//   POST  /api/v1/rooms/{room}/restore      technician  writes back what a unit that lost its
+//                                                       settings held before
+//   DELETE /api/v1/rooms/{room}/settings-lost technician  the factory's settings are wanted
 //   GET   /api/v1/rooms/{room}/history      viewer      its latest changes (?limit=N)
 //   POST  /api/v1/rooms/{room}/undo         desk        {"count"}, {"since"} or {"ids"}: the
 //                                                       values before those changes, back
@@ -178,6 +181,8 @@ private:
     void lock(Call &call);
     void history(Call &call);
     void undo(Call &call);
+    void restoreLost(Call &call);
+    void acceptFactory(Call &call);
     void getLinks(Call &call);
     void makeLink(Call &call);
     void endLinks(Call &call);

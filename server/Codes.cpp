@@ -25,6 +25,7 @@ constexpr AnswerCode kCodes[] = {
     {"conflict", 409, "the request cannot be done as things are"},
     {"too-late", 409, "the change arrived more than 5 s after it was made: nothing was changed"},
     {"nothing-to-undo", 409, "nothing left to undo in the room"},
+    {"settings-not-lost", 409, "the room has not lost its settings"},
     {"too-late-to-undo", 409, "a desk user's change older than 60 s, or changed since: a technician's to undo"},
     {"preset-name-taken", 409, "a preset that people would take for this one exists"},
     {"too-large", 413, "more than the server takes"},

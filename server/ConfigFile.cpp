@@ -18,6 +18,7 @@ constexpr ConfigKey kConfigKeys[] = {
     {"certificate", false},  {"key", false},             {"frame-ports", false},
     {"frame-port", true},    {"frame-allow", true},      {"web", false},
     {"max-connections", false}, {"trusted-proxy", true}, {"verify-interval", false},
+    {"restore", false},
 };
 
 bool blank(char c)

@@ -23,6 +23,7 @@ struct ServerOptions {
     std::vector<QHostAddress> frameAllowed; ///< besides loopback; none: listen on loopback
     std::size_t journalBytes = kDefaultJournalBytes;
     int verifySeconds = 600; ///< each room read whole again this often; 0: never
+    bool restoreAuto = false; ///< a room that lost its settings gets them back at once
     std::string certificate; ///< PEM; with `key`, the API speaks HTTPS
     std::string key;
     std::string web; ///< the pages' folder; empty: WebFiles::defaultFolder()

@@ -108,6 +108,7 @@ void writeRoom(JsonWriter &out, const ViewContext &context, const HeldRoom &room
     if (const FramePort *port = context.framePort ? context.framePort(room) : nullptr)
         out.field("framePort", port->port());
     if (!only && context.links) out.field("links", context.links(room));
+    if (!room.settingsLost.empty()) out.field("settingsLost", room.settingsLost);
     writeEnds(out, context, room);
     out.key("registers").array();
     if (holder.mirrored())

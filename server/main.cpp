@@ -39,7 +39,7 @@ namespace {
 constexpr const char *kUsage =
     "Usage: zev720d [--config FILE] --venue FILE [--listen ADDRESS:PORT] [--state DIR]\n"
     "               [--name HOST]... [--desk NAME,NAME...] [--journal-bytes N]\n"
-    "               [--verify-interval SECONDS]\n"
+    "               [--verify-interval SECONDS] [--restore ask|auto]\n"
     "               [--certificate FILE --key FILE] [--frame-ports FIRST]\n"
     "               [--frame-port ROOM=PORT]... [--frame-allow ADDRESS]... [--web DIR]\n"
     "               [--max-connections N] [--trusted-proxy ADDRESS]...\n"
@@ -76,6 +76,10 @@ constexpr const char *kUsage =
     "  --verify-interval SECONDS  every room is read whole again this often, between writes,\n"
     "                         so that what was changed at the unit itself is taken and told\n"
     "                         (\"through\": \"unit\"); 0: never (default 600)\n"
+    "  --restore ask|auto     a unit found holding the factory's settings where it held others\n"
+    "                         lost them: its settings before are kept (DIR/snapshots/lost) and a\n"
+    "                         technician restores them with one click (ask, the default), or\n"
+    "                         the server writes them back at once (auto, journaled as restore)\n"
     "  --frame-ports FIRST    room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
     "                         FIRST + i, for the panel (tcp://127.0.0.1:PORT in ZEV720.ports) and\n"
     "                         zev720ctl; 0: ports the system chooses, printed at the start\n"
@@ -142,7 +146,7 @@ int main(int argc, char *argv[])
     const QStringList valueOptions{"venue", "listen", "state", "name", "desk", "frame-port",
                                    "frame-allow", "trusted-proxy", "web", "certificate", "key",
                                    "journal-bytes", "max-connections", "frame-ports",
-                                   "verify-interval"};
+                                   "verify-interval", "restore"};
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QString &name : valueOptions) parser.addOption(QCommandLineOption(name, {}, "value"));
@@ -272,6 +276,11 @@ int main(int argc, char *argv[])
                [&](long long n) { options.maxConnections = int(n); }));
     run("frame-ports", number(0, 65535, "not a port (0 to 65535)",
                               [&](long long n) { options.firstFramePort = int(n); }));
+    run("restore", [&](const std::string &value, const auto &bad) {
+        if (value != "ask" && value != "auto") return bad("ask or auto");
+        options.restoreAuto = value == "auto";
+        return 0;
+    });
     run("verify-interval", number(0, 86400, "not a number of seconds from 0 to 86400",
                                   [&](long long n) { options.verifySeconds = int(n); }));
     if (refused) return refused;
@@ -429,6 +438,9 @@ int main(int argc, char *argv[])
     zev::Events events(addresses, eventBounds);
     zev::VenueService service(venue, journal, presets, deskRegisters);
     service.keepModeMemories(options.state + "/modes");
+    service.keepLostSettings(options.state + "/snapshots/lost", options.restoreAuto
+                                                                    ? zev::VenueService::RestoreMode::Auto
+                                                                    : zev::VenueService::RestoreMode::Ask);
     if (!service.loadLimits(options.state + "/limits.json", error)) {
         std::fprintf(stderr, "zev720d: the limits: %s\n", error.c_str());
         return 1;

@@ -31,11 +31,12 @@ Venue::Venue(const std::vector<VenueRoom> &rooms, HoldTiming timing, QObject *pa
     : QObject(parent)
 {
     m_rooms.reserve(rooms.size()); // the rooms' addresses are kept by the connections below
-    for (const VenueRoom &room : rooms)
-        m_rooms.push_back({room.name, room.line,
-                           std::make_unique<RoomHolder>(room.line, LineOptions{},
-                                                        systemSerialLibrary(), timing),
-                           std::nullopt, {}, {}, 0, 0});
+    for (const VenueRoom &room : rooms) {
+        HeldRoom &held = m_rooms.emplace_back();
+        held.name = room.name;
+        held.line = room.line;
+        held.holder = std::make_unique<RoomHolder>(room.line, LineOptions{}, systemSerialLibrary(), timing);
+    }
     for (HeldRoom &room : m_rooms) room.modes.loadFactoryValues();
     for (HeldRoom &room : m_rooms) {
         HeldRoom *held = &room;
@@ -43,6 +44,8 @@ Venue::Venue(const std::vector<VenueRoom> &rooms, HoldTiming timing, QObject *pa
                          [this, held] { emit stateChanged(*held); });
         QObject::connect(room.holder.get(), &RoomHolder::mirrorRead, this,
                          [this, held] { emit mirrorRead(*held); });
+        QObject::connect(room.holder.get(), &RoomHolder::verified, this,
+                         [this, held] { emit verified(*held); });
         QObject::connect(room.holder.get(), &RoomHolder::changed, this,
                          [this, held](const RegisterChange &change) {
                              if (change.address == kLockAddress)

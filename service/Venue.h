@@ -31,6 +31,12 @@ struct HeldRoom {
     std::uint64_t writes = 0;
     double latencySum = 0;
     std::uint64_t limited = 0; ///< registers a limit held (a change, a recall, a limit begun)
+    /// The registers as last known to hold (read or confirmed), to tell a unit that lost them.
+    std::optional<RegisterImage> known;
+    /// Since when (UTC, ISO 8601) the unit is found to have lost its settings: read back as the
+    /// factory's while it held others; none while not.
+    std::string settingsLost;
+    RegisterImage lostSettings{}; ///< what it held before
 };
 
 const char *stateName(RoomHolder::State state);
@@ -54,6 +60,8 @@ signals:
     void stateChanged(zev::HeldRoom &room);
     void changed(zev::HeldRoom &room, const zev::RegisterChange &change);
     void mirrorRead(zev::HeldRoom &room);
+    /// Read whole again while online.
+    void verified(zev::HeldRoom &room);
 
 private:
     std::vector<HeldRoom> m_rooms;

@@ -65,6 +65,7 @@ VenueService::VenueService(Venue &venue, Journal &journal, Presets &presets,
     QObject::connect(&m_venue, &Venue::mirrorRead, this, [this](HeldRoom &room) {
         // The lock as the processor holds it, read with the room.
         room.locked = room.holder->mirror()[kLockAddress] == kCommandValue;
+        lookForLoss(room);
         emit roomRead(room);
         // Limits that began while the room was away hold from its return.
         if (const auto missed = m_limitsMissed.find(&room); missed != m_limitsMissed.end()) {
@@ -72,6 +73,11 @@ VenueService::VenueService(Venue &venue, Journal &journal, Presets &presets,
             m_limitsMissed.erase(missed);
             bringWithinLimits(room, begun);
         }
+    });
+    QObject::connect(&m_venue, &Venue::verified, this, [this](HeldRoom &room) {
+        const bool before = !room.settingsLost.empty();
+        lookForLoss(room);
+        if (before != !room.settingsLost.empty()) emit roomRead(room);
     });
     m_look = new QTimer(this);
     QObject::connect(m_look, &QTimer::timeout, this, [this] { lookAtClock(); });
@@ -553,6 +559,9 @@ void VenueService::startWrites(HeldRoom &room, const std::map<std::uint8_t, std:
 
 void VenueService::confirmed(HeldRoom &room, const RegisterChange &change)
 {
+    // What was confirmed of ours is known; a change found at the unit is not, until the whole
+    // read is over (a unit that lost its settings is told by comparing with what it held).
+    if (room.known && change.who != kUnitWho) (*room.known)[change.address] = change.after;
     const JournalEntry *entry = nullptr;
     if (change.address != kLockAddress && change.before != change.after &&
         findRegister(change.address)) {
@@ -748,6 +757,85 @@ void VenueService::bringWithinLimits(HeldRoom &room, const std::set<std::string>
     room.limited += writes.size();
     if (!writes.empty())
         startWrites(room, writes, whoOf("limit", "schedule"), [](Refusal, const Confirmed &) {});
+}
+
+namespace {
+
+bool holdsFactorySettings(const RegisterImage &image)
+{
+    static const RegisterImage factory = [] {
+        ParameterModel model;
+        model.loadFactoryValues();
+        return model.image;
+    }();
+    return differingRegisters(image, factory).empty();
+}
+
+} // namespace
+
+void VenueService::lookForLoss(HeldRoom &room)
+{
+    const RegisterImage &now = room.holder->mirror();
+    const bool lost = room.known && holdsFactorySettings(now) && !holdsFactorySettings(*room.known) &&
+                      room.settingsLost.empty();
+    if (lost) {
+        room.settingsLost = m_clock->nowText();
+        room.lostSettings = *room.known;
+        std::printf("%s: settings lost (the unit holds the factory's)\n", room.name.c_str());
+        std::fflush(stdout);
+        if (m_lost) {
+            ParameterModel kept = room.modes;
+            kept.image = room.lostSettings;
+            std::string error;
+            if (m_lost->store(room.name, kept, error) != Presets::Stored::Yes)
+                std::fprintf(stderr, "%s: the settings before their loss not kept: %s\n", room.name.c_str(),
+                             error.c_str());
+        }
+        emit settingsLostChanged(room);
+    }
+    // What it holds now is what is known; the settings before a loss stay with the mark.
+    room.known = now;
+    if (lost && m_restore == RestoreMode::Auto)
+        restoreLost(room, Actor{"restore", Role::Technician, "restore", {}, {}}, [](ChangeResult) {});
+}
+
+void VenueService::keepLostSettings(const std::string &folder, RestoreMode mode)
+{
+    m_lost = std::make_unique<Presets>(folder);
+    m_restore = mode;
+}
+
+void VenueService::restoreLost(HeldRoom &room, const Actor &actor, std::function<void(ChangeResult)> done)
+{
+    using Kind = Refusal::Kind;
+    if (actor.role != Role::Technician)
+        return done({refuse(Kind::Forbidden, "restoring a room's settings is a technician's", "role"), {}, {}, {}});
+    if (room.settingsLost.empty())
+        return done({refuse(Kind::Conflict, "room '" + room.name + "' has not lost its settings", "room",
+                            "settings-not-lost"),
+                     {}, {}, {}});
+    std::map<std::uint8_t, std::uint8_t> writes;
+    for (const std::uint8_t address : differingRegisters(room.holder->mirror(), room.lostSettings))
+        writes[address] = room.lostSettings[address];
+    startWrites(room, writes, actor.who(), [this, &room, done = std::move(done)](Refusal refusal, const Confirmed &got) {
+        if (!refusal && !room.settingsLost.empty()) {
+            room.settingsLost.clear();
+            emit settingsLostChanged(room);
+        }
+        done({std::move(refusal), got, {}, {}});
+    });
+}
+
+Refusal VenueService::acceptFactory(HeldRoom &room, const Actor &actor)
+{
+    if (actor.role != Role::Technician)
+        return refuse(Refusal::Kind::Forbidden, "a technician says what a room is to hold", "role");
+    if (room.settingsLost.empty())
+        return refuse(Refusal::Kind::Conflict, "room '" + room.name + "' has not lost its settings", "room",
+                      "settings-not-lost");
+    room.settingsLost.clear();
+    emit settingsLostChanged(room);
+    return {};
 }
 
 void VenueService::keepModeMemories(const std::string &folder)

@@ -174,6 +174,18 @@ public:
     /// file could not be written.
     bool switchLimitSets(const std::set<std::string> &on, const std::set<std::string> &off,
                          std::string &error);
+    /// What a room that lost its settings gets: asked of a technician (the default), or written
+    /// back at once.
+    enum class RestoreMode { Ask, Auto };
+    /// Keeps what a unit held before it lost its settings as a parameter file named after the
+    /// room in `folder`, and sets how it is restored.
+    void keepLostSettings(const std::string &folder, RestoreMode mode);
+    /// Writes back what the room held before it lost its settings (journaled as user
+    /// "restore"); the mark goes once it is confirmed.
+    void restoreLost(HeldRoom &room, const Actor &actor, std::function<void(ChangeResult)> done);
+    /// The factory's settings are what the room is to hold: the mark goes, nothing is written.
+    Refusal acceptFactory(HeldRoom &room, const Actor &actor);
+
     /// The bounds of a role's changes of a register in a room, now.
     Bounds boundsNow(Role role, const std::string &room, std::uint8_t address) const;
     const std::vector<std::uint8_t> &deskRegisters() const { return m_deskRegisters; }
@@ -236,6 +248,8 @@ signals:
     void recalled(const std::string &preset, const zev::RoomRecall &result);
     /// Limits came into force or went out of it (their hours, a set switched, new limits).
     void limitsChanged();
+    /// A room was found to have lost its settings, or the mark went.
+    void settingsLostChanged(zev::HeldRoom &room);
     /// The wall clock was looked at (each kClockLookMs): the schedule's beat.
     void clockLooked(const QDateTime &now);
 
@@ -255,6 +269,9 @@ private:
     /// Brings the room within the limits that began (their keys) while it could not be.
     void bringWithinLimits(HeldRoom &room, const std::set<std::string> &begun);
     bool storeLimits(const LimitList &list, std::string &error);
+    /// A whole read: a unit found holding the factory's settings where it held others has lost
+    /// them.
+    void lookForLoss(HeldRoom &room);
 
     struct Undoing {
         std::uint8_t value = 0;
@@ -275,6 +292,8 @@ private:
     std::set<std::string> m_inForce; ///< the keys of limits that come and go, in force
     std::map<HeldRoom *, std::set<std::string>> m_limitsMissed; ///< begun while it was away
     QTimer *m_look = nullptr;
+    std::unique_ptr<Presets> m_lost;
+    RestoreMode m_restore = RestoreMode::Ask;
 };
 
 } // namespace zev

@@ -7,6 +7,7 @@
 #include "support/Sim.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
@@ -333,6 +334,19 @@ void TestGuardApi::aChangeAtTheUnitIsTakenAndTold()
     QCOMPARE(last["user"], "unit");
     QVERIFY(venue.call("GET", "/metrics", venue.tech).body.contains("zev720d_unit_changes_total{room=\"K02\"} 1\n"));
     QCOMPARE(shownOf(venue.call("GET", "/api/v1/rooms/K02", venue.tech).json(), "MicVolumeTrackBar"), "58dB");
+
+    // A unit that lost its settings: marked, kept, restored by a technician with one call.
+    QCOMPARE(venue.call("PATCH", "/api/v1/rooms/K01/registers", venue.tech, patchValue("MicVolumeTrackBar", "50dB")).status, 200);
+    venue.k01.command("factory");
+    QTRY_VERIFY_WITH_TIMEOUT(venue.call("GET", "/api/v1/rooms/K01", venue.tech).json().contains("settingsLost"), 10000);
+    QVERIFY(venue.call("GET", "/metrics", venue.tech).body.contains("zev720d_room_settings_lost{room=\"K01\"} 1\n"));
+    QVERIFY(QFile::exists(venue.server.state + "/snapshots/lost/K01.dat"));
+    QCOMPARE(venue.call("POST", "/api/v1/rooms/K01/restore", venue.desk).status, 403);
+    QCOMPARE(venue.call("POST", "/api/v1/rooms/K01/restore", venue.tech).status, 200);
+    const QJsonObject room = venue.call("GET", "/api/v1/rooms/K01", venue.tech).json();
+    QVERIFY(!room.contains("settingsLost"));
+    QCOMPARE(shownOf(room, "MicVolumeTrackBar"), "50dB");
+    QCOMPARE(venue.call("DELETE", "/api/v1/rooms/K01/settings-lost", venue.tech).json()["code"], "settings-not-lost");
 }
 
 QTEST_MAIN(TestGuardApi)

@@ -80,6 +80,7 @@ function disabledNow(node) {
 
 
 function showState() {
+  document.getElementById('lost').hidden = !live || !room.settingsLost;
   const shown = live ? state : 'unknown';
   stateLine.className = `state state-${shown}`;
   const why = live && state === 'offline' ? reasonText(room) : '';
@@ -189,6 +190,18 @@ document.getElementById('keep-b').addEventListener('click', () => { ab.B = snaps
 document.getElementById('copy').addEventListener('click', () => { if (ab.A) { ab.B = { ...ab.A }; keepAb(); } });
 document.getElementById('switch').addEventListener('click', switchAb);
 document.getElementById('undo').addEventListener('click', () => sender.undo());
+for (const [id, method, path] of [['restore-lost', 'POST', 'restore'], ['accept-factory', 'DELETE', 'settings-lost']])
+  document.getElementById(id).addEventListener('click', async (event) => {
+    event.target.disabled = true;
+    try {
+      await call(method, `rooms/${encodeURIComponent(roomName)}/${path}`);
+      if (path === 'restore') say(text('restored'));
+    } catch (error) {
+      say(error.message);
+    } finally {
+      event.target.disabled = false;
+    }
+  });
 document.getElementById('redo').addEventListener('click', () => sender.redo());
 document.addEventListener('keydown', (event) => {
   const typing = event.target instanceof HTMLInputElement && event.target.type === 'number';

@@ -60,6 +60,8 @@ const texts = {
     'reason.processor-silent': '处理器无响应', 'reason.device-gone': '设备已断开',
     'reason.stopped-answering': '处理器停止响应', 'reason.answers-wrongly': '处理器的回答有误',
     'reason.unanswered': '未确认', 'reason.failed': '失败',
+    'problem.settings-not-lost': '此房间的设置并未丢失', settingsLost: '设置已丢失（处理器恢复为出厂设置）',
+    restoreLost: '恢复到断电前的设置', acceptFactory: '保留出厂设置', restored: '已恢复',
     'problem.pairing-code-not-good': '配对码无效（已用过、超过 10 分钟或已结束）：请向服务台索取新的',
     'problem.not-your-room': '这不是您负责的房间', 'problem.not-guest-register': '本房平板不能调整这一项',
     'problem.not-own-change': '前台只能撤销自己的更改', 'problem.too-late-to-undo': '已超过 60 秒或已被再次更改：请技术员撤销',
@@ -79,6 +81,8 @@ const texts = {
     'through.guest': '房间平板', 'through.schedule': '时间表', 'through.catch-up': '时间表（补做）', 'through.limit': '限制',
   },
   en: {
+    'problem.settings-not-lost': 'This room has not lost its settings', settingsLost: 'Settings lost (the processor holds the factory\'s)',
+    restoreLost: 'Restore the settings before the power cut', acceptFactory: 'Keep the factory settings', restored: 'restored',
     'problem.pairing-code-not-good': 'This pairing code is not good (used, older than 10 minutes, or ended): ask the front desk for a new one',
     'problem.not-your-room': 'This room is not one of yours', 'problem.not-guest-register': 'This room\'s tablet cannot change that',
     'problem.not-own-change': 'The front desk undoes only its own changes', 'problem.too-late-to-undo': 'Older than 60 s or changed since: a technician can undo it',

@@ -180,6 +180,8 @@ function makeTile(room) {
   const lock = element('p', 'lock');
   const lockState = element('span');
   lock.append(lockState);
+  const lost = element('p', 'lost-mark');
+  lost.hidden = true;
   const tablet = element('p', 'tablet');
   tablet.hidden = true;
   const tabletState = element('span', '', '');
@@ -200,7 +202,7 @@ function makeTile(room) {
   let recallChoice = null;
   let recallButton = null;
   const result = element('output', 'result');
-  item.append(top, values, lock, tablet);
+  item.append(top, lost, values, lock, tablet);
   if (undoButton) values.after(undoButton);
   if (mayChange(me)) {
     lockButton = element('button', '', '');
@@ -228,7 +230,7 @@ function makeTile(room) {
   }
   item.append(differs);
   return { item, state, values: shown, lockState, lockButton, recallChoice, recallButton, differs, summary, differing,
-    tablet, tabletState, tabletButton, undoButton };
+    tablet, tabletState, tabletButton, undoButton, lost };
 }
 
 function fillPresetChoice(choice) {
@@ -259,6 +261,8 @@ function update(name) {
       }
   }
   tile.lockState.textContent = lockText(room);
+  tile.lost.hidden = !live || !room.settingsLost;
+  tile.lost.textContent = text('settingsLost');
   tile.tablet.hidden = !live || !room.links;
   tile.tabletState.textContent = text('tabletLive');
   if (tile.tabletButton) {
