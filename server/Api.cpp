@@ -1159,6 +1159,14 @@ std::string Api::metrics() const
             [](HeldRoom &r) { return r.holder->counters().unanswered; });
     counter("zev720d_reconnects_total", "Times a room came back online after being offline.",
             [](HeldRoom &r) { return r.holder->counters().reconnects; });
+    out += "# HELP zev720d_room_at_limit A bar that a limit in force holds at its max (bound=max) "
+           "or min, for the role.\n# TYPE zev720d_room_at_limit gauge\n";
+    for (HeldRoom &room : m_venue.rooms())
+        for (const Role role : {Role::Desk, Role::Guest})
+            for (const BarEnds &ends : m_service.limitEnds(room, role))
+                out += "zev720d_room_at_limit{" + label(room.name) + ",register=\"" +
+                       machineName(*findRegister(ends.address)) + "\",role=\"" + roleName(role) +
+                       "\",bound=\"" + (ends.top ? "max" : "min") + "\"} 1\n";
     out += "# HELP zev720d_room_settings_lost Whether the room's unit was found to have lost its "
            "settings (holding the factory's), until they are restored or accepted.\n"
            "# TYPE zev720d_room_settings_lost gauge\n";

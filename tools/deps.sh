@@ -23,8 +23,8 @@ ZEV_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport
     qt6-websockets-dev libsodium-dev libqrencode-dev fonts-noto-cjk appstream desktop-file-utils ser2net iproute2
     help2man openssl qt6-translations-l10n qt6-l10n-tools)
 # What the tests need besides: Chromium, its driver and Selenium for the page tests; Xvfb for
-# the window on a real X server.
-ZEV_TEST_PACKAGES=(chromium chromium-driver python3-selenium xvfb xauth)
+# the window on a real X server; Prometheus's promtool for the shipped alert rules.
+ZEV_TEST_PACKAGES=(chromium chromium-driver python3-selenium xvfb xauth prometheus)
 
 # What the tests load from the npm registry, at the versions tests/web/package-lock.json
 # names: axe-core for the page tests, Redocly's CLI for the API description's lint. Node.js and

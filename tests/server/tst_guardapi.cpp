@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -192,6 +193,16 @@ void TestGuardApi::limitsHeldAndToldThroughTheApi()
     QVERIFY(metrics.contains("zev720d_register{room=\"K01\",register=\"MusicVolumeTrackBar\"} 80\n"));
     QVERIFY(metrics.contains("zev720d_room_up{room=\"VIP1\"} 1\n"));
     QVERIFY(metrics.contains("zev720d_room_state{room=\"K02\",state=\"online\",reason=\"\"} 1\n"));
+    QVERIFY(metrics.contains("zev720d_room_at_limit{room=\"K01\",register=\"MusicVolumeTrackBar\",role=\"desk\",bound=\"max\"} 1\n"));
+    // As Prometheus's own parser reads it, where Prometheus is installed.
+    if (const QString promtool = QStandardPaths::findExecutable("promtool"); !promtool.isEmpty()) {
+        QProcess check;
+        check.start(promtool, {"check", "metrics"});
+        check.write(metrics);
+        check.closeWriteChannel();
+        QVERIFY(check.waitForFinished(20000));
+        QVERIFY2(check.exitCode() == 0, check.readAllStandardError().constData());
+    }
     // Kept in the state folder, read again at a start.
     venue.server.stop();
     QVERIFY(venue.server.start("venue.csv"));
