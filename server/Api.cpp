@@ -5,11 +5,13 @@
 #include "files/ParameterJson.h"
 #include "model/RegisterMap.h"
 #include "model/Shown.h"
+#include "room/Difference.h"
 #include "server/Codes.h"
 #include "server/FramePort.h"
 #include "server/LayoutJson.h"
 #include "server/QrCode.h"
 #include "service/Scheduler.h"
+#include "service/Snapshots.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -119,6 +121,10 @@ const std::vector<Api::Route> &Api::routes()
         {"GET", {"api", "v1", "rooms", "{room}", "links"}, desk, "a room's links are the staff's", &Api::getLinks},
         {"POST", {"api", "v1", "rooms", "{room}", "links"}, technician, "a room link is a technician's", &Api::makeLink},
         {"DELETE", {"api", "v1", "rooms", "{room}", "links"}, desk, changesNothing, &Api::endLinks},
+        {"GET", {"api", "v1", "snapshots"}, technician, "snapshots are a technician's", &Api::getSnapshots},
+        {"POST", {"api", "v1", "snapshots"}, technician, "snapshots are a technician's", &Api::takeSnapshot},
+        {"GET", {"api", "v1", "rooms", "{room}", "snapshots"}, technician, "snapshots are a technician's", &Api::getRoomSnapshots},
+        {"GET", {"api", "v1", "rooms", "{room}", "snapshots", "{date}"}, technician, "snapshots are a technician's", &Api::compareSnapshot},
         {"POST", {"api", "v1", "rooms", "{room}", "restore"}, technician, "restoring settings is a technician's", &Api::restoreLost},
         {"DELETE", {"api", "v1", "rooms", "{room}", "settings-lost"}, technician, "restoring settings is a technician's", &Api::acceptFactory},
     };
@@ -610,6 +616,56 @@ void Api::getRoom(Call &call)
     JsonWriter out;
     writeRoom(out, m_views, *call.room, false, &call.who.registers);
     answer(call, 200, out.take());
+}
+
+void Api::takeSnapshot(Call &call)
+{
+    if (!m_snapshots) return respond(call.exchange, problem(404, "no snapshots in this server", "path"));
+    const SnapshotResult result = m_snapshots->take();
+    if (result.refusal) return refuse(call, result.refusal);
+    JsonWriter out;
+    out.object().field("date", result.date).key("rooms").array();
+    for (const std::string &room : result.rooms) out.string(room);
+    out.end().key("skipped").array();
+    for (const std::string &room : result.skipped) out.string(room);
+    answer(call, 200, out.end().end().take());
+}
+
+void Api::getSnapshots(Call &call)
+{
+    if (!m_snapshots) return respond(call.exchange, problem(404, "no snapshots in this server", "path"));
+    JsonWriter out;
+    out.object().key("dates").array();
+    for (const std::string &date : m_snapshots->dates()) out.string(date);
+    answer(call, 200, out.end().end().take());
+}
+
+void Api::getRoomSnapshots(Call &call)
+{
+    if (!m_snapshots) return respond(call.exchange, problem(404, "no snapshots in this server", "path"));
+    JsonWriter out;
+    out.object().field("room", call.room->name).key("dates").array();
+    ParameterModel model;
+    for (const std::string &date : m_snapshots->dates())
+        if (!m_snapshots->load(date, call.room->name, model)) out.string(date);
+    answer(call, 200, out.end().end().take());
+}
+
+void Api::compareSnapshot(Call &call)
+{
+    if (!m_snapshots) return respond(call.exchange, problem(404, "no snapshots in this server", "path"));
+    const std::string &date = call.path.back();
+    ParameterModel model;
+    if (const Refusal refusal = m_snapshots->load(date, call.room->name, model)) return refuse(call, refusal);
+    if (!call.room->holder->mirrored())
+        return respond(call.exchange, problem(503, "room '" + call.room->name + "' has not been read yet",
+                                              "room", "room-not-read"));
+    const RegisterImage &now = call.room->holder->mirror();
+    JsonWriter out;
+    out.object().field("room", call.room->name).field("date", date).key("differences").array(); // a: the snapshot's, b: the room's
+    for (const std::uint8_t address : differingRegisters(model.image, now))
+        writeDifference(out, address, model.image[address], now[address]);
+    answer(call, 200, out.end().end().take());
 }
 
 void Api::restoreLost(Call &call)

@@ -23,6 +23,10 @@
 //   POST  /api/v1/rooms/{room}/restore      technician  writes back what a unit that lost its
 //                                                       settings held before
 //   DELETE /api/v1/rooms/{room}/settings-lost technician  the factory's settings are wanted
+//   GET   /api/v1/snapshots                 technician  the dates of the nightly snapshots
+//   POST  /api/v1/snapshots                 technician  every room's settings kept now
+//   GET   /api/v1/rooms/{room}/snapshots    technician  the room's snapshots
+//   GET   /api/v1/rooms/{room}/snapshots/{date} technician  one compared with the room now
 //   GET   /api/v1/rooms/{room}/history      viewer      its latest changes (?limit=N)
 //   POST  /api/v1/rooms/{room}/undo         desk        {"count"}, {"since"} or {"ids"}: the
 //                                                       values before those changes, back
@@ -81,6 +85,7 @@ namespace zev {
 
 class FramePort;
 class Scheduler;
+class Snapshots;
 
 /// Registers one client may have written a second, and at once.
 constexpr double kWritesPerSecond = 50;
@@ -112,6 +117,8 @@ public:
         m_http = http;
         m_options.port = http->port();
     }
+    /// The snapshots that /api/v1/snapshots takes and a room's page compares.
+    void showSnapshots(Snapshots *snapshots) { m_snapshots = snapshots; }
     /// The schedule that /api/v1/schedule shows and changes.
     void showSchedule(Scheduler *scheduler) { m_scheduler = scheduler; }
     /// Serves the pages of this folder outside /api/ and /metrics.
@@ -181,6 +188,10 @@ private:
     void lock(Call &call);
     void history(Call &call);
     void undo(Call &call);
+    void takeSnapshot(Call &call);
+    void getSnapshots(Call &call);
+    void getRoomSnapshots(Call &call);
+    void compareSnapshot(Call &call);
     void restoreLost(Call &call);
     void acceptFactory(Call &call);
     void getLinks(Call &call);
@@ -213,6 +224,7 @@ private:
     std::string m_eventRefusal; ///< why the last upgrade was not taken
     const WebFiles *m_web = nullptr;
     Scheduler *m_scheduler = nullptr;
+    Snapshots *m_snapshots = nullptr;
     std::size_t m_links = 0; ///< room links when last looked
     ApiOptions m_options;
     std::map<const HeldRoom *, const FramePort *> m_framePorts;

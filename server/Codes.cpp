@@ -21,6 +21,7 @@ constexpr AnswerCode kCodes[] = {
     {"not-found", 404, "no such path"},
     {"no-such-room", 404, "no room of that name in this venue"},
     {"no-such-preset", 404, "no preset of that name"},
+    {"no-such-snapshot", 404, "no snapshot of that room on that date"},
     {"method", 405, "not a method of this path"},
     {"conflict", 409, "the request cannot be done as things are"},
     {"too-late", 409, "the change arrived more than 5 s after it was made: nothing was changed"},

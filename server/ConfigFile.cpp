@@ -18,7 +18,7 @@ constexpr ConfigKey kConfigKeys[] = {
     {"certificate", false},  {"key", false},             {"frame-ports", false},
     {"frame-port", true},    {"frame-allow", true},      {"web", false},
     {"max-connections", false}, {"trusted-proxy", true}, {"verify-interval", false},
-    {"restore", false},
+    {"restore", false},         {"snapshot-at", false},     {"snapshot-days", false},
 };
 
 bool blank(char c)

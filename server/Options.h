@@ -24,6 +24,8 @@ struct ServerOptions {
     std::size_t journalBytes = kDefaultJournalBytes;
     int verifySeconds = 600; ///< each room read whole again this often; 0: never
     bool restoreAuto = false; ///< a room that lost its settings gets them back at once
+    int snapshotMinute = 4 * 60; ///< of the day, each night's snapshot; -1: on demand only
+    int snapshotDays = 30;
     std::string certificate; ///< PEM; with `key`, the API speaks HTTPS
     std::string key;
     std::string web; ///< the pages' folder; empty: WebFiles::defaultFolder()

@@ -9,6 +9,7 @@
 #include "server/Access.h"
 #include "server/Api.h"
 #include "service/Scheduler.h"
+#include "service/Snapshots.h"
 #include "server/FramePort.h"
 #include "server/ClientAddresses.h"
 #include "server/Codes.h"
@@ -40,6 +41,7 @@ constexpr const char *kUsage =
     "Usage: zev720d [--config FILE] --venue FILE [--listen ADDRESS:PORT] [--state DIR]\n"
     "               [--name HOST]... [--desk NAME,NAME...] [--journal-bytes N]\n"
     "               [--verify-interval SECONDS] [--restore ask|auto]\n"
+    "               [--snapshot-at HH:MM|off] [--snapshot-days N]\n"
     "               [--certificate FILE --key FILE] [--frame-ports FIRST]\n"
     "               [--frame-port ROOM=PORT]... [--frame-allow ADDRESS]... [--web DIR]\n"
     "               [--max-connections N] [--trusted-proxy ADDRESS]...\n"
@@ -80,6 +82,10 @@ constexpr const char *kUsage =
     "                         lost them: its settings before are kept (DIR/snapshots/lost) and a\n"
     "                         technician restores them with one click (ask, the default), or\n"
     "                         the server writes them back at once (auto, journaled as restore)\n"
+    "  --snapshot-at HH:MM    every room's settings kept each night at this time of the\n"
+    "                         system's clock in DIR/snapshots/DATE/ROOM.dat (default 04:00; off:\n"
+    "                         only on demand)\n"
+    "  --snapshot-days N      snapshots kept this many days (default 30)\n"
     "  --frame-ports FIRST    room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
     "                         FIRST + i, for the panel (tcp://127.0.0.1:PORT in ZEV720.ports) and\n"
     "                         zev720ctl; 0: ports the system chooses, printed at the start\n"
@@ -146,7 +152,7 @@ int main(int argc, char *argv[])
     const QStringList valueOptions{"venue", "listen", "state", "name", "desk", "frame-port",
                                    "frame-allow", "trusted-proxy", "web", "certificate", "key",
                                    "journal-bytes", "max-connections", "frame-ports",
-                                   "verify-interval", "restore"};
+                                   "verify-interval", "restore", "snapshot-at", "snapshot-days"};
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QString &name : valueOptions) parser.addOption(QCommandLineOption(name, {}, "value"));
@@ -281,6 +287,14 @@ int main(int argc, char *argv[])
         options.restoreAuto = value == "auto";
         return 0;
     });
+    run("snapshot-at", [&](const std::string &value, const auto &bad) {
+        const auto minute = zev::parseTimeOfDay(value);
+        if (value != "off" && !minute) return bad("HH:MM or off");
+        options.snapshotMinute = value == "off" ? -1 : *minute;
+        return 0;
+    });
+    run("snapshot-days", number(1, 3650, "not a number of days from 1 to 3650",
+                                [&](long long n) { options.snapshotDays = int(n); }));
     run("verify-interval", number(0, 86400, "not a number of seconds from 0 to 86400",
                                   [&](long long n) { options.verifySeconds = int(n); }));
     if (refused) return refused;
@@ -456,6 +470,8 @@ int main(int argc, char *argv[])
         std::printf("schedule: %zu entries\n", scheduler.entries().size());
     zev::Api handler(service, access, events, journal, addresses, api);
     handler.showSchedule(&scheduler);
+    zev::Snapshots snapshots(service, options.state + "/snapshots", options.snapshotMinute, options.snapshotDays);
+    handler.showSnapshots(&snapshots);
     for (std::size_t i = 0; i < venue.rooms().size(); ++i) {
         zev::HeldRoom &room = venue.rooms()[i];
         if (!frameListeners[i]) continue;

@@ -7,6 +7,7 @@
 #include "support/Sim.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QStandardPaths>
@@ -87,6 +88,7 @@ private slots:
     void aScheduleRunsOnTheServersClock();
     void aRoomsTabletReachesThatRoomAlone();
     void aChangeAtTheUnitIsTakenAndTold();
+    void snapshotsEachNightAndOnDemand();
 
 private:
     testing::WorkingFolder m_folder; // the venue files of its own
@@ -358,6 +360,42 @@ void TestGuardApi::aChangeAtTheUnitIsTakenAndTold()
     QVERIFY(!room.contains("settingsLost"));
     QCOMPARE(shownOf(room, "MicVolumeTrackBar"), "50dB");
     QCOMPARE(venue.call("DELETE", "/api/v1/rooms/K01/settings-lost", venue.tech).json()["code"], "settings-not-lost");
+}
+
+void TestGuardApi::snapshotsEachNightAndOnDemand()
+{
+    Venue venue;
+    const QString clock = venue.scratch.filePath("clock");
+    QVERIFY(setClock(clock, "2026-12-11T03:59:00"));
+    // One kept from long ago, beyond the days kept.
+    QVERIFY(QDir().mkpath(venue.server.state + "/snapshots/2026-10-01"));
+    qputenv("ZEV720D_CLOCK_FILE", clock.toUtf8());
+    qputenv("TZ", "Asia/Shanghai");
+    const bool started = venue.start({"--snapshot-at", "04:00", "--snapshot-days", "30"});
+    qunsetenv("ZEV720D_CLOCK_FILE");
+    qunsetenv("TZ");
+    QVERIFY(started);
+    QCOMPARE(venue.call("GET", "/api/v1/snapshots", venue.desk).status, 403);
+    QCOMPARE(venue.call("GET", "/api/v1/snapshots", venue.tech).json()["dates"].toArray(), QJsonArray{"2026-10-01"});
+    // 04:00 on the venue's clock: every room kept, the old one gone.
+    QVERIFY(setClock(clock, "2026-12-11T04:00:02"));
+    QVERIFY(venue.server.waitFor("snapshot 2026-12-11: 3 rooms kept", 10000));
+    QCOMPARE(venue.call("GET", "/api/v1/snapshots", venue.tech).json()["dates"].toArray(), QJsonArray{"2026-12-11"});
+    QCOMPARE(testing::readFile(venue.server.state + "/snapshots/2026-12-11/VIP1.dat").size(), 5632);
+    // The room changed since: compared with its snapshot, register by register.
+    QCOMPARE(venue.call("PATCH", "/api/v1/rooms/K01/registers", venue.tech, patchValue("MicVolumeTrackBar", "40dB")).status, 200);
+    QCOMPARE(venue.call("GET", "/api/v1/rooms/K01/snapshots", venue.tech).json()["dates"].toArray(), QJsonArray{"2026-12-11"});
+    const QJsonArray differences =
+        venue.call("GET", "/api/v1/rooms/K01/snapshots/2026-12-11", venue.tech).json()["differences"].toArray();
+    QCOMPARE(differences.size(), 1);
+    QCOMPARE(differences[0]["name"], "MicVolumeTrackBar");
+    QCOMPARE(differences[0]["b"]["shown"], "40dB");
+    QCOMPARE(venue.call("GET", "/api/v1/rooms/K01/snapshots/2026-12-01", venue.tech).json()["code"], "no-such-snapshot");
+    QCOMPARE(venue.call("GET", "/api/v1/rooms/K01/snapshots/2026-13-01", venue.tech).status, 400);
+    // On demand, the same day: replaced.
+    const QJsonObject taken = venue.call("POST", "/api/v1/snapshots", venue.tech).json();
+    QCOMPARE(taken["rooms"].toArray().size(), 3);
+    QCOMPARE(venue.call("GET", "/api/v1/rooms/K01/snapshots/2026-12-11", venue.tech).json()["differences"].toArray().size(), 0);
 }
 
 QTEST_MAIN(TestGuardApi)

@@ -60,6 +60,8 @@ const texts = {
     'reason.processor-silent': '处理器无响应', 'reason.device-gone': '设备已断开',
     'reason.stopped-answering': '处理器停止响应', 'reason.answers-wrongly': '处理器的回答有误',
     'reason.unanswered': '未确认', 'reason.failed': '失败',
+    'problem.no-such-snapshot': '那天没有这个房间的快照', snapshots: '每日快照', compareSnapshot: '与现在比较',
+    snapshotSame: '与现在相同', snapshotNone: '尚无快照', takeSnapshot: '立即保存快照',
     'problem.settings-not-lost': '此房间的设置并未丢失', settingsLost: '设置已丢失（处理器恢复为出厂设置）',
     restoreLost: '恢复到断电前的设置', acceptFactory: '保留出厂设置', restored: '已恢复',
     'problem.pairing-code-not-good': '配对码无效（已用过、超过 10 分钟或已结束）：请向服务台索取新的',
@@ -81,6 +83,8 @@ const texts = {
     'through.guest': '房间平板', 'through.schedule': '时间表', 'through.catch-up': '时间表（补做）', 'through.limit': '限制',
   },
   en: {
+    'problem.no-such-snapshot': 'No snapshot of this room on that day', snapshots: 'Nightly snapshots', compareSnapshot: 'Compare with now',
+    snapshotSame: 'the same as now', snapshotNone: 'No snapshots yet', takeSnapshot: 'Take a snapshot now',
     'problem.settings-not-lost': 'This room has not lost its settings', settingsLost: 'Settings lost (the processor holds the factory\'s)',
     restoreLost: 'Restore the settings before the power cut', acceptFactory: 'Keep the factory settings', restored: 'restored',
     'problem.pairing-code-not-good': 'This pairing code is not good (used, older than 10 minutes, or ended): ask the front desk for a new one',
