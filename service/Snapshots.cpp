@@ -25,9 +25,12 @@ void Snapshots::looked(const QDateTime &now)
     const QDateTime local = now.toTimeZone(m_service.clock().zone());
     const QTime time = local.time();
     if (time.hour() * 60 + time.minute() < m_minute) return;
-    // Tonight's, once: a server started after the time takes it then.
+    // Tonight's, once: a server started after the time takes it then; with no room read yet
+    // (every processor switched off for the night), tried again every kSnapshotRetrySeconds.
     const std::string today = local.date().toString(Qt::ISODate).toStdString();
     if (QDir(QString::fromStdString(m_folder + "/" + today)).exists()) return;
+    if (m_tried.isValid() && m_tried <= now && m_tried.secsTo(now) < kSnapshotRetrySeconds) return;
+    m_tried = now;
     const SnapshotResult result = take();
     std::printf("snapshot %s: %zu rooms kept%s\n", result.date.c_str(), result.rooms.size(),
                 result.refusal ? (", " + result.refusal.detail).c_str() : "");

@@ -15,6 +15,8 @@
 namespace zev {
 
 constexpr int kDefaultSnapshotDays = 30;
+/// A night's snapshot that kept no room is tried again this often.
+constexpr int kSnapshotRetrySeconds = 600;
 
 struct SnapshotResult {
     Refusal refusal;
@@ -44,6 +46,7 @@ private:
     std::string m_folder;
     int m_minute = -1;
     int m_keepDays = kDefaultSnapshotDays;
+    QDateTime m_tried; ///< the last try at a night's snapshot
 };
 
 /// "2026-12-10": a date as the folders are named; false for anything else.
