@@ -193,9 +193,17 @@ void RoomHolder::pump()
 void RoomHolder::check()
 {
     if (m_state != State::Online || m_busy || m_stopping) return;
-    const std::uint8_t address = registerMap().front().address;
+    readOne(registerMap().front().address, [this](const TransferResult &read) {
+        // Changed behind our back: the whole set is read again at once.
+        if (read.value != m_mirror[read.address] && !m_pending.count(read.address) && m_verifyAt < 0)
+            m_verifyAt = 0;
+    });
+}
+
+void RoomHolder::readOne(std::uint8_t address, std::function<void(const TransferResult &)> then)
+{
     m_busy = true;
-    m_session->startTransfer({{address, kReadRequest, true}}, {}, [this](TransferOutcome outcome) {
+    m_session->startTransfer({{address, kReadRequest, true}}, {}, [this, then = std::move(then)](TransferOutcome outcome) {
         m_busy = false;
         count(outcome);
         if (endedBadly(outcome)) return;
@@ -203,10 +211,9 @@ void RoomHolder::check()
             return lost(Outcome::StoppedAnswering,
                         "no reply to " + std::to_string(kTransferTries) + " read requests");
         const TransferResult &read = outcome.results.front();
-        // Changed behind our back: the whole set is read again at once.
-        if (read.value != m_mirror[read.address] && !m_pending.count(read.address) && m_verifyAt < 0)
-            m_verifyAt = 0;
+        then(read);
         takeFromUnit(read.address, read.value);
+        if (m_stopping) return;
         pump();
     });
 }
@@ -230,20 +237,7 @@ void RoomHolder::verifyNext()
         return pump();
     }
     m_quiet.stop();
-    const std::uint8_t address = rows[std::size_t(m_verifyAt)].address;
-    m_busy = true;
-    m_session->startTransfer({{address, kReadRequest, true}}, {}, [this](TransferOutcome outcome) {
-        m_busy = false;
-        count(outcome);
-        if (endedBadly(outcome)) return;
-        if (outcome.results.empty() || !outcome.results.front().answered)
-            return lost(Outcome::StoppedAnswering,
-                        "no reply to " + std::to_string(kTransferTries) + " read requests");
-        ++m_verifyAt;
-        takeFromUnit(outcome.results.front().address, outcome.results.front().value);
-        if (m_stopping) return;
-        pump();
-    });
+    readOne(rows[std::size_t(m_verifyAt)].address, [this](const TransferResult &) { ++m_verifyAt; });
 }
 
 void RoomHolder::takeFromUnit(std::uint8_t address, std::uint8_t value)

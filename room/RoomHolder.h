@@ -123,6 +123,9 @@ private:
     void pump();
     void check();
     void verifyNext();
+    /// Reads one register: `then` with its answer, which is then taken as the unit's; a
+    /// processor that does not answer takes the room offline.
+    void readOne(std::uint8_t address, std::function<void(const TransferResult &)> then);
     /// A register as the processor answered a read: a value unlike the mirror's was changed at
     /// the unit, unless a write of ours for it is queued (which goes out and wins).
     void takeFromUnit(std::uint8_t address, std::uint8_t value);

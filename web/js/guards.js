@@ -59,34 +59,25 @@ function parsed(textarea, said) {
   }
 }
 
-document.getElementById('limits-form').addEventListener('submit', async (event) => {
-  event.preventDefault();
-  const said = document.getElementById('limits-said');
-  said.textContent = '';
-  const textarea = document.getElementById('limits-text');
-  if (parsed(textarea, said) === undefined) return;
-  try {
-    await call('PUT', 'limits', textarea.value, 'application/json'); // as written: its lines are the server's
-    said.textContent = text('limitsSaved');
-    loadLimits();
-  } catch (error) {
-    said.textContent = detailOf(error);
-  }
-});
+// A file's text saved as written (its lines are the server's), the refusal shown with them.
+function saving(kind, done) {
+  document.getElementById(`${kind}-form`).addEventListener('submit', async (event) => {
+    event.preventDefault();
+    const said = document.getElementById(`${kind}-said`);
+    said.textContent = '';
+    const textarea = document.getElementById(`${kind}-text`);
+    if (parsed(textarea, said) === undefined) return;
+    try {
+      await done(await call('PUT', kind, textarea.value, 'application/json'));
+      said.textContent = text(`${kind}Saved`);
+    } catch (error) {
+      said.textContent = detailOf(error);
+    }
+  });
+}
 
-document.getElementById('schedule-form').addEventListener('submit', async (event) => {
-  event.preventDefault();
-  const said = document.getElementById('schedule-said');
-  said.textContent = '';
-  const textarea = document.getElementById('schedule-text');
-  if (parsed(textarea, said) === undefined) return;
-  try {
-    showSchedule(await call('PUT', 'schedule', textarea.value, 'application/json'));
-    said.textContent = text('scheduleSaved');
-  } catch (error) {
-    said.textContent = detailOf(error);
-  }
-});
+saving('limits', () => loadLimits());
+saving('schedule', (answer) => showSchedule(answer));
 
 // The lists again in the other language, when the page's switch is used.
 new MutationObserver(() => { loadLimits(); loadSchedule(); })
