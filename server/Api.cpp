@@ -12,9 +12,11 @@
 #include "server/QrCode.h"
 #include "service/Scheduler.h"
 #include "service/Snapshots.h"
+#include "server/Backup.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -121,6 +123,7 @@ const std::vector<Api::Route> &Api::routes()
         {"GET", {"api", "v1", "rooms", "{room}", "links"}, desk, "a room's links are the staff's", &Api::getLinks},
         {"POST", {"api", "v1", "rooms", "{room}", "links"}, technician, "a room link is a technician's", &Api::makeLink},
         {"DELETE", {"api", "v1", "rooms", "{room}", "links"}, desk, changesNothing, &Api::endLinks},
+        {"GET", {"api", "v1", "backup"}, technician, "backups are a technician's", &Api::getBackup},
         {"GET", {"api", "v1", "snapshots"}, technician, "snapshots are a technician's", &Api::getSnapshots},
         {"POST", {"api", "v1", "snapshots"}, technician, "snapshots are a technician's", &Api::takeSnapshot},
         {"GET", {"api", "v1", "rooms", "{room}", "snapshots"}, technician, "snapshots are a technician's", &Api::getRoomSnapshots},
@@ -629,6 +632,36 @@ void Api::takeSnapshot(Call &call)
     out.end().key("skipped").array();
     for (const std::string &room : result.skipped) out.string(room);
     answer(call, 200, out.end().end().take());
+}
+
+void Api::getBackup(Call &call)
+{
+    if (m_options.state.empty()) return respond(call.exchange, problem(404, "no state folder in this server", "path"));
+    if (m_backingUp)
+        return respond(call.exchange, problem(409, "a backup is being made; try again when it is done", "path"));
+    // Read and packed beside the event loop, so that no room waits on the disk; the files are
+    // only ever replaced whole (the safe saves), so each is read as one save left it.
+    m_backingUp = true;
+    const QDateTime now = m_service.clock().now();
+    const std::string name =
+        "zev720d-backup-" + now.toTimeZone(m_service.clock().zone()).toString("yyyy-MM-dd-HHmm").toStdString() + ".tar.gz";
+    QThread *worker = QThread::create([this, exchange = call.exchange, now, name,
+                                       state = m_options.state, files = m_options.configFiles] {
+        auto response = std::make_shared<HttpResponse>();
+        std::string error;
+        if (makeBackup(state, files, now.toSecsSinceEpoch(), response->body, error)) {
+            response->contentType = "application/gzip";
+            response->headers.emplace_back("Content-Disposition", "attachment; filename=\"" + name + "\"");
+        } else {
+            *response = problem(500, "the backup: " + error, "path");
+        }
+        QMetaObject::invokeMethod(this, [this, exchange, response] {
+            m_backingUp = false;
+            respond(exchange, std::move(*response));
+        }, Qt::QueuedConnection);
+    });
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
 }
 
 void Api::getSnapshots(Call &call)

@@ -23,6 +23,9 @@
 //   POST  /api/v1/rooms/{room}/restore      technician  writes back what a unit that lost its
 //                                                       settings held before
 //   DELETE /api/v1/rooms/{room}/settings-lost technician  the factory's settings are wanted
+//   GET   /api/v1/backup                    technician  a .tar.gz of the presets, mode memories,
+//                                                       limits, schedule, snapshots and config
+//                                                       (server/Backup), never the users
 //   GET   /api/v1/snapshots                 technician  the dates of the nightly snapshots
 //   POST  /api/v1/snapshots                 technician  every room's settings kept now
 //   GET   /api/v1/rooms/{room}/snapshots    technician  the room's snapshots
@@ -101,6 +104,8 @@ struct ApiOptions {
     std::vector<std::string> hosts;
     quint16 port = 0;               ///< the port it listens on
     bool secure = false;            ///< TLS: origins are https://
+    std::string state;              ///< the state folder, for backups
+    std::vector<std::string> configFiles; ///< the config and venue files, for backups
 };
 
 class Api : public QObject {
@@ -188,6 +193,7 @@ private:
     void lock(Call &call);
     void history(Call &call);
     void undo(Call &call);
+    void getBackup(Call &call);
     void takeSnapshot(Call &call);
     void getSnapshots(Call &call);
     void getRoomSnapshots(Call &call);
@@ -225,6 +231,7 @@ private:
     const WebFiles *m_web = nullptr;
     Scheduler *m_scheduler = nullptr;
     Snapshots *m_snapshots = nullptr;
+    bool m_backingUp = false; ///< a backup is being made
     std::size_t m_links = 0; ///< room links when last looked
     ApiOptions m_options;
     std::map<const HeldRoom *, const FramePort *> m_framePorts;

@@ -8,6 +8,7 @@
 #include "room/VenueCheck.h"
 #include "server/Access.h"
 #include "server/Api.h"
+#include "server/Backup.h"
 #include "service/Scheduler.h"
 #include "service/Snapshots.h"
 #include "server/FramePort.h"
@@ -28,6 +29,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -47,6 +49,7 @@ constexpr const char *kUsage =
     "               [--max-connections N] [--trusted-proxy ADDRESS]...\n"
     "       zev720d user add|remove|list ...   (zev720d user --help)\n"
     "       zev720d token add|remove ...\n"
+    "       zev720d restore ARCHIVE [--state DIR] [--config-dir DIR] [--replace]\n"
     "\n"
     "Holds the processor of every room of a venue file (\"ROOM, LINE\" a line) and keeps it:\n"
     "each room online, connecting, or offline with its reason, and opened again when lost. The\n"
@@ -94,6 +97,10 @@ constexpr const char *kUsage =
     "  --frame-allow ADDRESS  frame ports listen on every address, and take connections from\n"
     "                         this machine and the addresses given (the processor's frames\n"
     "                         carry no login: name only the technicians' PCs)\n"
+    "  restore ARCHIVE        puts a backup (GET /api/v1/backup) back into the state folder,\n"
+    "                         the server stopped: presets, mode memories, limits, schedule,\n"
+    "                         snapshots; its config and venue files into --config-dir when\n"
+    "                         given. Files there that differ are kept unless --replace\n"
     "  --codes                every code the API's answers may carry (problems, the reasons a\n"
     "                         room is offline, the ways a change comes), for translators\n"
     "  --version, --help\n";
@@ -116,6 +123,40 @@ std::vector<std::string> splitNames(const std::string &text)
     return out;
 }
 
+/// zev720d restore ARCHIVE [--state DIR] [--config-dir DIR] [--replace]
+int restoreCommand(int argc, char *argv[])
+{
+    zev::RestoreOptions options;
+    options.state = zev::defaultStateFolder();
+    std::string archive;
+    for (int i = 2; i < argc; ++i) {
+        const std::string word = argv[i];
+        if ((word == "--state" || word == "--config-dir") && i + 1 < argc)
+            (word == "--state" ? options.state : options.configDir) = argv[++i];
+        else if (word == "--replace")
+            options.replace = true;
+        else if (word.rfind("-", 0) != 0 && archive.empty())
+            archive = word;
+        else
+            return usage("restore: unknown argument '" + word + "'");
+    }
+    if (archive.empty()) return usage("restore: which archive? (zev720d restore ARCHIVE --state DIR)");
+    std::string bytes, error;
+    if (zev::readTextFile(archive, zev::kMaxBackupBytes, bytes, error) != zev::TextFileStatus::Read) {
+        std::fprintf(stderr, "zev720d: %s\n", error.empty() ? (archive + ": no such file").c_str() : error.c_str());
+        return 1;
+    }
+    std::vector<std::string> report;
+    const bool restored = zev::restoreBackup(bytes, options, report, error);
+    for (const std::string &line : report) std::printf("%s\n", line.c_str());
+    if (!restored) {
+        std::fprintf(stderr, "zev720d: %s: %s\n", archive.c_str(), error.c_str());
+        return 1;
+    }
+    std::printf("restored into %s; start the server\n", options.state.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -125,15 +166,18 @@ int main(int argc, char *argv[])
         if (arguments.size() == 2 && arguments[1] == "--help") arguments.pop_back();
         return zev::usersCommand(arguments);
     }
+    if (argc > 1 && !std::strcmp(argv[1], "restore")) return restoreCommand(argc, argv);
     zev::ServerOptions options;
     options.state = zev::defaultStateFolder();
     options.desk = {"MusicVolumeTrackBar", "MicVolumeTrackBar"};
     // A config file's lines stand where --config stands: options after it win.
     std::vector<zev::ConfigWord> words;
+    std::vector<std::string> configFiles; // for backups
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--config" && i + 1 < argc) {
             std::string text, error;
             const std::string file = argv[++i];
+            configFiles.push_back(file);
             if (zev::readTextFile(file, zev::kMaxConfigBytes, text, error) !=
                 zev::TextFileStatus::Read) {
                 std::fprintf(stderr, "zev720d: %s\n",
@@ -305,6 +349,10 @@ int main(int argc, char *argv[])
     zev::ApiOptions api;
     std::vector<std::uint8_t> deskRegisters;
     api.secure = !options.certificate.empty();
+    api.state = options.state;
+    configFiles.push_back(options.venue);
+    for (const std::string &file : configFiles)
+        api.configFiles.push_back(QFileInfo(QString::fromStdString(file)).absoluteFilePath().toStdString());
     for (const std::string &name : options.desk) {
         const zev::RegisterRow *row = zev::findRegisterByName(name);
         if (!row) return usage("--desk: no register '" + name + "'");

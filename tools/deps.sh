@@ -20,7 +20,7 @@ zev_install_packages() {
 # validators of the desktop entry and metainfo, openssl for the tests' certificates, and Qt's
 # translations of its own texts (file dialogs, standard buttons).
 ZEV_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev
-    qt6-websockets-dev libsodium-dev libqrencode-dev fonts-noto-cjk appstream desktop-file-utils ser2net iproute2
+    qt6-websockets-dev libsodium-dev libqrencode-dev zlib1g-dev fonts-noto-cjk appstream desktop-file-utils ser2net iproute2
     help2man openssl qt6-translations-l10n qt6-l10n-tools)
 # What the tests need besides: Chromium, its driver and Selenium for the page tests; Xvfb for
 # the window on a real X server; Prometheus's promtool for the shipped alert rules.

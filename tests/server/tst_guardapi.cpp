@@ -1,5 +1,5 @@
-// What guards the rooms, as zev720d's clients meet it: users bound to rooms, limits, the
-// schedule and a desk user's own undo, through the real server, its HTTP and WebSocket API,
+// What guards and keeps the rooms, as zev720d's clients meet it: users bound to rooms, limits,
+// the schedule, a desk user's own undo, changes at the unit, snapshots and backups, through the real server, its HTTP and WebSocket API,
 // and emulators on pseudo-terminals, on this machine's loopback. The schedule's hours come
 // from a clock file the test writes (ZEV720D_CLOCK_FILE), in a zone it sets (TZ).
 #include "server/Api.h"
@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QStandardPaths>
@@ -89,6 +90,7 @@ private slots:
     void aRoomsTabletReachesThatRoomAlone();
     void aChangeAtTheUnitIsTakenAndTold();
     void snapshotsEachNightAndOnDemand();
+    void aBackupPutsTheVenueBackOnANewMachine();
 
 private:
     testing::WorkingFolder m_folder; // the venue files of its own
@@ -396,6 +398,111 @@ void TestGuardApi::snapshotsEachNightAndOnDemand()
     const QJsonObject taken = venue.call("POST", "/api/v1/snapshots", venue.tech).json();
     QCOMPARE(taken["rooms"].toArray().size(), 3);
     QCOMPARE(venue.call("GET", "/api/v1/rooms/K01/snapshots/2026-12-11", venue.tech).json()["differences"].toArray().size(), 0);
+}
+
+namespace {
+
+/// Every file under `folder` but those a backup leaves out, by its path inside.
+QMap<QString, QByteArray> keptFiles(const QString &folder)
+{
+    QMap<QString, QByteArray> out;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString inside = QDir(folder).relativeFilePath(it.next());
+        if (inside == "users" || inside.startsWith("journal") || inside == "schedule-state.json")
+            continue;
+        out[inside] = testing::readFile(it.filePath());
+    }
+    return out;
+}
+
+struct Run {
+    int code = -1;
+    QString out, err;
+};
+
+Run run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+} // namespace
+
+void TestGuardApi::aBackupPutsTheVenueBackOnANewMachine()
+{
+    Venue venue;
+    QVERIFY(venue.start());
+    // A name longer than a tar header holds (99 bytes), and one of plain letters.
+    const QString night = QString("夜").repeated(33);
+    QCOMPARE(venue.call("PUT", "/api/v1/presets/" + night, venue.tech, R"({"fromRoom":"K01"})").status, 200);
+    QCOMPARE(venue.call("PATCH", "/api/v1/rooms/K02/registers", venue.tech, patchValue("MicVolumeTrackBar", "40dB")).status, 200);
+    QCOMPARE(venue.call("PUT", "/api/v1/presets/Quiet", venue.tech, R"({"fromRoom":"K02"})").status, 200);
+    QCOMPARE(venue.call("PUT", "/api/v1/limits", venue.tech,
+                        R"({"limits": [{"register": "MusicVolumeTrackBar", "role": "desk", "max": "70dB"}]})").status, 200);
+    QCOMPARE(venue.call("PUT", "/api/v1/schedule", venue.tech,
+                        R"({"entries": [{"name": "late", "at": "22:00", "recall": "Quiet", "rooms": "K01"}]})").status, 200);
+    QCOMPARE(venue.call("POST", "/api/v1/snapshots", venue.tech).json()["rooms"].toArray().size(), 3);
+    const QString today = venue.call("GET", "/api/v1/snapshots", venue.tech).json()["dates"][0].toString();
+    QVERIFY(QDir().mkpath(venue.server.state + "/modes"));
+    QVERIFY(QFile::copy(venue.server.state + "/snapshots/" + today + "/K02.dat", venue.server.state + "/modes/K02.dat"));
+
+    QCOMPARE(venue.call("GET", "/api/v1/backup", venue.desk).status, 403);
+    const testing::HttpReply backup = venue.call("GET", "/api/v1/backup", venue.tech);
+    QCOMPARE(backup.status, 200);
+    QCOMPARE(backup.headers["content-type"], "application/gzip");
+    QVERIFY(backup.headers["content-disposition"].contains("zev720d-backup-"));
+    const QString archive = venue.scratch.filePath("backup.tar.gz");
+    QVERIFY(testing::writeFile(archive, backup.body));
+    // An archive that GNU tar reads, with no users file in it.
+    const Run listed = run("tar", {"-tzf", archive});
+    QCOMPARE(listed.code, 0);
+    const QStringList names = listed.out.split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(names.contains("presets/" + night + ".dat"), qPrintable(listed.out));
+    QVERIFY(names.contains("config/venue.csv"));
+    QVERIFY(names.contains("modes/K02.dat"));
+    QVERIFY(!names.contains("users"));
+    const QMap<QString, QByteArray> before = keptFiles(venue.server.state);
+    QCOMPARE(before.size(), 8); // 2 presets, 1 room's mode memories, the limits, the schedule, 3 snapshots
+    venue.server.stop();
+
+    // A new machine: every file back, byte for byte, the config where it is asked for.
+    const QString state = venue.scratch.filePath("new-state"), etc = venue.scratch.filePath("etc");
+    const QString zev720d = testing::buildDir() + "/zev720d";
+    Run restored = run(zev720d, {"restore", archive, "--state", state, "--config-dir", etc});
+    QVERIFY2(restored.code == 0, qPrintable(restored.out + restored.err));
+    QVERIFY(restored.out.contains("presets: 2 restored"));
+    QVERIFY(restored.out.contains("snapshots: 3 files of 1 dates restored"));
+    QCOMPARE(keptFiles(state), before);
+    QCOMPARE(testing::readFile(etc + "/venue.csv"), testing::readFile("venue.csv"));
+    QVERIFY(!QFile::exists(state + "/users"));
+
+    // Again: nothing to do. A file that differs is kept, and nothing else written, unless --replace.
+    restored = run(zev720d, {"restore", archive, "--state", state});
+    QCOMPARE(restored.code, 0);
+    QVERIFY(restored.out.contains("8 files were there already"));
+    QVERIFY(testing::writeFile(state + "/limits.json", R"({"limits": []})"));
+    QVERIFY(QFile::remove(state + "/presets/Quiet.dat"));
+    restored = run(zev720d, {"restore", archive, "--state", state});
+    QCOMPARE(restored.code, 1);
+    QVERIFY2(restored.err.contains("limits.json") && restored.err.contains("--replace"), qPrintable(restored.err));
+    QVERIFY(!QFile::exists(state + "/presets/Quiet.dat"));
+    QCOMPARE(run(zev720d, {"restore", archive, "--state", state, "--replace"}).code, 0);
+    QCOMPARE(keptFiles(state), before);
+
+    // The server on the restored folder holds it all.
+    testing::VenueServer server(state);
+    QVERIFY(testing::addUser(state, "tech", "technician", "tech-password"));
+    const QMap<QByteArray, QByteArray> tech{{"Authorization", "Bearer " + testing::addToken(state, "tech", "t").toUtf8()}};
+    QVERIFY(server.start(etc + "/venue.csv"));
+    QCOMPARE(testing::http("GET", server.url("/api/v1/presets"), {}, tech).json()["presets"].toArray().size(), 2);
+    QCOMPARE(testing::http("GET", server.url("/api/v1/limits"), {}, tech).json()["limits"].toArray().size(), 1);
+    QCOMPARE(testing::http("GET", server.url("/api/v1/schedule"), {}, tech).json()["entries"].toArray().size(), 1);
+    QCOMPARE(testing::http("GET", server.url("/api/v1/snapshots"), {}, tech).json()["dates"].toArray(), QJsonArray{today});
 }
 
 QTEST_MAIN(TestGuardApi)
