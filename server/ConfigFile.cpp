@@ -19,6 +19,7 @@ constexpr ConfigKey kConfigKeys[] = {
     {"frame-port", true},    {"frame-allow", true},      {"web", false},
     {"max-connections", false}, {"trusted-proxy", true}, {"verify-interval", false},
     {"restore", false},         {"snapshot-at", false},     {"snapshot-days", false},
+    {"notify-url", false},      {"notify-after", false},
 };
 
 bool blank(char c)

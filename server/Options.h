@@ -26,6 +26,8 @@ struct ServerOptions {
     bool restoreAuto = false; ///< a room that lost its settings gets them back at once
     int snapshotMinute = 4 * 60; ///< of the day, each night's snapshot; -1: on demand only
     int snapshotDays = 30;
+    std::string notifyUrl;   ///< a webhook told of rooms away, back, or that lost settings
+    int notifyAfterSeconds = 120; ///< away this long before it is told
     std::string certificate; ///< PEM; with `key`, the API speaks HTTPS
     std::string key;
     std::string web; ///< the pages' folder; empty: WebFiles::defaultFolder()

@@ -9,6 +9,7 @@
 #include "server/Access.h"
 #include "server/Api.h"
 #include "server/Backup.h"
+#include "server/Notifier.h"
 #include "service/Scheduler.h"
 #include "service/Snapshots.h"
 #include "server/FramePort.h"
@@ -44,6 +45,7 @@ constexpr const char *kUsage =
     "               [--name HOST]... [--desk NAME,NAME...] [--journal-bytes N]\n"
     "               [--verify-interval SECONDS] [--restore ask|auto]\n"
     "               [--snapshot-at HH:MM|off] [--snapshot-days N]\n"
+    "               [--notify-url URL] [--notify-after SECONDS]\n"
     "               [--certificate FILE --key FILE] [--frame-ports FIRST]\n"
     "               [--frame-port ROOM=PORT]... [--frame-allow ADDRESS]... [--web DIR]\n"
     "               [--max-connections N] [--trusted-proxy ADDRESS]...\n"
@@ -89,6 +91,10 @@ constexpr const char *kUsage =
     "                         system's clock in DIR/snapshots/DATE/ROOM.dat (default 04:00; off:\n"
     "                         only on demand)\n"
     "  --snapshot-days N      snapshots kept this many days (default 30)\n"
+    "  --notify-url URL       for a venue without monitoring: a JSON POST to this webhook when\n"
+    "                         a room has been away --notify-after seconds (default 120), when it\n"
+    "                         is back, and when its unit lost its settings; tried again with\n"
+    "                         a growing pause, never holding a room up\n"
     "  --frame-ports FIRST    room i (from 0) speaks the processor's frames on 127.0.0.1 port\n"
     "                         FIRST + i, for the panel (tcp://127.0.0.1:PORT in ZEV720.ports) and\n"
     "                         zev720ctl; 0: ports the system chooses, printed at the start\n"
@@ -196,7 +202,8 @@ int main(int argc, char *argv[])
     const QStringList valueOptions{"venue", "listen", "state", "name", "desk", "frame-port",
                                    "frame-allow", "trusted-proxy", "web", "certificate", "key",
                                    "journal-bytes", "max-connections", "frame-ports",
-                                   "verify-interval", "restore", "snapshot-at", "snapshot-days"};
+                                   "verify-interval", "restore", "snapshot-at", "snapshot-days",
+                                   "notify-url", "notify-after"};
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QString &name : valueOptions) parser.addOption(QCommandLineOption(name, {}, "value"));
@@ -341,6 +348,13 @@ int main(int argc, char *argv[])
                                 [&](long long n) { options.snapshotDays = int(n); }));
     run("verify-interval", number(0, 86400, "not a number of seconds from 0 to 86400",
                                   [&](long long n) { options.verifySeconds = int(n); }));
+    run("notify-url", [&](const std::string &value, const auto &bad) {
+        if (const std::string problem = zev::notifyUrlProblem(value); !problem.empty()) return bad(problem);
+        options.notifyUrl = value;
+        return 0;
+    });
+    run("notify-after", number(1, 86400, "not a number of seconds from 1 to 86400",
+                               [&](long long n) { options.notifyAfterSeconds = int(n); }));
     if (refused) return refused;
     if (options.venue.empty()) return usage("--venue FILE is needed");
     if (options.certificate.empty() != options.key.empty())
@@ -516,6 +530,10 @@ int main(int argc, char *argv[])
     }
     if (!scheduler.entries().empty())
         std::printf("schedule: %zu entries\n", scheduler.entries().size());
+    std::unique_ptr<zev::Notifier> notifier;
+    if (!options.notifyUrl.empty())
+        notifier = std::make_unique<zev::Notifier>(service, QUrl(QString::fromStdString(options.notifyUrl)),
+                                                   options.notifyAfterSeconds);
     zev::Api handler(service, access, events, journal, addresses, api);
     handler.showSchedule(&scheduler);
     zev::Snapshots snapshots(service, options.state + "/snapshots", options.snapshotMinute, options.snapshotDays);

@@ -5,6 +5,7 @@
 #include "server/Api.h"
 #include "support/Server.h"
 #include "support/Sim.h"
+#include "support/Webhook.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -91,6 +92,7 @@ private slots:
     void aChangeAtTheUnitIsTakenAndTold();
     void snapshotsEachNightAndOnDemand();
     void aBackupPutsTheVenueBackOnANewMachine();
+    void aWebhookIsToldOfRoomsAwayBackAndLost();
 
 private:
     testing::WorkingFolder m_folder; // the venue files of its own
@@ -503,6 +505,32 @@ void TestGuardApi::aBackupPutsTheVenueBackOnANewMachine()
     QCOMPARE(testing::http("GET", server.url("/api/v1/limits"), {}, tech).json()["limits"].toArray().size(), 1);
     QCOMPARE(testing::http("GET", server.url("/api/v1/schedule"), {}, tech).json()["entries"].toArray().size(), 1);
     QCOMPARE(testing::http("GET", server.url("/api/v1/snapshots"), {}, tech).json()["dates"].toArray(), QJsonArray{today});
+}
+
+void TestGuardApi::aWebhookIsToldOfRoomsAwayBackAndLost()
+{
+    testing::Webhook hook({500}); // the first post is not taken: tried again
+    Venue venue;
+    const QString url = "http://127.0.0.1:" + QString::number(hook.port()) + "/hooks/s3cret-token";
+    QVERIFY(venue.start({"--notify-url", url, "--notify-after", "2", "--verify-interval", "1"}));
+    QCOMPARE(venue.call("PATCH", "/api/v1/rooms/K01/registers", venue.tech, patchValue("MicVolumeTrackBar", "50dB")).status, 200);
+    venue.k02.command("silent on"); // switched off
+    QVERIFY(hook.waitFor(R"("room":"K02","state":"offline")", 30000));
+    QTRY_COMPARE_WITH_TIMEOUT(hook.bodies.size(), 2, 10000); // the same, tried again
+    QCOMPARE(hook.bodies[1], hook.bodies[0]);
+    QCOMPARE(hook.requests[0], "POST /hooks/s3cret-token");
+    const QJsonObject offline = QJsonDocument::fromJson(hook.bodies[1]).object();
+    QCOMPARE(offline["reason"], "processor-silent");
+    QCOMPARE(offline["text"], "K02: offline for 2 s (processor-silent)");
+    QVERIFY(QDateTime::fromString(offline["time"].toString(), Qt::ISODate).isValid());
+    // Away means away: its tries to come back do not start the time again, nor tell twice.
+    venue.k02.command("silent off");
+    QVERIFY(hook.waitFor(R"("room":"K02","state":"online")", 30000));
+    QCOMPARE(hook.bodies.size(), 3);
+    venue.k01.command("factory");
+    QVERIFY(hook.waitFor(R"("room":"K01","state":"settings-lost")", 15000));
+    QVERIFY(venue.server.waitFor("notify http://127.0.0.1:" + QString::number(hook.port()) + ": not taken (HTTP 500)"));
+    QVERIFY(!venue.server.out.contains("s3cret")); // the webhook's secret is never printed
 }
 
 QTEST_MAIN(TestGuardApi)
