@@ -14,6 +14,16 @@ zev_install_packages() {
     export DEBIAN_FRONTEND=noninteractive
     "${sudo[@]}" apt-get update
     "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+    # Prometheus and Alertmanager come with services that listen on every address; the tests
+    # run their own on loopback, so the ones just installed are stopped and left disabled.
+    for package in "${missing[@]}"; do
+        case "$package" in
+            prometheus | prometheus-alertmanager)
+                if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+                    "${sudo[@]}" systemctl disable --now "$package" >/dev/null 2>&1 || true
+                fi ;;
+        esac
+    done
 }
 
 # The build, the panel's font, the venue server's WebSockets, password hashing and QR codes, the
@@ -23,8 +33,10 @@ ZEV_BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport
     qt6-websockets-dev libsodium-dev libqrencode-dev zlib1g-dev fonts-noto-cjk appstream desktop-file-utils ser2net iproute2
     help2man openssl qt6-translations-l10n qt6-l10n-tools)
 # What the tests need besides: Chromium, its driver and Selenium for the page tests; Xvfb for
-# the window on a real X server; Prometheus's promtool for the shipped alert rules.
-ZEV_TEST_PACKAGES=(chromium chromium-driver python3-selenium xvfb xauth prometheus)
+# the window on a real X server; Prometheus (its promtool for the shipped alert rules) and
+# Alertmanager for the alerts' way from a room to a person.
+ZEV_TEST_PACKAGES=(chromium chromium-driver python3-selenium xvfb xauth prometheus
+    prometheus-alertmanager)
 
 # What the tests load from the npm registry, at the versions tests/web/package-lock.json
 # names: axe-core for the page tests, Redocly's CLI for the API description's lint. Node.js and
