@@ -9,7 +9,8 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 zev720d=${2:-$build/zev720d}
-rules=${3:-$(cd "$(dirname "$0")/../../packaging/prometheus" && pwd)/zev720d.rules.yml}
+here=$(cd "$(dirname "$0")" && pwd)
+rules=${3:-$here/../../packaging/prometheus/zev720d.rules.yml}
 for program in prometheus prometheus-alertmanager python3 curl; do
     command -v "$program" >/dev/null || { echo "no $program: skipped"; exit 77; }
 done
@@ -22,36 +23,9 @@ end_all() {
 }
 trap end_all EXIT
 cd "$work"
-
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-    local seconds=$1
-    shift
-    local until=$((SECONDS + seconds))
-    until "$@"; do
-        [ $SECONDS -lt $until ] || return 1
-        sleep 0.2
-    done
-}
-# A port that nothing listens on now, for the programs that need theirs named in advance.
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-echo "room, line" >venue.csv
-for room in K01 K02; do
-    "$build/zev720-sim" --listen 127.0.0.1:0 </dev/null >"$room.sim" 2>&1 &
-    pids+=($!)
-    echo $! >"$room.pid"
-    wait_for 10 test -s "$room.sim"
-    echo "$room, $(head -n 1 "$room.sim")" >>venue.csv
-done
-echo "viewer-password" | "$zev720d" user add monitor --role viewer --state state >/dev/null
-"$zev720d" token add monitor prometheus --state state | tail -n 1 >token
-"$zev720d" --venue venue.csv --state state --listen 127.0.0.1:0 >server.out 2>&1 &
-pids+=($!)
-wait_for 20 grep -q "K02: online" server.out
-api=$(sed -n 's|^API: http://127.0.0.1:\([0-9]*\)/.*|\1|p' server.out)
+source "$here/../support/loopback.sh"
+start_venue "$work/venue" K01 K02
+api=$(cat "$work/venue/api")
 
 # The receiver: each POST's body, a line of the file.
 cat >receiver.py <<'EOF'
@@ -102,7 +76,7 @@ alerting:
   alertmanagers: [{static_configs: [{targets: ['127.0.0.1:$alertmanager']}]}]
 scrape_configs:
   - job_name: zev720d
-    authorization: {credentials_file: $work/token}
+    authorization: {credentials_file: $work/venue/viewer.token}
     static_configs: [{targets: ['127.0.0.1:$api']}]
 EOF
 prometheus --config.file=prometheus.yml --storage.tsdb.path=prometheus-data \
@@ -117,10 +91,10 @@ if ! wait_for 60 rooms_up; then
 fi
 
 # K02's processor gone: the alert reaches the receiver, with the room's name and its reason.
-kill -TERM "$(cat K02.pid)"
+kill -TERM "$(cat venue/K02.pid)"
 if ! wait_for 90 grep -q '"alertname":"Zev720RoomOffline"' received 2>/dev/null; then
     echo "no alert reached the receiver"
-    tail -5 server.out prometheus.out alertmanager.out
+    tail -5 venue/server.out prometheus.out alertmanager.out
     exit 1
 fi
 alert=$(grep '"alertname":"Zev720RoomOffline"' received)
