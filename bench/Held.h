@@ -14,11 +14,25 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <cmath>
 #include <functional>
+#include <unistd.h>
 #include <memory>
 #include <vector>
 
 namespace bench {
+
+// Ten bytes each way of a frame and its reply at 9600 baud, 10 bits a byte.
+constexpr double kFrameRoundTrip = 10.0 * 10 / 9600;
+
+/// The CPU seconds a process has used.
+inline double processSeconds(qint64 pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return NAN;
+    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+    return (fields.value(12).toDouble() + fields.value(13).toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
 
 inline void waitFor(const std::function<bool()> &done, int ms)
 {
@@ -80,7 +94,8 @@ struct HeldVenue {
     }
 
     /// False, having said why, when the server did not hold every room.
-    bool start(int rooms, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+    bool start(int rooms, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+               const QStringList &extra = {})
     {
         QString venue = "room, line\n";
         for (int i = 0; i < rooms; ++i) {
@@ -97,8 +112,19 @@ struct HeldVenue {
         client.token = addUser("bench", "technician");
         server.setProcessChannelMode(QProcess::MergedChannels);
         server.setProcessEnvironment(environment);
-        server.start(build + "/zev720d", {"--venue", dir.filePath("venue.csv"), "--state", state,
-                                          "--listen", "127.0.0.1:0"});
+        return serve(extra);
+    }
+
+    /// The server (again, once the last one has ended) with these options besides.
+    bool serve(const QStringList &extra = {})
+    {
+        if (server.state() != QProcess::NotRunning) {
+            server.terminate();
+            server.waitForFinished(20000);
+        }
+        const int rooms = int(sims.size());
+        server.start(build + "/zev720d", QStringList{"--venue", dir.filePath("venue.csv"), "--state", state,
+                                                     "--listen", "127.0.0.1:0"} + extra);
         QByteArray out;
         waitFor([&] {
             out += server.readAll();
@@ -145,6 +171,31 @@ inline std::vector<double> received(const QString &log, int address, int value)
     for (const QByteArray &line : file.readAll().split('\n'))
         if (line.contains(frame)) times.push_back(line.split(' ').first().toDouble());
     return times;
+}
+
+/// The frames the emulator received between two monotonic times.
+inline int receivedBetween(const QString &log, double from, double until)
+{
+    QFile file(log);
+    if (!file.open(QIODevice::ReadOnly)) return 0;
+    int count = 0;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const qsizetype space = line.indexOf(' ');
+        if (space < 0 || line.mid(space + 1, 3) != "rx ") continue;
+        const double at = line.left(space).toDouble();
+        count += at >= from && at < until;
+    }
+    return count;
+}
+
+/// When the emulator received a write of `value` to `address` first after `sent`, less `sent`;
+/// NAN when it did not.
+inline double lineDelay(const QString &log, int address, int value, double sent)
+{
+    double first = NAN;
+    for (const double t : received(log, address, value))
+        if (t >= sent && (std::isnan(first) || t < first)) first = t;
+    return std::isnan(first) ? NAN : first - sent;
 }
 
 } // namespace bench

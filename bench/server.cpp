@@ -39,17 +39,9 @@ constexpr int kClients = 50;
 constexpr int kChangesPerSecond = 50;
 constexpr int kStreamSeconds = 6;
 constexpr int kSamples = 60;
-// Ten bytes each way of a frame and its reply at 9600 baud, 10 bits a byte.
-constexpr double kFrameRoundTrip = 10.0 * 10 / 9600;
+using bench::kFrameRoundTrip;
+using bench::processSeconds;
 const std::vector<int> kVolumes{16, 17, 32, 33, 80, 81, 85, 86};
-
-double processSeconds(qint64 pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) return NAN;
-    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-    return (fields.value(12).toDouble() + fields.value(13).toDouble()) / double(sysconf(_SC_CLK_TCK));
-}
 
 } // namespace
 
