@@ -514,6 +514,7 @@ int main(int argc, char *argv[])
     zev::Events events(addresses, eventBounds);
     zev::VenueService service(venue, journal, presets, deskRegisters);
     service.keepModeMemories(options.state + "/modes");
+    service.keepKnownSettings(options.state + "/known");
     service.keepLostSettings(options.state + "/snapshots/lost", options.restoreAuto
                                                                     ? zev::VenueService::RestoreMode::Auto
                                                                     : zev::VenueService::RestoreMode::Ask);
@@ -581,6 +582,9 @@ int main(int argc, char *argv[])
     venue.start();
 
     // The end: every processor released, then out.
-    zev::onEndSignal([&venue] { venue.stop([] { QCoreApplication::quit(); }); });
+    zev::onEndSignal([&venue, &service] {
+        service.saveKnown();
+        venue.stop([] { QCoreApplication::quit(); });
+    });
     return QCoreApplication::exec();
 }

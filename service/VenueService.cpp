@@ -57,6 +57,7 @@ VenueService::VenueService(Venue &venue, Journal &journal, Presets &presets,
     : QObject(parent), m_venue(venue), m_journal(journal), m_presets(presets),
       m_deskRegisters(std::move(deskRegisters)), m_clock(&processClock())
 {
+    m_steady.start();
     m_minute = minuteOf(m_clock->now());
     QObject::connect(&m_venue, &Venue::changed, this,
                      [this](HeldRoom &room, const RegisterChange &change) { confirmed(room, change); });
@@ -561,7 +562,10 @@ void VenueService::confirmed(HeldRoom &room, const RegisterChange &change)
 {
     // What was confirmed of ours is known; a change found at the unit is not, until the whole
     // read is over (a unit that lost its settings is told by comparing with what it held).
-    if (room.known && change.who != kUnitWho) (*room.known)[change.address] = change.after;
+    if (room.known && change.who != kUnitWho) {
+        (*room.known)[change.address] = change.after;
+        m_knownChanged.insert(&room);
+    }
     const JournalEntry *entry = nullptr;
     if (change.address != kLockAddress && change.before != change.after &&
         findRegister(change.address)) {
@@ -730,6 +734,8 @@ void VenueService::lookAtClock()
     if (!begun.empty())
         for (HeldRoom &room : m_venue.rooms()) bringWithinLimits(room, begun);
     if (changed) emit limitsChanged();
+    if (!m_knownChanged.empty() && m_steady.elapsed() - m_knownSavedAt >= kKnownSaveSeconds * 1000)
+        saveKnown();
     emit clockLooked(now);
 }
 
@@ -794,6 +800,7 @@ void VenueService::lookForLoss(HeldRoom &room)
         emit settingsLostChanged(room);
     }
     // What it holds now is what is known; the settings before a loss stay with the mark.
+    if (room.known != now) m_knownChanged.insert(&room);
     room.known = now;
     if (lost && m_restore == RestoreMode::Auto)
         restoreLost(room, Actor{"restore", Role::Technician, "restore", {}, {}}, [](ChangeResult) {});
@@ -820,6 +827,7 @@ void VenueService::restoreLost(HeldRoom &room, const Actor &actor, std::function
     startWrites(room, writes, actor.who(), [this, &room, done = std::move(done)](Refusal refusal, const Confirmed &got) {
         if (!refusal && !room.settingsLost.empty()) {
             room.settingsLost.clear();
+            m_knownChanged.insert(&room);
             emit settingsLostChanged(room);
         }
         done({std::move(refusal), got, {}, {}});
@@ -834,8 +842,43 @@ Refusal VenueService::acceptFactory(HeldRoom &room, const Actor &actor)
         return refuse(Refusal::Kind::Conflict, "room '" + room.name + "' has not lost its settings", "room",
                       "settings-not-lost");
     room.settingsLost.clear();
+    m_knownChanged.insert(&room);
     emit settingsLostChanged(room);
     return {};
+}
+
+void VenueService::keepKnownSettings(const std::string &folder)
+{
+    m_known = std::make_unique<Presets>(folder);
+    for (HeldRoom &room : m_venue.rooms()) {
+        ParameterModel kept;
+        std::string error;
+        bool missing = false;
+        if (m_known->load(room.name, kept, error, &missing))
+            room.known = kept.image;
+        else if (!missing)
+            std::fprintf(stderr, "%s: what it held before the start is not known: %s\n", room.name.c_str(),
+                         error.c_str());
+    }
+    m_knownSavedAt = m_steady.elapsed();
+}
+
+void VenueService::saveKnown()
+{
+    if (!m_known) return m_knownChanged.clear();
+    for (HeldRoom *room : m_knownChanged) {
+        if (!room->known) continue;
+        // While the mark stands, what it held before the loss is what it is to hold: a start
+        // before the restore finds the loss again.
+        ParameterModel kept;
+        kept.loadFactoryValues();
+        kept.image = room->settingsLost.empty() ? *room->known : room->lostSettings;
+        std::string error;
+        if (m_known->store(room->name, kept, error) != Presets::Stored::Yes)
+            std::fprintf(stderr, "%s: what it holds not kept: %s\n", room->name.c_str(), error.c_str());
+    }
+    m_knownChanged.clear();
+    m_knownSavedAt = m_steady.elapsed();
 }
 
 void VenueService::keepModeMemories(const std::string &folder)

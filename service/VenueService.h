@@ -26,6 +26,7 @@
 #include "service/Presets.h"
 #include "service/Venue.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <map>
 #include <memory>
@@ -45,6 +46,8 @@ constexpr int kConfirmTimeoutMs = 10000;
 constexpr std::size_t kMaxWaitingRequests = 1024;
 /// A desk user may undo a change of their own this long after it.
 constexpr int kOwnUndoSeconds = 60;
+/// What each room is known to hold is saved at most this long after it changed.
+constexpr int kKnownSaveSeconds = 30;
 /// The wall clock is looked at this often for the limits' hours and the schedule.
 constexpr int kClockLookMs = 1000;
 
@@ -233,6 +236,12 @@ public:
     /// The bars that stand at (or past) a limit of the role in force now.
     std::vector<BarEnds> limitEnds(const HeldRoom &room, Role role) const;
 
+    /// Keeps what each room is known to hold in `folder` (saved within kKnownSaveSeconds of a
+    /// change, and by saveKnown), so that a unit that lost its settings while the server was
+    /// down too (a power cut takes both) is found out when it is read after the start.
+    void keepKnownSettings(const std::string &folder);
+    /// Saves the known settings not saved yet (at the end).
+    void saveKnown();
     /// Keeps each room's mode memories as a parameter file named after it in `folder`, so
     /// that a restart brings them back; reads those there now.
     void keepModeMemories(const std::string &folder);
@@ -293,6 +302,10 @@ private:
     std::map<HeldRoom *, std::set<std::string>> m_limitsMissed; ///< begun while it was away
     QTimer *m_look = nullptr;
     std::unique_ptr<Presets> m_lost;
+    std::unique_ptr<Presets> m_known;
+    std::set<HeldRoom *> m_knownChanged; ///< rooms whose known settings are not saved yet
+    QElapsedTimer m_steady;              ///< started with the service
+    qint64 m_knownSavedAt = 0;           ///< when they were last saved (ms of m_steady)
     RestoreMode m_restore = RestoreMode::Ask;
 };
 
