@@ -143,6 +143,14 @@ bool makeBackup(const std::string &state, const std::vector<std::string> &config
             name = std::to_string(n) + "-" + QFileInfo(QString::fromStdString(file)).fileName().toStdString();
         entries.push_back({"config/" + name, std::move(text)});
     }
+    // No archive that a restore would refuse.
+    std::size_t content = 0;
+    for (const ArchiveEntry &entry : entries) content += entry.bytes.size();
+    if (content > kMaxArchiveContent || entries.size() > kMaxArchiveEntries) {
+        error = "more than a restore takes (" + std::to_string(kMaxArchiveContent >> 20) +
+                " MiB, " + std::to_string(kMaxArchiveEntries) + " files): keep fewer snapshot days";
+        return false;
+    }
     return writeTarGz(entries, now, archive, error);
 }
 

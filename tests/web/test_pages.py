@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import tempfile
 import sys
+import tarfile
 import threading
 import urllib.parse
 import unittest
@@ -612,6 +613,19 @@ class Guards(unittest.TestCase):
         technician.find_element(By.CSS_SELECTOR, '#limits-form button').click()
         wait(technician, lambda d: 'line 2' in d.find_element(By.ID, 'limits-said').text)
         self.assertEqual(len(venue.api('GET', 'limits')['limits']), 1)
+        # The venue's backup, downloaded from the page: the server's archive under its name.
+        downloads = tempfile.mkdtemp(prefix='zev720-downloads-', dir=self.folder)
+        technician.execute_cdp_cmd('Browser.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': downloads})
+        technician.find_element(By.ID, 'backup-download').click()
+        wait(technician, lambda d: [f for f in os.listdir(downloads) if f.endswith('.tar.gz')], 20, 'no backup')
+        wait(technician, lambda d: d.find_element(By.ID, 'backup-said').text == '备份已下载。')
+        name = [f for f in os.listdir(downloads) if f.endswith('.tar.gz')][0]
+        self.assertTrue(name.startswith('zev720d-backup-2026-12-10-22'), name)
+        with tarfile.open(os.path.join(downloads, name)) as archive:
+            names = archive.getnames()
+        self.assertIn('limits.json', names)
+        self.assertIn('presets/深夜.dat', names)
+        self.assertNotIn('users', names)
 
 
 if __name__ == '__main__':

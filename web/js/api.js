@@ -56,6 +56,7 @@ export async function call(method, path, body, type, options = {}) {
   } finally {
     clearTimeout(timer);
   }
+  if (response.ok && options.response) return response; // a file: the caller reads it
   const data = await response.json().catch(() => ({}));
   if (!response.ok) {
     if (response.status === 401 && path !== 'login' && options.toLogin !== false) toLogin(data.code);

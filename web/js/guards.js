@@ -1,4 +1,4 @@
-// The presets page's limits and schedule, for technicians: each as the server reads it (its
+// The presets page's limits, schedule and backup, for technicians: each as the server reads it (its
 // JSON, checked strictly: a refusal names the line), with what is in force now and what will
 // run in the next 24 hours. Saved whole; the server keeps them in its state folder.
 import { call } from './api.js';
@@ -75,6 +75,24 @@ function saving(kind, done) {
     }
   });
 }
+
+// The venue's backup, made by the server and saved by the browser under the server's name.
+document.getElementById('backup-download').addEventListener('click', async () => {
+  const said = document.getElementById('backup-said');
+  said.textContent = text('backupMaking');
+  try {
+    const response = await call('GET', 'backup', undefined, undefined, { response: true, timeout: 120000 });
+    const name = /filename="([^"]+)"/.exec(response.headers.get('Content-Disposition') || '');
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(await response.blob());
+    link.download = name ? name[1] : 'zev720d-backup.tar.gz';
+    link.click();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+    said.textContent = text('backupDone');
+  } catch (error) {
+    said.textContent = detailOf(error);
+  }
+});
 
 saving('limits', () => loadLimits());
 saving('schedule', (answer) => showSchedule(answer));
