@@ -33,7 +33,7 @@ void putOctal(char *block, Field field, unsigned long long value)
 
 void putText(char *block, Field field, std::string_view text)
 {
-    std::memcpy(block + field.at, text.data(), std::min(text.size(), field.size));
+    if (!text.empty()) std::memcpy(block + field.at, text.data(), std::min(text.size(), field.size));
 }
 
 unsigned checksumOf(const char *block)
