@@ -173,8 +173,9 @@ inline std::vector<double> received(const QString &log, int address, int value)
     return times;
 }
 
-/// The frames the emulator received between two monotonic times.
-inline int receivedBetween(const QString &log, double from, double until)
+/// The frames the emulator received between two monotonic times; only the reads (a request's
+/// value FC) when `reads`.
+inline int receivedBetween(const QString &log, double from, double until, bool reads = false)
 {
     QFile file(log);
     if (!file.open(QIODevice::ReadOnly)) return 0;
@@ -182,6 +183,7 @@ inline int receivedBetween(const QString &log, double from, double until)
     for (const QByteArray &line : file.readAll().split('\n')) {
         const qsizetype space = line.indexOf(' ');
         if (space < 0 || line.mid(space + 1, 3) != "rx ") continue;
+        if (reads && line.mid(space + 1, 11).right(2) != "FC") continue; // "rx FE AA FC"
         const double at = line.left(space).toDouble();
         count += at >= from && at < until;
     }

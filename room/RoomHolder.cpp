@@ -1,5 +1,7 @@
 #include "room/RoomHolder.h"
 
+#include <QRandomGenerator>
+
 #include "model/RegisterMap.h"
 
 #include <algorithm>
@@ -17,6 +19,8 @@ RoomHolder::RoomHolder(std::string line, LineOptions options, SerialLibrary &lin
     m_quiet.setSingleShot(true);
     QObject::connect(&m_quiet, &QTimer::timeout, this, [this] { check(); });
     m_verify.setSingleShot(true);
+    m_verifyGap.setSingleShot(true);
+    QObject::connect(&m_verifyGap, &QTimer::timeout, this, [this] { pump(); });
     QObject::connect(&m_verify, &QTimer::timeout, this, [this] { verify(); });
 }
 
@@ -123,7 +127,11 @@ void RoomHolder::readAll()
         if (std::exchange(m_wasOnline, true)) ++m_counters.reconnects;
         setState(State::Online);
         m_verifyAt = -1;
-        if (m_timing.verifyMs > 0) m_verify.start(m_timing.verifyMs);
+        // The first whole read somewhere in the second half of the interval: rooms held at
+        // once (a server's start) do not all read at once, then or ever after.
+        if (m_timing.verifyMs > 0)
+            m_verify.start(m_timing.verifyMs / 2 +
+                           int(QRandomGenerator::global()->bounded(m_timing.verifyMs / 2 + 1)));
         emit mirrorRead();
         pump();
     });
@@ -226,9 +234,11 @@ void RoomHolder::verify()
     pump();
 }
 
-// One register of the whole read, at the line's pace; writes queued meanwhile go first.
+// One register of the whole read, each after a gap of the line's; writes queued meanwhile go
+// first.
 void RoomHolder::verifyNext()
 {
+    if (m_verifyGap.isActive()) return;
     const auto rows = registerMap();
     if (std::size_t(m_verifyAt) >= rows.size()) {
         m_verifyAt = -1;
@@ -237,7 +247,10 @@ void RoomHolder::verifyNext()
         return pump();
     }
     m_quiet.stop();
-    readOne(rows[std::size_t(m_verifyAt)].address, [this](const TransferResult &) { ++m_verifyAt; });
+    readOne(rows[std::size_t(m_verifyAt)].address, [this](const TransferResult &) {
+        ++m_verifyAt;
+        if (m_timing.verifyGapMs > 0) m_verifyGap.start(m_timing.verifyGapMs);
+    });
 }
 
 void RoomHolder::takeFromUnit(std::uint8_t address, std::uint8_t value)
@@ -263,6 +276,7 @@ void RoomHolder::lost(Outcome outcome, const std::string &detail)
     m_busy = false;
     m_quiet.stop();
     m_verify.stop();
+    m_verifyGap.stop();
     m_verifyAt = -1;
     if (m_session) m_session->close();
     if (m_stopping) return;
@@ -280,6 +294,7 @@ void RoomHolder::stop(std::function<void()> done)
     m_retry.stop();
     m_quiet.stop();
     m_verify.stop();
+    m_verifyGap.stop();
     const auto finish = [this, done = std::move(done)] {
         setState(State::Stopped);
         if (done) done();

@@ -64,6 +64,9 @@ struct HoldTiming {
     int maxRetryMs = 30000;  ///< the waits double up to this
     int checkMs = 5000;      ///< a quiet room is asked for one register this often
     int verifyMs = 600000;   ///< the whole set is read again this often (0: never)
+    /// A whole read leaves the line this long between its reads, so that a user's write
+    /// seldom finds a read on the line (one read's round trip is about 10 ms at 9600 baud).
+    int verifyGapMs = 50;
 };
 
 class RoomHolder : public QObject {
@@ -155,6 +158,7 @@ private:
     QTimer m_retry;
     QTimer m_quiet;
     QTimer m_verify;
+    QTimer m_verifyGap; ///< between the reads of a whole read
     int m_verifyAt = -1; ///< the next register of a whole read while online (-1: none)
 };
 

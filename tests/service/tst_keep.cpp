@@ -28,7 +28,7 @@ private slots:
 
 void TestKeep::changesAtTheUnitAreTakenAndTold()
 {
-    Held held({"K01"}, {100, 400, 60000, 300});
+    Held held({"K01"}, {100, 400, 60000, 300, 5});
     QTRY_VERIFY(held.online());
     std::vector<RegisterChange> told;
     QObject::connect(&held.service, &VenueService::changed, &held.service,
@@ -59,7 +59,7 @@ void TestKeep::changesAtTheUnitAreTakenAndTold()
 void TestKeep::theQuietCheckStartsAWholeReadAtOnce()
 {
     // No whole read by time; the quiet check every 200 ms reads the music volume.
-    Held held({"K01"}, {100, 400, 200, 0});
+    Held held({"K01"}, {100, 400, 200, 0, 5});
     QTRY_VERIFY(held.online());
     QSignalSpy verified(held.room().holder.get(), &RoomHolder::verified);
     held.unit.processor.setAtUnit(kMicVolume, showing(kMicVolume, "41dB"));
@@ -72,7 +72,7 @@ void TestKeep::theQuietCheckStartsAWholeReadAtOnce()
 
 void TestKeep::aUnitThatLostItsSettingsIsMarkedAndRestored()
 {
-    Held held({"K01", "K02"}, {100, 400, 60000, 300});
+    Held held({"K01", "K02"}, {100, 400, 60000, 300, 5});
     QTRY_VERIFY(held.online(0) && held.online(1));
     held.service.keepLostSettings(held.dir.filePath("lost").toStdString(), VenueService::RestoreMode::Ask);
     for (std::size_t i = 0; i < 2; ++i)
