@@ -19,7 +19,7 @@
 namespace {
 
 constexpr int kRooms = 64;
-constexpr std::size_t kSamples = 100;
+constexpr std::size_t kSamples = 60;
 constexpr int kWindowMs = 10000;
 constexpr int kDefaultVerifySeconds = 600;
 
@@ -63,7 +63,7 @@ void changes(bench::HeldVenue &venue, std::vector<Change> &during, std::vector<C
                              bench::receivedBetween(venue.log(room), sent, sent + 0.1, true) > 0;
         std::vector<Change> &into = reading ? during : without;
         if (into.size() < kSamples) into.push_back({answered, line});
-        bench::waitFor([] { return false; }, 10 + 120 / int(venue.sims.size())); // a room ~8 a second at most
+        bench::waitFor([] { return false; }, 10 + 50 / int(venue.sims.size())); // a room ~16 a second at most
     }
 }
 
