@@ -9,19 +9,8 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 zev720d=$build/zev720d
 here=$(cd "$(dirname "$0")" && pwd)
-for program in prometheus python3 curl; do
-    command -v "$program" >/dev/null || { echo "no $program: skipped"; exit 77; }
-done
-work=$(mktemp -d)
-pids=()
-end_all() {
-    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap end_all EXIT
-cd "$work"
 source "$here/../support/loopback.sh"
+begin_work prometheus python3 curl
 for venue in one two three; do start_venue "$work/$venue" K01 K02; done
 api() { # VENUE METHOD PATH [BODY]
     curl -fsS -X "$2" -H "Authorization: Bearer $(cat "$1/token")" -H "Content-Type: application/json" \

@@ -11,19 +11,8 @@ build=$(cd "$1" && pwd)
 zev720d=${2:-$build/zev720d}
 here=$(cd "$(dirname "$0")" && pwd)
 rules=${3:-$here/../../packaging/prometheus/zev720d.rules.yml}
-for program in prometheus prometheus-alertmanager python3 curl; do
-    command -v "$program" >/dev/null || { echo "no $program: skipped"; exit 77; }
-done
-work=$(mktemp -d)
-pids=()
-end_all() {
-    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap end_all EXIT
-cd "$work"
 source "$here/../support/loopback.sh"
+begin_work prometheus prometheus-alertmanager python3 curl
 start_venue "$work/venue" K01 K02
 api=$(cat "$work/venue/api")
 

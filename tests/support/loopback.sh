@@ -1,5 +1,23 @@
 # Shell helpers of the tests that start real programs on this machine's loopback. Sourced.
 
+# begin_work PROGRAM...: skipped (77) without any of them; otherwise in a new folder, $work,
+# which goes at the exit with every process added to the array pids.
+begin_work() {
+    local program
+    for program in "$@"; do
+        command -v "$program" >/dev/null || { echo "no $program: skipped"; exit 77; }
+    done
+    work=$(mktemp -d)
+    pids=()
+    trap end_work EXIT
+    cd "$work"
+}
+end_work() {
+    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+
 # Waits up to $1 seconds for the command after it to succeed.
 wait_for() {
     local seconds=$1
